@@ -1,0 +1,4 @@
+#include "ProcessVariables.h"
+
+std::string WorkDir;
+bool FHttp = false;
