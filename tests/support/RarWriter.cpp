@@ -1,0 +1,547 @@
+#include "tests/support/RarWriter.h"
+
+#include <zlib.h>
+
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+
+namespace tavrel::test {
+namespace {
+
+using Bytes = std::string;
+
+uint32_t crc(const void* data, size_t size, uint32_t seed = 0)
+{
+    return static_cast<uint32_t>(::crc32(seed, static_cast<const Bytef*>(data), static_cast<uInt>(size)));
+}
+uint32_t crc(const Bytes& b) { return crc(b.data(), b.size()); }
+
+void putU8(Bytes& b, uint8_t v) { b.push_back(static_cast<char>(v)); }
+void putU16(Bytes& b, uint16_t v) { putU8(b, v & 0xFF); putU8(b, v >> 8); }
+void putU32(Bytes& b, uint32_t v) { putU16(b, v & 0xFFFF); putU16(b, v >> 16); }
+void putVint(Bytes& b, uint64_t v)
+{
+    do {
+        uint8_t byte = v & 0x7F;
+        v >>= 7;
+        putU8(b, byte | (v ? 0x80 : 0));
+    } while (v);
+}
+
+// One stretch of an entry's data that lands in one volume.
+struct Piece {
+    size_t entry;
+    uint64_t offset;
+    uint64_t length;
+    bool first;
+    bool last;
+};
+
+struct FileCloser {
+    void operator()(FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<FILE, FileCloser>;
+
+void writeAll(FILE* f, const void* data, size_t size)
+{
+    if (size && std::fwrite(data, 1, size, f) != size)
+        throw std::runtime_error("RarWriter: write failed");
+}
+void writeAll(FILE* f, const Bytes& b) { writeAll(f, b.data(), b.size()); }
+
+// Converts UTF-8 to UTF-16 code units; enough for fixture names.
+std::u16string utf16(const std::string& s)
+{
+    std::u16string out;
+    for (size_t i = 0; i < s.size();) {
+        unsigned char c = s[i];
+        uint32_t cp;
+        int extra;
+        if (c < 0x80) { cp = c; extra = 0; }
+        else if ((c >> 5) == 6) { cp = c & 0x1F; extra = 1; }
+        else if ((c >> 4) == 14) { cp = c & 0x0F; extra = 2; }
+        else { cp = c & 0x07; extra = 3; }
+        ++i;
+        for (int k = 0; k < extra && i < s.size(); ++k, ++i)
+            cp = (cp << 6) | (static_cast<unsigned char>(s[i]) & 0x3F);
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(cp));
+        }
+    }
+    return out;
+}
+
+bool isAscii(const std::string& s)
+{
+    for (unsigned char c : s)
+        if (c >= 0x80) return false;
+    return true;
+}
+
+// RAR 4.x name field: plain bytes, or a '?' placeholder name, a zero and
+// the UTF-16 name written as full code units.
+Bytes rar4NameField(const std::string& name)
+{
+    if (isAscii(name)) return name;
+    std::u16string w = utf16(name);
+    Bytes field(w.size(), '?');
+    putU8(field, 0);
+    putU8(field, 0);  // high byte, unused by full-unit ops
+    for (size_t i = 0; i < w.size(); i += 4) {
+        size_t n = std::min<size_t>(4, w.size() - i);
+        uint8_t flags = 0;
+        for (size_t k = 0; k < n; ++k) flags |= 2 << (6 - 2 * k);
+        putU8(field, flags);
+        for (size_t k = 0; k < n; ++k) putU16(field, w[i + k]);
+    }
+    return field;
+}
+
+std::string storedName(const RarEntry& e, RarFormat format)
+{
+    std::string n = e.name;
+    if (format == RarFormat::Rar4 && !e.rawName)
+        for (char& c : n)
+            if (c == '/') c = '\\';
+    return n;
+}
+
+uint32_t defaultAttributes(const RarEntry& e)
+{
+    if (e.attributes) return e.attributes;
+    switch (e.kind) {
+    case RarEntry::Kind::Directory: return e.unixHost ? 040755 : 0x10;
+    case RarEntry::Kind::Symlink: return 0120777;
+    default: return e.unixHost ? 0100644 : 0x20;
+    }
+}
+
+class VolumeSetWriter {
+public:
+    VolumeSetWriter(RarFormat format, const std::vector<RarEntry>& entries, bool solid)
+        : format_(format), entries_(entries), solid_(solid), wholeCrc_(entries.size(), 0)
+    {
+    }
+
+    Bytes fileHeader(const Piece& p, uint32_t crcValue) const
+    {
+        return format_ == RarFormat::Rar5 ? rar5FileHeader(p, crcValue) : rar4FileHeader(p, crcValue);
+    }
+
+    // Header, data, then the header again with the real CRC: the data may
+    // come from a generator and is seen only once.
+    void writePiece(FILE* f, const Piece& p)
+    {
+        const RarEntry& e = entries_[p.entry];
+        long headerPos = std::ftell(f);
+        writeAll(f, fileHeader(p, 0));
+        uint32_t partCrc = 0;
+        uint64_t done = 0;
+        std::vector<char> buffer(1 << 20);
+        while (done < p.length) {
+            size_t n = static_cast<size_t>(std::min<uint64_t>(buffer.size(), p.length - done));
+            std::span<char> chunk(buffer.data(), n);
+            if (e.generator)
+                e.generator(p.offset + done, chunk);
+            else
+                std::copy_n(e.data.data() + p.offset + done, n, buffer.data());
+            partCrc = crc(chunk.data(), n, partCrc);
+            wholeCrc_[p.entry] = crc(chunk.data(), n, wholeCrc_[p.entry]);
+            writeAll(f, chunk.data(), n);
+            done += n;
+        }
+        uint32_t value = p.last ? wholeCrc_[p.entry] : partCrc;
+        if (p.last && e.wrongCrc) value ^= 0x5A5A5A5A;
+        long endPos = std::ftell(f);
+        std::fseek(f, headerPos, SEEK_SET);
+        writeAll(f, fileHeader(p, value));
+        std::fseek(f, endPos, SEEK_SET);
+    }
+
+private:
+    bool solidFlag(const Piece& p) const
+    {
+        if (!solid_) return false;
+        for (size_t i = 0; i < p.entry; ++i)
+            if (entries_[i].kind == RarEntry::Kind::File) return true;
+        return false;
+    }
+
+    Bytes rar5FileHeader(const Piece& p, uint32_t crcValue) const
+    {
+        const RarEntry& e = entries_[p.entry];
+        const bool dir = e.kind == RarEntry::Kind::Directory;
+        Bytes extra;
+        auto record = [&extra](uint64_t type, const Bytes& data) {
+            Bytes typed;
+            putVint(typed, type);
+            typed += data;
+            putVint(extra, typed.size());
+            extra += typed;
+        };
+        if (e.kind == RarEntry::Kind::Symlink || e.kind == RarEntry::Kind::Hardlink) {
+            Bytes r;
+            putVint(r, e.kind == RarEntry::Kind::Symlink ? 1 : 4);
+            putVint(r, 0);
+            putVint(r, e.linkTarget.size());
+            r += e.linkTarget;
+            record(5, r);
+        }
+        if (e.encrypted) {
+            Bytes r;
+            putVint(r, 0);
+            putVint(r, 0);
+            putU8(r, 15);
+            r += Bytes(32, '\x11');
+            record(1, r);
+        }
+        uint64_t hflags = 0x0002;
+        if (!extra.empty()) hflags |= 0x0001;
+        if (!p.first) hflags |= 0x0008;
+        if (!p.last) hflags |= 0x0010;
+        uint64_t fileFlags = 0x0002 | (dir ? 0x0001 : 0x0004);
+        uint64_t unp = e.claimedUnpackedSize ? e.claimedUnpackedSize : (dir ? 0 : e.size());
+        uint64_t comp = solidFlag(p) ? 0x40 : 0;
+        bool unix = e.unixHost || e.kind == RarEntry::Kind::Symlink || e.kind == RarEntry::Kind::Hardlink;
+        std::string name = storedName(e, RarFormat::Rar5);
+
+        Bytes body;
+        putVint(body, 2);
+        putVint(body, hflags);
+        if (!extra.empty()) putVint(body, extra.size());
+        putVint(body, p.length);
+        putVint(body, fileFlags);
+        putVint(body, unp);
+        putVint(body, defaultAttributes(e));
+        putU32(body, e.unixTime);
+        if (!dir) putU32(body, crcValue);
+        putVint(body, comp);
+        putVint(body, unix ? 1 : 0);
+        putVint(body, name.size());
+        body += name;
+        body += extra;
+        return rar5Block(body);
+    }
+
+    Bytes rar4FileHeader(const Piece& p, uint32_t crcValue) const
+    {
+        const RarEntry& e = entries_[p.entry];
+        if (e.kind == RarEntry::Kind::Hardlink)
+            throw std::runtime_error("RarWriter: RAR 4.x has no hard links");
+        const bool dir = e.kind == RarEntry::Kind::Directory;
+        std::string name = storedName(e, RarFormat::Rar4);
+        Bytes nameField = rar4NameField(name);
+        uint64_t unp = e.claimedUnpackedSize ? e.claimedUnpackedSize : (dir ? 0 : e.size());
+        bool large = unp > 0xFFFFFFFFu || p.length > 0xFFFFFFFFu;
+
+        uint16_t flags = 0x8000;
+        if (!p.first) flags |= 0x0001;
+        if (!p.last) flags |= 0x0002;
+        if (e.encrypted) flags |= 0x0004 | 0x0400;
+        if (solidFlag(p)) flags |= 0x0010;
+        if (dir) flags |= 0x00E0;
+        if (large) flags |= 0x0100;
+        if (nameField.size() != name.size()) flags |= 0x0200;
+        bool unix = e.unixHost || e.kind == RarEntry::Kind::Symlink;
+
+        Bytes h;
+        putU32(h, static_cast<uint32_t>(p.length));
+        putU32(h, static_cast<uint32_t>(unp));
+        putU8(h, unix ? 3 : 2);
+        putU32(h, dir ? 0 : crcValue);
+        putU32(h, e.dosTime);
+        putU8(h, e.encrypted ? 29 : 20);
+        putU8(h, 0x30);
+        putU16(h, static_cast<uint16_t>(nameField.size()));
+        putU32(h, defaultAttributes(e));
+        if (large) {
+            putU32(h, static_cast<uint32_t>(p.length >> 32));
+            putU32(h, static_cast<uint32_t>(unp >> 32));
+        }
+        h += nameField;
+        if (e.encrypted) h += Bytes(8, '\x22');
+        return rar4Block(0x74, flags, h);
+    }
+
+public:
+    static Bytes rar5Block(const Bytes& body)
+    {
+        Bytes sized;
+        putVint(sized, body.size());
+        sized += body;
+        Bytes out;
+        putU32(out, crc(sized));
+        return out + sized;
+    }
+
+    static Bytes rar4Block(uint8_t type, uint16_t flags, const Bytes& rest)
+    {
+        Bytes h;
+        putU8(h, type);
+        putU16(h, flags);
+        putU16(h, static_cast<uint16_t>(7 + rest.size()));
+        h += rest;
+        Bytes out;
+        putU16(out, crc(h) & 0xFFFF);
+        return out + h;
+    }
+
+private:
+    RarFormat format_;
+    const std::vector<RarEntry>& entries_;
+    bool solid_;
+    std::vector<uint32_t> wholeCrc_;
+};
+
+std::vector<std::vector<Piece>> planVolumes(const std::vector<RarEntry>& entries, int count)
+{
+    uint64_t total = 0;
+    for (const RarEntry& e : entries)
+        if (e.kind != RarEntry::Kind::Directory) total += e.size();
+    const uint64_t capacity = std::max<uint64_t>(1, (total + count - 1) / count);
+    std::vector<std::vector<Piece>> volumes(count);
+    size_t vol = 0;
+    uint64_t used = 0;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const RarEntry& e = entries[i];
+        uint64_t remaining = e.kind == RarEntry::Kind::Directory ? 0 : e.size();
+        uint64_t offset = 0;
+        bool first = true;
+        if (remaining > 0 && vol + 1 < volumes.size() && used >= capacity) {
+            ++vol;
+            used = 0;
+        }
+        for (;;) {
+            uint64_t take = remaining;
+            if (vol + 1 < volumes.size()) take = std::min(remaining, capacity - std::min(used, capacity));
+            bool last = take == remaining;
+            volumes[vol].push_back({i, offset, take, first, last});
+            used += take;
+            offset += take;
+            remaining -= take;
+            first = false;
+            if (last) break;
+            ++vol;
+            used = 0;
+        }
+    }
+    return volumes;
+}
+
+}  // namespace
+
+void fillPattern(uint64_t offset, std::span<char> out)
+{
+    for (size_t i = 0; i < out.size(); ++i) {
+        uint64_t x = offset + i;
+        out[i] = static_cast<char>((x * 131 + (x >> 12) * 7 + (x >> 20)) & 0xFF);
+    }
+}
+
+RarEntry& RarWriter::last()
+{
+    if (entries_.empty()) throw std::logic_error("RarWriter: no entry to adjust");
+    return entries_.back();
+}
+
+RarWriter& RarWriter::entry(RarEntry e)
+{
+    entries_.push_back(std::move(e));
+    return *this;
+}
+
+RarWriter& RarWriter::file(std::string name, std::string data)
+{
+    RarEntry e;
+    e.name = std::move(name);
+    e.data = std::move(data);
+    return entry(std::move(e));
+}
+
+RarWriter& RarWriter::generated(std::string name, uint64_t size, RarDataGenerator generator)
+{
+    RarEntry e;
+    e.name = std::move(name);
+    e.generatedSize = size;
+    e.generator = std::move(generator);
+    return entry(std::move(e));
+}
+
+RarWriter& RarWriter::directory(std::string name)
+{
+    RarEntry e;
+    e.kind = RarEntry::Kind::Directory;
+    e.name = std::move(name);
+    return entry(std::move(e));
+}
+
+RarWriter& RarWriter::symlink(std::string name, std::string target)
+{
+    RarEntry e;
+    e.kind = RarEntry::Kind::Symlink;
+    e.name = std::move(name);
+    e.linkTarget = target;
+    e.unixHost = true;
+    // RAR 4.x keeps a Unix link's target as its data.
+    if (format_ == RarFormat::Rar4) e.data = std::move(target);
+    return entry(std::move(e));
+}
+
+RarWriter& RarWriter::hardlink(std::string name, std::string target)
+{
+    RarEntry e;
+    e.kind = RarEntry::Kind::Hardlink;
+    e.name = std::move(name);
+    e.linkTarget = std::move(target);
+    e.unixHost = true;
+    return entry(std::move(e));
+}
+
+RarWriter& RarWriter::wrongCrc() { last().wrongCrc = true; return *this; }
+RarWriter& RarWriter::encrypted() { last().encrypted = true; return *this; }
+RarWriter& RarWriter::claimSize(uint64_t s) { last().claimedUnpackedSize = s; return *this; }
+RarWriter& RarWriter::unixHost(uint32_t mode)
+{
+    last().unixHost = true;
+    last().attributes = mode;
+    return *this;
+}
+
+RarWriter& RarWriter::comment(std::string text)
+{
+    comment_ = std::move(text);
+    hasComment_ = true;
+    return *this;
+}
+RarWriter& RarWriter::solid(bool on) { solid_ = on; return *this; }
+RarWriter& RarWriter::locked(bool on) { locked_ = on; return *this; }
+RarWriter& RarWriter::encryptedHeaders(bool on) { encryptedHeaders_ = on; return *this; }
+RarWriter& RarWriter::sfxStub(std::string bytes) { sfx_ = std::move(bytes); return *this; }
+RarWriter& RarWriter::volumes(int count, VolumeNaming naming)
+{
+    volumeCount_ = std::max(1, count);
+    naming_ = naming;
+    return *this;
+}
+
+std::string RarWriter::volumeName(const std::string& stem, int index, int count, VolumeNaming naming)
+{
+    if (count <= 1) return stem + ".rar";
+    if (naming == VolumeNaming::Old) {
+        if (index == 0) return stem + ".rar";
+        // .r00 .. .r99, then .s00: the letter carries.
+        int n = index - 1;
+        std::string ext = ".";
+        ext += static_cast<char>('r' + n / 100);
+        ext += static_cast<char>('0' + n / 10 % 10);
+        ext += static_cast<char>('0' + n % 10);
+        return stem + ext;
+    }
+    int width = static_cast<int>(std::to_string(count).size());
+    char buf[32];
+    std::snprintf(buf, sizeof buf, ".part%0*d.rar", width, index + 1);
+    return stem + buf;
+}
+
+std::vector<std::filesystem::path> RarWriter::write(const std::filesystem::path& folder,
+                                                    const std::string& stem) const
+{
+    const bool rar5 = format_ == RarFormat::Rar5;
+    const bool multi = volumeCount_ > 1;
+    VolumeSetWriter writer(format_, entries_, solid_);
+    std::vector<std::filesystem::path> paths;
+    auto plan = planVolumes(entries_, volumeCount_);
+    for (int v = 0; v < volumeCount_; ++v) {
+        std::filesystem::path path = folder / volumeName(stem, v, volumeCount_, naming_);
+        FilePtr f(std::fopen(path.c_str(), "wb"));
+        if (!f) throw std::runtime_error("RarWriter: cannot create " + path.string());
+        if (v == 0) writeAll(f.get(), sfx_);
+        const bool lastVolume = v + 1 == volumeCount_;
+        if (rar5) {
+            writeAll(f.get(), Bytes("Rar!\x1A\x07\x01\x00", 8));
+            if (encryptedHeaders_) {
+                Bytes enc;
+                putVint(enc, 4);
+                putVint(enc, 0);
+                putVint(enc, 0);
+                putVint(enc, 0);
+                putU8(enc, 15);
+                enc += Bytes(16, '\x33');
+                writeAll(f.get(), VolumeSetWriter::rar5Block(enc));
+                writeAll(f.get(), Bytes(96, '\x5C'));
+                paths.push_back(path);
+                continue;
+            }
+            Bytes main;
+            putVint(main, 1);
+            putVint(main, 0);
+            uint64_t arcFlags = (multi ? 0x0001 : 0) | (v > 0 ? 0x0002 : 0) | (solid_ ? 0x0004 : 0) |
+                                (locked_ ? 0x0010 : 0);
+            putVint(main, arcFlags);
+            if (v > 0) putVint(main, v);
+            writeAll(f.get(), VolumeSetWriter::rar5Block(main));
+            if (v == 0 && hasComment_) {
+                Bytes cmt;
+                putVint(cmt, 3);
+                putVint(cmt, 0x0002);
+                putVint(cmt, comment_.size());
+                putVint(cmt, 0x0004);
+                putVint(cmt, comment_.size());
+                putVint(cmt, 0);
+                putU32(cmt, crc(comment_));
+                putVint(cmt, 0);
+                putVint(cmt, 0);
+                putVint(cmt, 3);
+                cmt += "CMT";
+                writeAll(f.get(), VolumeSetWriter::rar5Block(cmt) + comment_);
+            }
+        } else {
+            writeAll(f.get(), Bytes("Rar!\x1A\x07\x00", 7));
+            uint16_t flags = 0;
+            if (multi) flags |= 0x0001 | (naming_ == VolumeNaming::New ? 0x0010 : 0) | (v == 0 ? 0x0100 : 0);
+            if (solid_) flags |= 0x0008;
+            if (locked_) flags |= 0x0004;
+            if (encryptedHeaders_) flags |= 0x0080;
+            writeAll(f.get(), VolumeSetWriter::rar4Block(0x73, flags, Bytes(6, '\0')));
+            if (encryptedHeaders_) {
+                writeAll(f.get(), Bytes(96, '\x5C'));
+                paths.push_back(path);
+                continue;
+            }
+            if (v == 0 && hasComment_) {
+                Bytes h;
+                putU32(h, static_cast<uint32_t>(comment_.size()));
+                putU32(h, static_cast<uint32_t>(comment_.size()));
+                putU8(h, 2);
+                putU32(h, crc(comment_));
+                putU32(h, 0);
+                putU8(h, 20);
+                putU8(h, 0x30);
+                putU16(h, 3);
+                putU32(h, 0);
+                h += "CMT";
+                writeAll(f.get(), VolumeSetWriter::rar4Block(0x7A, 0x8000, h) + comment_);
+            }
+        }
+        for (const Piece& p : plan[v]) writer.writePiece(f.get(), p);
+        if (rar5) {
+            Bytes end;
+            putVint(end, 5);
+            putVint(end, 0x0004);
+            putVint(end, lastVolume ? 0 : 1);
+            writeAll(f.get(), VolumeSetWriter::rar5Block(end));
+        } else {
+            writeAll(f.get(), VolumeSetWriter::rar4Block(0x7B, lastVolume ? 0x4000 : 0x4001, {}));
+        }
+        if (std::fflush(f.get()) != 0) throw std::runtime_error("RarWriter: write failed");
+        paths.push_back(path);
+    }
+    return paths;
+}
+
+}  // namespace tavrel::test

@@ -1,0 +1,89 @@
+#pragma once
+// Writes small RAR 5.0 and RAR 4.x archives with stored entries, for test
+// fixtures. Not part of the product: it knows only what the tests need
+// (files, folders, links, a comment, volumes, deliberate damage).
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace tavrel::test {
+
+enum class RarFormat { Rar4, Rar5 };
+enum class VolumeNaming { New, Old };  // name.partN.rar or name.rar, name.r00
+
+// Fills `out` with the bytes of a generated entry starting at `offset`.
+using RarDataGenerator = std::function<void(uint64_t offset, std::span<char> out)>;
+
+struct RarEntry {
+    enum class Kind { File, Directory, Symlink, Hardlink };
+    Kind kind = Kind::File;
+    std::string name;  // UTF-8, '/' separated; RAR 4.x stores '\' unless rawName
+    bool rawName = false;
+    std::string data;  // used when no generator is set
+    uint64_t generatedSize = 0;
+    RarDataGenerator generator;
+    std::string linkTarget;
+    bool wrongCrc = false;
+    bool encrypted = false;           // flagged as encrypted; data left as it is
+    bool unixHost = false;            // Unix mode attributes instead of Windows ones
+    uint32_t attributes = 0;          // 0 = the usual default for the kind and host
+    uint64_t claimedUnpackedSize = 0; // 0 = the real size; else a lie in the header
+    uint32_t unixTime = 0x66472F6E;   // 2024-05-17 10:20:30 UTC (RAR 5.0)
+    uint32_t dosTime = 0x58B1528F;    // 2024-05-17 10:20:30 (RAR 4.x, local)
+
+    uint64_t size() const { return generator ? generatedSize : data.size(); }
+};
+
+class RarWriter {
+public:
+    explicit RarWriter(RarFormat format) : format_(format) {}
+
+    RarWriter& file(std::string name, std::string data);
+    RarWriter& generated(std::string name, uint64_t size, RarDataGenerator generator);
+    RarWriter& directory(std::string name);
+    RarWriter& symlink(std::string name, std::string target);
+    RarWriter& hardlink(std::string name, std::string target);  // RAR 5.0 only
+    RarWriter& entry(RarEntry e);
+    // Adjusts the entry added last.
+    RarWriter& wrongCrc();
+    RarWriter& encrypted();
+    RarWriter& unixHost(uint32_t mode = 0);
+    RarWriter& claimSize(uint64_t unpackedSize);
+
+    RarWriter& comment(std::string text);  // stored CMT service header
+    RarWriter& solid(bool on = true);
+    RarWriter& locked(bool on = true);
+    RarWriter& encryptedHeaders(bool on = true);  // flags/encryption header, then junk
+    RarWriter& volumes(int count, VolumeNaming naming = VolumeNaming::New);
+    RarWriter& sfxStub(std::string bytes);  // written before the signature
+
+    // Writes `folder/stem.rar` (or the volume set) and returns the files
+    // in volume order. Throws std::runtime_error on I/O failure.
+    std::vector<std::filesystem::path> write(const std::filesystem::path& folder,
+                                             const std::string& stem) const;
+
+    static std::string volumeName(const std::string& stem, int index, int count, VolumeNaming naming);
+
+private:
+    RarEntry& last();
+
+    RarFormat format_;
+    std::vector<RarEntry> entries_;
+    std::string comment_;
+    bool hasComment_ = false;
+    bool solid_ = false;
+    bool locked_ = false;
+    bool encryptedHeaders_ = false;
+    int volumeCount_ = 1;
+    VolumeNaming naming_ = VolumeNaming::New;
+    std::string sfx_;
+};
+
+// Deterministic bytes for generated entries: cheap and not all zero, so a
+// misplaced block shows as a CRC error.
+void fillPattern(uint64_t offset, std::span<char> out);
+
+}  // namespace tavrel::test
