@@ -1,0 +1,50 @@
+#pragma once
+// A query with a fixed SQL text on one connection: open it, read fields of the
+// current row by name, move on, close it.
+#include "db/DbConnection.h"
+#include "db/DbTransaction.h"
+
+#include <QSqlQuery>
+#include <QVariant>
+
+#include <memory>
+#include <string>
+
+class TDbField {
+public:
+    explicit TDbField(QVariant value) : value_(std::move(value)) {}
+    // 8-bit text in the ANSI code page; NULL reads as empty.
+    std::string AsString() const;
+    bool IsNull() const { return value_.isNull(); }
+    const QVariant& Value() const { return value_; }
+
+private:
+    QVariant value_;
+};
+
+class TDbQuery {
+public:
+    TDbQuery(TDbConnection& connection, TDbTransaction* transaction, TDbTransaction* updateTransaction)
+        : Connection(connection), Transaction(transaction), UpdateTransaction(updateTransaction) {}
+
+    TDbConnection& Connection;
+    TDbTransaction* Transaction;
+    TDbTransaction* UpdateTransaction;
+    std::string SQL;
+
+    // Runs SQL and stands on the first row. Throws TDbError with the database's text.
+    void Open();
+    void Close();
+    bool Active() const { return query_ != nullptr; }
+    // True when the query stands after the last row (at once for an empty result).
+    bool Eof() const { return !onRow_; }
+    void Next();
+
+    // A field of the current row; NULL when the result is empty. Throws
+    // TDbError when the result has no such column.
+    TDbField FieldByName(const std::string& Name) const;
+
+private:
+    std::unique_ptr<QSqlQuery> query_;
+    bool onRow_ = false;
+};
