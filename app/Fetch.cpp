@@ -1,0 +1,100 @@
+#include "Fetch.h"
+
+#include "platform/ExecutablePath.h"
+#include "platform/FileOps.h"
+#include "platform/StagedFile.h"
+
+#include <optional>
+
+namespace {
+
+// Statuses that deliver the archive. Redirects are followed by the client, so
+// the status seen here is that of the final response, and a 302 is final only
+// when the server sent it without a place to go; its body is then taken as
+// the archive, and unpacking rejects it if it is none.
+bool deliversArchive(const std::string& status) { return status == "200" || status == "302"; }
+
+// Streams an accepted body into a temporary file beside the target.
+class DownloadSink : public platform::HttpBodySink {
+public:
+    using Progress = std::function<bool(std::uint64_t, std::optional<std::uint64_t>)>;
+
+    DownloadSink(const std::string& target, Progress progress) : target_(target), progress_(std::move(progress)) {}
+
+    bool begin(const std::string& status, std::optional<std::uint64_t> contentLength) override
+    {
+        // Nothing is created for a refused answer: an earlier archive stays.
+        if (!deliversArchive(status))
+            return false;
+        file.emplace(target_);
+        total_ = contentLength;
+        return true;
+    }
+
+    bool write(const char* data, std::size_t size) override
+    {
+        file->write(data, size);
+        done_ += size;
+        cancelled = !progress_(done_, total_);
+        return !cancelled;
+    }
+
+    std::optional<platform::StagedFile> file;
+    bool cancelled = false;
+
+private:
+    std::string target_;
+    Progress progress_;
+    std::uint64_t done_ = 0;
+    std::optional<std::uint64_t> total_;
+};
+
+} // namespace
+
+bool TFetch::progress(std::uint64_t done, std::optional<std::uint64_t> total)
+{
+    return observer_ ? observer_->fetchProgress(done, total) : true;
+}
+
+void TFetch::failed(const std::string& reason)
+{
+    if (observer_)
+        observer_->fetchFailed(reason);
+}
+
+bool TFetch::GetNetFile(const std::string& Src, const std::string& Dest)
+{
+    if (!platform::isExistingFile(Src)) {
+        messages_.error(u"Файл обновления по указанному пути не найден!");
+        return false;
+    }
+    std::error_code ec;
+    const bool copied = platform::copyFileReplacing(
+        Src, Dest, [this](std::uint64_t done, std::uint64_t total) { return progress(done, total); }, ec);
+    if (!copied)
+        failed("cannot copy " + Src + " to " + Dest + ": " + ec.message());
+    return copied;
+}
+
+bool TFetch::GetInetFile(const std::string& fileURL, const std::string& FileName)
+{
+    DownloadSink sink(FileName, [this](std::uint64_t done, std::optional<std::uint64_t> total) {
+        return progress(done, total);
+    });
+    const std::string agent = platform::fromPath(platform::executablePath().filename());
+    const platform::HttpResult result = http_.get(fileURL, agent, sink);
+
+    if (!deliversArchive(result.status)) {
+        failed(result.status.empty() ? "no answer from " + fileURL + ": " + result.error
+                                     : "HTTP status " + result.status + " from " + fileURL);
+        return false;
+    }
+    // A body that broke off is no archive; the partial download is dropped
+    // with the temporary file and an earlier archive stays as it was.
+    if (!result.bodyComplete || !sink.file) {
+        failed("download of " + fileURL + (sink.cancelled ? " cancelled" : " failed: " + result.error));
+        return false;
+    }
+    sink.file->commit();
+    return true;
+}

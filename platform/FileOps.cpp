@@ -1,0 +1,158 @@
+#include "FileOps.h"
+
+#include "StagedFile.h"
+#include "TextCodec.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#ifdef __linux__
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace platform {
+
+std::filesystem::path toPath(const std::string& ansi)
+{
+#ifdef _WIN32
+    const std::u16string wide = ansiToUtf16(ansi);
+    return std::filesystem::path(std::wstring(wide.begin(), wide.end()));
+#else
+    return std::filesystem::path(ansi);
+#endif
+}
+
+std::string fromPath(const std::filesystem::path& path)
+{
+#ifdef _WIN32
+    return utf16ToAnsi(path.u16string());
+#else
+    return path.string();
+#endif
+}
+
+bool isExistingFile(const std::string& path)
+{
+    std::error_code ec;
+    return std::filesystem::is_regular_file(toPath(path), ec);
+}
+
+std::string absolutePath(const std::string& path)
+{
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(toPath(path), ec);
+    if (ec)
+        return path;
+    return fromPath(absolute.lexically_normal());
+}
+
+bool removeFile(const std::string& path)
+{
+    std::error_code ec;
+    const std::filesystem::path p = toPath(path);
+    if (std::filesystem::is_directory(std::filesystem::symlink_status(p, ec)))
+        return false;
+    return std::filesystem::remove(p, ec) && !ec;
+}
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// Portable copy through a buffer of 1 MiB.
+void copyByBlocks(std::FILE* in, StagedFile& out, std::uint64_t done, std::uint64_t total,
+                  const FileProgress& progress, std::error_code& ec)
+{
+    std::vector<char> buffer(1 << 20);
+    for (;;) {
+        const std::size_t n = std::fread(buffer.data(), 1, buffer.size(), in);
+        if (n == 0) {
+            if (std::ferror(in))
+                ec.assign(errno ? errno : EIO, std::generic_category());
+            return;
+        }
+        out.write(buffer.data(), n);
+        done += n;
+        if (progress && !progress(done, total)) {
+            ec = std::make_error_code(std::errc::operation_canceled);
+            return;
+        }
+    }
+}
+
+#ifdef __linux__
+// In-kernel copy, as cp does: no round trip of the data through user space,
+// and a reflink where the file system offers one. Returns false when the
+// kernel cannot copy between these files, before any byte was copied.
+bool copyInKernel(std::FILE* in, StagedFile& out, std::uint64_t& done, std::uint64_t total,
+                  const FileProgress& progress, std::error_code& ec)
+{
+    const int inFd = fileno(in);
+    const int outFd = fileno(out.stream());
+    constexpr std::size_t kChunk = 16u << 20; // progress every 16 MiB
+    for (;;) {
+        const ssize_t n = copy_file_range(inFd, nullptr, outFd, nullptr, kChunk, 0);
+        if (n < 0) {
+            if (done == 0 && (errno == ENOSYS || errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP))
+                return false;
+            ec.assign(errno, std::generic_category());
+            return true;
+        }
+        if (n == 0)
+            return true;
+        done += static_cast<std::uint64_t>(n);
+        if (progress && !progress(done, total)) {
+            ec = std::make_error_code(std::errc::operation_canceled);
+            return true;
+        }
+    }
+}
+#endif
+
+} // namespace
+
+bool copyFileReplacing(const std::string& src, const std::string& dest, const FileProgress& progress,
+                       std::error_code& ec)
+{
+    ec.clear();
+    try {
+        errno = 0;
+        FilePtr in(std::fopen(src.c_str(), "rb"));
+        if (!in) {
+            ec.assign(errno ? errno : ENOENT, std::generic_category());
+            return false;
+        }
+        // A folder opens for reading on some systems; it is not a file to copy.
+        if (!isExistingFile(src)) {
+            ec = std::make_error_code(std::errc::is_a_directory);
+            return false;
+        }
+        const std::uint64_t total = std::filesystem::file_size(toPath(src), ec);
+        if (ec)
+            return false;
+
+        StagedFile out(dest);
+        std::uint64_t done = 0;
+        bool copied = false;
+#ifdef __linux__
+        copied = copyInKernel(in.get(), out, done, total, progress, ec);
+#endif
+        if (!copied)
+            copyByBlocks(in.get(), out, done, total, progress, ec);
+        if (ec)
+            return false;
+        out.commit();
+        return true;
+    } catch (const std::system_error& e) {
+        ec = e.code();
+        return false;
+    }
+}
+
+} // namespace platform

@@ -1,0 +1,148 @@
+#include "HttpClient.h"
+
+#include <curl/curl.h>
+
+#include <exception>
+#include <stdexcept>
+
+namespace platform {
+
+namespace {
+
+// libcurl wants one global initialisation per process before the first handle.
+void initialiseCurlOnce()
+{
+    static const CURLcode rc = curl_global_init(CURL_GLOBAL_DEFAULT);
+    if (rc != CURLE_OK)
+        throw std::runtime_error(std::string("libcurl: ") + curl_easy_strerror(rc));
+}
+
+struct EasyHandleDeleter {
+    void operator()(CURL* h) const { curl_easy_cleanup(h); }
+};
+
+// State of one transfer, shared with the write callback.
+struct Transfer {
+    CURL* handle = nullptr;
+    HttpBodySink* sink = nullptr;
+    bool begun = false;
+    bool stopped = false; // the sink declined the body or refused a block
+    std::uint64_t received = 0;
+    std::exception_ptr error; // an exception of the sink, rethrown outside libcurl
+
+    std::string status() const
+    {
+        long code = 0;
+        curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &code);
+        return code > 0 ? std::to_string(code) : std::string();
+    }
+
+    std::optional<std::uint64_t> contentLength() const
+    {
+        curl_off_t length = -1;
+        curl_easy_getinfo(handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        if (length < 0)
+            return std::nullopt;
+        return static_cast<std::uint64_t>(length);
+    }
+
+    bool begin()
+    {
+        begun = true;
+        if (!sink->begin(status(), contentLength()))
+            stopped = true;
+        return !stopped;
+    }
+};
+
+size_t onBody(char* data, size_t, size_t size, void* user)
+{
+    auto* t = static_cast<Transfer*>(user);
+    // Exceptions must not unwind through libcurl's C frames.
+    try {
+        // libcurl skips the bodies of redirects it follows, so the first body
+        // byte belongs to the final response and its status is known here.
+        if (!t->begun && !t->begin())
+            return 0;
+        if (!t->sink->write(data, size)) {
+            t->stopped = true;
+            return 0;
+        }
+        t->received += size;
+        return size;
+    } catch (...) {
+        t->error = std::current_exception();
+        t->stopped = true;
+        return 0;
+    }
+}
+
+class CurlHttpClient : public HttpClient {
+public:
+    HttpResult get(const std::string& url, const std::string& userAgent, HttpBodySink& sink) override
+    {
+        initialiseCurlOnce();
+        std::unique_ptr<CURL, EasyHandleDeleter> handle(curl_easy_init());
+        if (!handle)
+            return HttpResult{{}, false, "libcurl: cannot create a handle"};
+        CURL* h = handle.get();
+
+        Transfer transfer;
+        transfer.handle = h;
+        transfer.sink = &sink;
+        char errorText[CURL_ERROR_SIZE] = {};
+
+        curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(h, CURLOPT_USERAGENT, userAgent.c_str());
+        curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
+        // Only web addresses: a release URL must not reach files or other
+        // services, neither directly nor through a redirect.
+        curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(h, CURLOPT_MAXREDIRS, 20L);
+        curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+        curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+        // Proxies: libcurl takes http_proxy, https_proxy, all_proxy and
+        // no_proxy from the environment when no proxy option is set.
+        curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+        // No overall time limit (a release may be large and the line slow),
+        // but a dead server must not hang an unattended run forever.
+        curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, 60L);
+        curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, 120L);
+        // Larger blocks than the default: fewer callbacks on big archives.
+        curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 128L * 1024L);
+        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, onBody);
+        curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
+
+        const CURLcode rc = curl_easy_perform(h);
+        if (transfer.error)
+            std::rethrow_exception(transfer.error);
+
+        HttpResult result;
+        result.status = transfer.status();
+        if (rc != CURLE_OK) {
+            result.error = errorText[0] ? errorText : curl_easy_strerror(rc);
+            return result;
+        }
+        // An empty body never reaches the write callback.
+        if (!transfer.begun && !transfer.begin())
+            return result;
+        if (transfer.stopped)
+            return result;
+        const auto expected = transfer.contentLength();
+        if (expected && *expected != transfer.received) {
+            result.error = "body shorter than announced";
+            return result;
+        }
+        result.bodyComplete = true;
+        return result;
+    }
+};
+
+} // namespace
+
+std::unique_ptr<HttpClient> makeCurlHttpClient() { return std::make_unique<CurlHttpClient>(); }
+
+} // namespace platform

@@ -1,0 +1,91 @@
+#include "HttpTestServer.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <spawn.h>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace testsupport {
+
+namespace {
+
+// Reads the first line the server prints: its port.
+std::string readLine(int fd)
+{
+    std::string line;
+    char c = 0;
+    while (::read(fd, &c, 1) == 1 && c != '\n')
+        line.push_back(c);
+    return line;
+}
+
+} // namespace
+
+HttpTestServer::HttpTestServer(const std::string& root)
+{
+    // Requests to the loopback server must not go through a proxy that the
+    // environment of a CI machine may name.
+    ::setenv("no_proxy", "127.0.0.1,localhost", 1);
+    ::setenv("NO_PROXY", "127.0.0.1,localhost", 1);
+
+    int in[2];
+    int out[2];
+    if (::pipe(in) != 0 || ::pipe(out) != 0)
+        throw std::runtime_error("http test server: pipe failed");
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, in[1]);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+
+    std::string script = TAVREL_HTTP_TEST_SERVER;
+    std::string rootArg = root;
+    char python[] = "python3";
+    char rootFlag[] = "--root";
+    char* argv[] = {python, script.data(), rootFlag, rootArg.data(), nullptr};
+    const int rc = posix_spawnp(&pid_, "python3", &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(in[0]);
+    ::close(out[1]);
+    stdinFd_ = in[1];
+    if (rc != 0) {
+        ::close(out[0]);
+        ::close(stdinFd_);
+        throw std::runtime_error("http test server: cannot start python3");
+    }
+    const std::string line = readLine(out[0]);
+    ::close(out[0]);
+    port_ = std::atoi(line.c_str());
+    if (port_ <= 0) {
+        stop();
+        throw std::runtime_error("http test server: no port announced");
+    }
+}
+
+HttpTestServer::~HttpTestServer() { stop(); }
+
+void HttpTestServer::stop()
+{
+    if (stdinFd_ >= 0) {
+        ::close(stdinFd_);
+        stdinFd_ = -1;
+    }
+    if (pid_ > 0) {
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+}
+
+std::string HttpTestServer::url(const std::string& path) const
+{
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+} // namespace testsupport

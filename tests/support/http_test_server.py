@@ -1,0 +1,126 @@
+#!/usr/bin/env python3
+"""Loopback HTTP server for the fetch tests and benchmarks.
+
+Listens on 127.0.0.1 on a free port and prints the port as the first line on
+stdout. Ends when its stdin closes (the test that started it went away) or on
+SIGTERM. Standard library only.
+
+Paths:
+  /ok/N                 200 with N deterministic bytes (byte i is i % 251)
+  /status/CODE          that status with a short text body and no Location
+  /redirect/PATH        302 to /PATH, with a body of its own
+  /empty                200 with an empty body
+  /cut/ANNOUNCED/SENT   200 announcing ANNOUNCED bytes, sending SENT, then closing
+  /chunked-cut          chunked 200 whose connection closes before the last chunk
+  /slow/PIECES/MS       200 with PIECES blocks of 1024 bytes, MS milliseconds apart
+  /agent                200 with the request's User-Agent as body
+  /files/NAME           200 with the file NAME of the --root folder (sendfile)
+"""
+import argparse
+import os
+import signal
+import sys
+import threading
+import time
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+
+def pattern(n):
+    block = bytes(i % 251 for i in range(251))
+    return (block * (n // 251 + 1))[:n]
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    root = "."
+
+    def log_message(self, *args):
+        pass
+
+    def head(self, code, length=None, extra=()):
+        self.send_response(code)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Connection", "close")
+        if length is not None:
+            self.send_header("Content-Length", str(length))
+        for name, value in extra:
+            self.send_header(name, value)
+        self.end_headers()
+        self.close_connection = True
+
+    def body(self, code, data, extra=()):
+        self.head(code, len(data), extra)
+        self.wfile.write(data)
+
+    def do_GET(self):
+        parts = [p for p in self.path.split("/") if p]
+        try:
+            self.route(parts)
+        except (BrokenPipeError, ConnectionResetError):
+            pass
+
+    def route(self, parts):
+        kind = parts[0] if parts else ""
+        if kind == "ok" and len(parts) == 2:
+            self.body(200, pattern(int(parts[1])))
+        elif kind == "status" and len(parts) == 2:
+            code = int(parts[1])
+            self.body(code, b"status %d body" % code)
+        elif kind == "redirect" and len(parts) >= 2:
+            self.body(302, b"redirect body", [("Location", "/" + "/".join(parts[1:]))])
+        elif kind == "empty":
+            self.body(200, b"")
+        elif kind == "cut" and len(parts) == 3:
+            self.head(200, int(parts[1]))
+            self.wfile.write(pattern(int(parts[2])))
+            self.wfile.flush()
+        elif kind == "chunked-cut":
+            self.head(200, None, [("Transfer-Encoding", "chunked")])
+            self.wfile.write(b"400\r\n" + pattern(1024) + b"\r\n")
+            self.wfile.flush()
+        elif kind == "slow" and len(parts) == 3:
+            pieces, delay = int(parts[1]), int(parts[2]) / 1000.0
+            data = pattern(pieces * 1024)
+            self.head(200, len(data))
+            for i in range(pieces):
+                self.wfile.write(data[i * 1024:(i + 1) * 1024])
+                self.wfile.flush()
+                time.sleep(delay)
+        elif kind == "agent":
+            self.body(200, self.headers.get("User-Agent", "").encode("utf-8"))
+        elif kind == "files" and len(parts) == 2 and parts[1] not in (".", ".."):
+            path = os.path.join(self.root, parts[1])
+            if not os.path.isfile(path):
+                self.body(404, b"no such file")
+                return
+            with open(path, "rb") as f:
+                self.head(200, os.fstat(f.fileno()).st_size)
+                self.wfile.flush()
+                self.connection.sendfile(f)
+        else:
+            self.body(404, b"not found")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--root", default=".")
+    parser.add_argument("--port", type=int, default=0)
+    args = parser.parse_args()
+    Handler.root = args.root
+
+    server = ThreadingHTTPServer(("127.0.0.1", args.port), Handler)
+    server.daemon_threads = True
+    signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
+
+    def watch_stdin():
+        # The parent holds our stdin; when it goes away, so do we.
+        sys.stdin.buffer.read()
+        os._exit(0)
+
+    threading.Thread(target=watch_stdin, daemon=True).start()
+    print(server.server_address[1], flush=True)
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()
