@@ -1,0 +1,3 @@
+#include "RARArchiveInformation.h"
+
+void TRARArchiveInformation::Reset() { *this = TRARArchiveInformation{}; }

@@ -1,0 +1,93 @@
+#pragma once
+// Binding of the UnRAR dynamic library: the constants the component uses, the
+// records exchanged with the library, the process-wide table of entry points
+// and the file helpers the archive component needs.
+//
+// The records and callback types come from the one interface header that our
+// own library is built from too, so both always agree on the layout.
+#include "unrar/include/unrar_api.h"
+
+#include <cstdint>
+#include <string>
+
+// Values the library does not define in its header, or defines under other names.
+inline constexpr int RAR_METHOD_STORE = 48;
+inline constexpr int RAR_METHOD_FASTEST = 49;
+inline constexpr int RAR_METHOD_FAST = 50;
+inline constexpr int RAR_METHOD_NORMAL = 51;
+inline constexpr int RAR_METHOD_GOOD = 52;
+inline constexpr int RAR_METHOD_BEST = 53;
+
+inline constexpr int RAR_SUCCESS = 0;
+inline constexpr int ERAR_NO_COMMENTS = 0;
+inline constexpr int ERAR_COMMENTS_EXISTS = 1;
+// The component's own code: the library is not loaded, or the archive could not be opened.
+inline constexpr int ERAR_DLL_LOAD_ERROR = 99;
+
+inline constexpr int RAR_DLL_VERSION = 3;
+inline constexpr int MAX_RAR_COMMENTSIZE = 65536;
+// Lowest interface version accepted without asking the user for a newer library.
+inline constexpr int MIN_RAR_VERSION = 4;
+
+// The volume-name buffer's size in characters, terminating zero included
+// (the library's manual allows up to 1024 characters there).
+inline constexpr int RAR_VOLUME_NAME_BUFFER = 1024;
+
+using TRARArchiveData = RAROpenArchiveData;
+using TRARArchiveDataEx = RAROpenArchiveDataEx;
+using TRARHeaderData = RARHeaderData;
+using TRARHeaderDataEx = RARHeaderDataEx;
+using PRARArchiveData = TRARArchiveData*;
+using PRARArchiveDataEx = TRARArchiveDataEx*;
+using PRARHeaderData = TRARHeaderData*;
+using PRARHeaderDataEx = TRARHeaderDataEx*;
+
+using TUnRarCallBack = UNRARCALLBACK;
+using TChangeVolProc = CHANGEVOLPROC;
+using TProcessDataProc = PROCESSDATAPROC;
+
+// Default library file name: the platform's name for it.
+#ifdef _WIN32
+inline constexpr const char* kDefaultUnrarLibrary = "unrar.dll";
+#else
+inline constexpr const char* kDefaultUnrarLibrary = "libunrar.so";
+#endif
+
+// A folder entry: RHDF_DIRECTORY in the flags, as libraries of interface
+// version 5 and later report it, or the plain folder attribute 16 that
+// archives made on Windows store.
+bool isFolderEntry(const RARHeaderDataEx& header);
+
+namespace RAR_DLL {
+
+// True once any component in the process has loaded a library; never cleared.
+extern bool DllLoaded;
+
+// The entry points of the library loaded last by any component. Every load
+// overwrites all eleven; unloading leaves them as they are.
+extern RAROpenArchiveFn RAROpenArchive;
+extern RAROpenArchiveExFn RAROpenArchiveEx;
+extern RARCloseArchiveFn RARCloseArchive;
+extern RARReadHeaderFn RARReadHeader;
+extern RARReadHeaderExFn RARReadHeaderEx;
+extern RARProcessFileFn RARProcessFile;
+extern RARSetCallbackFn RARSetCallback;
+extern RARSetChangeVolProcFn RARSetChangeVolProc;
+extern RARSetProcessDataProcFn RARSetProcessDataProc;
+extern RARSetPasswordFn RARSetPassword;
+extern RARGetDllVersionFn RARGetDllVersion;
+
+// Last-write time in local time at MS-DOS resolution (two seconds), as a
+// date-time value; 0 when the file cannot be opened for reading.
+double GetFileModifyDate(const std::u16string& FileName);
+
+// Size of the file or folder entry named; 0 when there is none.
+std::int64_t GetFileSize(const std::u16string& S);
+
+// True when the file is an executable that can carry a self-extracting
+// archive: a 32-bit Windows, MS-DOS, 16-bit Windows, PIF, POSIX or OS/2
+// program, or an ELF program. A 64-bit Windows program, any other file and an
+// unreadable one give false.
+bool isSFX(const std::u16string& FileName);
+
+} // namespace RAR_DLL

@@ -1,0 +1,80 @@
+#include "DynamicLibrary.h"
+
+#include "ExecutablePath.h"
+
+#include <filesystem>
+#include <system_error>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
+namespace platform {
+
+#ifdef _WIN32
+
+// LoadLibraryA already searches the executable's folder first.
+ModuleHandle loadLibrary(const std::string& fileName)
+{
+    if (fileName.empty())
+        return 0;
+    return reinterpret_cast<ModuleHandle>(LoadLibraryA(fileName.c_str()));
+}
+
+void* findSymbol(ModuleHandle module, const char* name)
+{
+    if (module == 0)
+        return nullptr;
+    return reinterpret_cast<void*>(GetProcAddress(reinterpret_cast<HMODULE>(module), name));
+}
+
+void releaseLibrary(ModuleHandle module)
+{
+    if (module != 0)
+        FreeLibrary(reinterpret_cast<HMODULE>(module));
+}
+
+#else
+
+namespace {
+// dlopen never looks beside the executable for a bare name; the program
+// expects its own copy there to win over one installed elsewhere.
+std::string besideExecutable(const std::string& fileName)
+{
+    if (fileName.find('/') != std::string::npos)
+        return {};
+    std::error_code ec;
+    const auto candidate = executableFolder() / fileName;
+    if (std::filesystem::is_regular_file(candidate, ec))
+        return candidate.string();
+    return {};
+}
+} // namespace
+
+ModuleHandle loadLibrary(const std::string& fileName)
+{
+    if (fileName.empty())
+        return 0;
+    const std::string local = besideExecutable(fileName);
+    void* handle = dlopen(local.empty() ? fileName.c_str() : local.c_str(), RTLD_NOW | RTLD_LOCAL);
+    return reinterpret_cast<ModuleHandle>(handle);
+}
+
+void* findSymbol(ModuleHandle module, const char* name)
+{
+    if (module == 0)
+        return nullptr;
+    return dlsym(reinterpret_cast<void*>(module), name);
+}
+
+void releaseLibrary(ModuleHandle module)
+{
+    if (module != 0)
+        dlclose(reinterpret_cast<void*>(module));
+}
+
+#endif
+
+} // namespace platform
