@@ -1,0 +1,68 @@
+#pragma once
+// One update, as the renew button runs it: fetch the release archive, test
+// it, unpack it over the program folder and delete it, telling the user each
+// outcome through the message boxes. Plain C++, shared by the dialog and the
+// command-line front end.
+#include "RAR_Component/RAR.h"
+#include "app/Fetch.h"
+#include "app/UpdateView.h"
+#include "platform/HttpClient.h"
+#include "platform/Messages.h"
+
+#include <string>
+
+enum class UpdateOutcome {
+    Installed,      // fetched, tested, unpacked, archive deleted
+    FetchFailed,    // "Не удалось обновить файл!" shown
+    OpenFailed,     // the archive could not be opened (or the library loaded)
+    TestFailed,     // an entry of the archive is damaged
+    ExtractFailed,  // unpacking stopped part way; the archive is kept
+    AlreadyRunning, // asked again while an update runs (events processed in progress calls)
+};
+
+// Local name of the fetched archive, whatever its format.
+inline constexpr const char* kLocalArchiveName = "NewExe.zip";
+
+class TUpdateRun {
+public:
+    TUpdateRun(platform::Messages& messages, UpdateView& view, platform::HttpClient& http);
+
+    // Runs one update from `source` (8-bit ANSI, the location as the user left
+    // it): a URL when FHttp is set, else the path of the archive file. The
+    // renew button is enabled again also when an exception escapes; the
+    // exception itself goes on to the caller's default report.
+    UpdateOutcome BBRenewClick(const std::string& source);
+
+    // Tests and unpacks the archive `RarFileName` (8-bit ANSI, relative to the
+    // current directory or absolute) into the program folder WorkDir and
+    // deletes it; every outcome is shown in a message box.
+    UpdateOutcome UnRarFile(const std::string& RarFileName);
+
+    // Asks a running fetch to stop; it then fails as any broken fetch does.
+    // Unpacking is not interrupted: half a release over the program is worse
+    // than the wait.
+    void cancel() { cancelled_ = true; }
+    bool running() const { return running_; }
+
+    // The archive component; its library name may be changed before a run.
+    TRAR RAR1;
+
+private:
+    // Forwards fetch progress to the view and adds cancellation.
+    class FetchWatch : public FetchObserver {
+    public:
+        explicit FetchWatch(TUpdateRun& run) : run_(run) {}
+        bool fetchProgress(std::uint64_t done, std::optional<std::uint64_t> total) override;
+        void fetchFailed(const std::string& reason) override;
+
+    private:
+        TUpdateRun& run_;
+    };
+
+    platform::Messages& messages_;
+    UpdateView& view_;
+    FetchWatch watch_{*this};
+    TFetch fetch_;
+    bool running_ = false;
+    bool cancelled_ = false;
+};
