@@ -1,0 +1,44 @@
+#include "Startup.h"
+
+#include "ProcessVariables.h"
+#include "db/MDm.h"
+#include "db/SettingsFile.h"
+#include "platform/TextCodec.h"
+
+std::string withHttpScheme(const std::string& location)
+{
+    // Case-sensitive on purpose: "HTTP://..." gets the scheme in front too.
+    if (location.size() >= 4 && location.compare(0, 4, "http") == 0)
+        return location;
+    return "http://" + location;
+}
+
+UpdateSource readUpdateSource(TMainDM& dm)
+{
+    UpdateSource source;
+    dm.QParam.Open();
+    source.location = dm.QParam.FieldByName("NEWVERSIONPASS").AsString();
+    const std::string doUpdate = dm.QParam.FieldByName("DOUPDATE").AsString();
+    dm.QParam.Close();
+    // Exactly "1": no trimming, " 1" and "01" mean copy mode.
+    if (doUpdate == "1") {
+        source.http = true;
+        source.location = withHttpScheme(source.location);
+    }
+    return source;
+}
+
+std::optional<UpdateSource> startUp(TMainDM& dm, platform::Messages& messages,
+                                    const std::filesystem::path& programFolder)
+{
+    WorkDir = (programFolder / "").string();
+    UserIniFile = std::make_unique<TSettingsFile>(WorkDir + kSettingsFileName);
+
+    if (!dm.ConnectDB(dm.FDconUrv, "urv", "LoginU", urvDB)) {
+        messages.error(u"Нет соединения с БД \"Tavrel\"! Проверьте секцию Login в ini-файле.");
+        return std::nullopt;
+    }
+    UpdateSource source = readUpdateSource(dm);
+    FHttp = source.http;
+    return source;
+}

@@ -1,0 +1,35 @@
+#pragma once
+// What the update dialog does when it is created, apart from its widgets:
+// find the program folder, open the settings file, connect to the
+// working-time database and read where releases are published.
+#include "platform/Messages.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+class TMainDM;
+
+struct UpdateSource {
+    std::string location; // path of the release archive, or its URL
+    bool http = false;    // fetch over HTTP instead of copying a file
+};
+
+// Name of the settings file in the program folder.
+inline constexpr const char* kSettingsFileName = "Tavrel.INI";
+
+// The "http://" rule of the HTTP mode: a location whose first four characters
+// are not exactly "http" gets the scheme in front.
+std::string withHttpScheme(const std::string& location);
+
+// Reads the fetch mode and location from the first row of the product
+// parameter table. Throws on a database error (missing table or column).
+UpdateSource readUpdateSource(TMainDM& dm);
+
+// Sets WorkDir and UserIniFile for the program folder `programFolder`,
+// connects FDconUrv from section "LoginU" and reads the update source; sets
+// FHttp. Returns nothing when connecting failed for good: the user has been
+// told and the program must end. Database errors while reading the parameter
+// table escape as exceptions (FHttp then stays false).
+std::optional<UpdateSource> startUp(TMainDM& dm, platform::Messages& messages,
+                                    const std::filesystem::path& programFolder);

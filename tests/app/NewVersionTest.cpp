@@ -1,0 +1,186 @@
+// The update dialog on the offscreen platform, created against a real
+// embedded Firebird database: what FormCreate shows, its messages when
+// connecting fails, and the dialog's controls.
+#include "app/NewVersion.h"
+
+#include "app/ProcessVariables.h"
+#include "db/MDm.h"
+#include "db/Scramble.h"
+#include "db/SettingsFile.h"
+#include "platform/RecordingMessages.h"
+#include "tests/support/FirebirdTestDb.h"
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+using testsupport::writeFileBytes;
+
+namespace {
+
+const std::string kUrvNoConnection = "Нет соединения с БД \"urv\"!";
+const std::string kTavrelNoConnection = "Нет соединения с БД \"Tavrel\"! Проверьте секцию Login в ini-файле.";
+
+class NewVersionTest : public testing::Test {
+protected:
+    static inline std::unique_ptr<testsupport::FirebirdTestDb> db;
+
+    static void SetUpTestSuite()
+    {
+        db = std::make_unique<testsupport::FirebirdTestDb>();
+        db->execute("create table TAVREL_PARAMS (NEWVERSIONPASS varchar(255), DOUPDATE varchar(10))");
+        db->execute("insert into TAVREL_PARAMS values ('', '')");
+    }
+    static void TearDownTestSuite() { db.reset(); }
+
+    testsupport::TempDir programFolder{"tavrel-program"};
+    platform::RecordingMessages messages;
+    TMainDM dm{messages};
+
+    void SetUp() override
+    {
+        FHttp = false;
+        WorkDir.clear();
+        writeSettings(db->path().string());
+    }
+    void TearDown() override { UserIniFile.reset(); }
+
+    void writeSettings(const std::string& database)
+    {
+        writeFileBytes(programFolder / "Tavrel.INI", "[LoginU]\nDB=0\nServer=\nDatabase=" + database +
+                                                         "\nUserName=SYSDBA\nPassword=" +
+                                                         scramble::XorEncode("masterkey") + "\n");
+    }
+
+    static void publish(const std::string& location, const char* doUpdate)
+    {
+        const std::string value = doUpdate ? "'" + std::string(doUpdate) + "'" : "null";
+        db->execute("update TAVREL_PARAMS set NEWVERSIONPASS = '" + location + "', DOUPDATE = " + value);
+    }
+};
+
+// The next widget that the Tab key moves to.
+QWidget* nextTabStop(QWidget* w)
+{
+    for (QWidget* n = w->nextInFocusChain(); n != w; n = n->nextInFocusChain())
+        if (n->focusPolicy() & Qt::TabFocus)
+            return n;
+    return w;
+}
+
+struct LocationCase {
+    const char* name;
+    const char* stored;
+    const char* doUpdate; // nullptr: NULL
+    const char* shown;
+    bool http;
+};
+
+const LocationCase kLocationCases[] = {
+    {"HttpWithoutSchemeGetsIt", "updates.example/NewExe.zip", "1", "http://updates.example/NewExe.zip", true},
+    {"HttpsKeptAsIs", "https://updates.example/a.rar", "1", "https://updates.example/a.rar", true},
+    {"HttpAnythingAfterFourLettersKept", "httpx", "1", "httpx", true},
+    {"UpperCaseSchemeStillPrefixed", "HTTP://updates.example/a", "1", "http://HTTP://updates.example/a", true},
+    {"EmptyHttpLocation", "", "1", "http://", true},
+    {"ShorterThanFour", "htt", "1", "http://htt", true},
+    {"CopyModeKeepsPath", "/srv/releases/NewExe.zip", "0", "/srv/releases/NewExe.zip", false},
+    {"LeadingBlankIsCopyMode", "updates.example/a", " 1", "updates.example/a", false},
+    {"ZeroOneIsCopyMode", "http://updates.example/a", "01", "http://updates.example/a", false},
+    {"EmptyModeIsCopyMode", "x", "", "x", false},
+    {"NullModeIsCopyMode", "x", nullptr, "x", false},
+};
+
+TEST_F(NewVersionTest, FormCreateShowsTheLocationByTheFetchMode)
+{
+    for (const auto& c : kLocationCases) {
+        SCOPED_TRACE(c.name);
+        publish(c.stored, c.doUpdate);
+        FHttp = !c.http;
+        TFNewVersion form(dm, messages, programFolder.path());
+        EXPECT_EQ(form.DENew->text().toStdString(), c.shown);
+        EXPECT_EQ(FHttp, c.http);
+        EXPECT_FALSE(form.terminationRequested());
+        EXPECT_TRUE(messages.texts().empty());
+        dm.FDconUrv.Close();
+    }
+}
+
+TEST_F(NewVersionTest, FormCreateSetsTheProgramFolderAndTheSettingsFile)
+{
+    publish("x", "0");
+    TFNewVersion form(dm, messages, programFolder.path());
+    EXPECT_EQ(WorkDir, programFolder.path().string() + "/");
+    ASSERT_TRUE(UserIniFile);
+    EXPECT_EQ(UserIniFile->FileName(), std::filesystem::path(WorkDir + "Tavrel.INI"));
+    EXPECT_EQ(urvDB, "FB");
+}
+
+TEST_F(NewVersionTest, NoConnectionShowsTwoMessagesAndEndsTheProgram)
+{
+    writeSettings((programFolder / "missing.fdb").string());
+    TFNewVersion form(dm, messages, programFolder.path());
+    EXPECT_EQ(messages.texts(), (std::vector<std::string>{kUrvNoConnection, kTavrelNoConnection}));
+    EXPECT_EQ(messages.all()[1].kind, platform::MessageKind::Error);
+    EXPECT_TRUE(form.terminationRequested());
+    EXPECT_TRUE(form.DENew->text().isEmpty());
+}
+
+TEST_F(NewVersionTest, ParameterTableErrorIsReportedAndTheDialogStaysUsable)
+{
+    testsupport::FirebirdTestDb empty; // no TAVREL_PARAMS table
+    writeSettings(empty.path().string());
+    FHttp = false;
+    TFNewVersion form(dm, messages, programFolder.path());
+    ASSERT_EQ(messages.all().size(), 1u);
+    EXPECT_EQ(messages.all()[0].kind, platform::MessageKind::Error);
+    EXPECT_NE(messages.all()[0].text.find("TAVREL_PARAMS"), std::string::npos) << messages.all()[0].text;
+    EXPECT_FALSE(form.terminationRequested());
+    EXPECT_TRUE(form.DENew->text().isEmpty());
+    EXPECT_FALSE(FHttp);
+    dm.FDconUrv.Close();
+}
+
+TEST_F(NewVersionTest, ControlsTextsAndLayout)
+{
+    publish("x", "0");
+    TFNewVersion form(dm, messages, programFolder.path());
+    EXPECT_EQ(form.windowTitle().toStdString(), "Обновление программы \"Tavrel\"");
+    EXPECT_EQ(form.size(), QSize(470, 126));
+    EXPECT_EQ(form.BBRenew->text().toStdString(), "Выполнить");
+    EXPECT_EQ(form.BBRenew->geometry(), QRect(29, 84, 121, 31));
+    EXPECT_EQ(form.BBClose->text().toStdString(), "Выход");
+    EXPECT_EQ(form.BBClose->geometry(), QRect(182, 84, 121, 31));
+    EXPECT_EQ(form.GroupBox1->title().toStdString(), "Путь к папке обновлений:");
+    EXPECT_EQ(form.GroupBox1->geometry(), QRect(5, 5, 460, 66));
+    EXPECT_EQ(form.DENew->geometry(), QRect(24, 24, 413, 26));
+    EXPECT_FALSE(form.DENew->isReadOnly());
+    EXPECT_EQ(form.font().family().toStdString(), "Tahoma");
+    EXPECT_EQ(form.font().pixelSize(), 15);
+
+    // Tab order: BBRenew, BBClose, then the location field.
+    EXPECT_EQ(nextTabStop(form.BBRenew), form.BBClose);
+    EXPECT_EQ(nextTabStop(form.BBClose), form.DENew);
+    EXPECT_EQ(nextTabStop(form.DENew), form.BBRenew);
+
+    // Only the group box follows the dialog's width.
+    form.show();
+    form.resize(600, 200);
+    EXPECT_EQ(form.GroupBox1->geometry(), QRect(5, 5, 590, 66));
+    EXPECT_EQ(form.BBClose->geometry(), QRect(182, 84, 121, 31));
+}
+
+TEST_F(NewVersionTest, ExitClosesTheDialog)
+{
+    publish("x", "0");
+    TFNewVersion form(dm, messages, programFolder.path());
+    form.show();
+    ASSERT_TRUE(form.isVisible());
+    form.BBClose->click();
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_TRUE(messages.texts().empty());
+}
+
+} // namespace
