@@ -1,0 +1,249 @@
+// Fetching the release archive: HTTP downloads against a real loopback
+// server and copies between real files.
+#include "app/Fetch.h"
+#include "platform/ExecutablePath.h"
+#include "platform/RecordingMessages.h"
+#include "platform/TextCodec.h"
+#include "tests/support/HttpTestServer.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kEarlierArchive = "earlier archive";
+const std::u16string kNotFound = u"Файл обновления по указанному пути не найден!";
+
+std::string pattern(std::size_t n)
+{
+    std::string s(n, '\0');
+    for (std::size_t i = 0; i < n; ++i)
+        s[i] = static_cast<char>(i % 251);
+    return s;
+}
+
+std::string readFile(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeFile(const fs::path& p, const std::string& data)
+{
+    std::ofstream(p, std::ios::binary) << data;
+}
+
+class TempFolder {
+public:
+    TempFolder()
+    {
+        std::string templ = (fs::temp_directory_path() / "tavrel-fetch-XXXXXX").string();
+        if (!::mkdtemp(templ.data()))
+            throw std::runtime_error("mkdtemp failed");
+        path_ = templ;
+    }
+    ~TempFolder()
+    {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    const fs::path& path() const { return path_; }
+    std::size_t entries() const { return static_cast<std::size_t>(std::distance(fs::directory_iterator(path_), {})); }
+
+private:
+    fs::path path_;
+};
+
+struct ProgressLog : FetchObserver {
+    std::vector<std::uint64_t> done;
+    std::optional<std::uint64_t> total;
+    std::string failure;
+    std::uint64_t cancelAfter = UINT64_MAX;
+    bool fetchProgress(std::uint64_t d, std::optional<std::uint64_t> t) override
+    {
+        done.push_back(d);
+        total = t;
+        return d < cancelAfter;
+    }
+    void fetchFailed(const std::string& reason) override { failure = reason; }
+};
+
+// One server for all download tests: starting Python per test costs time.
+class Download : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { server = std::make_unique<testsupport::HttpTestServer>(); }
+    static void TearDownTestSuite() { server.reset(); }
+
+    bool get(const std::string& url) { return fetch.GetInetFile(url, target.string()); }
+
+    static std::unique_ptr<testsupport::HttpTestServer> server;
+    TempFolder folder;
+    fs::path target = folder.path() / "NewExe.zip";
+    platform::RecordingMessages messages;
+    std::unique_ptr<platform::HttpClient> http = platform::makeCurlHttpClient();
+    ProgressLog observer;
+    TFetch fetch{messages, *http, &observer};
+};
+std::unique_ptr<testsupport::HttpTestServer> Download::server;
+
+struct DownloadCase {
+    const char* name;
+    const char* path; // on the test server; a full URL when it has a scheme
+    bool ok;
+    std::string body; // the file after a successful fetch
+};
+
+class DownloadCases : public Download, public ::testing::WithParamInterface<DownloadCase> {};
+
+TEST_P(DownloadCases, ReplacesTheArchiveOnlyWhenTheWholeBodyArrived)
+{
+    const DownloadCase& c = GetParam();
+    writeFile(target, kEarlierArchive);
+    const std::string path = c.path;
+    EXPECT_EQ(get(path.find("://") != std::string::npos ? path : server->url(path)), c.ok);
+    const std::string expected = c.ok ? c.body : kEarlierArchive;
+    const std::string content = readFile(target);
+    EXPECT_EQ(content.size(), expected.size());
+    EXPECT_TRUE(content == expected) << "content differs";
+    EXPECT_EQ(folder.entries(), 1u) << "no temporary file is left behind";
+    EXPECT_TRUE(messages.all().empty()) << "a download shows no message of its own";
+    EXPECT_EQ(observer.failure.empty(), c.ok) << observer.failure;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fetch, DownloadCases,
+    ::testing::Values(
+        DownloadCase{"Status200", "/ok/2048", true, pattern(2048)},
+        DownloadCase{"EmptyBody", "/empty", true, ""},
+        DownloadCase{"SlowBody", "/slow/5/40", true, pattern(5 * 1024)},
+        DownloadCase{"RedirectFollowed", "/redirect/ok/300", true, pattern(300)},
+        DownloadCase{"Final302KeepsItsBody", "/status/302", true, "status 302 body"},
+        DownloadCase{"Status404", "/status/404", false, ""},
+        DownloadCase{"Status500", "/status/500", false, ""},
+        DownloadCase{"RedirectTo404", "/redirect/status/404", false, ""},
+        DownloadCase{"BodyCutOff", "/cut/4096/1000", false, ""},
+        DownloadCase{"ChunkedBodyCutOff", "/chunked-cut", false, ""},
+        DownloadCase{"NoAnswer", "http://127.0.0.1:1/x", false, ""},
+        DownloadCase{"NotAWebAddress", "file:///etc/hostname", false, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Download, RefusedAnswerCreatesNoFile)
+{
+    EXPECT_FALSE(get(server->url("/status/404")));
+    EXPECT_EQ(folder.entries(), 0u);
+}
+
+TEST_F(Download, SendsTheExecutableNameAsUserAgent)
+{
+    ASSERT_TRUE(get(server->url("/agent")));
+    EXPECT_EQ(readFile(target), platform::executablePath().filename().string());
+}
+
+TEST_F(Download, ReportsProgressPerBlockUpToTheAnnouncedTotal)
+{
+    ASSERT_TRUE(get(server->url("/slow/4/40")));
+    ASSERT_GE(observer.done.size(), 2u);
+    EXPECT_TRUE(std::is_sorted(observer.done.begin(), observer.done.end()));
+    EXPECT_EQ(observer.done.back(), 4096u);
+    EXPECT_EQ(observer.total, std::optional<std::uint64_t>(4096));
+}
+
+TEST_F(Download, CancelledFromProgressKeepsTheEarlierArchive)
+{
+    writeFile(target, kEarlierArchive);
+    observer.cancelAfter = 1;
+    EXPECT_FALSE(get(server->url("/slow/4/20")));
+    EXPECT_EQ(readFile(target), kEarlierArchive);
+    EXPECT_EQ(folder.entries(), 1u);
+}
+
+TEST_F(Download, UnwritableTargetRaisesAnIoErrorAndLeavesNoFile)
+{
+    // A folder in the target's place: root ignores permissions, but no one
+    // can replace a folder with a file.
+    fs::create_directory(target);
+    EXPECT_THROW(get(server->url("/ok/100")), std::system_error);
+    EXPECT_TRUE(fs::is_directory(target));
+    EXPECT_EQ(folder.entries(), 1u);
+
+    EXPECT_THROW(fetch.GetInetFile(server->url("/ok/100"), (folder.path() / "missing" / "NewExe.zip").string()),
+                 std::system_error);
+}
+
+class Copy : public ::testing::Test {
+protected:
+    Copy() { writeFile(source, pattern(3000)); }
+
+    TempFolder folder;
+    fs::path source = folder.path() / "release.rar";
+    fs::path target = folder.path() / "NewExe.zip";
+    platform::RecordingMessages messages;
+    std::unique_ptr<platform::HttpClient> http = platform::makeCurlHttpClient();
+    ProgressLog observer;
+    TFetch fetch{messages, *http, &observer};
+};
+
+TEST_F(Copy, CopiesAndReplacesAnExistingTarget)
+{
+    writeFile(target, kEarlierArchive);
+    ASSERT_TRUE(fetch.GetNetFile(source.string(), target.string()));
+    EXPECT_EQ(readFile(target), pattern(3000));
+    EXPECT_EQ(readFile(source), pattern(3000));
+    EXPECT_TRUE(messages.all().empty());
+    EXPECT_EQ(observer.done.back(), 3000u);
+    EXPECT_EQ(folder.entries(), 2u);
+}
+
+TEST_F(Copy, FollowsALinkToTheSource)
+{
+    const fs::path link = folder.path() / "current.rar";
+    fs::create_symlink(source, link);
+    ASSERT_TRUE(fetch.GetNetFile(link.string(), target.string()));
+    EXPECT_EQ(readFile(target), pattern(3000));
+    EXPECT_FALSE(fs::is_symlink(target));
+}
+
+TEST_F(Copy, MissingSourceOrFolderIsReportedAsNotFound)
+{
+    for (const fs::path& src : {folder.path() / "absent.rar", folder.path(), folder.path() / "dangling.rar"}) {
+        if (src.filename() == "dangling.rar")
+            fs::create_symlink(folder.path() / "nowhere", src);
+        messages.clear();
+        EXPECT_FALSE(fetch.GetNetFile(src.string(), target.string())) << src;
+        EXPECT_EQ(messages.texts(), (std::vector<std::string>{platform::toUtf8(kNotFound)})) << src;
+        EXPECT_EQ(messages.all().at(0).kind, platform::MessageKind::Error);
+        EXPECT_FALSE(fs::exists(target));
+    }
+}
+
+TEST_F(Copy, UnreplaceableTargetFailsQuietlyAndStaysIntact)
+{
+    // Read-only files and folders do not stop root, which runs CI; a folder
+    // in the target's place cannot be replaced by anyone.
+    fs::create_directory(target);
+    writeFile(target / "inside", "kept");
+    EXPECT_FALSE(fetch.GetNetFile(source.string(), target.string()));
+    EXPECT_TRUE(messages.all().empty()) << "the caller reports a failed copy";
+    EXPECT_EQ(readFile(target / "inside"), "kept");
+    EXPECT_FALSE(observer.failure.empty());
+    EXPECT_EQ(folder.entries(), 2u) << "no temporary file is left behind";
+
+    EXPECT_FALSE(fetch.GetNetFile(source.string(), (folder.path() / "missing" / "NewExe.zip").string()));
+}
+
+TEST_F(Copy, SourceAndTargetMayBeTheSameFile)
+{
+    ASSERT_TRUE(fetch.GetNetFile(source.string(), source.string()));
+    EXPECT_EQ(readFile(source), pattern(3000));
+}
+
+} // namespace
