@@ -85,6 +85,7 @@ TFCParam::TFCParam(platform::Messages& messages, QWidget* parent) : QDialog(pare
     Label4 = makeRowLabel(Panel1, u"Пароль", 148);
     EPass = makeEdit(Panel1, 144, 121);
     EPass->setEchoMode(QLineEdit::Password);
+    placePanels();
 
     BBOK = new QPushButton(checkMarkPicture(), fromUtf16(u"Выполнить"), this);
     BBOK->setGeometry(fieldLeft, buttonTop, 107, 25);
@@ -188,10 +189,15 @@ void TFCParam::keyPressEvent(QKeyEvent* event)
     }
 }
 
-void TFCParam::resizeEvent(QResizeEvent* event)
+void TFCParam::placePanels()
 {
     // Both panels are aligned to the top edge and follow the width.
     PanelTtl->setGeometry(0, 0, width(), titleHeight);
     Panel1->setGeometry(0, titleHeight, width(), panelHeight);
+}
+
+void TFCParam::resizeEvent(QResizeEvent* event)
+{
+    placePanels();
     QDialog::resizeEvent(event);
 }

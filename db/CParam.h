@@ -50,6 +50,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void placePanels();
     void readControls();
     void writeControls();
 

@@ -2,6 +2,8 @@
 
 // Bytes pass unchanged: the settings file is 8-bit text of the ANSI code page.
 #define SI_NO_CONVERSION
+// The packaged header carries its template bodies only on request.
+#define SI_IMPLEMENTATION
 #include <SimpleIni.h>
 
 #include <atomic>

@@ -1,0 +1,28 @@
+#pragma once
+// A fresh folder under the system's temporary folder, removed with all its
+// content when the object goes away.
+#include <filesystem>
+#include <string>
+
+namespace testsupport {
+
+class TempDir {
+public:
+    explicit TempDir(const std::string& prefix = "tavrel-test");
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Whole content of a file as bytes; empty when it cannot be read.
+std::string readFileBytes(const std::filesystem::path& path);
+// Writes bytes to a file, replacing it; throws when it cannot.
+void writeFileBytes(const std::filesystem::path& path, const std::string& bytes);
+
+} // namespace testsupport
