@@ -5,7 +5,10 @@
 #include "platform/qt/ButtonPictures.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QGroupBox>
+#include <QMessageBox>
+#include <QProgressBar>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QResizeEvent>
@@ -21,7 +24,12 @@ constexpr int kGroupMargin = 5;
 
 TFNewVersion::TFNewVersion(TMainDM& dm, platform::Messages& messages, const std::filesystem::path& programFolder,
                            QWidget* parent)
-    : QWidget(parent), dm_(dm), messages_(messages), programFolder_(programFolder)
+    : QWidget(parent),
+      dm_(dm),
+      messages_(messages),
+      programFolder_(programFolder),
+      http_(platform::makeCurlHttpClient()),
+      run_(std::make_unique<TUpdateRun>(messages_, static_cast<UpdateView&>(*this), *http_))
 {
     createControls();
     platform::runGuarded(messages_, [this] { FormCreate(); });
@@ -49,6 +57,10 @@ void TFNewVersion::createControls()
     GroupBox1->setGeometry(kGroupMargin, kGroupMargin, kClientWidth - 2 * kGroupMargin, 66);
     DENew = new QLineEdit(GroupBox1);
     DENew->setGeometry(24, 24, 413, 26);
+    Progress = new QProgressBar(this);
+    Progress->setGeometry(318, 88, 140, 23);
+    Progress->setTextVisible(true);
+    Progress->hide();
     BBRenew->setFocus();
 
     connect(BBRenew, &QPushButton::clicked, this, [this] { platform::runGuarded(messages_, [this] { BBRenewClick(); }); });
@@ -82,5 +94,60 @@ void TFNewVersion::BBCloseClick() { close(); }
 
 void TFNewVersion::BBRenewClick()
 {
-    // Replaced by the update run.
+    // The location exactly as the user left it; the "http://" rule is not
+    // applied again.
+    const std::string source = DENew->text().toStdString();
+    run_->BBRenewClick(source);
+    Progress->hide();
+    if (closeAfterUpdate_)
+        close();
+}
+
+void TFNewVersion::closeEvent(QCloseEvent* event)
+{
+    if (!run_->running()) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    if (closeAfterUpdate_)
+        return;
+    const auto answer = QMessageBox::question(
+        this, windowTitle(), QString::fromUtf8("Идёт обновление. Прервать его и выйти?"),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer == QMessageBox::Yes && run_->running()) {
+        // A download stops at once; unpacking is finished first, so the
+        // program folder never holds half a release because of this.
+        closeAfterUpdate_ = true;
+        run_->cancel();
+    }
+}
+
+void TFNewVersion::setRenewEnabled(bool enabled)
+{
+    BBRenew->setEnabled(enabled);
+    if (enabled)
+        Progress->hide();
+}
+
+bool TFNewVersion::fetchProgress(std::uint64_t done, std::optional<std::uint64_t> total)
+{
+    showProgress(done, total);
+    return true;
+}
+
+void TFNewVersion::unpackProgress(std::uint64_t done, std::uint64_t total) { showProgress(done, total); }
+
+void TFNewVersion::showProgress(std::uint64_t done, std::optional<std::uint64_t> total)
+{
+    Progress->show();
+    if (total && *total > 0) {
+        Progress->setRange(0, 1000);
+        Progress->setValue(static_cast<int>(std::min<std::uint64_t>(done, *total) * 1000 / *total));
+    } else {
+        Progress->setRange(0, 0); // size unknown: a busy bar
+    }
+    // Keeps the dialog painting and answering while the update runs on
+    // this thread; the disabled button keeps a second update from starting.
+    QApplication::processEvents();
 }

@@ -9,10 +9,12 @@
 #include "db/SettingsFile.h"
 #include "platform/RecordingMessages.h"
 #include "tests/support/FirebirdTestDb.h"
+#include "tests/support/RarWriter.h"
 
 #include <QApplication>
 #include <QGroupBox>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 
 #include <gtest/gtest.h>
@@ -181,6 +183,60 @@ TEST_F(NewVersionTest, ExitClosesTheDialog)
     form.BBClose->click();
     EXPECT_FALSE(form.isVisible());
     EXPECT_TRUE(messages.texts().empty());
+}
+
+// Restores the current directory when a test changed it.
+class CurrentDirectory {
+public:
+    explicit CurrentDirectory(const std::filesystem::path& p) : saved_(std::filesystem::current_path())
+    {
+        std::filesystem::current_path(p);
+    }
+    ~CurrentDirectory() { std::filesystem::current_path(saved_); }
+
+private:
+    std::filesystem::path saved_;
+};
+
+TEST_F(NewVersionTest, RenewCopiesTestsAndUnpacksTheReleaseIntoTheProgramFolder)
+{
+    testsupport::TempDir releases{"tavrel-releases"};
+    const auto archive = tavrel::test::RarWriter(tavrel::test::RarFormat::Rar5)
+                             .file("Tavrel.exe", "new program")
+                             .directory("Reports")
+                             .file("Reports/Month.frx", "new report")
+                             .write(releases.path(), "release")
+                             .front();
+    writeFileBytes(programFolder / "Tavrel.exe", "old program");
+    publish(archive.string(), "0");
+
+    CurrentDirectory cd(programFolder.path());
+    TFNewVersion form(dm, messages, programFolder.path());
+    ASSERT_EQ(form.DENew->text().toStdString(), archive.string());
+    form.show();
+    form.BBRenew->click();
+
+    EXPECT_EQ(messages.texts(), (std::vector<std::string>{"Обновление получено.", "Разархивация завершена."}));
+    EXPECT_EQ(testsupport::readFileBytes(programFolder / "Tavrel.exe"), "new program");
+    EXPECT_EQ(testsupport::readFileBytes(programFolder / "Reports" / "Month.frx"), "new report");
+    EXPECT_FALSE(std::filesystem::exists(programFolder / "NewExe.zip"));
+    EXPECT_TRUE(form.BBRenew->isEnabled());
+    EXPECT_FALSE(form.Progress->isVisible());
+    dm.FDconUrv.Close();
+}
+
+TEST_F(NewVersionTest, RenewWithAMissingSourceReportsAndCanRunAgain)
+{
+    publish((programFolder / "nowhere.rar").string(), "0");
+    TFNewVersion form(dm, messages, programFolder.path());
+    form.BBRenew->click();
+    form.BBRenew->click();
+    const std::vector<std::string> once{"Файл обновления по указанному пути не найден!", "Не удалось обновить файл!"};
+    std::vector<std::string> twice = once;
+    twice.insert(twice.end(), once.begin(), once.end());
+    EXPECT_EQ(messages.texts(), twice);
+    EXPECT_TRUE(form.BBRenew->isEnabled());
+    dm.FDconUrv.Close();
 }
 
 } // namespace
