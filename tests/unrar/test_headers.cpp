@@ -1,0 +1,177 @@
+// Header fields as RARReadHeaderEx reports them, for both formats.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+
+#include "tests/support/RarWriter.h"
+#include "tests/unrar/UnrarHarness.h"
+
+using namespace unrar_test;
+using tavrel::test::RarEntry;
+using tavrel::test::RarFormat;
+using tavrel::test::RarWriter;
+
+namespace {
+
+constexpr unsigned kDosTime = 0x58B1528F;  // 2024-05-17 10:20:30
+constexpr uint64_t kFiletime = (0x66472F6EULL + 11644473600ULL) * 10000000ULL;
+
+struct Expected {
+    std::string name;
+    std::wstring wideName;
+    unsigned flags;
+    uint64_t packSize;
+    uint64_t unpSize;
+    unsigned hostOS;
+    unsigned crc;
+    unsigned unpVer;
+    unsigned method;
+    unsigned attr;
+    unsigned dictSize;
+    unsigned hashType;
+};
+
+struct HeaderCase {
+    const char* name;
+    RarFormat format;
+    std::function<void(RarWriter&)> add;  // the entry under test is the last one
+    Expected expected;
+};
+
+class UnrarHeader : public ::testing::TestWithParam<HeaderCase> {
+protected:
+    void SetUp() override
+    {
+        setenv("TZ", "UTC", 1);
+        tzset();
+    }
+};
+
+TEST_P(UnrarHeader, FieldsMatchTheGenuineLibrary)
+{
+    const HeaderCase& c = GetParam();
+    TempDir dir;
+    RarWriter w(c.format);
+    c.add(w);
+    fs::path arc = w.write(dir.path(), "h").front();
+    Session s;
+    ASSERT_TRUE(s.openArchive(arc, RAR_OM_LIST));
+    auto walk = s.walk(RAR_SKIP);
+    ASSERT_EQ(walk.endCode, ERAR_END_ARCHIVE);
+    ASSERT_FALSE(walk.headers.empty());
+    const Header& h = walk.headers.back();
+    const Expected& e = c.expected;
+    EXPECT_EQ(h.arcName, arc.string());
+    EXPECT_EQ(h.fileName, e.name);
+    EXPECT_EQ(h.fileNameW, e.wideName);
+    EXPECT_EQ(h.raw.Flags, e.flags);
+    EXPECT_EQ(h.raw.PackSize | uint64_t(h.raw.PackSizeHigh) << 32, e.packSize);
+    EXPECT_EQ(h.raw.UnpSize | uint64_t(h.raw.UnpSizeHigh) << 32, e.unpSize);
+    EXPECT_EQ(h.raw.HostOS, e.hostOS);
+    EXPECT_EQ(h.raw.FileCRC, e.crc);
+    EXPECT_EQ(h.raw.FileTime, kDosTime);
+    EXPECT_EQ(h.raw.UnpVer, e.unpVer);
+    EXPECT_EQ(h.raw.Method, e.method);
+    EXPECT_EQ(h.raw.FileAttr, e.attr);
+    EXPECT_EQ(h.raw.DictSize, e.dictSize);
+    EXPECT_EQ(h.raw.HashType, e.hashType);
+    EXPECT_EQ(h.raw.MtimeLow | uint64_t(h.raw.MtimeHigh) << 32, kFiletime);
+    EXPECT_EQ(h.raw.CmtSize, 0u);
+    EXPECT_EQ(h.raw.CmtState, 0u);
+}
+
+const unsigned kHelloCrc = 0xAF083B2D;
+auto hello = [](RarWriter& w) { w.file("a.txt", "hello world\n"); };
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, UnrarHeader,
+    ::testing::Values(
+        HeaderCase{"Rar5File", RarFormat::Rar5, hello,
+                   {"a.txt", L"a.txt", 0, 12, 12, 2, kHelloCrc, 50, 0x30, 0x20, 128, RAR_HASH_CRC32}},
+        HeaderCase{"Rar4File", RarFormat::Rar4, hello,
+                   {"a.txt", L"a.txt", 0, 12, 12, 2, kHelloCrc, 20, 0x30, 0x20, 64, RAR_HASH_CRC32}},
+        HeaderCase{"Rar5Folder", RarFormat::Rar5, [](RarWriter& w) { w.directory("docs"); },
+                   {"docs", L"docs", RHDF_DIRECTORY, 0, 0, 2, 0, 50, 0x30, 0x10, 0, RAR_HASH_NONE}},
+        HeaderCase{"Rar4Folder", RarFormat::Rar4, [](RarWriter& w) { w.directory("docs"); },
+                   {"docs", L"docs", RHDF_DIRECTORY, 0, 0, 2, 0, 20, 0x30, 0x10, 0, RAR_HASH_CRC32}},
+        HeaderCase{"Rar5NestedUnicodeUnix", RarFormat::Rar5,
+                   [](RarWriter& w) { w.file("docs/Папка.txt", "x").unixHost(0100755); },
+                   {"docs/Папка.txt", L"docs/Папка.txt", 0, 1, 1, 3, 0x8CDC1683, 50, 0x30, 0100755, 128,
+                    RAR_HASH_CRC32}},
+        HeaderCase{"Rar4NestedUnicodeUnix", RarFormat::Rar4,
+                   [](RarWriter& w) { w.file("docs/Папка.txt", "x").unixHost(0100755); },
+                   {"docs/Папка.txt", L"docs/Папка.txt", 0, 1, 1, 3, 0x8CDC1683, 20, 0x30, 0100755, 64,
+                    RAR_HASH_CRC32}},
+        HeaderCase{"Rar5SolidSecondFile", RarFormat::Rar5,
+                   [](RarWriter& w) { w.solid().file("1", "").file("a.txt", "hello world\n"); },
+                   {"a.txt", L"a.txt", RHDF_SOLID, 12, 12, 2, kHelloCrc, 50, 0x30, 0x20, 128, RAR_HASH_CRC32}},
+        HeaderCase{"Rar4SolidSecondFile", RarFormat::Rar4,
+                   [](RarWriter& w) { w.solid().file("1", "").file("a.txt", "hello world\n"); },
+                   {"a.txt", L"a.txt", RHDF_SOLID, 12, 12, 2, kHelloCrc, 20, 0x30, 0x20, 64, RAR_HASH_CRC32}},
+        HeaderCase{"Rar5Encrypted", RarFormat::Rar5, [](RarWriter& w) { w.file("a.txt", "hello world\n").encrypted(); },
+                   {"a.txt", L"a.txt", RHDF_ENCRYPTED, 12, 12, 2, kHelloCrc, 50, 0x30, 0x20, 128, RAR_HASH_CRC32}},
+        HeaderCase{"Rar4Encrypted", RarFormat::Rar4, [](RarWriter& w) { w.file("a.txt", "hello world\n").encrypted(); },
+                   {"a.txt", L"a.txt", RHDF_ENCRYPTED, 12, 12, 2, kHelloCrc, 29, 0x30, 0x20, 64, RAR_HASH_CRC32}},
+        HeaderCase{"Rar5SizeAbove4GB", RarFormat::Rar5,
+                   [](RarWriter& w) { w.file("a.txt", "hello world\n").claimSize(0x123456789ULL); },
+                   {"a.txt", L"a.txt", 0, 12, 0x123456789ULL, 2, kHelloCrc, 50, 0x30, 0x20, 128, RAR_HASH_CRC32}},
+        HeaderCase{"Rar4SizeAbove4GB", RarFormat::Rar4,
+                   [](RarWriter& w) { w.file("a.txt", "hello world\n").claimSize(0x123456789ULL); },
+                   {"a.txt", L"a.txt", 0, 12, 0x123456789ULL, 2, kHelloCrc, 20, 0x30, 0x20, 64, RAR_HASH_CRC32}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(UnrarHeader, LinkTargetGoesIntoTheCallersBuffer)
+{
+    TempDir dir;
+    fs::path arc = RarWriter(RarFormat::Rar5).symlink("link", "target/file").write(dir.path(), "l").front();
+    Session s;
+    ASSERT_TRUE(s.openArchive(arc, RAR_OM_LIST));
+    std::vector<wchar_t> target(64, L'#');
+    RARHeaderDataEx h{};
+    h.RedirName = target.data();
+    h.RedirNameSize = 64;
+    ASSERT_EQ(RARReadHeaderEx(s.handle, &h), 0);
+    EXPECT_EQ(h.RedirType, unsigned(FSREDIR_UNIXSYMLINK));
+    EXPECT_EQ(std::wstring(target.data()), L"target/file");
+    EXPECT_EQ(h.HostOS, 3u);
+}
+
+TEST(UnrarHeader, LegacyRecordGetsTheSameFields)
+{
+    TempDir dir;
+    fs::path arc = RarWriter(RarFormat::Rar4).file("docs/a.txt", "hello world\n").write(dir.path(), "l").front();
+    std::string name = arc.string();
+    RAROpenArchiveData open{};
+    open.ArcName = name.data();
+    open.OpenMode = RAR_OM_EXTRACT;
+    RAR_HANDLE h = RAROpenArchive(&open);
+    ASSERT_NE(h, nullptr);
+    RARHeaderData d{};
+    ASSERT_EQ(RARReadHeader(h, &d), 0);
+    EXPECT_STREQ(d.FileName, "docs/a.txt");
+    EXPECT_STREQ(d.ArcName, name.c_str());
+    EXPECT_EQ(d.UnpSize, 12u);
+    EXPECT_EQ(d.FileCRC, 0xAF083B2Du);
+    EXPECT_EQ(RARProcessFile(h, RAR_TEST, nullptr, nullptr), 0);
+    EXPECT_EQ(RARReadHeader(h, &d), ERAR_END_ARCHIVE);
+    EXPECT_EQ(RARCloseArchive(h), 0);
+}
+
+TEST(UnrarHeader, BrokenHeaderCrcIsBadData)
+{
+    for (RarFormat f : {RarFormat::Rar4, RarFormat::Rar5}) {
+        TempDir dir;
+        fs::path arc = RarWriter(f).file("a.txt", "hello world\n").write(dir.path(), "b").front();
+        std::string bytes = readFile(arc);
+        size_t nameAt = bytes.find("a.txt");
+        bytes[nameAt] = 'b';  // header CRC no longer matches
+        writeFile(arc, bytes);
+        Session s;
+        ASSERT_TRUE(s.openArchive(arc, RAR_OM_EXTRACT));
+        Header h;
+        EXPECT_EQ(s.readHeader(h), ERAR_BAD_DATA);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,386 @@
+#include "unrar/src/Archive.h"
+
+#include <algorithm>
+#include <zlib.h>
+
+#include <filesystem>
+
+#include "unrar/src/Destination.h"
+#include "unrar/src/SafePath.h"
+#include "unrar/src/TextConvert.h"
+#include "unrar/src/VolumeNames.h"
+
+namespace unrar {
+namespace {
+
+// Blocks handed to the application and written at once; a stored entry
+// goes from the archive to the file in blocks of this size.
+constexpr size_t kBlockSize = 4 << 20;
+// RAR itself limits comments to 256 KB; a larger one is damage.
+constexpr uint64_t kMaxComment = 1 << 20;
+// Asking again for a volume the application cannot supply must end.
+constexpr int kMaxVolumeAsks = 100;
+
+uint32_t crcUpdate(uint32_t crc, const unsigned char* data, size_t size)
+{
+    while (size > 0) {
+        uInt n = static_cast<uInt>(std::min<size_t>(size, 1u << 30));
+        crc = static_cast<uint32_t>(::crc32(crc, data, n));
+        data += n;
+        size -= n;
+    }
+    return crc;
+}
+
+EntryMeta metaOf(const Entry& e)
+{
+    EntryMeta m;
+    m.unixHost = e.unixHost;
+    m.attributes = e.attributes;
+    m.mtime = e.mtime;
+    m.atime = e.atime;
+    return m;
+}
+
+}  // namespace
+
+int Archive::openVolume(const std::string& path, VolumeFile& file, MainInfo& info,
+                        std::unique_ptr<FormatReader>& reader)
+{
+    switch (file.open(path)) {
+    case VolumeFile::OpenError::None: break;
+    case VolumeFile::OpenError::NotAFile: return ERAR_EREAD;
+    default: return ERAR_EOPEN;
+    }
+    uint64_t offset = 0;
+    switch (findSignature(file, offset)) {
+    case Signature::Rar4: reader = makeRar4Reader(); break;
+    case Signature::Rar5: reader = makeRar5Reader(); break;
+    case Signature::Unsupported: return ERAR_UNKNOWN_FORMAT;
+    case Signature::None: return ERAR_BAD_ARCHIVE;
+    }
+    if (reader->readMain(file, offset, info) != ReadStatus::Ok) return ERAR_EREAD;
+    return ERAR_SUCCESS;
+}
+
+std::unique_ptr<Archive> Archive::open(const OpenRequest& request, int& result)
+{
+    std::unique_ptr<Archive> a(new Archive());
+    a->request_ = request;
+    a->callbacks_ = request.callbacks;
+    result = a->openVolume(request.path, a->file_, a->main_, a->reader_);
+    if (result != ERAR_SUCCESS) return nullptr;
+    a->volumeName_ = request.path;
+    a->volumes_.push_back(request.path);
+    a->flags_ = a->main_.archiveFlags;
+    a->pos_ = a->main_.firstBlock;
+    if (a->main_.encryptedHeaders) {
+        // Headers cannot be decrypted here; an application that can answer
+        // the password request learns that at once, as from the genuine library.
+        if (a->callbacks_.callback) {
+            std::string password;
+            result = a->callbacks_.askPassword(password) ? ERAR_UNKNOWN_FORMAT : ERAR_MISSING_PASSWORD;
+            return nullptr;
+        }
+        return a;
+    }
+    a->scanFirstHeaders();
+    return a;
+}
+
+// Looks ahead, without moving, for the archive comment and for whether this
+// volume starts a set.
+void Archive::scanFirstHeaders()
+{
+    uint64_t pos = pos_;
+    for (int i = 0; i < 64; ++i) {
+        Block b;
+        if (reader_->readBlock(file_, pos, b) != ReadStatus::Ok || b.next <= pos) break;
+        pos = b.next;
+        if (b.type == BlockType::End) break;
+        if (b.type == BlockType::File) {
+            if (main_.volume) {
+                if (b.entry.splitBefore)
+                    flags_ &= ~ROADF_FIRSTVOLUME;
+                else
+                    flags_ |= ROADF_FIRSTVOLUME;
+            }
+            break;
+        }
+        if (b.type != BlockType::Service || b.entry.name != "CMT" || comment_.present) continue;
+        comment_.present = true;
+        flags_ |= ROADF_COMMENT;
+        const Entry& c = b.entry;
+        if (c.packSize > kMaxComment || c.unpSize > kMaxComment || c.encrypted) continue;
+        std::string packed(static_cast<size_t>(c.packSize), '\0');
+        if (!file_.readExact(c.dataOffset, packed.data(), packed.size())) continue;
+        std::string text;
+        if (c.stored())
+            text = packed;
+        else if (!unpackServiceData(main_.version == RarVersion::Rar5, c, packed, text))
+            continue;
+        if (crcUpdate(0, reinterpret_cast<const unsigned char*>(text.data()), text.size()) != c.crc) continue;
+        if (main_.version == RarVersion::Rar4 && (c.attributes & 0x01)) {
+            std::u16string u(text.size() / 2, u'\0');
+            for (size_t k = 0; k < u.size(); ++k)
+                u[k] = static_cast<char16_t>(static_cast<unsigned char>(text[2 * k]) |
+                                             static_cast<unsigned char>(text[2 * k + 1]) << 8);
+            comment_.text = utf16ToWide(u);
+        } else {
+            comment_.text = main_.version == RarVersion::Rar5 ? utf8ToWide(text) : legacyToWide(text);
+        }
+        size_t nul = comment_.text.find(L'\0');
+        if (nul != std::wstring::npos) comment_.text.resize(nul);
+        comment_.readable = true;
+    }
+    if (main_.oldStyleComment) comment_.present = true;
+}
+
+int Archive::switchVolume()
+{
+    std::string name = nextVolumeName(volumeName_, main_.newNumbering);
+    VolumeFile file;
+    MainInfo info;
+    std::unique_ptr<FormatReader> reader;
+    bool opened = openVolume(name, file, info, reader) == ERAR_SUCCESS;
+    if (!opened && main_.newNumbering) {
+        std::string old = nextVolumeName(volumeName_, false);
+        if (openVolume(old, file, info, reader) == ERAR_SUCCESS) {
+            name = old;
+            opened = true;
+        }
+    }
+    for (int asks = 0; !opened; ++asks) {
+        if (asks == kMaxVolumeAsks || !callbacks_.askVolume(name)) return ERAR_EOPEN;
+        opened = openVolume(name, file, info, reader) == ERAR_SUCCESS;
+    }
+    if (info.version != main_.version || info.encryptedHeaders) return ERAR_BAD_DATA;
+    if (!callbacks_.notifyVolume(name)) return ERAR_EOPEN;
+    file_ = std::move(file);
+    reader_ = std::move(reader);
+    volumeName_ = name;
+    volumes_.push_back(name);
+    pos_ = info.firstBlock;
+    return ERAR_SUCCESS;
+}
+
+int Archive::readHeader()
+{
+    if (finishedCode_) return finishedCode_;
+    if (main_.encryptedHeaders) {
+        std::string password;
+        if (passwordSet_ || callbacks_.askPassword(password)) return ERAR_UNKNOWN_FORMAT;
+        return ERAR_MISSING_PASSWORD;
+    }
+    headerPending_ = false;
+    for (;;) {
+        Block b;
+        ReadStatus s = reader_->readBlock(file_, pos_, b);
+        if (s == ReadStatus::Broken) return ERAR_BAD_DATA;
+        const bool followSet = main_.volume && (lastSplitAfter_ || (s == ReadStatus::Ok && b.endNextVolume));
+        if (s == ReadStatus::EndOfData || b.type == BlockType::End) {
+            if (!followSet) return ERAR_END_ARCHIVE;
+            lastSplitAfter_ = false;
+            int r = switchVolume();
+            if (r != ERAR_SUCCESS) return r;
+            continue;
+        }
+        // Every block must move forward, or a crafted size would loop forever.
+        if (b.next <= pos_) return ERAR_BAD_DATA;
+        pos_ = b.next;
+        if (b.type != BlockType::File) continue;
+        lastSplitAfter_ = b.entry.splitAfter;
+        if (b.entry.splitBefore && request_.mode == RAR_OM_LIST) continue;
+        if (!b.entry.splitBefore) ++ordinal_;
+        current_ = std::move(b.entry);
+        headerPending_ = true;
+        return ERAR_SUCCESS;
+    }
+}
+
+// Reads (when `sink` is given) or passes over the data of the current entry
+// and of its continuations in the following volumes.
+int Archive::walkParts(const Sink* sink, uint32_t& crc, uint64_t& total, Entry& part)
+{
+    part = *current_;
+    int result = ERAR_SUCCESS;
+    for (;;) {
+        if (sink && result == ERAR_SUCCESS) {
+            if (buffer_.empty()) buffer_.resize(kBlockSize);
+            uint64_t offset = part.dataOffset;
+            uint64_t remaining = part.packSize;
+            while (remaining > 0) {
+                size_t want = static_cast<size_t>(std::min<uint64_t>(remaining, buffer_.size()));
+                long long got = file_.readAt(offset, buffer_.data(), want);
+                if (got <= 0) {
+                    result = ERAR_BAD_DATA;  // the header promised more than the volume holds
+                    break;
+                }
+                size_t n = static_cast<size_t>(got);
+                crc = crcUpdate(crc, buffer_.data(), n);
+                total += n;
+                offset += n;
+                remaining -= n;
+                result = (*sink)(buffer_.data(), n);
+                if (result != ERAR_SUCCESS) break;
+            }
+        }
+        if (!part.splitAfter || result != ERAR_SUCCESS) return result;
+        lastSplitAfter_ = false;
+        int r = switchVolume();
+        if (r != ERAR_SUCCESS) return r;
+        Block b;
+        if (reader_->readBlock(file_, pos_, b) != ReadStatus::Ok || b.type != BlockType::File ||
+            !b.entry.splitBefore || b.entry.name != current_->name || b.next <= pos_)
+            return ERAR_BAD_DATA;
+        pos_ = b.next;
+        part = std::move(b.entry);
+        lastSplitAfter_ = part.splitAfter;
+    }
+}
+
+int Archive::readCompressed(const Sink& sink, uint32_t& crc, uint64_t& total)
+{
+    if (!compressed_ || compressed_->failed() || compressed_->nextOrdinal() > static_cast<uint64_t>(ordinal_) ||
+        compressed_->volumeCount() < volumes_.size()) {
+        // libarchive reads the set in its own pass: give it every volume
+        // that exists so far, so that it can read ahead.
+        std::vector<std::string> names = volumes_;
+        for (int i = 0; i < 10000; ++i) {
+            std::string next = nextVolumeName(names.back(), main_.newNumbering);
+            if (!main_.volume || !fileExists(next)) break;
+            names.push_back(next);
+        }
+        compressed_ = std::make_unique<CompressedReader>();
+        if (!compressed_->open(names)) return ERAR_BAD_DATA;
+    }
+    int r = compressed_->seek(static_cast<uint64_t>(ordinal_), current_->name);
+    if (r != ERAR_SUCCESS) return r;
+    const void* data;
+    size_t size;
+    while (compressed_->nextBlock(data, size)) {
+        auto p = static_cast<const unsigned char*>(data);
+        crc = crcUpdate(crc, p, size);
+        total += size;
+        r = sink(p, size);
+        if (r != ERAR_SUCCESS) return r;
+    }
+    return compressed_->failed() ? ERAR_BAD_DATA : ERAR_SUCCESS;
+}
+
+int Archive::passwordFailure()
+{
+    if (!passwordSet_ && !passwordAsked_) {
+        passwordAsked_ = true;
+        std::string password;
+        passwordRefused_ = !callbacks_.askPassword(password);
+    }
+    if (passwordRefused_) {
+        // As with the genuine library, the handle is finished after a refusal.
+        finishedCode_ = main_.version == RarVersion::Rar4 ? ERAR_BAD_DATA : ERAR_END_ARCHIVE;
+        return ERAR_MISSING_PASSWORD;
+    }
+    return ERAR_UNKNOWN_FORMAT;  // the encryption is not supported here
+}
+
+int Archive::makeOutput(const Entry& e, const char* destPath, const char* destName, OutputFile& out)
+{
+    if (destName && *destName) {
+        std::filesystem::path target(destName);
+        if (!target.has_filename()) return ERAR_ECREATE;
+        DirHandle folder;
+        int r = openFolder(target.parent_path().string(), folder);
+        if (r != ERAR_SUCCESS) return r;
+        return out.create(std::move(folder), target.filename().string());
+    }
+    std::vector<std::string> parts;
+    if (!splitSafeRelativePath(e.name, parts)) return ERAR_ECREATE;
+    DirHandle root;
+    int r = openFolder(destPath ? destPath : "", root);
+    if (r != ERAR_SUCCESS) return r;
+    std::string leaf = parts.back();
+    parts.pop_back();
+    DirHandle folder;
+    r = openBelow(root, parts, folder);
+    if (r != ERAR_SUCCESS) return r;
+    return out.create(std::move(folder), leaf);
+}
+
+int Archive::extractFolder(const Entry& e, const char* destPath, const char* destName)
+{
+    if (destName && *destName) {
+        std::filesystem::path target(destName);
+        DirHandle folder;
+        int r = openFolder(target.parent_path().string(), folder);
+        if (r != ERAR_SUCCESS) return r;
+        return target.has_filename() ? makeFolder(folder, target.filename().string(), metaOf(e)) : ERAR_SUCCESS;
+    }
+    std::vector<std::string> parts;
+    if (!splitSafeRelativePath(e.name, parts)) return ERAR_ECREATE;
+    DirHandle root;
+    int r = openFolder(destPath ? destPath : "", root);
+    if (r != ERAR_SUCCESS) return r;
+    std::string leaf = parts.back();
+    parts.pop_back();
+    DirHandle folder;
+    r = openBelow(root, parts, folder);
+    if (r != ERAR_SUCCESS) return r;
+    return makeFolder(folder, leaf, metaOf(e));
+}
+
+int Archive::process(int operation, const char* destPath, const char* destName)
+{
+    if (finishedCode_) return finishedCode_ == ERAR_END_ARCHIVE ? ERAR_SUCCESS : finishedCode_;
+    if (!headerPending_ || !current_) return ERAR_UNKNOWN;
+    headerPending_ = false;
+    const Entry e = *current_;
+    uint32_t crc = 0;
+    uint64_t total = 0;
+    Entry last;
+    const bool work = request_.mode == RAR_OM_EXTRACT && (operation == RAR_TEST || operation == RAR_EXTRACT);
+    if (!work) return ERAR_SUCCESS;  // the position is already past the entry's data
+    if (e.splitBefore) return ERAR_BAD_DATA;  // the previous volume is needed
+    if (e.encrypted) {
+        int r = passwordFailure();
+        walkParts(nullptr, crc, total, last);
+        return r;
+    }
+    const bool extract = operation == RAR_EXTRACT;
+    if (e.directory) return extract ? extractFolder(e, destPath, destName) : ERAR_SUCCESS;
+
+    OutputFile out;
+    int result = ERAR_SUCCESS;
+    // Links are never created: one could point outside the destination
+    // and let a later entry be written through it.
+    if (extract && e.redirType != FSREDIR_NONE) result = ERAR_ECREATE;
+    if (extract && result == ERAR_SUCCESS) result = makeOutput(e, destPath, destName, out);
+    if (result != ERAR_SUCCESS) {
+        walkParts(nullptr, crc, total, last);
+        return result;
+    }
+    Sink sink = [&](const unsigned char* data, size_t size) {
+        if (!callbacks_.processData(data, size)) return int(ERAR_UNKNOWN);
+        if (extract && !out.write(data, size)) return int(ERAR_EWRITE);
+        return int(ERAR_SUCCESS);
+    };
+    if (e.stored()) {
+        result = walkParts(&sink, crc, total, last);
+    } else {
+        result = walkParts(nullptr, crc, total, last);
+        if (result == ERAR_SUCCESS) {
+            crc = 0;
+            total = 0;
+            result = readCompressed(sink, crc, total);
+        }
+    }
+    if (result == ERAR_SUCCESS) {
+        bool crcOk = !last.hasCrc || crc == last.crc;
+        bool sizeOk = !e.unpSizeKnown || total == e.unpSize;
+        if (!crcOk || !sizeOk) result = ERAR_BAD_DATA;
+    }
+    if (!extract) return result;
+    if (result != ERAR_SUCCESS) return result;  // `out` removes the temporary file
+    return out.commit(metaOf(e));
+}
+
+}  // namespace unrar

@@ -1,0 +1,84 @@
+#pragma once
+// One open archive handle: walks the headers volume by volume and tests or
+// extracts the entry whose header was read last.
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "unrar/src/Callbacks.h"
+#include "unrar/src/CompressedReader.h"
+#include "unrar/src/Entry.h"
+#include "unrar/src/FormatReader.h"
+#include "unrar/src/VolumeFile.h"
+
+namespace unrar {
+
+struct OpenRequest {
+    std::string path;
+    unsigned mode = RAR_OM_LIST;
+    Callbacks callbacks;
+};
+
+struct CommentText {
+    bool present = false;  // the archive has a comment
+    bool readable = false; // and its text could be read
+    std::wstring text;
+};
+
+class Archive {
+public:
+    // Returns the archive or null with `result` set to the ERAR_* code.
+    static std::unique_ptr<Archive> open(const OpenRequest& request, int& result);
+
+    unsigned archiveFlags() const { return flags_; }
+    const CommentText& comment() const { return comment_; }
+    Callbacks& callbacks() { return callbacks_; }
+    void setPassword(const std::string& password) { password_ = password; passwordSet_ = true; }
+
+    int readHeader();
+    const Entry& current() const { return *current_; }
+    const std::string& volumeName() const { return volumeName_; }
+    int process(int operation, const char* destPath, const char* destName);
+
+private:
+    using Sink = std::function<int(const unsigned char*, size_t)>;
+
+    Archive() = default;
+    int openVolume(const std::string& path, VolumeFile& file, MainInfo& info, std::unique_ptr<FormatReader>& reader);
+    int switchVolume();
+    void scanFirstHeaders();
+    int walkParts(const Sink* sink, uint32_t& crc, uint64_t& total, Entry& lastPart);
+    int readCompressed(const Sink& sink, uint32_t& crc, uint64_t& total);
+    int passwordFailure();
+    int makeOutput(const Entry& e, const char* destPath, const char* destName, class OutputFile& out);
+    int extractFolder(const Entry& e, const char* destPath, const char* destName);
+
+    OpenRequest request_;
+    Callbacks callbacks_;
+    MainInfo main_;
+    unsigned flags_ = 0;
+    CommentText comment_;
+    std::unique_ptr<FormatReader> reader_;
+    VolumeFile file_;
+    std::string volumeName_;
+    std::vector<std::string> volumes_;
+    uint64_t pos_ = 0;
+
+    std::optional<Entry> current_;
+    bool headerPending_ = false;
+    bool lastSplitAfter_ = false;
+    int64_t ordinal_ = -1;  // position of the current entry among the archive's entries
+
+    std::string password_;
+    bool passwordSet_ = false;
+    bool passwordAsked_ = false;
+    bool passwordRefused_ = false;
+    int finishedCode_ = 0;  // non-zero: every further header read returns it
+
+    std::unique_ptr<CompressedReader> compressed_;
+    std::vector<unsigned char> buffer_;
+};
+
+}  // namespace unrar

@@ -1,0 +1,64 @@
+#pragma once
+// Writing extracted entries. Every file goes to a temporary name in its
+// final folder and is renamed into place only when the caller commits it,
+// so a failed entry never replaces a good file. Folders below the
+// destination are entered without following links, so nothing lands
+// outside it.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace unrar {
+
+struct EntryMeta {
+    bool unixHost = false;
+    uint32_t attributes = 0;
+    uint64_t mtime = 0;  // FILETIME, 0 = leave as is
+    uint64_t atime = 0;
+};
+
+class DirHandle {
+public:
+    DirHandle() = default;
+    explicit DirHandle(int fd) : fd_(fd) {}
+    ~DirHandle();
+    DirHandle(DirHandle&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
+    DirHandle& operator=(DirHandle&& o) noexcept;
+    DirHandle(const DirHandle&) = delete;
+    DirHandle& operator=(const DirHandle&) = delete;
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+};
+
+class OutputFile {
+public:
+    OutputFile() = default;
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    // Returns an ERAR_* code.
+    int create(DirHandle folder, const std::string& finalName);
+    bool write(const void* data, size_t size);
+    int commit(const EntryMeta& meta);
+    void discard();
+
+private:
+    DirHandle folder_;
+    std::string finalName_;
+    std::string tempName_;
+    int fd_ = -1;
+};
+
+// Opens (creating as needed) the folder given by the caller.
+int openFolder(const std::string& path, DirHandle& out);
+// Walks `components` below `root`, creating folders and refusing links.
+int openBelow(const DirHandle& root, const std::vector<std::string>& components, DirHandle& out);
+// Creates the folder `name` in `parent` (or accepts an existing one) and
+// gives it the entry's mode and time.
+int makeFolder(const DirHandle& parent, const std::string& name, const EntryMeta& meta);
+
+}  // namespace unrar

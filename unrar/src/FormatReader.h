@@ -1,0 +1,30 @@
+#pragma once
+// Reads the headers of one archive format from a volume. Each call reads a
+// single block; every size and offset it reports is checked against the
+// header it came from, never trusted beyond it.
+#include <memory>
+
+#include "unrar/src/Entry.h"
+#include "unrar/src/VolumeFile.h"
+
+namespace unrar {
+
+class FormatReader {
+public:
+    virtual ~FormatReader() = default;
+    virtual RarVersion version() const = 0;
+    // `offset` is just past the signature.
+    virtual ReadStatus readMain(const VolumeFile& file, uint64_t offset, MainInfo& info) const = 0;
+    virtual ReadStatus readBlock(const VolumeFile& file, uint64_t offset, Block& block) const = 0;
+};
+
+std::unique_ptr<FormatReader> makeRar4Reader();
+std::unique_ptr<FormatReader> makeRar5Reader();
+
+enum class Signature { None, Rar4, Rar5, Unsupported };
+
+// Finds the RAR signature at the start of the file or after a
+// self-extracting stub; `offset` receives the position just past it.
+Signature findSignature(const VolumeFile& file, uint64_t& offset);
+
+}  // namespace unrar

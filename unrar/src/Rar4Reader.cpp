@@ -1,0 +1,190 @@
+#include <zlib.h>
+
+#include <vector>
+
+#include "unrar/include/unrar_api.h"
+#include "unrar/src/ByteReader.h"
+#include "unrar/src/FormatReader.h"
+#include "unrar/src/TextConvert.h"
+#include "unrar/src/TimeConvert.h"
+
+namespace unrar {
+namespace {
+
+constexpr uint8_t kMain = 0x73, kFile = 0x74, kService = 0x7A, kEnd = 0x7B;
+constexpr uint16_t kLongBlock = 0x8000;
+
+struct RawHeader {
+    std::vector<uint8_t> bytes;  // the whole header, common part included
+    uint8_t type = 0;
+    uint16_t flags = 0;
+};
+
+uint16_t crc16(const std::vector<uint8_t>& h, size_t size)
+{
+    return static_cast<uint16_t>(::crc32(0, h.data() + 2, static_cast<uInt>(size - 2)) & 0xFFFF);
+}
+
+ReadStatus readRaw(const VolumeFile& file, uint64_t offset, RawHeader& h)
+{
+    uint8_t common[7];
+    long long got = file.readAt(offset, common, sizeof common);
+    if (got == 0) return ReadStatus::EndOfData;
+    if (got < 7) return ReadStatus::Broken;
+    h.type = common[2];
+    h.flags = static_cast<uint16_t>(common[3] | common[4] << 8);
+    uint16_t size = static_cast<uint16_t>(common[5] | common[6] << 8);
+    if (size < 7) return ReadStatus::Broken;
+    h.bytes.resize(size);
+    if (!file.readExact(offset, h.bytes.data(), size)) return ReadStatus::Broken;
+    bool checked = h.type == kFile || h.type == kService || h.type == kEnd ||
+                   (h.type == kMain && !(h.flags & 0x0002));
+    uint16_t stored = static_cast<uint16_t>(common[0] | common[1] << 8);
+    if (checked && crc16(h.bytes, size) != stored) return ReadStatus::Broken;
+    return ReadStatus::Ok;
+}
+
+// Extended time: per time a 4-bit group of flags, an optional DOS time and
+// up to three bytes of 100 ns precision.
+void readExtendedTime(ByteReader& r, Entry& e)
+{
+    uint16_t flags = r.u16();
+    uint64_t* targets[3] = {&e.mtime, &e.ctime, &e.atime};
+    for (int i = 0; i < 4; ++i) {
+        unsigned group = (flags >> (12 - 4 * i)) & 0x0F;
+        if (!(group & 0x8)) continue;
+        uint32_t dos = i == 0 ? e.dosTime : r.u32();
+        unsigned count = group & 0x3;
+        uint32_t fraction = 0;
+        for (unsigned j = 0; j < count; ++j) fraction |= uint32_t(r.u8()) << (8 * (j + 3 - count));
+        if (!r.ok() || i == 3) continue;
+        int64_t secs = dosLocalToUnix(dos) + ((group & 0x4) ? 1 : 0);
+        *targets[i] = unixToFiletime(secs) + fraction;
+    }
+}
+
+ReadStatus parseFile(const RawHeader& h, uint64_t offset, Block& block)
+{
+    ByteReader r(h.bytes.data() + 7, h.bytes.size() - 7);
+    Entry& e = block.entry;
+    uint64_t pack = r.u32();
+    uint64_t unp = r.u32();
+    uint8_t host = r.u8();
+    e.crc = r.u32();
+    e.dosTime = r.u32();
+    e.unpVer = r.u8();
+    e.method = r.u8();
+    uint16_t nameSize = r.u16();
+    e.attributes = r.u32();
+    bool unknownSize = unp == 0xFFFFFFFFu;
+    if (h.flags & 0x0100) {
+        uint32_t highPack = r.u32();
+        uint32_t highUnp = r.u32();
+        unknownSize = unknownSize && highUnp == 0xFFFFFFFFu;
+        pack |= uint64_t(highPack) << 32;
+        unp |= uint64_t(highUnp) << 32;
+    }
+    std::string field = r.bytes(nameSize);
+    if (h.flags & 0x0400) r.skip(8);
+    if (!r.ok()) return ReadStatus::Broken;
+    if (h.flags & 0x1000) {
+        // A damaged time field costs only the precise times, not the entry.
+        ByteReader t = r;
+        readExtendedTime(t, e);
+    }
+    if (h.type == kFile && (h.flags & 0x0200))
+        e.wideName = decodeRar4UnicodeName(field);
+    else
+        e.wideName = legacyToWide(field.substr(0, field.find('\0')));
+    for (wchar_t& c : e.wideName)
+        if (c == L'\\') c = L'/';
+    e.name = wideToUtf8(e.wideName);
+
+    e.packSize = pack;
+    e.unpSize = unp;
+    e.unpSizeKnown = !unknownSize;
+    e.splitBefore = h.flags & 0x0001;
+    e.splitAfter = h.flags & 0x0002;
+    e.encrypted = h.flags & 0x0004;
+    e.solid = h.flags & 0x0010;
+    e.directory = (h.flags & 0x00E0) == 0x00E0 || (e.unpVer < 20 && (e.attributes & 0x10));
+    e.dictKB = e.directory ? 0 : 64u << ((h.flags & 0x00E0) >> 5);
+    e.unixHost = host == 3 || host == 5;
+    e.hostOS = (host <= 2 || host == 4) ? 2 : 3;
+    e.hasCrc = true;
+    e.hashType = RAR_HASH_CRC32;
+    if (e.unixHost && (e.attributes & 0xF000) == 0xA000) e.redirType = FSREDIR_UNIXSYMLINK;
+    if (!e.mtime) e.mtime = unixToFiletime(dosLocalToUnix(e.dosTime));
+    e.dataOffset = offset + h.bytes.size();
+    block.next = e.dataOffset + pack;
+    return ReadStatus::Ok;
+}
+
+class Rar4Reader final : public FormatReader {
+public:
+    RarVersion version() const override { return RarVersion::Rar4; }
+
+    ReadStatus readMain(const VolumeFile& file, uint64_t offset, MainInfo& info) const override
+    {
+        RawHeader h;
+        if (readRaw(file, offset, h) != ReadStatus::Ok || h.type != kMain || h.bytes.size() < 13)
+            return ReadStatus::Broken;
+        info.version = RarVersion::Rar4;
+        const uint16_t f = h.flags;
+        info.volume = f & 0x0001;
+        info.oldStyleComment = f & 0x0002;
+        info.newNumbering = f & 0x0010;
+        info.encryptedHeaders = f & 0x0080;
+        info.firstVolume = info.volume && (f & 0x0100);
+        unsigned flags = 0;
+        if (f & 0x0001) flags |= ROADF_VOLUME;
+        if (f & 0x0002) flags |= ROADF_COMMENT;
+        if (f & 0x0004) flags |= ROADF_LOCK;
+        if (f & 0x0008) flags |= ROADF_SOLID;
+        if (f & 0x0010) flags |= ROADF_NEWNUMBERING;
+        if (f & 0x0040) flags |= ROADF_RECOVERY;
+        if (f & 0x0080) flags |= ROADF_ENCHEADERS;
+        if (info.firstVolume) flags |= ROADF_FIRSTVOLUME;
+        bool reserved = false;
+        for (size_t i = 7; i < 13; ++i) reserved = reserved || h.bytes[i] != 0;
+        if (reserved) flags |= ROADF_SIGNED;
+        info.archiveFlags = flags;
+        info.firstBlock = offset + h.bytes.size();
+        return ReadStatus::Ok;
+    }
+
+    ReadStatus readBlock(const VolumeFile& file, uint64_t offset, Block& block) const override
+    {
+        RawHeader h;
+        ReadStatus s = readRaw(file, offset, h);
+        if (s != ReadStatus::Ok) return s;
+        block = Block{};
+        if (h.type == kFile || h.type == kService) {
+            block.type = h.type == kFile ? BlockType::File : BlockType::Service;
+            if (h.bytes.size() < 32) return ReadStatus::Broken;
+            return parseFile(h, offset, block);
+        }
+        uint64_t addSize = 0;
+        if (h.flags & kLongBlock) {
+            if (h.bytes.size() < 11) return ReadStatus::Broken;
+            addSize = uint64_t(h.bytes[7]) | uint64_t(h.bytes[8]) << 8 | uint64_t(h.bytes[9]) << 16 |
+                      uint64_t(h.bytes[10]) << 24;
+        }
+        block.next = offset + h.bytes.size() + addSize;
+        if (h.type == kEnd) {
+            block.type = BlockType::End;
+            block.endNextVolume = h.flags & 0x0001;
+        } else if (h.type == kMain || h.type < 0x72) {
+            return ReadStatus::Broken;
+        } else {
+            block.type = BlockType::Other;
+        }
+        return ReadStatus::Ok;
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<FormatReader> makeRar4Reader() { return std::make_unique<Rar4Reader>(); }
+
+}  // namespace unrar

@@ -1,0 +1,261 @@
+#include <algorithm>
+#include <zlib.h>
+
+#include <vector>
+
+#include "unrar/include/unrar_api.h"
+#include "unrar/src/ByteReader.h"
+#include "unrar/src/FormatReader.h"
+#include "unrar/src/TextConvert.h"
+#include "unrar/src/TimeConvert.h"
+
+namespace unrar {
+namespace {
+
+constexpr uint64_t kMaxHeaderSize = 0x200000;  // a 3-byte size field
+constexpr uint64_t kMaxDataSize = uint64_t(1) << 62;
+
+struct RawHeader {
+    std::vector<uint8_t> body;  // from the header type to the end of the extra area
+    uint64_t type = 0, flags = 0, extraSize = 0, dataSize = 0;
+    uint64_t end = 0;           // file offset just past the header
+};
+
+ReadStatus readRaw(const VolumeFile& file, uint64_t offset, RawHeader& h)
+{
+    uint8_t pre[7];
+    long long got = file.readAt(offset, pre, sizeof pre);
+    if (got == 0) return ReadStatus::EndOfData;
+    if (got < 5) return ReadStatus::Broken;
+    ByteReader sizeReader(pre + 4, static_cast<size_t>(got) - 4);
+    uint64_t size = 0;
+    size_t sizeLen = 0;
+    for (; sizeLen < 3; ++sizeLen) {
+        uint8_t b = sizeReader.u8();
+        if (!sizeReader.ok()) return ReadStatus::Broken;
+        size |= uint64_t(b & 0x7F) << (7 * sizeLen);
+        if (!(b & 0x80)) break;
+    }
+    if (sizeLen == 3 || size == 0 || size > kMaxHeaderSize) return ReadStatus::Broken;
+    ++sizeLen;
+    std::vector<uint8_t> all(sizeLen + size);
+    if (!file.readExact(offset + 4, all.data(), all.size())) return ReadStatus::Broken;
+    uint32_t stored = uint32_t(pre[0]) | uint32_t(pre[1]) << 8 | uint32_t(pre[2]) << 16 | uint32_t(pre[3]) << 24;
+    if (static_cast<uint32_t>(::crc32(0, all.data(), static_cast<uInt>(all.size()))) != stored)
+        return ReadStatus::Broken;
+    h.body.assign(all.begin() + static_cast<long>(sizeLen), all.end());
+    h.end = offset + 4 + all.size();
+    ByteReader r(h.body.data(), h.body.size());
+    h.type = r.vint();
+    h.flags = r.vint();
+    if (h.flags & 0x0001) h.extraSize = r.vint();
+    if (h.flags & 0x0002) h.dataSize = r.vint();
+    if (!r.ok() || h.extraSize > h.body.size() - r.position() || h.dataSize > kMaxDataSize)
+        return ReadStatus::Broken;
+    return ReadStatus::Ok;
+}
+
+size_t fieldsStart(const RawHeader& h)
+{
+    ByteReader r(h.body.data(), h.body.size());
+    r.vint();
+    r.vint();
+    if (h.flags & 0x0001) r.vint();
+    if (h.flags & 0x0002) r.vint();
+    return r.position();
+}
+
+void readExtra(ByteReader& x, Entry& e, bool& timeFromRecord)
+{
+    while (x.remaining() > 0) {
+        uint64_t size = x.vint();
+        if (!x.ok() || size == 0 || size > x.remaining()) {
+            x.skip(x.remaining());
+            return;
+        }
+        size_t recordEnd = x.position() + static_cast<size_t>(size);
+        uint64_t type = x.vint();
+        switch (type) {
+        case 0x01:
+            e.encrypted = true;
+            break;
+        case 0x02:
+            if (x.vint() == 0) {
+                std::string h = x.bytes(32);
+                if (x.ok()) {
+                    e.hashType = RAR_HASH_BLAKE2;
+                    std::copy(h.begin(), h.end(), e.hash);
+                }
+            }
+            break;
+        case 0x03: {
+            uint64_t f = x.vint();
+            bool unixFormat = f & 0x01;
+            uint64_t* targets[3] = {&e.mtime, &e.ctime, &e.atime};
+            int64_t secs[3] = {};
+            bool present[3] = {(f & 0x02) != 0, (f & 0x04) != 0, (f & 0x08) != 0};
+            for (int i = 0; i < 3; ++i) {
+                if (!present[i]) continue;
+                if (unixFormat)
+                    secs[i] = x.u32();
+                else
+                    *targets[i] = x.u64();
+            }
+            if (unixFormat) {
+                for (int i = 0; i < 3; ++i) {
+                    if (!present[i]) continue;
+                    uint32_t ns = (f & 0x10) ? x.u32() : 0;
+                    *targets[i] = unixToFiletime(secs[i], ns < 1000000000 ? ns : 0);
+                }
+            }
+            if (present[0]) timeFromRecord = true;
+            break;
+        }
+        case 0x05: {
+            uint64_t redir = x.vint();
+            uint64_t flags = x.vint();
+            uint64_t len = x.vint();
+            std::string target = len <= x.remaining() ? x.bytes(static_cast<size_t>(len)) : std::string();
+            if (x.ok()) {
+                e.redirType = redir >= 1 && redir <= 5 ? static_cast<uint32_t>(redir) : uint32_t(FSREDIR_NONE);
+                e.redirTarget = utf8ToWide(target);
+                e.dirTarget = flags & 0x01;
+            }
+            break;
+        }
+        default:
+            break;
+        }
+        if (!x.ok() || x.position() > recordEnd) return;
+        x.skip(recordEnd - x.position());
+    }
+}
+
+ReadStatus parseFile(const RawHeader& h, Entry& e)
+{
+    const size_t extraStart = h.body.size() - static_cast<size_t>(h.extraSize);
+    size_t start = fieldsStart(h);
+    if (start > extraStart) return ReadStatus::Broken;
+    ByteReader r(h.body.data() + start, extraStart - start);
+    uint64_t fileFlags = r.vint();
+    e.unpSize = r.vint();
+    uint64_t attributes = r.vint();
+    uint32_t mtime = (fileFlags & 0x0002) ? r.u32() : 0;
+    if (fileFlags & 0x0004) {
+        e.crc = r.u32();
+        e.hasCrc = true;
+        e.hashType = RAR_HASH_CRC32;
+    }
+    uint64_t comp = r.vint();
+    uint64_t host = r.vint();
+    uint64_t nameLen = r.vint();
+    if (!r.ok() || nameLen > r.remaining()) return ReadStatus::Broken;
+    std::string name = r.bytes(static_cast<size_t>(nameLen));
+    if (!r.ok()) return ReadStatus::Broken;
+
+    e.directory = fileFlags & 0x0001;
+    e.unpSizeKnown = !(fileFlags & 0x0008);
+    e.attributes = static_cast<uint32_t>(attributes);
+    e.splitBefore = h.flags & 0x0008;
+    e.splitAfter = h.flags & 0x0010;
+    e.packSize = h.dataSize;
+    e.solid = comp & 0x40;
+    e.method = 0x30 + static_cast<uint32_t>((comp >> 7) & 7);
+    uint64_t algorithm = comp & 0x3F;
+    e.unpVer = algorithm == 0 ? 50 : algorithm == 1 ? 70 : 9999;
+    if (!e.directory) {
+        uint64_t n = algorithm == 0 ? (comp >> 10) & 0x0F : (comp >> 10) & 0x1F;
+        uint64_t dict = n < 40 ? uint64_t(128) << n : UINT64_MAX / 2;
+        if (algorithm == 1) dict += dict / 32 * ((comp >> 15) & 0x1F);
+        e.dictKB = dict > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(dict);
+    }
+    e.unixHost = host == 1;
+    e.hostOS = host == 0 ? 2 : 3;
+    // '\' is a name character on Unix but no separator; a Windows name
+    // cannot hold it at all.
+    if (host == 0)
+        for (char& c : name)
+            if (c == '\\') c = '_';
+    e.wideName = utf8ToWide(name);
+    e.name = wideToUtf8(e.wideName);
+
+    bool timeFromRecord = false;
+    if (fileFlags & 0x0002) e.mtime = unixToFiletime(mtime);
+    ByteReader x(h.body.data() + extraStart, static_cast<size_t>(h.extraSize));
+    readExtra(x, e, timeFromRecord);
+    if (e.mtime) {
+        int64_t secs;
+        long ns;
+        filetimeToUnix(e.mtime, secs, ns);
+        e.dosTime = unixToDosLocal(secs);
+    }
+    return ReadStatus::Ok;
+}
+
+class Rar5Reader final : public FormatReader {
+public:
+    RarVersion version() const override { return RarVersion::Rar5; }
+
+    ReadStatus readMain(const VolumeFile& file, uint64_t offset, MainInfo& info) const override
+    {
+        RawHeader h;
+        ReadStatus s = readRaw(file, offset, h);
+        if (s != ReadStatus::Ok) return ReadStatus::Broken;
+        info.version = RarVersion::Rar5;
+        info.newNumbering = true;
+        info.archiveFlags = ROADF_NEWNUMBERING;
+        if (h.type == 4) {
+            info.encryptedHeaders = true;
+            info.archiveFlags |= ROADF_ENCHEADERS;
+            info.firstBlock = h.end;
+            return ReadStatus::Ok;
+        }
+        if (h.type != 1) return ReadStatus::Broken;
+        ByteReader r(h.body.data() + fieldsStart(h), h.body.size() - fieldsStart(h));
+        uint64_t flags = r.vint();
+        uint64_t volumeNumber = (flags & 0x0002) ? r.vint() : 0;
+        if (!r.ok()) return ReadStatus::Broken;
+        info.volume = flags & 0x0001;
+        info.firstVolume = info.volume && volumeNumber == 0;
+        if (info.volume) info.archiveFlags |= ROADF_VOLUME;
+        if (flags & 0x0004) info.archiveFlags |= ROADF_SOLID;
+        if (flags & 0x0008) info.archiveFlags |= ROADF_RECOVERY;
+        if (flags & 0x0010) info.archiveFlags |= ROADF_LOCK;
+        if (info.firstVolume) info.archiveFlags |= ROADF_FIRSTVOLUME;
+        info.firstBlock = h.end + h.dataSize;
+        return ReadStatus::Ok;
+    }
+
+    ReadStatus readBlock(const VolumeFile& file, uint64_t offset, Block& block) const override
+    {
+        RawHeader h;
+        ReadStatus s = readRaw(file, offset, h);
+        if (s != ReadStatus::Ok) return s;
+        block = Block{};
+        block.next = h.end + h.dataSize;
+        switch (h.type) {
+        case 2:
+        case 3:
+            block.type = h.type == 2 ? BlockType::File : BlockType::Service;
+            if (parseFile(h, block.entry) != ReadStatus::Ok) return ReadStatus::Broken;
+            block.entry.dataOffset = h.end;
+            break;
+        case 5: {
+            ByteReader r(h.body.data() + fieldsStart(h), h.body.size() - fieldsStart(h));
+            uint64_t endFlags = r.vint();
+            block.type = BlockType::End;
+            block.endNextVolume = r.ok() && (endFlags & 0x0001);
+            break;
+        }
+        default:
+            block.type = BlockType::Other;
+        }
+        return ReadStatus::Ok;
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<FormatReader> makeRar5Reader() { return std::make_unique<Rar5Reader>(); }
+
+}  // namespace unrar

@@ -1,0 +1,13 @@
+#pragma once
+// Turns a stored entry name into path components that stay inside the
+// destination folder, or refuses it.
+#include <string>
+#include <vector>
+
+namespace unrar {
+
+// False for absolute names, drive letters, UNC names, "." or ".." anywhere,
+// empty names and embedded zeros. Empty components ("a//b") are dropped.
+bool splitSafeRelativePath(const std::string& name, std::vector<std::string>& components);
+
+}  // namespace unrar
