@@ -63,9 +63,7 @@ TFCParam::TFCParam(platform::Messages& messages, QWidget* parent) : QDialog(pare
     PanelTtl = new QLabel(this);
     PanelTtl->setAlignment(Qt::AlignCenter);
     PanelTtl->setFrameShape(QFrame::NoFrame);
-    QPalette titlePalette = PanelTtl->palette();
-    titlePalette.setColor(QPalette::WindowText, Qt::red);
-    PanelTtl->setPalette(titlePalette);
+    PanelTtl->setStyleSheet(QStringLiteral("QLabel { color: red; }"));
 
     Panel1 = new QFrame(this);
     Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);

@@ -112,7 +112,9 @@ void ProfileFile::write(const std::string& section, const std::string& key, cons
     if (ini.SetValue(section.c_str(), key.c_str(), value.c_str(), nullptr, /*forceReplace*/ true) < 0)
         refuse(path_, "нехватка памяти");
     std::string content;
-    if (ini.Save(content) < 0)
+    // A byte-order mark the file began with is written again (only such a file
+    // loads in UTF-8 mode).
+    if (ini.Save(content, /*addSignature*/ true) < 0)
         refuse(path_, "нехватка памяти");
 
     const fs::path temporary = temporaryNameBeside(target);

@@ -124,6 +124,16 @@ TEST_F(SettingsFileTest, WriteKeepsOtherSectionsKeysAndComments)
     EXPECT_EQ(filesInFolder(), 1u) << "a temporary file was left behind";
 }
 
+TEST_F(SettingsFileTest, WindowsLineEndsAndByteOrderMarkAreRead)
+{
+    writeFileBytes(iniPath, "\xEF\xBB\xBF[LoginU]\r\nDB=1\r\nServer = db host \r\n");
+    EXPECT_EQ(ini.ReadInteger("LoginU", "DB", 0), 1);
+    EXPECT_EQ(ini.ReadString("LoginU", "Server", ""), "db host");
+    ini.WriteInteger("LoginU", "DB", 2);
+    EXPECT_EQ(readFileBytes(iniPath).rfind("\xEF\xBB\xBF[LoginU]\n", 0), 0u) << "the byte-order mark was dropped";
+    EXPECT_EQ(ini.ReadString("LoginU", "Server", ""), "db host");
+}
+
 TEST_F(SettingsFileTest, RefusedWriteNamesTheFileAndLeavesItWhole)
 {
     // The settings file lies in a "folder" that is a plain file: nothing can be created there.
