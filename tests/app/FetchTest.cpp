@@ -102,6 +102,8 @@ struct DownloadCase {
     std::string body; // the file after a successful fetch
 };
 
+void PrintTo(const DownloadCase& c, std::ostream* os) { *os << c.name; }
+
 class DownloadCases : public Download, public ::testing::WithParamInterface<DownloadCase> {};
 
 TEST_P(DownloadCases, ReplacesTheArchiveOnlyWhenTheWholeBodyArrived)

@@ -151,6 +151,8 @@ struct RejectedArchive {
     std::string after;  // and after it
 };
 
+void PrintTo(const RejectedArchive& c, std::ostream* os) { *os << c.name; }
+
 class RejectedArchives : public UpdateRun, public ::testing::WithParamInterface<RejectedArchive> {};
 
 TEST_P(RejectedArchives, AreReportedWithTheirAbsolutePathAndKept)
