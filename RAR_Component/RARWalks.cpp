@@ -100,8 +100,10 @@ bool TRAR::extractEntries(const std::string& Path, bool RestoreFolder, const std
         if (code == ERAR_END_ARCHIVE)
             break;
         if (code != 0) {
-            result = false;
+            // The record does not describe a readable entry (it may still hold
+            // the previous one), so nothing is written from it.
             Error(code, roListFiles);
+            return false;
         }
         fProgressInfo.FileBytesDone = 0;
         fProgressInfo.FileBytesTotal = asInt32(hdrData.UnpSize);
