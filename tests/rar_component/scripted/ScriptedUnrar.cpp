@@ -5,6 +5,7 @@
 
 #include "unrar/include/unrar_api.h"
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
