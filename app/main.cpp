@@ -7,6 +7,8 @@
 #include "platform/qt/QtMessages.h"
 
 #include <QApplication>
+#include <QPixmap>
+#include <QTimer>
 
 int main(int argc, char* argv[])
 {
@@ -25,5 +27,16 @@ int main(int argc, char* argv[])
     if (dialog.terminationRequested())
         return QApplication::exec(); // handles the queued termination request at once
     dialog.show();
+
+    // TAVREL_SCREENSHOT=file.png saves a picture of the dialog as the user
+    // sees it and ends the program: lets support staff and scripts check the
+    // dialog on machines without a display (QT_QPA_PLATFORM=offscreen).
+    const QString screenshot = qEnvironmentVariable("TAVREL_SCREENSHOT");
+    if (!screenshot.isEmpty()) {
+        QTimer::singleShot(200, &dialog, [&dialog, screenshot] {
+            const bool saved = dialog.grab().save(screenshot);
+            QApplication::exit(saved ? 0 : 1);
+        });
+    }
     return QApplication::exec();
 }
