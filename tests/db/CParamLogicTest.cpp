@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace {
 
 class CParamLogicTest : public testing::Test {
@@ -38,6 +40,8 @@ struct VisibilityCase {
     bool serverVisible;
     const char16_t* serverText;
 };
+
+void PrintTo(const VisibilityCase& c, std::ostream* os) { *os << c.name; }
 
 const VisibilityCase visibilityCases[] = {
     {"firebird", 0, 0, true, u"srv"},

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <functional>
 
 using testsupport::readFileBytes;
@@ -105,6 +107,8 @@ struct ParamListCase {
     std::string driver;
     std::vector<std::string> params; // but the password line
 };
+
+void PrintTo(const ParamListCase& c, std::ostream* os) { *os << c.name; }
 
 const ParamListCase paramListCases[] = {
     {"firebird", "0", "FB",

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <string>
 
 namespace {
@@ -11,6 +13,8 @@ struct EncodeCase {
     std::string plain;
     std::string scrambled;
 };
+
+void PrintTo(const EncodeCase& c, std::ostream* os) { *os << c.name; }
 
 // Expected forms worked out by hand from the 12-byte key.
 const EncodeCase encodeCases[] = {
@@ -38,6 +42,8 @@ struct DecodeCase {
     std::string stored;
     std::string plain;
 };
+
+void PrintTo(const DecodeCase& c, std::ostream* os) { *os << c.name; }
 
 const DecodeCase decodeCases[] = {
     {"upperCaseDigits", "55173415291F45173D", "masterkey"},

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <filesystem>
 
 using testsupport::readFileBytes;
@@ -27,6 +29,8 @@ struct UnusableFile {
     const char* name;
     std::string content;
 };
+
+void PrintTo(const UnusableFile& c, std::ostream* os) { *os << c.name; }
 
 const UnusableFile unusableFiles[] = {
     {"missing", ""},
@@ -63,6 +67,8 @@ struct IntegerCase {
     const char* stored;
     int expected;
 };
+
+void PrintTo(const IntegerCase& c, std::ostream* os) { *os << c.name; }
 
 const IntegerCase integerCases[] = {
     {"plain", "2", 2},
