@@ -168,6 +168,15 @@ TEST_F(Download, CancelledFromProgressKeepsTheEarlierArchive)
     EXPECT_EQ(folder.entries(), 1u);
 }
 
+TEST_F(Download, HttpsServerWithUntrustedCertificateIsRefused)
+{
+    const testsupport::HttpTestServer untrusted(".", true);
+    writeFile(target, kEarlierArchive);
+    EXPECT_FALSE(get(untrusted.url("/ok/100")));
+    EXPECT_EQ(readFile(target), kEarlierArchive);
+    EXPECT_NE(observer.failure.find("certificate"), std::string::npos) << observer.failure;
+}
+
 TEST_F(Download, UnwritableTargetRaisesAnIoErrorAndLeavesNoFile)
 {
     // A folder in the target's place: root ignores permissions, but no one

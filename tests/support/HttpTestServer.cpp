@@ -1,6 +1,8 @@
 #include "HttpTestServer.h"
 
 #include <csignal>
+#include <filesystem>
+#include <vector>
 #include <cstdlib>
 #include <spawn.h>
 #include <stdexcept>
@@ -25,12 +27,32 @@ std::string readLine(int fd)
 
 } // namespace
 
-HttpTestServer::HttpTestServer(const std::string& root)
+HttpTestServer::HttpTestServer(const std::string& root, bool https)
 {
     // Requests to the loopback server must not go through a proxy that the
     // environment of a CI machine may name.
     ::setenv("no_proxy", "127.0.0.1,localhost", 1);
     ::setenv("NO_PROXY", "127.0.0.1,localhost", 1);
+
+    std::vector<std::string> args = {"python3", TAVREL_HTTP_TEST_SERVER, "--root", root};
+    if (https) {
+        scheme_ = "https";
+        std::string folder = (std::filesystem::temp_directory_path() / "tavrel-cert-XXXXXX").string();
+        if (!::mkdtemp(folder.data()))
+            throw std::runtime_error("http test server: no folder for the certificate");
+        certificateFolder_ = folder;
+        const std::string command = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 -keyout '" +
+                                    folder + "/key.pem' -out '" + folder + "/cert.pem' > /dev/null 2>&1";
+        if (std::system(command.c_str()) != 0) {
+            stop();
+            throw std::runtime_error("http test server: openssl could not make a certificate");
+        }
+        args.insert(args.end(), {"--cert", folder + "/cert.pem", "--key", folder + "/key.pem"});
+    }
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
 
     int in[2];
     int out[2];
@@ -43,13 +65,7 @@ HttpTestServer::HttpTestServer(const std::string& root)
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_addclose(&actions, in[1]);
     posix_spawn_file_actions_addclose(&actions, out[0]);
-
-    std::string script = TAVREL_HTTP_TEST_SERVER;
-    std::string rootArg = root;
-    char python[] = "python3";
-    char rootFlag[] = "--root";
-    char* argv[] = {python, script.data(), rootFlag, rootArg.data(), nullptr};
-    const int rc = posix_spawnp(&pid_, "python3", &actions, nullptr, argv, environ);
+    const int rc = posix_spawnp(&pid_, "python3", &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     ::close(in[0]);
     ::close(out[1]);
@@ -81,11 +97,16 @@ void HttpTestServer::stop()
         ::waitpid(pid_, nullptr, 0);
         pid_ = -1;
     }
+    if (!certificateFolder_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(certificateFolder_, ignored);
+        certificateFolder_.clear();
+    }
 }
 
 std::string HttpTestServer::url(const std::string& path) const
 {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
+    return scheme_ + "://127.0.0.1:" + std::to_string(port_) + path;
 }
 
 } // namespace testsupport

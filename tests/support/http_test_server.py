@@ -3,7 +3,7 @@
 
 Listens on 127.0.0.1 on a free port and prints the port as the first line on
 stdout. Ends when its stdin closes (the test that started it went away) or on
-SIGTERM. Standard library only.
+SIGTERM. Standard library only. With --cert and --key it speaks HTTPS.
 
 Paths:
   /ok/N                 200 with N deterministic bytes (byte i is i % 251)
@@ -19,6 +19,7 @@ Paths:
 import argparse
 import os
 import signal
+import ssl
 import sys
 import threading
 import time
@@ -105,10 +106,16 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--root", default=".")
     parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--cert", help="serve HTTPS with this PEM certificate")
+    parser.add_argument("--key", help="and this PEM key")
     args = parser.parse_args()
     Handler.root = args.root
 
     server = ThreadingHTTPServer(("127.0.0.1", args.port), Handler)
+    if args.cert:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(args.cert, args.key)
+        server.socket = context.wrap_socket(server.socket, server_side=True)
     server.daemon_threads = True
     signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
 
