@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <zlib.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "unrar/src/Destination.h"
@@ -150,9 +151,12 @@ int Archive::switchVolume()
             opened = true;
         }
     }
+    auto seen = [this](const std::string& n) { return std::find(volumes_.begin(), volumes_.end(), n) != volumes_.end(); };
+    // A volume already read cannot come again: that set would never end.
+    if (opened && seen(name)) opened = false;
     for (int asks = 0; !opened; ++asks) {
         if (asks == kMaxVolumeAsks || !callbacks_.askVolume(name)) return ERAR_EOPEN;
-        opened = openVolume(name, file, info, reader) == ERAR_SUCCESS;
+        opened = !seen(name) && openVolume(name, file, info, reader) == ERAR_SUCCESS;
     }
     if (info.version != main_.version || info.encryptedHeaders) return ERAR_BAD_DATA;
     if (!callbacks_.notifyVolume(name)) return ERAR_EOPEN;

@@ -112,6 +112,11 @@ RAR_EXPORT RAR_HANDLE RAROpenArchiveEx(struct RAROpenArchiveDataEx* d)
         if (!a) return nullptr;
         d->Flags = a->archiveFlags();
         const unrar::CommentText& c = a->comment();
+        // A caller that reads the buffer whatever the state finds it empty.
+        if (d->CmtBufSize > 0 && d->CmtBufW)
+            d->CmtBufW[0] = L'\0';
+        else if (d->CmtBufSize > 0 && d->CmtBuf)
+            d->CmtBuf[0] = '\0';
         if (c.present && d->CmtBufSize > 0 && (d->CmtBuf || d->CmtBufW)) {
             if (!c.readable) {
                 d->CmtState = ERAR_BAD_DATA;
