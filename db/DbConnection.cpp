@@ -3,6 +3,7 @@
 #include "platform/TextCodec.h"
 
 #include <QSqlError>
+#include <QSqlQuery>
 
 #include <algorithm>
 #include <atomic>
@@ -113,6 +114,7 @@ void TDbConnection::Open()
 {
     if (Connected())
         return;
+    TWaitCursorScope busy(WaitCursor);
     const QString driver = qtDriverFor(DriverName);
     if (driver.isEmpty())
         throw TDbError("Unknown database driver \"" + DriverName + "\"");
@@ -156,4 +158,18 @@ bool TDbConnection::Connected() const
 QSqlDatabase TDbConnection::Database() const
 {
     return QSqlDatabase::database(connectionName_, false);
+}
+
+void TDbConnection::ExecSQL(const std::string& SQL)
+{
+    if (!Connected())
+        throw TDbError("The connection is not open");
+    TDbStatement statement{SQL, {}, {}};
+    if (OnStatement)
+        OnStatement(statement);
+    QSqlQuery query(Database());
+    if (!query.exec(qt(statement.SQL))) {
+        const std::string text = query.lastError().text().toStdString();
+        throw TDbError(text.empty() ? "The statement failed: " + statement.SQL : text);
+    }
 }

@@ -2,6 +2,10 @@
 // A database connection configured like the product's: a driver identifier
 // ("FB", "MSSQL", "Ora") and a list of name=value parameter lines. It maps
 // them onto a Qt Sql driver when it opens (see DbConnection.cpp).
+#include "db/DbStatement.h"
+
+#include "db/WaitCursor.h"
+
 #include <QSqlDatabase>
 
 #include <stdexcept>
@@ -24,6 +28,8 @@ public:
     std::string DriverName;
     // Lines "Name=Value"; names match without regard to case.
     std::vector<std::string> Params;
+    // Shown while this connection and its queries work; not owned, may be null.
+    TWaitCursor* WaitCursor = nullptr;
 
     // Throws TDbError with the driver's text when the database refuses.
     void Open();
@@ -35,6 +41,12 @@ public:
 
     // The open Qt connection, for queries and transactions.
     QSqlDatabase Database() const;
+
+    // Runs one statement directly, reading no result. Throws TDbError with the database's text.
+    void ExecSQL(const std::string& SQL);
+
+    // Sees every statement before it reaches the database (see DbStatement.h).
+    TDbStatementHook OnStatement;
 
 private:
     QString connectionName_;

@@ -2,6 +2,7 @@
 // A query with a fixed SQL text on one connection: open it, read fields of the
 // current row by name, move on, close it.
 #include "db/DbConnection.h"
+#include "db/DbParam.h"
 #include "db/DbTransaction.h"
 
 #include <QSqlQuery>
@@ -9,6 +10,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 class TDbField {
 public:
@@ -16,6 +18,8 @@ public:
     // 8-bit text in the ANSI code page; NULL reads as empty.
     std::string AsString() const;
     bool IsNull() const { return value_.isNull(); }
+    // Throws TDbError when the value is null or not a whole number.
+    int AsInteger() const;
     const QVariant& Value() const { return value_; }
 
 private:
@@ -26,6 +30,8 @@ class TDbQuery {
 public:
     TDbQuery(TDbConnection& connection, TDbTransaction* transaction, TDbTransaction* updateTransaction)
         : Connection(connection), Transaction(transaction), UpdateTransaction(updateTransaction) {}
+    TDbQuery(TDbConnection& connection, TDbTransaction* transaction, TDbTransaction* updateTransaction, std::string sql)
+        : Connection(connection), Transaction(transaction), UpdateTransaction(updateTransaction), SQL(std::move(sql)) {}
 
     TDbConnection& Connection;
     TDbTransaction* Transaction;
@@ -44,7 +50,16 @@ public:
     // TDbError when the result has no such column.
     TDbField FieldByName(const std::string& Name) const;
 
+    // The named parameters of SQL (":pCod"), in order of first appearance;
+    // values set before a change of SQL stay with their names. ParamByName
+    // and Param throw TDbError for a parameter the text does not have.
+    std::vector<TDbParam>& Params();
+    TDbParam& ParamByName(const std::string& Name);
+    TDbParam& Param(size_t Position);
+
 private:
+    std::vector<TDbParam> params_;
+    std::string paramsSql_;
     std::unique_ptr<QSqlQuery> query_;
     bool onRow_ = false;
 };

@@ -54,6 +54,7 @@ TSettingsFile& settings()
 TMainDM::TMainDM(platform::Messages& messages) : messages_(messages)
 {
     QParam.SQL = "select * from TAVREL_PARAMS";
+    DataModuleCreate();
 }
 
 std::string TMainDM::XorEncode(const std::string& Source) const { return scramble::XorEncode(Source); }

@@ -7,8 +7,12 @@
 #include "db/DbConnection.h"
 #include "db/DbQuery.h"
 #include "db/DbTransaction.h"
+#include "db/Queries.h"
+#include "platform/HelpViewer.h"
 #include "platform/Messages.h"
+#include "services/DateTime.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -27,6 +31,17 @@ public:
     TDbTransaction FDTrGremondQ{FDconGremond};
     TDbQuery QParam{FDconUrv, &FDTrUrvSel, &FDTrUrvQ};
 
+    // The further queries and stored-procedure calls, created closed.
+#define TAVREL_DM_QUERY(name, connection, readTr, updateTr, sql) TDbQuery name{connection, readTr, updateTr, sql};
+#define TAVREL_DM_STORED_PROC(name, connection, readTr, updateTr, procName, params) \
+    TDbStoredProc name{connection, readTr, updateTr, procName, params};
+#include "db/QueriesList.h"
+#undef TAVREL_DM_QUERY
+#undef TAVREL_DM_STORED_PROC
+
+    // Every query and stored-procedure call under its name, QParam first.
+    std::vector<TDmQueryEntry> QueryComponents();
+
     // Configures dbCon from section Sect of the settings file and opens it;
     // on failure offers the connection parameters dialog once and retries.
     // False after the user has been told. Subd receives the driver identifier.
@@ -38,7 +53,47 @@ public:
     // Not owned; nullptr means no dialog, which ends like a cancel.
     void SetConnectionParamsPrompt(ConnectionParamsPrompt* prompt) { prompt_ = prompt; }
 
+    // The busy pointer of both connections (not owned; nullptr shows none).
+    void SetWaitCursor(TWaitCursor* cursor)
+    {
+        FDconUrv.WaitCursor = cursor;
+        FDconGremond.WaitCursor = cursor;
+    }
+
     platform::Messages& Messages() { return messages_; }
+
+    // Creation handler, run at the end of the constructor: sets MyHelpFile.
+    void DataModuleCreate();
+    // Help event handler: command 0 with data 0 shows the help file's
+    // contents, command 1 the topic page Data; CallHelp is always set false.
+    // True when a help window shows what was asked.
+    bool HH(std::uint16_t Command, std::int32_t Data, bool& CallHelp);
+    // Not owned; nullptr means no help window can be shown.
+    void SetHelpViewer(platform::HelpViewer* viewer) { helpViewer_ = viewer; }
+
+    // Calendar and text utilities (services/CalendarText.h says what each does).
+    std::string UkrMonth(int Num) const;
+    std::string RusMonth(int Num) const;
+    std::u16string NameCol(int i) const;
+    std::string DelForbidSimbol(const std::string& SN) const;
+    std::int32_t Hex2Dec(const std::u16string& S) const;
+    std::uint16_t DayInMonth(std::uint16_t M, std::uint16_t Y) const;
+    TDateTime IdentDate(std::uint16_t NY, std::uint16_t NMes, std::uint16_t N) const;
+    std::string MakeEven(const std::string& S, std::uint16_t N) const;
+    bool FindInStr(const std::string& S, const std::string& Num) const;
+    void NormTBreak(TDateTime TDat, TDateTime DBegin, TDateTime& DN, TDateTime& DK) const;
+    // Whether the day and month of Dt are listed in HLDTAB; database errors reach the caller.
+    bool CheckHol(TDateTime Dt);
+
+    // Key generators: the next value of generator NGen of the working-time
+    // (GetGen) or access-control (GetGenK) database, in the form its driver
+    // identifier asks for; 0 for an unknown identifier. Database errors reach the caller.
+    int GetGen(const std::string& NGen);
+    int GetGenK(const std::string& NGen);
+    // Runs one statement in a transaction of its own after committing what is
+    // pending; false, rolled back and nothing passed on when it fails.
+    bool DoSQLUrv(const std::string& S);
+    bool DoSQLGremond(const std::string& S);
 
 private:
     struct ConnectValues;
@@ -48,6 +103,7 @@ private:
 
     platform::Messages& messages_;
     ConnectionParamsPrompt* prompt_ = nullptr;
+    platform::HelpViewer* helpViewer_ = nullptr;
 };
 
 // The single data module, set by start-up.
@@ -56,3 +112,5 @@ extern TMainDM* MainDM;
 // access-control database; empty until ConnectDB fills them.
 extern std::string urvDB;
 extern std::string gremondDB;
+// Full path of the help file "Tavrel.chm" beside the executable (8-bit, ANSI).
+extern std::string MyHelpFile;

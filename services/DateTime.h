@@ -1,0 +1,24 @@
+#pragma once
+// Date-time values as the product stores them: days since 30 December 1899
+// (day 0) with the time of day as the fraction (0.5 is noon).
+#include <stdexcept>
+
+// A date that does not exist in the calendar.
+class EConvertError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct TDateTime {
+    double Value = 0;
+
+    // Midnight of the day; throws EConvertError unless year 1..9999 and the
+    // month and day form a calendar date.
+    static TDateTime FromDate(int year, int month, int day);
+
+    // Year, month and day of the date part. The date part is the value
+    // truncated toward zero, so a negative value with a time still names its own day.
+    void DecodeDate(int& year, int& month, int& day) const;
+};
+
+bool IsLeapYear(int year);
