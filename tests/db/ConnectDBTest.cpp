@@ -40,6 +40,14 @@ public:
     }
 };
 
+class CountingWaitCursor : public TWaitCursor {
+public:
+    int shown = 0;
+    int hidden = 0;
+    void Show() override { ++shown; }
+    void Hide() override { ++hidden; }
+};
+
 class ConnectDBTest : public testing::Test {
 protected:
     static inline std::unique_ptr<testsupport::FirebirdTestDb> db;
@@ -87,8 +95,12 @@ protected:
 
 TEST_F(ConnectDBTest, WorkingSettingsConnectWithoutDialogOrMessage)
 {
+    CountingWaitCursor cursor;
+    dm.SetWaitCursor(&cursor);
     writeSection("0", db->path().string(), "any");
     ASSERT_TRUE(connect());
+    EXPECT_EQ(cursor.shown, 1);
+    EXPECT_EQ(cursor.hidden, 1);
     EXPECT_TRUE(dm.FDconUrv.Connected());
     EXPECT_EQ(subd, "FB");
     EXPECT_TRUE(prompt.shown.empty());
@@ -99,6 +111,8 @@ TEST_F(ConnectDBTest, WorkingSettingsConnectWithoutDialogOrMessage)
     EXPECT_EQ(dm.QParam.FieldByName("doupdate").AsString(), "1");
     EXPECT_THROW(dm.QParam.FieldByName("NOSUCHCOLUMN"), TDbError);
     dm.QParam.Close();
+    EXPECT_EQ(cursor.shown, 2);
+    EXPECT_EQ(cursor.hidden, 2);
 }
 
 struct ParamListCase {
@@ -178,6 +192,8 @@ TEST_F(ConnectDBTest, FailThenOkThenSuccessKeepsTheNewSettings)
 
 TEST_F(ConnectDBTest, FailThenOkThenFailShowsOneMessageAndNoSecondDialog)
 {
+    CountingWaitCursor cursor;
+    dm.SetWaitCursor(&cursor);
     writeSection("0", "/nowhere/urv.fdb", testsupport::embeddedPassword());
     prompt.userEdits = [](TFCParamLogic& form) { form.EBase = u"/still/nowhere.fdb"; };
     EXPECT_FALSE(connect());
@@ -185,6 +201,8 @@ TEST_F(ConnectDBTest, FailThenOkThenFailShowsOneMessageAndNoSecondDialog)
     EXPECT_EQ(messages.texts(), std::vector<std::string>{noConnection});
     EXPECT_EQ(UserIniFile->ReadString("LoginU", "Database", ""), "/still/nowhere.fdb");
     EXPECT_EQ(dm.FDconUrv.Param("Database"), "/still/nowhere.fdb");
+    EXPECT_EQ(cursor.shown, 2);
+    EXPECT_EQ(cursor.hidden, 2) << "a failed open left the wait cursor on";
 }
 
 TEST_F(ConnectDBTest, UnknownKindConfirmedWithoutChoiceRetriesAsFirebird)
