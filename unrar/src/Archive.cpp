@@ -1,11 +1,10 @@
 #include "unrar/src/Archive.h"
 
 #include <algorithm>
-#include <zlib.h>
-
 #include <algorithm>
 #include <filesystem>
 
+#include "unrar/src/Crc32.h"
 #include "unrar/src/Destination.h"
 #include "unrar/src/SafePath.h"
 #include "unrar/src/TextConvert.h"
@@ -21,17 +20,6 @@ constexpr size_t kBlockSize = 4 << 20;
 constexpr uint64_t kMaxComment = 1 << 20;
 // Asking again for a volume the application cannot supply must end.
 constexpr int kMaxVolumeAsks = 100;
-
-uint32_t crcUpdate(uint32_t crc, const unsigned char* data, size_t size)
-{
-    while (size > 0) {
-        uInt n = static_cast<uInt>(std::min<size_t>(size, 1u << 30));
-        crc = static_cast<uint32_t>(::crc32(crc, data, n));
-        data += n;
-        size -= n;
-    }
-    return crc;
-}
 
 EntryMeta metaOf(const Entry& e)
 {
@@ -120,7 +108,7 @@ void Archive::scanFirstHeaders()
             text = packed;
         else if (!unpackServiceData(main_.version == RarVersion::Rar5, c, packed, text))
             continue;
-        if (crcUpdate(0, reinterpret_cast<const unsigned char*>(text.data()), text.size()) != c.crc) continue;
+        if (crc32Update(0, reinterpret_cast<const unsigned char*>(text.data()), text.size()) != c.crc) continue;
         if (main_.version == RarVersion::Rar4 && (c.attributes & 0x01)) {
             std::u16string u(text.size() / 2, u'\0');
             for (size_t k = 0; k < u.size(); ++k)
@@ -221,7 +209,7 @@ int Archive::walkParts(const Sink* sink, uint32_t& crc, uint64_t& total, Entry& 
                     break;
                 }
                 size_t n = static_cast<size_t>(got);
-                crc = crcUpdate(crc, buffer_.data(), n);
+                crc = crc32Update(crc, buffer_.data(), n);
                 total += n;
                 offset += n;
                 remaining -= n;
@@ -264,7 +252,7 @@ int Archive::readCompressed(const Sink& sink, uint32_t& crc, uint64_t& total)
     size_t size;
     while (compressed_->nextBlock(data, size)) {
         auto p = static_cast<const unsigned char*>(data);
-        crc = crcUpdate(crc, p, size);
+        crc = crc32Update(crc, p, size);
         total += size;
         r = sink(p, size);
         if (r != ERAR_SUCCESS) return r;
