@@ -206,7 +206,7 @@ private:
         if (!p.last) hflags |= 0x0010;
         uint64_t fileFlags = 0x0002 | (dir ? 0x0001 : 0x0004);
         uint64_t unp = e.claimedUnpackedSize ? e.claimedUnpackedSize : (dir ? 0 : e.size());
-        uint64_t comp = solidFlag(p) ? 0x40 : 0;
+        uint64_t comp = (solidFlag(p) ? 0x40 : 0) | uint64_t(e.method & 7) << 7;
         bool unix = e.unixHost || e.kind == RarEntry::Kind::Symlink || e.kind == RarEntry::Kind::Hardlink;
         std::string name = storedName(e, RarFormat::Rar5);
 
@@ -255,8 +255,8 @@ private:
         putU8(h, unix ? 3 : 2);
         putU32(h, dir ? 0 : crcValue);
         putU32(h, e.dosTime);
-        putU8(h, e.encrypted ? 29 : 20);
-        putU8(h, 0x30);
+        putU8(h, e.encrypted || e.method ? 29 : 20);
+        putU8(h, static_cast<uint8_t>(0x30 + e.method));
         putU16(h, static_cast<uint16_t>(nameField.size()));
         putU32(h, defaultAttributes(e));
         if (large) {
@@ -405,6 +405,7 @@ RarWriter& RarWriter::hardlink(std::string name, std::string target)
 RarWriter& RarWriter::wrongCrc() { last().wrongCrc = true; return *this; }
 RarWriter& RarWriter::encrypted() { last().encrypted = true; return *this; }
 RarWriter& RarWriter::claimSize(uint64_t s) { last().claimedUnpackedSize = s; return *this; }
+RarWriter& RarWriter::packedWith(unsigned method) { last().method = method; return *this; }
 RarWriter& RarWriter::unixHost(uint32_t mode)
 {
     last().unixHost = true;

@@ -31,6 +31,7 @@ struct RarEntry {
     bool unixHost = false;            // Unix mode attributes instead of Windows ones
     uint32_t attributes = 0;          // 0 = the usual default for the kind and host
     uint64_t claimedUnpackedSize = 0; // 0 = the real size; else a lie in the header
+    unsigned method = 0;              // 0 store; 1-5 claim compression, data kept as given
     uint32_t unixTime = 0x66472F6E;   // 2024-05-17 10:20:30 UTC (RAR 5.0)
     uint32_t dosTime = 0x58B1528F;    // 2024-05-17 10:20:30 (RAR 4.x, local)
 
@@ -52,6 +53,7 @@ public:
     RarWriter& encrypted();
     RarWriter& unixHost(uint32_t mode = 0);
     RarWriter& claimSize(uint64_t unpackedSize);
+    RarWriter& packedWith(unsigned method);  // the data is taken as already packed
 
     RarWriter& comment(std::string text);  // stored CMT service header
     RarWriter& solid(bool on = true);

@@ -152,6 +152,31 @@ TEST_P(UnrarExtract, FileThatCannotBeCreatedIsECreate)
     EXPECT_EQ(h.fileName, "docs/sub/b.txt");
 }
 
+TEST_P(UnrarExtract, DamagedPackedDataFailsWithoutTouchingTheFile)
+{
+    // Not a valid compressed stream: the decoder must refuse it cleanly.
+    fs::path arc = RarWriter(GetParam())
+                       .file("packed.bin", std::string(5000, '\x5A'))
+                       .packedWith(3)
+                       .claimSize(20000)
+                       .file("after.txt", "after")
+                       .write(dir.path(), "packed")
+                       .front();
+    fs::path out = dir / "out";
+    fs::create_directories(out);
+    writeFile(out / "packed.bin", "good");
+    for (int op : {RAR_TEST, RAR_EXTRACT}) {
+        Session s;
+        ASSERT_TRUE(s.openArchive(arc, RAR_OM_EXTRACT));
+        auto w = s.walk(op, out);
+        ASSERT_EQ(names(w), (std::vector<std::string>{"packed.bin", "after.txt"}));
+        EXPECT_EQ(w.headers[0].raw.Method, 0x33u);
+        EXPECT_EQ(w.processCodes, (std::vector<int>{ERAR_BAD_DATA, 0}));
+    }
+    EXPECT_EQ(readFile(out / "packed.bin"), "good");
+    EXPECT_EQ(readFile(out / "after.txt"), "after");
+}
+
 TEST_P(UnrarExtract, LargeEntryStreamsInBoundedBlocks)
 {
     const uint64_t size = 40 * 1024 * 1024 + 123;
