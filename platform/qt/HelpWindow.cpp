@@ -42,15 +42,21 @@ bool HelpWindow::showPage(const std::string& page)
     return true;
 }
 
-void HelpWindow::showContents()
+std::vector<HelpChmFile::ContentsEntry> HelpWindow::contentsOf(const HelpChmFile& file)
+{
+    auto entries = file.contents();
+    if (entries.empty()) {
+        // A file without a table of contents still lists the pages it can show.
+        for (const std::string& page : file.pages())
+            if (file.read(page))
+                entries.push_back({page, page, 0});
+    }
+    return entries;
+}
+
+void HelpWindow::showContents(const std::vector<HelpChmFile::ContentsEntry>& entries)
 {
     QString html = QStringLiteral("<html><body><h3>") + windowTitle().toHtmlEscaped() + QStringLiteral("</h3>");
-    auto entries = file_ ? file_->contents() : std::vector<HelpChmFile::ContentsEntry>{};
-    if (entries.empty() && file_) {
-        // A file without a table of contents still lists its pages.
-        for (const std::string& page : file_->pages())
-            entries.push_back({page, page, 0});
-    }
     for (const auto& entry : entries) {
         html += QStringLiteral("<p style=\"margin-left:%1px\">").arg(entry.level * 20);
         if (entry.page.empty())

@@ -6,6 +6,7 @@
 #include <QTextBrowser>
 
 #include <memory>
+#include <vector>
 
 namespace platform {
 
@@ -17,8 +18,12 @@ public:
     void setHelpFile(std::shared_ptr<const HelpChmFile> file, const QString& title);
     // Shows a page of the file ("25.html"); false when the file lacks it.
     bool showPage(const std::string& page);
-    // Shows the table of contents as a page of links.
-    void showContents();
+    // Shows entries of the table of contents as a page of links.
+    void showContents(const std::vector<HelpChmFile::ContentsEntry>& entries);
+
+    // The file's table of contents, or else the pages it can show; empty
+    // when it has neither.
+    static std::vector<HelpChmFile::ContentsEntry> contentsOf(const HelpChmFile& file);
 
     QVariant loadResource(int type, const QUrl& name) override;
 

@@ -14,16 +14,19 @@ bool QtHelpViewer::display(const std::string& address, HelpCommand command)
     std::shared_ptr<const HelpChmFile> file = HelpChmFile::open(where.file);
     if (!file)
         return false;
-    // A topic the file lacks shows no window, so the caller can say so.
-    if (command == HelpCommand::DisplayTopic && !file->read(where.page))
+    // What cannot be shown opens no window and leaves an open one as it was,
+    // so the caller can say so.
+    const bool topic = command == HelpCommand::DisplayTopic;
+    std::vector<HelpChmFile::ContentsEntry> contents;
+    if (topic ? !file->read(where.page) : (contents = HelpWindow::contentsOf(*file)).empty())
         return false;
     if (!window_)
         window_ = new HelpWindow(owner_);
     window_->setHelpFile(file, QFileInfo(QString::fromStdU16String(ansiToUtf16(where.file))).completeBaseName());
-    if (command == HelpCommand::DisplayTopic)
+    if (topic)
         window_->showPage(where.page);
     else
-        window_->showContents();
+        window_->showContents(contents);
     window_->show();
     window_->raise();
     return true;
