@@ -183,6 +183,26 @@ TEST_P(UnrarVolumes, SkippingASplitFileInExtractModeShowsItsContinuation)
     EXPECT_EQ(w.endCode, ERAR_END_ARCHIVE);
 }
 
+TEST(UnrarVolumeNames, ElevenVolumesKeepTheNumberWidthAndCarry)
+{
+    for (auto [format, naming] : {std::pair{RarFormat::Rar5, VolumeNaming::New},
+                                  std::pair{RarFormat::Rar4, VolumeNaming::Old}}) {
+        TempDir dir;
+        auto paths = RarWriter(format).file("big.bin", bigData()).volumes(11, naming).write(dir.path(), "many");
+        EXPECT_EQ(paths[9].filename(), naming == VolumeNaming::New ? "many.part10.rar" : "many.r08");
+        Session s;
+        ASSERT_TRUE(s.openArchive(paths[0], RAR_OM_EXTRACT));
+        auto w = s.walk(RAR_TEST);
+        EXPECT_EQ(w.processCodes, std::vector<int>{0});
+        EXPECT_EQ(w.endCode, ERAR_END_ARCHIVE);
+        EXPECT_EQ(s.processedBytes, 3000u);
+        std::string lastVolume;
+        for (const Message& m : s.messages)
+            if (m.msg == UCM_CHANGEVOLUME) lastVolume = m.text;
+        EXPECT_EQ(lastVolume, paths.back().string());
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Sets, UnrarVolumes,
                          ::testing::Values(SetCase{"Rar5", RarFormat::Rar5, VolumeNaming::New},
                                            SetCase{"Rar4NewNaming", RarFormat::Rar4, VolumeNaming::New},
