@@ -164,6 +164,7 @@ void TDbConnection::ExecSQL(const std::string& SQL)
 {
     if (!Connected())
         throw TDbError("The connection is not open");
+    TWaitCursorScope busy(WaitCursor);
     TDbStatement statement{SQL, {}, {}};
     if (OnStatement)
         OnStatement(statement);

@@ -102,6 +102,7 @@ void TDbStoredProc::ExecProc()
 {
     if (!Connection.Connected())
         throw TDbError("The connection is not open");
+    TWaitCursorScope busy(Connection.WaitCursor);
     TDbStatement statement{storedProcCallText(Connection.DriverName, StoredProcName, Params), StoredProcName, Params};
     if (Connection.OnStatement)
         Connection.OnStatement(statement);

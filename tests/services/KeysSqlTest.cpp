@@ -212,3 +212,27 @@ TEST_F(KeysSqlTest, DoSqlOnAClosedConnectionIsFalseNotAnError)
 }
 
 } // namespace
+
+namespace {
+
+struct CountingCursor : TWaitCursor {
+    int shown = 0;
+    int hidden = 0;
+    void Show() override { ++shown; }
+    void Hide() override { ++hidden; }
+};
+
+TEST_F(KeysSqlTest, StatementsAndProcedureCallsShowTheWaitCursor)
+{
+    CountingCursor cursor;
+    dm.SetWaitCursor(&cursor);
+    EXPECT_TRUE(dm.DoSQLUrv("insert into T values (40, 'busy')"));
+    EXPECT_FALSE(dm.DoSQLUrv("insert into NO_SUCH_TABLE values (1)"));
+    urvDB = "MSSQL";
+    dm.GetGen("DJ_GEN");
+    EXPECT_GE(cursor.shown, 3);
+    EXPECT_EQ(cursor.shown, cursor.hidden) << "hidden again on every path";
+    dm.SetWaitCursor(nullptr);
+}
+
+} // namespace
