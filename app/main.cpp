@@ -4,6 +4,7 @@
 #include "db/MDm.h"
 #include "db/QtConnectionParamsPrompt.h"
 #include "platform/ExecutablePath.h"
+#include "platform/qt/QtHelpViewer.h"
 #include "platform/qt/QtMessages.h"
 
 #include <QApplication>
@@ -21,6 +22,9 @@ int main(int argc, char* argv[])
     MainDM = &dataModule;
     QtConnectionParamsPrompt connectionDialog(messages);
     dataModule.SetConnectionParamsPrompt(&connectionDialog);
+    // The product's modules open help through the data module; one window serves them all.
+    platform::QtHelpViewer helpViewer;
+    dataModule.SetHelpViewer(&helpViewer);
 
     TFNewVersion dialog(dataModule, messages, platform::executableFolder());
     FNewVersion = &dialog;
