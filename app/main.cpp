@@ -3,6 +3,7 @@
 #include "NewVersion.h"
 #include "db/MDm.h"
 #include "db/QtConnectionParamsPrompt.h"
+#include "db/QtWaitCursor.h"
 #include "platform/ExecutablePath.h"
 #include "platform/qt/QtHelpViewer.h"
 #include "platform/qt/QtMessages.h"
@@ -20,6 +21,8 @@ int main(int argc, char* argv[])
     platform::QtMessages messages;
     TMainDM dataModule(messages);
     MainDM = &dataModule;
+    QtWaitCursor waitCursor;
+    dataModule.SetWaitCursor(&waitCursor);
     QtConnectionParamsPrompt connectionDialog(messages);
     dataModule.SetConnectionParamsPrompt(&connectionDialog);
     // The product's modules open help through the data module; one window serves them all.
