@@ -18,15 +18,17 @@ int main(int argc, char* argv[])
     QApplication::setApplicationDisplayName(QStringLiteral("Tavrel"));
     QApplication::setQuitOnLastWindowClosed(true);
 
+    // Declared before the data module, which uses them until it is gone.
     platform::QtMessages messages;
-    TMainDM dataModule(messages);
-    MainDM = &dataModule;
     QtWaitCursor waitCursor;
-    dataModule.SetWaitCursor(&waitCursor);
     QtConnectionParamsPrompt connectionDialog(messages);
-    dataModule.SetConnectionParamsPrompt(&connectionDialog);
     // The product's modules open help through the data module; one window serves them all.
     platform::QtHelpViewer helpViewer;
+
+    TMainDM dataModule(messages);
+    MainDM = &dataModule;
+    dataModule.SetWaitCursor(&waitCursor);
+    dataModule.SetConnectionParamsPrompt(&connectionDialog);
     dataModule.SetHelpViewer(&helpViewer);
 
     TFNewVersion dialog(dataModule, messages, platform::executableFolder());
