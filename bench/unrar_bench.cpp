@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -109,7 +110,7 @@ int main(int argc, char** argv)
 {
     fs::path work = argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path() / "unrar-bench";
     fs::create_directories(work);
-    const int rounds = 5;
+    const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
     for (int files : {16, 64}) {
         fs::path archive = makeArchive(work, files);
         fs::path out = work / "out";
@@ -137,6 +138,10 @@ int main(int argc, char** argv)
         std::printf("  test:    library %.3f s, bsdtar -xOf %.3f s, library/bsdtar %.2f\n", median(libT), median(tarT),
                     median(libT) / median(tarT));
         std::printf("  peak RSS: extract %ld KiB, test %ld KiB\n", peakExtract, peakTest);
+        if (std::getenv("UNRAR_BENCH_VERBOSE")) {
+            for (int i = 0; i < rounds; ++i)
+                std::printf("    round %d: extract %.3f / %.3f, test %.3f / %.3f\n", i, libX[i], tarX[i], libT[i], tarT[i]);
+        }
     }
     return 0;
 }
