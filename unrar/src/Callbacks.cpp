@@ -9,7 +9,8 @@
 namespace unrar {
 namespace {
 
-constexpr size_t kNameBuffer = 1024;
+// Room for the 1024 characters an application may write, and a zero after them.
+constexpr size_t kNameBuffer = 2048;
 constexpr size_t kPasswordBuffer = 512;
 
 RAR_LPARAM asParam(const void* p) { return static_cast<RAR_LPARAM>(reinterpret_cast<intptr_t>(p)); }
