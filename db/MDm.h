@@ -10,6 +10,7 @@
 #include "db/Queries.h"
 #include "platform/HelpViewer.h"
 #include "platform/Messages.h"
+#include "platform/TreeView.h"
 #include "services/DateTime.h"
 
 #include <cstdint>
@@ -94,6 +95,34 @@ public:
     // pending; false, rolled back and nothing passed on when it fails.
     bool DoSQLUrv(const std::string& S);
     bool DoSQLGremond(const std::string& S);
+
+    // Department structure of the working-time database (services/DepartmentTree.cpp).
+    // Refills TreeDep with the departments, each node's image index holding
+    // its code: the whole hierarchy (FAll) or the branches below the codes of
+    // ListDep ("5,7"), skipping items that fail. Database errors of the whole
+    // hierarchy reach the caller.
+    void BuildTree(platform::TreeView& TreeDep, bool FAll, const std::string& ListDep);
+    // CDep and the codes of its descendants ("5,7,9"); a QDepChild the caller
+    // left open is walked as it stands.
+    std::string FindDepChild(int CDep);
+    // The codes of CDep's ancestors, nearest first, ending with the parent
+    // value that stops the walk ("12,3,0"); a cycle ends where it closes.
+    std::string FindDepParents(int CDep);
+    // Short name of a department or job; empty when there is none.
+    std::string FindDep(int CD);
+    std::string FindJob(int CJ);
+
+    // Personnel synchronisation with the access-control database (services/PersonnelSync.cpp).
+    // USER_ID of the person with personnel number TabN (FOur) or NUM TabN; -1 when none or on failure.
+    int FindUserID(bool FOur, const std::string& TabN);
+    // Whether person type TP is marked alien (INDICATION "1"); true on failure.
+    bool ChAlien(int TP);
+    // Points person UID at department Dep (FOur; created when missing) or at
+    // the outside organisation Dep (only when it exists). Names match as given or trimmed.
+    void ChDepInCM(const std::string& Dep, int UID, bool FOur);
+    // Points person UID at profession Job (FOur; created when missing), or
+    // sets the free-text JOB to Job exactly.
+    void ChJobInCM(const std::string& Job, int UID, bool FOur);
 
 private:
     struct ConnectValues;

@@ -1,0 +1,215 @@
+// The department hierarchy of the working-time database: the tree of
+// departments, the codes below and above a department, and short names.
+#include "db/MDm.h"
+#include "services/DepartmentHierarchy.h"
+#include "services/QueryScope.h"
+
+#include <charconv>
+#include <optional>
+#include <unordered_set>
+
+namespace {
+
+using departments::Hierarchy;
+using departments::Link;
+
+// All of STRUCTURE in one statement. The left join gives the names a query
+// per parent gives; d.CODE tells which links an inner join would keep.
+const char* const AllLinksSql = "select s.PARENT_ID, s.CHILD_ID, d.CODE, d.NAIM_K\n"
+                                "from STRUCTURE s left join DEPARTM d on s.CHILD_ID=d.CODE\n"
+                                "order by s.POS";
+
+Hierarchy readHierarchy(TDbConnection& connection)
+{
+    // No transaction of its own: it reads under the connection's, as the
+    // per-level queries it replaces did.
+    TDbQuery query(connection, nullptr, nullptr, AllLinksSql);
+    TQueryCloser closer(query);
+    query.Open();
+    Hierarchy hierarchy;
+    for (; !query.Eof(); query.Next()) {
+        const TDbField parent = query.FieldByName("PARENT_ID");
+        Link link;
+        link.Child = IntOrZero(query.FieldByName("CHILD_ID"));
+        link.Name = query.FieldByName("NAIM_K").AsString();
+        link.Known = !query.FieldByName("CODE").IsNull();
+        hierarchy.Add(parent.IsNull() ? std::nullopt : std::optional<int>(parent.AsInteger()), std::move(link));
+    }
+    return hierarchy;
+}
+
+struct Department {
+    int Code;
+    std::string Name;
+};
+
+std::vector<Department> readDepartmentsByCode(TDbQuery& QDepByCod)
+{
+    TQueryCloser closer(QDepByCod);
+    QDepByCod.Open();
+    std::vector<Department> all;
+    for (; !QDepByCod.Eof(); QDepByCod.Next())
+        all.push_back({IntOrZero(QDepByCod.FieldByName("CODE")), QDepByCod.FieldByName("NAIM_K").AsString()});
+    return all;
+}
+
+// A whole decimal number, or nullopt.
+std::optional<int> decimal(const std::string& text)
+{
+    int value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || stop != end)
+        return std::nullopt;
+    return value;
+}
+
+// Calls `each` with every item of a comma-separated list; empty items count,
+// an empty list has none.
+template <typename Each>
+void forEachItem(const std::string& list, Each each)
+{
+    if (list.empty())
+        return;
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = list.find(',', start);
+        each(list.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        if (comma == std::string::npos)
+            return;
+        start = comma + 1;
+    }
+}
+
+} // namespace
+
+void TMainDM::BuildTree(platform::TreeView& TreeDep, bool FAll, const std::string& ListDep)
+{
+    TreeDep.clear();
+    TreeDep.repaint();
+    platform::TreeNode* F = TreeDep.selected();
+    departments::TreeFiller filler(TreeDep);
+
+    if (FAll) {
+        const Hierarchy hierarchy = readHierarchy(FDconUrv);
+        const std::vector<Department> departmentsByCode = readDepartmentsByCode(QDepByCod);
+        if (hierarchy.Roots().empty()) {
+            // No hierarchy recorded: every department, flat, in order of code.
+            for (const Department& d : departmentsByCode) {
+                F = filler.AddTop(F, d.Name, d.Code);
+                TreeDep.setStateIndex(F, 0);
+            }
+        } else {
+            for (const Link& root : hierarchy.Roots()) {
+                F = filler.AddTop(F, root.Name, root.Child);
+                for (const Link& child : hierarchy.ChildrenOf(root.Child)) {
+                    if (child.Child == 0)
+                        continue;
+                    filler.AddBranch(hierarchy, filler.AddChild(F, child.Name, child.Child), child.Child);
+                }
+            }
+        }
+        // Departments the hierarchy does not reach go to the end of the top
+        // level. The set of shown codes keeps this linear in the departments.
+        F = TreeDep.topItem();
+        for (const Department& d : departmentsByCode)
+            if (!filler.Shows(d.Code))
+                F = filler.AddTop(F, d.Name, d.Code);
+    } else {
+        std::optional<Hierarchy> hierarchy;
+        // The node of the last department found: the branch of a code that
+        // DEPARTM lacks still goes below it.
+        platform::TreeNode* N = nullptr;
+        forEachItem(ListDep, [&](const std::string& item) {
+            // One bad item (not a number, a database error) costs only that item.
+            try {
+                const std::optional<int> C = decimal(item);
+                if (!C)
+                    return;
+                {
+                    TQueryCloser closer(QFindDep);
+                    QFindDep.Param(0).SetInteger(*C);
+                    QFindDep.Open();
+                    if (!QFindDep.Eof())
+                        N = filler.AddTop(F, QFindDep.FieldByName("NAIM_K").AsString(), *C);
+                }
+                if (!hierarchy)
+                    hierarchy = readHierarchy(FDconUrv);
+                filler.AddBranch(*hierarchy, N, *C);
+            } catch (const std::exception&) {
+            }
+        });
+    }
+
+    if (platform::TreeNode* top = TreeDep.topItem()) {
+        TreeDep.expand(top);
+        if (platform::TreeNode* second = TreeDep.next(top)) {
+            TreeDep.expand(second);
+            if (platform::TreeNode* child = TreeDep.firstChild(second))
+                TreeDep.expand(child);
+        }
+    }
+}
+
+std::string TMainDM::FindDepChild(int CDep)
+{
+    std::string S;
+    TQueryCloser closer(QDepChild);
+    // A QDepChild opened by the caller is walked as it stands, from its current row.
+    if (!QDepChild.Active()) {
+        QDepChild.Param(0).SetInteger(CDep);
+        QDepChild.Open();
+    }
+    std::optional<Hierarchy> hierarchy;
+    for (; !QDepChild.Eof(); QDepChild.Next()) {
+        S += ',';
+        S += QDepChild.FieldByName("CHILD_ID").AsString();
+        if (!hierarchy)
+            hierarchy = readHierarchy(FDconUrv);
+        departments::AppendDescendants(*hierarchy, 1, IntOrZero(QDepChild.FieldByName("CHILD_ID")), S);
+    }
+    return std::to_string(CDep) + S;
+}
+
+std::string TMainDM::FindDepParents(int CDep)
+{
+    std::string S;
+    int Cd = CDep;
+    // A cycle in STRUCTURE would lead back to a department already listed:
+    // the walk ends there, listing each department once.
+    std::unordered_set<int> seen{CDep};
+    while (Cd > 0) {
+        TQueryCloser closer(QDepParents);
+        QDepParents.ParamByName("pDep").SetInteger(Cd);
+        QDepParents.Open();
+        if (QDepParents.Eof()) {
+            Cd = 0;
+            continue;
+        }
+        const TDbField parent = QDepParents.FieldByName("PARENT_ID");
+        Cd = IntOrZero(parent);
+        S += parent.AsString();
+        S += ',';
+        if (!seen.insert(Cd).second)
+            break;
+    }
+    if (!S.empty())
+        S.pop_back();
+    return S;
+}
+
+namespace {
+
+std::string shortName(TDbQuery& query, int code)
+{
+    TQueryCloser closer(query);
+    query.Param(0).SetInteger(code);
+    query.Open();
+    return query.FieldByName("NAIM_K").AsString();
+}
+
+} // namespace
+
+std::string TMainDM::FindDep(int CD) { return shortName(QFDep, CD); }
+
+std::string TMainDM::FindJob(int CJ) { return shortName(QFJob, CJ); }
