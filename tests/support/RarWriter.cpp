@@ -155,7 +155,7 @@ public:
             writeAll(f, chunk.data(), n);
             done += n;
         }
-        uint32_t value = p.last ? wholeCrc_[p.entry] : partCrc;
+        uint32_t value = p.last ? (e.packed ? crc(e.unpackedData) : wholeCrc_[p.entry]) : partCrc;
         if (p.last && e.wrongCrc) value ^= 0x5A5A5A5A;
         long endPos = std::ftell(f);
         std::fseek(f, headerPos, SEEK_SET);
@@ -206,6 +206,7 @@ private:
         if (!p.last) hflags |= 0x0010;
         uint64_t fileFlags = 0x0002 | (dir ? 0x0001 : 0x0004);
         uint64_t unp = e.claimedUnpackedSize ? e.claimedUnpackedSize : (dir ? 0 : e.size());
+        if (e.packed) unp = e.unpackedData.size();
         uint64_t comp = (solidFlag(p) ? 0x40 : 0) | uint64_t(e.method & 7) << 7;
         bool unix = e.unixHost || e.kind == RarEntry::Kind::Symlink || e.kind == RarEntry::Kind::Hardlink;
         std::string name = storedName(e, RarFormat::Rar5);
@@ -333,7 +334,85 @@ std::vector<std::vector<Piece>> planVolumes(const std::vector<RarEntry>& entries
     return volumes;
 }
 
+// MSB-first bit stream, as RAR's decoders read it.
+struct BitWriter {
+    std::string out;
+    uint64_t bits = 0;
+    void put(uint32_t value, int count)
+    {
+        for (int i = count - 1; i >= 0; --i) {
+            if (bits % 8 == 0) out.push_back('\0');
+            if ((value >> i) & 1) out.back() = static_cast<char>(out.back() | (0x80 >> (bits % 8)));
+            ++bits;
+        }
+    }
+};
+
+// Blocks with Huffman tables in which every literal has an 8-bit code equal
+// to its value and nothing else has a code; the data then follows as it is.
+// Valid RAR 5.0 compressed data without any matches. Blocks stay small, as
+// RAR's own do, so that one crosses at most one volume boundary.
+std::string packBlock(const std::string& data, bool last)
+{
+    BitWriter bw;
+    // Code lengths of the table alphabet: symbol 8 (length 8) gets 1 bit,
+    // 17 (repeat the previous length) and 19 (run of zeros) 2 bits each.
+    for (int i = 0; i < 20; ++i) bw.put(i == 8 ? 1 : (i == 17 || i == 19) ? 2 : 0, 4);
+    auto symbol = [&bw](int s) {
+        if (s == 8) bw.put(0, 1);
+        else bw.put(s == 17 ? 2 : 3, 2);
+    };
+    // 430 code lengths: 256 literals of 8 bits, then 174 unused symbols.
+    symbol(8);
+    symbol(17);
+    bw.put(138 - 11, 7);
+    symbol(17);
+    bw.put(117 - 11, 7);
+    symbol(19);
+    bw.put(138 - 11, 7);
+    symbol(19);
+    bw.put(36 - 11, 7);
+    for (unsigned char b : data) bw.put(b, 8);
+    const uint32_t blockSize = static_cast<uint32_t>(bw.out.size());
+    const int lastBits = bw.bits % 8 == 0 ? 8 : static_cast<int>(bw.bits % 8);
+    const int sizeBytes = blockSize < 0x100 ? 1 : 2;
+    // Flags: tables present, last block, size field width, bits in the last byte.
+    const uint8_t flags =
+        static_cast<uint8_t>(0x80 | (last ? 0x40 : 0) | (sizeBytes - 1) << 3 | (lastBits - 1));
+    const uint8_t check = static_cast<uint8_t>(0x5A ^ flags ^ (blockSize & 0xFF) ^ ((blockSize >> 8) & 0xFF));
+    Bytes out;
+    putU8(out, flags);
+    putU8(out, check);
+    for (int i = 0; i < sizeBytes; ++i) putU8(out, static_cast<uint8_t>(blockSize >> (8 * i)));
+    return out + bw.out;
+}
+
+std::string packLiterals(const std::string& data)
+{
+    constexpr size_t kBlock = 4096;
+    std::string out;
+    size_t offset = 0;
+    do {
+        size_t n = std::min(kBlock, data.size() - offset);
+        out += packBlock(data.substr(offset, n), offset + n == data.size());
+        offset += n;
+    } while (offset < data.size());
+    return out;
+}
+
 }  // namespace
+
+RarWriter& RarWriter::compressed(std::string name, std::string data)
+{
+    if (format_ != RarFormat::Rar5) throw std::logic_error("RarWriter: compressed entries are RAR 5.0 only");
+    RarEntry e;
+    e.name = std::move(name);
+    e.data = packLiterals(data);
+    e.unpackedData = std::move(data);
+    e.packed = true;
+    e.method = 3;
+    return entry(std::move(e));
+}
 
 void fillPattern(uint64_t offset, std::span<char> out)
 {
@@ -413,10 +492,12 @@ RarWriter& RarWriter::unixHost(uint32_t mode)
     return *this;
 }
 
-RarWriter& RarWriter::comment(std::string text)
+RarWriter& RarWriter::comment(std::string text, bool compressed)
 {
+    if (compressed && format_ != RarFormat::Rar5) throw std::logic_error("RarWriter: compressed comments are RAR 5.0 only");
     comment_ = std::move(text);
     hasComment_ = true;
+    commentCompressed_ = compressed;
     return *this;
 }
 RarWriter& RarWriter::solid(bool on) { solid_ = on; return *this; }
@@ -487,19 +568,20 @@ std::vector<std::filesystem::path> RarWriter::write(const std::filesystem::path&
             if (v > 0) putVint(main, v);
             writeAll(f.get(), VolumeSetWriter::rar5Block(main));
             if (v == 0 && hasComment_) {
+                const Bytes body = commentCompressed_ ? packLiterals(comment_) : comment_;
                 Bytes cmt;
                 putVint(cmt, 3);
                 putVint(cmt, 0x0002);
-                putVint(cmt, comment_.size());
+                putVint(cmt, body.size());
                 putVint(cmt, 0x0004);
                 putVint(cmt, comment_.size());
                 putVint(cmt, 0);
                 putU32(cmt, crc(comment_));
-                putVint(cmt, 0);
+                putVint(cmt, commentCompressed_ ? 3 << 7 : 0);
                 putVint(cmt, 0);
                 putVint(cmt, 3);
                 cmt += "CMT";
-                writeAll(f.get(), VolumeSetWriter::rar5Block(cmt) + comment_);
+                writeAll(f.get(), VolumeSetWriter::rar5Block(cmt) + body);
             }
         } else {
             writeAll(f.get(), Bytes("Rar!\x1A\x07\x00", 7));

@@ -32,6 +32,8 @@ struct RarEntry {
     uint32_t attributes = 0;          // 0 = the usual default for the kind and host
     uint64_t claimedUnpackedSize = 0; // 0 = the real size; else a lie in the header
     unsigned method = 0;              // 0 store; 1-5 claim compression, data kept as given
+    bool packed = false;              // data is a packed stream of `unpackedData`
+    std::string unpackedData;         // what a packed entry decodes to
     uint32_t unixTime = 0x66472F6E;   // 2024-05-17 10:20:30 UTC (RAR 5.0)
     uint32_t dosTime = 0x58B1528F;    // 2024-05-17 10:20:30 (RAR 4.x, local)
 
@@ -54,8 +56,11 @@ public:
     RarWriter& unixHost(uint32_t mode = 0);
     RarWriter& claimSize(uint64_t unpackedSize);
     RarWriter& packedWith(unsigned method);  // the data is taken as already packed
+    // A RAR 5.0 entry really compressed (literals only, one block), so that
+    // a decoder is exercised; RAR 5.0 archives only.
+    RarWriter& compressed(std::string name, std::string data);
 
-    RarWriter& comment(std::string text);  // stored CMT service header
+    RarWriter& comment(std::string text, bool compressed = false);  // CMT service header
     RarWriter& solid(bool on = true);
     RarWriter& locked(bool on = true);
     RarWriter& encryptedHeaders(bool on = true);  // flags/encryption header, then junk
@@ -76,6 +81,7 @@ private:
     std::vector<RarEntry> entries_;
     std::string comment_;
     bool hasComment_ = false;
+    bool commentCompressed_ = false;
     bool solid_ = false;
     bool locked_ = false;
     bool encryptedHeaders_ = false;
