@@ -27,16 +27,22 @@ namespace {
 
 constexpr uint64_t kFileSize = 4 << 20;
 
-fs::path makeArchive(const fs::path& folder, int files)
+fs::path makeArchive(const fs::path& folder, int files, bool compressed)
 {
-    std::string stem = "stored-" + std::to_string(files * 4) + "MiB";
+    std::string stem = (compressed ? "compressed-" : "stored-") + std::to_string(files * 4) + "MiB";
     fs::path path = folder / (stem + ".rar");
     if (fs::exists(path)) return path;
     RarWriter w(RarFormat::Rar5);
     for (int i = 0; i < files; ++i) {
         uint64_t shift = static_cast<uint64_t>(i) * kFileSize;
-        w.generated("data/file" + std::to_string(i) + ".bin", kFileSize,
-                    [shift](uint64_t offset, std::span<char> out) { fillPattern(offset + shift, out); });
+        std::string name = "data/file" + std::to_string(i) + ".bin";
+        if (compressed) {
+            std::string data(kFileSize, '\0');
+            fillPattern(shift, data);
+            w.compressed(name, std::move(data));
+        } else {
+            w.generated(name, kFileSize, [shift](uint64_t offset, std::span<char> out) { fillPattern(offset + shift, out); });
+        }
     }
     return w.write(folder, stem).front();
 }
@@ -111,8 +117,10 @@ int main(int argc, char** argv)
     fs::path work = argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path() / "unrar-bench";
     fs::create_directories(work);
     const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
-    for (int files : {16, 64}) {
-        fs::path archive = makeArchive(work, files);
+    // Stored archives of 64 and 256 MiB, and a compressed one of 64 MiB
+    // (literal blocks: the decoder's work without matches).
+    for (auto [files, compressed] : {std::pair{16, false}, std::pair{64, false}, std::pair{16, true}}) {
+        fs::path archive = makeArchive(work, files, compressed);
         fs::path out = work / "out";
         auto fresh = [&] {
             fs::remove_all(out);
@@ -132,7 +140,8 @@ int main(int argc, char** argv)
         long peakExtract = peakKiB([&] { return runLibrary(archive, RAR_EXTRACT, out); });
         long peakTest = peakKiB([&] { return runLibrary(archive, RAR_TEST, out); });
         fs::remove_all(out);
-        std::printf("%d MiB stored RAR 5.0, %d files, median of %d\n", files * 4, files, rounds);
+        std::printf("%d MiB %s RAR 5.0, %d files, median of %d\n", files * 4, compressed ? "compressed" : "stored",
+                    files, rounds);
         std::printf("  extract: library %.3f s, bsdtar -xf %.3f s, library/bsdtar %.2f\n", median(libX), median(tarX),
                     median(libX) / median(tarX));
         std::printf("  test:    library %.3f s, bsdtar -xOf %.3f s, library/bsdtar %.2f\n", median(libT), median(tarT),
