@@ -6,13 +6,16 @@
 
 #include "platform/RecordingMessages.h"
 #include "platform/qt/QtTreeView.h"
+#include "tests/services/DepartmentTreeByQueries.h"
 #include "tests/services/ServicesDb.h"
 
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -22,17 +25,21 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-// Creates the working-time tables and fills them in one statement.
+// Creates the working-time tables and fills them a block of statements at a time.
 std::unique_ptr<testsupport::FirebirdTestDb> departmentsDb(const Lines& inserts)
 {
     auto db = std::make_unique<testsupport::FirebirdTestDb>();
     db->execute("create table DEPARTM (CODE integer, NAIM_K varchar(50), NAIM_D varchar(100))");
     db->execute("create table STRUCTURE (PARENT_ID integer, CHILD_ID integer, POS integer)");
     db->execute("create table JOBS (CODE integer, NAIM_K varchar(50))");
-    std::string block = "execute block as begin\n";
-    for (const std::string& insert : inserts)
-        block += insert + ";\n";
-    db->execute(block + "end");
+    // A block may name at most 256 table contexts.
+    const size_t perBlock = 200;
+    for (size_t first = 0; first < inserts.size(); first += perBlock) {
+        std::string block = "execute block as begin\n";
+        for (size_t i = first; i < std::min(inserts.size(), first + perBlock); ++i)
+            block += inserts[i] + ";\n";
+        db->execute(block + "end");
+    }
     return db;
 }
 
@@ -46,15 +53,56 @@ void dumpItem(QTreeWidgetItem* item, int depth, Lines& out)
         dumpItem(item->child(i), depth + 1, out);
 }
 
+// A few hundred departments under random parents: long chains that pass
+// the depth limit, several top-level departments, parents that point forward
+// and so close cycles, departments outside the hierarchy or missing from
+// DEPARTM, and the odd rows with a 0, null or unknown child.
+Lines randomHierarchy()
+{
+    std::mt19937 random(20261210);
+    Lines rows;
+    const int departments = 150;
+    int pos = 0;
+    auto link = [&](const std::string& parent, const std::string& child) {
+        rows.push_back("insert into STRUCTURE values (" + parent + ", " + child + ", " + std::to_string(++pos) + ")");
+    };
+    for (int code = 1; code <= departments; ++code) {
+        if (code % 23 != 0)
+            rows.push_back("insert into DEPARTM values (" + std::to_string(code) + ", 'Отдел " + std::to_string(code) +
+                           "', null)");
+        const unsigned roll = random() % 100;
+        if (roll == 50)
+            continue;
+        std::string parent;
+        if (code <= 3 || roll < 2)
+            parent = roll % 2 ? "0" : "null";
+        else if (roll < 60)
+            parent = std::to_string(code - 1);
+        else if (roll < 98)
+            parent = std::to_string(random() % (code - 1) + 1);
+        else
+            parent = std::to_string(random() % departments + 1);
+        link(parent, std::to_string(code));
+    }
+    link("1", "0");
+    link("2", "null");
+    link("40", "9999");
+    link("60", "null");
+    link("70", "0");
+    return rows;
+}
+
 class DepartmentTreeTest : public testing::Test {
 protected:
     static inline std::unique_ptr<testsupport::FirebirdTestDb> small;
     static inline std::unique_ptr<testsupport::FirebirdTestDb> deep;
     static inline std::unique_ptr<testsupport::FirebirdTestDb> rootless;
     static inline std::unique_ptr<testsupport::FirebirdTestDb> cyclic;
+    static inline std::unique_ptr<testsupport::FirebirdTestDb> generated;
 
     static void SetUpTestSuite()
     {
+        generated = departmentsDb(randomHierarchy());
         small = departmentsDb({
             "insert into DEPARTM values (1, 'Архив', 'Архив предприятия')",
             "insert into DEPARTM values (3, 'Завод', 'Завод в целом')",
@@ -129,6 +177,7 @@ protected:
         deep.reset();
         rootless.reset();
         cyclic.reset();
+        generated.reset();
     }
 
     platform::RecordingMessages messages;
@@ -139,6 +188,7 @@ protected:
 
     void use(const testsupport::FirebirdTestDb& db)
     {
+        dm.FDconUrv.Close();
         connectEmbedded(dm.FDconUrv, db);
         dm.FDconUrv.OnStatement = [this](TDbStatement&) { ++statements; };
     }
@@ -148,6 +198,22 @@ protected:
         Lines out;
         for (int i = 0; i < widget.topLevelItemCount(); ++i)
             dumpItem(widget.topLevelItem(i), 0, out);
+        return out;
+    }
+
+    // Everything the tree shows and keeps: text, image and state index, expansion.
+    Lines everything() const
+    {
+        Lines out;
+        for (QTreeWidgetItemIterator it(const_cast<QTreeWidget*>(&widget)); *it; ++it) {
+            int depth = 0;
+            for (QTreeWidgetItem* up = (*it)->parent(); up; up = up->parent())
+                ++depth;
+            const platform::QtTreeNode* node = platform::QtTreeView::node(*it);
+            out.push_back(std::to_string(depth) + " " + (*it)->text(0).toStdString() + " #" +
+                          std::to_string(node->ImageIndex) + " s" + std::to_string(node->StateIndex) +
+                          ((*it)->isExpanded() ? " +" : ""));
+        }
         return out;
     }
 
@@ -264,6 +330,29 @@ TEST_F(DepartmentTreeTest, CyclesEndAtTheDepthLimitAndNullChildrenAddEmptyNodes)
     // The walk up ends where the ring closes, each department once.
     EXPECT_EQ(dm.FindDepParents(61), "60,62,61");
     EXPECT_EQ(dm.FindDepParents(60), "62,61,60");
+}
+
+TEST_F(DepartmentTreeTest, ReadingAtOnceGivesTheNodesOfReadingPerParentNode)
+{
+    const struct {
+        const char* name;
+        const testsupport::FirebirdTestDb* db;
+        const char* list;
+    } rows[] = {
+        {"small", small.get(), "5,x,12,99,1"}, {"deep", deep.get(), "3,10"},     {"rootless", rootless.get(), "1,2"},
+        {"cyclic", cyclic.get(), "51,60"},     {"generated", generated.get(), "4,x,17,,9999,40,2,23"},
+    };
+    for (const auto& row : rows) {
+        use(*row.db);
+        for (const bool all : {true, false}) {
+            servicestest::BuildTreeByQueries(dm, view, all, row.list);
+            const Lines expected = everything();
+            dm.BuildTree(view, all, row.list);
+            EXPECT_EQ(everything(), expected) << row.name << (all ? " whole" : " listed");
+        }
+        for (int code = 0; code <= 160; ++code)
+            ASSERT_EQ(dm.FindDepChild(code), servicestest::FindDepChildByQueries(dm, code)) << row.name << " " << code;
+    }
 }
 
 TEST_F(DepartmentTreeTest, ListedDepartmentsWithTheirBranches)
