@@ -58,12 +58,14 @@ void TDbQuery::Open()
         throw TDbError(text.empty() ? "The query failed: " + statement.SQL : text);
     }
     onRow_ = query->isSelect() && query->next();
+    record_ = query->record();
     query_ = std::move(query);
 }
 
 void TDbQuery::Close()
 {
     query_.reset();
+    record_.clear();
     onRow_ = false;
 }
 
@@ -77,8 +79,7 @@ TDbField TDbQuery::FieldByName(const std::string& Name) const
 {
     if (!query_)
         throw TDbError("The query is not open");
-    const QSqlRecord record = query_->record();
-    const int index = record.indexOf(QString::fromStdU16String(platform::ansiToUtf16(Name)));
+    const int index = record_.indexOf(QString::fromStdU16String(platform::ansiToUtf16(Name)));
     if (index < 0)
         throw TDbError("Field '" + Name + "' not found");
     return TDbField(onRow_ ? query_->value(index) : QVariant());

@@ -6,6 +6,7 @@
 #include "db/DbTransaction.h"
 
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QVariant>
 
 #include <memory>
@@ -61,5 +62,8 @@ private:
     std::vector<TDbParam> params_;
     std::string paramsSql_;
     std::unique_ptr<QSqlQuery> query_;
+    // The columns of the result, read once per Open: building the record
+    // for every field read cost more than reading the rows.
+    QSqlRecord record_;
     bool onRow_ = false;
 };

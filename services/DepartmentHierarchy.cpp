@@ -1,6 +1,6 @@
 #include "services/DepartmentHierarchy.h"
 
-#include "platform/TextCodec.h"
+#include <algorithm>
 
 namespace departments {
 
@@ -18,17 +18,42 @@ const std::vector<Link>& Hierarchy::ChildrenOf(int parent) const
     return found == children_.end() ? none_ : found->second;
 }
 
-platform::TreeNode* TreeFiller::AddTop(platform::TreeNode* after, const std::string& name, int code)
+Hierarchy JoinByPosition(std::vector<StructureRow> rows, const std::vector<Department>& departments)
 {
-    platform::TreeNode* node = view_.add(after, platform::ansiToUtf16(name));
+    std::stable_sort(rows.begin(), rows.end(), [](const StructureRow& a, const StructureRow& b) {
+        if (!a.Pos || !b.Pos)
+            return !a.Pos && b.Pos;
+        return *a.Pos < *b.Pos;
+    });
+    std::unordered_map<int, std::vector<const std::u16string*>> names;
+    for (const Department& d : departments)
+        if (d.Code)
+            names[*d.Code].push_back(&d.Name);
+
+    Hierarchy hierarchy;
+    for (const StructureRow& row : rows) {
+        const auto found = row.Child ? names.find(*row.Child) : names.end();
+        if (found == names.end()) {
+            hierarchy.Add(row.Parent, {row.Child.value_or(0), {}});
+            continue;
+        }
+        for (const std::u16string* name : found->second)
+            hierarchy.Add(row.Parent, {*row.Child, *name});
+    }
+    return hierarchy;
+}
+
+platform::TreeNode* TreeFiller::AddTop(platform::TreeNode* after, const std::u16string& name, int code)
+{
+    platform::TreeNode* node = view_.add(after, name);
     view_.setImageIndex(node, code);
     shown_.insert(code);
     return node;
 }
 
-platform::TreeNode* TreeFiller::AddChild(platform::TreeNode* parent, const std::string& name, int code)
+platform::TreeNode* TreeFiller::AddChild(platform::TreeNode* parent, const std::u16string& name, int code)
 {
-    platform::TreeNode* node = view_.addChild(parent, platform::ansiToUtf16(name));
+    platform::TreeNode* node = view_.addChild(parent, name);
     view_.setImageIndex(node, code);
     shown_.insert(code);
     return node;
@@ -53,8 +78,6 @@ void TreeFiller::AddLevel(const Hierarchy& hierarchy, int level, platform::TreeN
 void AppendDescendants(const Hierarchy& hierarchy, int level, int code, std::string& out)
 {
     for (const Link& link : hierarchy.ChildrenOf(code)) {
-        if (!link.Known)
-            continue;
         out += ',';
         out += std::to_string(link.Child);
         if (level >= DeepestLevel)

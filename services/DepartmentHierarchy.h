@@ -15,9 +15,8 @@ namespace departments {
 
 // One row of STRUCTURE with the short name of its child department.
 struct Link {
-    int Child = 0;       // CHILD_ID; a null reads as 0
-    std::string Name;    // NAIM_K, 8-bit; empty when DEPARTM lacks the child
-    bool Known = false;  // DEPARTM has the child (what an inner join keeps)
+    int Child = 0;          // CHILD_ID; a null reads as 0
+    std::u16string Name;    // NAIM_K; empty when DEPARTM lacks the child
 };
 
 // The rows of STRUCTURE grouped by parent, each group in the order given to
@@ -37,6 +36,25 @@ private:
     std::vector<Link> none_;
 };
 
+struct StructureRow {
+    std::optional<int> Parent;
+    std::optional<int> Child;
+    std::optional<int> Pos;
+};
+
+// A row of DEPARTM.
+struct Department {
+    std::optional<int> Code;
+    std::u16string Name;
+};
+
+// The hierarchy that STRUCTURE left-joined with DEPARTM on CHILD_ID = CODE
+// and ordered by POS gives: a link for every department row with the child's
+// code (a null code matches nothing), or one without a name when there is
+// none. Nulls sort first, as the database sorts them; rows of equal POS keep
+// the order they came in.
+Hierarchy JoinByPosition(std::vector<StructureRow> rows, const std::vector<Department>& departments);
+
 // Levels read below a branch row: at the last one only the first row counts,
 // which bounds the walk even when STRUCTURE holds a cycle.
 constexpr int DeepestLevel = 8;
@@ -48,9 +66,9 @@ public:
     explicit TreeFiller(platform::TreeView& view) : view_(view) {}
 
     // A top-level node after `after` (or the last one when `after` is nullptr).
-    platform::TreeNode* AddTop(platform::TreeNode* after, const std::string& name, int code);
+    platform::TreeNode* AddTop(platform::TreeNode* after, const std::u16string& name, int code);
     // The last child of `parent` (a top-level node when `parent` is nullptr).
-    platform::TreeNode* AddChild(platform::TreeNode* parent, const std::string& name, int code);
+    platform::TreeNode* AddChild(platform::TreeNode* parent, const std::u16string& name, int code);
     // The rows below department `code`, each under `parent` and followed by
     // the levels below it, down to DeepestLevel.
     void AddBranch(const Hierarchy& hierarchy, platform::TreeNode* parent, int code);
@@ -65,8 +83,8 @@ private:
 };
 
 // The codes of `code`'s descendants as ",c1,c2..." depth first, parents
-// before children, siblings in order; links whose child DEPARTM lacks are
-// left out. `level` is the level of the rows below `code`.
+// before children, siblings in order. `level` is the level of the rows below
+// `code`.
 void AppendDescendants(const Hierarchy& hierarchy, int level, int code, std::string& out);
 
 } // namespace departments

@@ -10,47 +10,59 @@
 
 namespace {
 
+using departments::Department;
 using departments::Hierarchy;
 using departments::Link;
 
-// All of STRUCTURE in one statement. The left join gives the names a query
-// per parent gives; d.CODE tells which links an inner join would keep.
-const char* const AllLinksSql = "select s.PARENT_ID, s.CHILD_ID, d.CODE, d.NAIM_K\n"
-                                "from STRUCTURE s left join DEPARTM d on s.CHILD_ID=d.CODE\n"
-                                "order by s.POS";
-
-Hierarchy readHierarchy(TDbConnection& connection)
+std::optional<int> optionalInt(const TDbField& field)
 {
-    // No transaction of its own: it reads under the connection's, as the
-    // per-level queries it replaces did.
-    TDbQuery query(connection, nullptr, nullptr, AllLinksSql);
-    TQueryCloser closer(query);
-    query.Open();
-    Hierarchy hierarchy;
-    for (; !query.Eof(); query.Next()) {
-        const TDbField parent = query.FieldByName("PARENT_ID");
-        Link link;
-        link.Child = IntOrZero(query.FieldByName("CHILD_ID"));
-        link.Name = query.FieldByName("NAIM_K").AsString();
-        link.Known = !query.FieldByName("CODE").IsNull();
-        hierarchy.Add(parent.IsNull() ? std::nullopt : std::optional<int>(parent.AsInteger()), std::move(link));
-    }
-    return hierarchy;
+    return field.IsNull() ? std::nullopt : std::optional<int>(field.AsInteger());
 }
 
-struct Department {
-    int Code;
-    std::string Name;
-};
+// Straight from the database's UTF-16, as the tree shows it; null reads as empty.
+std::u16string text(const TDbField& field) { return field.Value().toString().toStdU16String(); }
 
+// All departments in order of code, through QDepByCod.
 std::vector<Department> readDepartmentsByCode(TDbQuery& QDepByCod)
 {
     TQueryCloser closer(QDepByCod);
     QDepByCod.Open();
     std::vector<Department> all;
     for (; !QDepByCod.Eof(); QDepByCod.Next())
-        all.push_back({IntOrZero(QDepByCod.FieldByName("CODE")), QDepByCod.FieldByName("NAIM_K").AsString()});
+        all.push_back({optionalInt(QDepByCod.FieldByName("CODE")), text(QDepByCod.FieldByName("NAIM_K"))});
     return all;
+}
+
+// The hierarchy with the names of the departments, as a query per parent
+// node reads it, from one plain read of STRUCTURE: the join with DEPARTM and
+// the order by POS are made here, with the departments already read.
+Hierarchy readHierarchy(TDbConnection& connection, const std::vector<Department>& departmentsByCode)
+{
+    // No transaction of its own: it reads under the connection's, as the
+    // per-level queries it replaces did.
+    TDbQuery query(connection, nullptr, nullptr, "select PARENT_ID, CHILD_ID, POS from STRUCTURE");
+    TQueryCloser closer(query);
+    query.Open();
+    std::vector<departments::StructureRow> rows;
+    for (; !query.Eof(); query.Next())
+        rows.push_back({optionalInt(query.FieldByName("PARENT_ID")), optionalInt(query.FieldByName("CHILD_ID")),
+                        optionalInt(query.FieldByName("POS"))});
+    return departments::JoinByPosition(std::move(rows), departmentsByCode);
+}
+
+// The links whose child DEPARTM has, for the codes below a department.
+Hierarchy readKnownLinks(TDbConnection& connection)
+{
+    TDbQuery query(connection, nullptr, nullptr,
+                   "select s.PARENT_ID, s.CHILD_ID\n"
+                   "from STRUCTURE s inner join DEPARTM d on s.CHILD_ID = d.CODE\n"
+                   "order by s.POS");
+    TQueryCloser closer(query);
+    query.Open();
+    Hierarchy hierarchy;
+    for (; !query.Eof(); query.Next())
+        hierarchy.Add(optionalInt(query.FieldByName("PARENT_ID")), {IntOrZero(query.FieldByName("CHILD_ID")), {}});
+    return hierarchy;
 }
 
 // A whole decimal number, or nullopt.
@@ -91,12 +103,12 @@ void TMainDM::BuildTree(platform::TreeView& TreeDep, bool FAll, const std::strin
     departments::TreeFiller filler(TreeDep);
 
     if (FAll) {
-        const Hierarchy hierarchy = readHierarchy(FDconUrv);
         const std::vector<Department> departmentsByCode = readDepartmentsByCode(QDepByCod);
+        const Hierarchy hierarchy = readHierarchy(FDconUrv, departmentsByCode);
         if (hierarchy.Roots().empty()) {
             // No hierarchy recorded: every department, flat, in order of code.
             for (const Department& d : departmentsByCode) {
-                F = filler.AddTop(F, d.Name, d.Code);
+                F = filler.AddTop(F, d.Name, d.Code.value_or(0));
                 TreeDep.setStateIndex(F, 0);
             }
         } else {
@@ -113,8 +125,8 @@ void TMainDM::BuildTree(platform::TreeView& TreeDep, bool FAll, const std::strin
         // level. The set of shown codes keeps this linear in the departments.
         F = TreeDep.topItem();
         for (const Department& d : departmentsByCode)
-            if (!filler.Shows(d.Code))
-                F = filler.AddTop(F, d.Name, d.Code);
+            if (!filler.Shows(d.Code.value_or(0)))
+                F = filler.AddTop(F, d.Name, d.Code.value_or(0));
     } else {
         std::optional<Hierarchy> hierarchy;
         // The node of the last department found: the branch of a code that
@@ -131,10 +143,10 @@ void TMainDM::BuildTree(platform::TreeView& TreeDep, bool FAll, const std::strin
                     QFindDep.Param(0).SetInteger(*C);
                     QFindDep.Open();
                     if (!QFindDep.Eof())
-                        N = filler.AddTop(F, QFindDep.FieldByName("NAIM_K").AsString(), *C);
+                        N = filler.AddTop(F, text(QFindDep.FieldByName("NAIM_K")), *C);
                 }
                 if (!hierarchy)
-                    hierarchy = readHierarchy(FDconUrv);
+                    hierarchy = readHierarchy(FDconUrv, readDepartmentsByCode(QDepByCod));
                 filler.AddBranch(*hierarchy, N, *C);
             } catch (const std::exception&) {
             }
@@ -165,7 +177,7 @@ std::string TMainDM::FindDepChild(int CDep)
         S += ',';
         S += QDepChild.FieldByName("CHILD_ID").AsString();
         if (!hierarchy)
-            hierarchy = readHierarchy(FDconUrv);
+            hierarchy = readKnownLinks(FDconUrv);
         departments::AppendDescendants(*hierarchy, 1, IntOrZero(QDepChild.FieldByName("CHILD_ID")), S);
     }
     return std::to_string(CDep) + S;
