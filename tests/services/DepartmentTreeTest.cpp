@@ -53,10 +53,10 @@ void dumpItem(QTreeWidgetItem* item, int depth, Lines& out)
         dumpItem(item->child(i), depth + 1, out);
 }
 
-// A few hundred departments under random parents: long chains that pass
-// the depth limit, several top-level departments, parents that point forward
-// and so close cycles, departments outside the hierarchy or missing from
-// DEPARTM, and the odd rows with a 0, null or unknown child.
+// A hundred and fifty departments under random parents: long chains that
+// pass the depth limit, several top-level departments, parents that point
+// forward and so close cycles, departments outside the hierarchy or missing
+// from DEPARTM, and the odd rows.
 Lines randomHierarchy()
 {
     std::mt19937 random(20261210);
@@ -89,6 +89,11 @@ Lines randomHierarchy()
     link("40", "9999");
     link("60", "null");
     link("70", "0");
+    // A code twice in DEPARTM (under one name, since the order of equal
+    // codes is the database's), a department without a code, a null POS.
+    rows.push_back("insert into DEPARTM values (30, 'Отдел 30', 'второй раз')");
+    rows.push_back("insert into DEPARTM values (null, 'Без кода', null)");
+    rows.push_back("insert into STRUCTURE values (5, 140, null)");
     return rows;
 }
 
