@@ -1,5 +1,5 @@
 // Runs the tests inside a QApplication on the offscreen platform, so that
-// the help window can be shown and read back without a display.
+// windows can be shown, clicked and read back without a display.
 #include <QApplication>
 
 #include <gtest/gtest.h>
