@@ -1,5 +1,7 @@
 #include "tests/support/RarWriter.h"
 
+#include "platform/TextCodec.h"
+
 #include <zlib.h>
 
 #include <cstdio>
@@ -50,31 +52,6 @@ void writeAll(FILE* f, const void* data, size_t size)
 }
 void writeAll(FILE* f, const Bytes& b) { writeAll(f, b.data(), b.size()); }
 
-// Converts UTF-8 to UTF-16 code units; enough for fixture names.
-std::u16string utf16(const std::string& s)
-{
-    std::u16string out;
-    for (size_t i = 0; i < s.size();) {
-        unsigned char c = s[i];
-        uint32_t cp;
-        int extra;
-        if (c < 0x80) { cp = c; extra = 0; }
-        else if ((c >> 5) == 6) { cp = c & 0x1F; extra = 1; }
-        else if ((c >> 4) == 14) { cp = c & 0x0F; extra = 2; }
-        else { cp = c & 0x07; extra = 3; }
-        ++i;
-        for (int k = 0; k < extra && i < s.size(); ++k, ++i)
-            cp = (cp << 6) | (static_cast<unsigned char>(s[i]) & 0x3F);
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
-        }
-    }
-    return out;
-}
 
 bool isAscii(const std::string& s)
 {
@@ -88,7 +65,7 @@ bool isAscii(const std::string& s)
 Bytes rar4NameField(const std::string& name)
 {
     if (isAscii(name)) return name;
-    std::u16string w = utf16(name);
+    std::u16string w = platform::toUtf16(name);
     Bytes field(w.size(), '?');
     putU8(field, 0);
     putU8(field, 0);  // high byte, unused by full-unit ops
