@@ -5,10 +5,16 @@
 namespace {
 
 // Clears the scratch query's text on every way out, so that a text left by
-// a failed call never reaches the next one.
+// a failed call never reaches the next one. Changing the text closes the
+// query first: Open keeps an open query as it stands, so rows a caller left
+// open would otherwise answer for the generator.
 class ScratchText {
 public:
-    explicit ScratchText(TDbQuery& query) : query_(query) { query_.SQL.clear(); }
+    explicit ScratchText(TDbQuery& query) : query_(query)
+    {
+        query_.Close();
+        query_.SQL.clear();
+    }
     ~ScratchText()
     {
         query_.Close();

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 using servicestest::committedValue;
@@ -88,6 +89,20 @@ TEST_F(KeysSqlTest, FirebirdDrawsTheNextGeneratorValue)
     EXPECT_EQ(std::to_string(key), nextFrom(*gremond, "DJ_GEN"));
     EXPECT_EQ(gremondStatements.back().SQL, "select GEN_ID(DJ_GEN, 1) NV from RDB$DATABASE");
     EXPECT_TRUE(dm.QTmpK.SQL.empty());
+}
+
+TEST_F(KeysSqlTest, AScratchQueryLeftOpenDoesNotAnswerForTheGenerator)
+{
+    for (auto [scratch, getGen, db, generator] :
+         {std::tuple{&dm.QTmp, &TMainDM::GetGen, urv.get(), "GEN_URV"},
+          std::tuple{&dm.QTmpK, &TMainDM::GetGenK, gremond.get(), "DJ_GEN"}}) {
+        scratch->SQL = "select -5 NV from RDB$DATABASE";
+        scratch->Open();
+        const int value = (dm.*getGen)(generator);
+        EXPECT_EQ(std::to_string(value), nextFrom(*db, generator)) << generator;
+        EXPECT_FALSE(scratch->Active()) << generator;
+        EXPECT_TRUE(scratch->SQL.empty()) << generator;
+    }
 }
 
 TEST_F(KeysSqlTest, AnUnknownDriverIdentifierGivesZeroAndSendsNothing)
