@@ -1,7 +1,5 @@
 #include "services/DepartmentHierarchy.h"
 
-#include <algorithm>
-
 namespace departments {
 
 void Hierarchy::Add(std::optional<int> parent, Link link)
@@ -18,13 +16,8 @@ const std::vector<Link>& Hierarchy::ChildrenOf(int parent) const
     return found == children_.end() ? none_ : found->second;
 }
 
-Hierarchy JoinByPosition(std::vector<StructureRow> rows, const std::vector<Department>& departments)
+Hierarchy JoinByPosition(const std::vector<StructureRow>& rows, const std::vector<Department>& departments)
 {
-    std::stable_sort(rows.begin(), rows.end(), [](const StructureRow& a, const StructureRow& b) {
-        if (!a.Pos || !b.Pos)
-            return !a.Pos && b.Pos;
-        return *a.Pos < *b.Pos;
-    });
     std::unordered_map<int, std::vector<const std::u16string*>> names;
     for (const Department& d : departments)
         if (d.Code)

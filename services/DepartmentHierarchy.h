@@ -39,7 +39,6 @@ private:
 struct StructureRow {
     std::optional<int> Parent;
     std::optional<int> Child;
-    std::optional<int> Pos;
 };
 
 // A row of DEPARTM.
@@ -51,9 +50,9 @@ struct Department {
 // The hierarchy that STRUCTURE left-joined with DEPARTM on CHILD_ID = CODE
 // and ordered by POS gives: a link for every department row with the child's
 // code (a null code matches nothing), or one without a name when there is
-// none. Nulls sort first, as the database sorts them; rows of equal POS keep
-// the order they came in.
-Hierarchy JoinByPosition(std::vector<StructureRow> rows, const std::vector<Department>& departments);
+// none. `rows` come in the database's order by POS, which alone knows where
+// its system puts nulls and how it sorts a POS that is not a number.
+Hierarchy JoinByPosition(const std::vector<StructureRow>& rows, const std::vector<Department>& departments);
 
 // Levels read below a branch row: at the last one only the first row counts,
 // which bounds the walk even when STRUCTURE holds a cycle.

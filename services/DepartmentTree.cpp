@@ -34,20 +34,22 @@ std::vector<Department> readDepartmentsByCode(TDbQuery& QDepByCod)
 }
 
 // The hierarchy with the names of the departments, as a query per parent
-// node reads it, from one plain read of STRUCTURE: the join with DEPARTM and
-// the order by POS are made here, with the departments already read.
+// node reads it, from one read of STRUCTURE: the join with DEPARTM is made
+// here, with the departments already read. The database orders by POS, so
+// siblings come as its per-parent queries would give them.
 Hierarchy readHierarchy(TDbConnection& connection, const std::vector<Department>& departmentsByCode)
 {
     // No transaction of its own: it reads under the connection's, as the
     // per-level queries it replaces did.
-    TDbQuery query(connection, nullptr, nullptr, "select PARENT_ID, CHILD_ID, POS from STRUCTURE");
+    TDbQuery query(connection, nullptr, nullptr,
+                   "select PARENT_ID, CHILD_ID from STRUCTURE\n"
+                   "order by POS");
     TQueryCloser closer(query);
     query.Open();
     std::vector<departments::StructureRow> rows;
     for (; !query.Eof(); query.Next())
-        rows.push_back({optionalInt(query.FieldByName("PARENT_ID")), optionalInt(query.FieldByName("CHILD_ID")),
-                        optionalInt(query.FieldByName("POS"))});
-    return departments::JoinByPosition(std::move(rows), departmentsByCode);
+        rows.push_back({optionalInt(query.FieldByName("PARENT_ID")), optionalInt(query.FieldByName("CHILD_ID"))});
+    return departments::JoinByPosition(rows, departmentsByCode);
 }
 
 // The links whose child DEPARTM has, for the codes below a department.

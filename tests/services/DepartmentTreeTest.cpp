@@ -26,11 +26,11 @@ namespace {
 using Lines = std::vector<std::string>;
 
 // Creates the working-time tables and fills them a block of statements at a time.
-std::unique_ptr<testsupport::FirebirdTestDb> departmentsDb(const Lines& inserts)
+std::unique_ptr<testsupport::FirebirdTestDb> departmentsDb(const Lines& inserts, const std::string& posType = "integer")
 {
     auto db = std::make_unique<testsupport::FirebirdTestDb>();
     db->execute("create table DEPARTM (CODE integer, NAIM_K varchar(50), NAIM_D varchar(100))");
-    db->execute("create table STRUCTURE (PARENT_ID integer, CHILD_ID integer, POS integer)");
+    db->execute("create table STRUCTURE (PARENT_ID integer, CHILD_ID integer, POS " + posType + ")");
     db->execute("create table JOBS (CODE integer, NAIM_K varchar(50))");
     // A block may name at most 256 table contexts.
     const size_t perBlock = 200;
@@ -104,6 +104,7 @@ protected:
     static inline std::unique_ptr<testsupport::FirebirdTestDb> rootless;
     static inline std::unique_ptr<testsupport::FirebirdTestDb> cyclic;
     static inline std::unique_ptr<testsupport::FirebirdTestDb> generated;
+    static inline std::unique_ptr<testsupport::FirebirdTestDb> textualPos;
 
     static void SetUpTestSuite()
     {
@@ -175,9 +176,27 @@ protected:
             "insert into STRUCTURE values (61, 62, 1)",
             "insert into STRUCTURE values (62, 60, 1)",
         });
+
+        // Positions kept as text sort as the database sorts text: "10" before "9".
+        textualPos = departmentsDb(
+            {
+                "insert into DEPARTM values (1, 'Завод', null)",
+                "insert into DEPARTM values (2, 'Второй', null)",
+                "insert into DEPARTM values (9, 'Девятый', null)",
+                "insert into DEPARTM values (10, 'Десятый', null)",
+                "insert into DEPARTM values (11, 'Без места', null)",
+                "insert into STRUCTURE values (0, 1, '1')",
+                "insert into STRUCTURE values (1, 9, '9')",
+                "insert into STRUCTURE values (1, 10, '10')",
+                "insert into STRUCTURE values (1, 2, '2')",
+                "insert into STRUCTURE values (9, 11, 'x')",
+                "insert into STRUCTURE values (9, 10, '1')",
+            },
+            "varchar(5)");
     }
     static void TearDownTestSuite()
     {
+        textualPos.reset();
         small.reset();
         deep.reset();
         rootless.reset();
@@ -346,6 +365,7 @@ TEST_F(DepartmentTreeTest, ReadingAtOnceGivesTheNodesOfReadingPerParentNode)
     } rows[] = {
         {"small", small.get(), "5,x,12,99,1"}, {"deep", deep.get(), "3,10"},     {"rootless", rootless.get(), "1,2"},
         {"cyclic", cyclic.get(), "51,60"},     {"generated", generated.get(), "4,x,17,,9999,40,2,23"},
+        {"textual positions", textualPos.get(), "1,9"},
     };
     for (const auto& row : rows) {
         use(*row.db);
