@@ -2,6 +2,7 @@
 
 #include "Startup.h"
 #include "platform/ExceptionReport.h"
+#include "platform/TextCodec.h"
 #include "platform/qt/ButtonPictures.h"
 
 #include <QApplication>
@@ -15,6 +16,8 @@
 #include <QScreen>
 
 TFNewVersion* FNewVersion = nullptr;
+
+void nameApplication() { QApplication::setApplicationName(QStringLiteral("Tavrel")); }
 
 namespace {
 constexpr int kClientWidth = 470;
@@ -87,7 +90,7 @@ void TFNewVersion::FormCreate()
         QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
         return;
     }
-    DENew->setText(QString::fromStdString(source->location));
+    DENew->setText(QString::fromStdU16String(platform::ansiToUtf16(source->location)));
 }
 
 void TFNewVersion::BBCloseClick() { close(); }
@@ -96,7 +99,7 @@ void TFNewVersion::BBRenewClick()
 {
     // The location exactly as the user left it; the "http://" rule is not
     // applied again.
-    const std::string source = DENew->text().toStdString();
+    const std::string source = platform::utf16ToAnsi(DENew->text().toStdU16String());
     run_->BBRenewClick(source);
     Progress->hide();
     if (closeAfterUpdate_)

@@ -69,3 +69,8 @@ private:
 
 // The update dialog, set by the program entry.
 extern TFNewVersion* FNewVersion;
+
+// Gives the application the product's name, which message boxes take as their
+// caption. Only the name is set, not a display name: the window system would
+// append a display name to every window title.
+void nameApplication();

@@ -3,6 +3,7 @@
 #include "ProcessVariables.h"
 #include "db/MDm.h"
 #include "db/SettingsFile.h"
+#include "platform/FileOps.h"
 #include "platform/TextCodec.h"
 
 std::string withHttpScheme(const std::string& location)
@@ -31,8 +32,9 @@ UpdateSource readUpdateSource(TMainDM& dm)
 std::optional<UpdateSource> startUp(TMainDM& dm, platform::Messages& messages,
                                     const std::filesystem::path& programFolder)
 {
-    WorkDir = (programFolder / "").string();
-    UserIniFile = std::make_unique<TSettingsFile>(WorkDir + kSettingsFileName);
+    // Both ways through the ANSI code page, as every 8-bit path of the program.
+    WorkDir = platform::fromPath(programFolder / "");
+    UserIniFile = std::make_unique<TSettingsFile>(platform::toPath(WorkDir + kSettingsFileName));
 
     if (!dm.ConnectDB(dm.FDconUrv, "urv", "LoginU", urvDB)) {
         messages.error(u"Нет соединения с БД \"Tavrel\"! Проверьте секцию Login в ini-файле.");

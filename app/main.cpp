@@ -15,7 +15,7 @@
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationDisplayName(QStringLiteral("Tavrel"));
+    nameApplication();
     QApplication::setQuitOnLastWindowClosed(true);
 
     // Declared before the data module, which uses them until it is gone.

@@ -80,6 +80,16 @@ bool isReadOnly(const fs::path& path, std::error_code& ec)
     return (status.permissions() & anyWrite) == fs::perms::none;
 }
 
+// A value enclosed in a matching pair of single or double quotes reads
+// without them, as the profile functions read it (a path with blanks is
+// often written so by hand).
+std::string withoutEnclosingQuotes(std::string value)
+{
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+        return value.substr(1, value.size() - 2);
+    return value;
+}
+
 } // namespace
 
 ProfileFile::ProfileFile(fs::path path) : path_(std::move(path)) {}
@@ -93,7 +103,7 @@ std::optional<std::string> ProfileFile::read(const std::string& section, const s
     const char* value = ini.GetValue(section.c_str(), key.c_str(), nullptr);
     if (!value)
         return std::nullopt;
-    return std::string(value);
+    return withoutEnclosingQuotes(value);
 }
 
 void ProfileFile::write(const std::string& section, const std::string& key, const std::string& value)

@@ -15,8 +15,9 @@ public:
 
     const std::filesystem::path& path() const { return path_; }
 
-    // The value of the key, without surrounding blanks; nothing when the file,
-    // the section or the key does not exist or cannot be read.
+    // The value of the key, without surrounding blanks and without a pair of
+    // quotes enclosing it; nothing when the file, the section or the key does
+    // not exist or cannot be read.
     std::optional<std::string> read(const std::string& section, const std::string& key) const;
 
     // Sets one key, creating the file and the section when needed. The file is

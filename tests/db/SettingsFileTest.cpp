@@ -81,6 +81,7 @@ const IntegerCase integerCases[] = {
     {"emptyValue", "", 99},
     {"tooLarge", "99999999999", 99},
     {"onlySign", "-", 99},
+    {"quoted", "\"1\"", 1},
 };
 
 class IntegerKey : public SettingsFileTest, public testing::WithParamInterface<IntegerCase> {};
@@ -92,6 +93,37 @@ TEST_P(IntegerKey, ReadsDecimalOrDefault)
 }
 
 INSTANTIATE_TEST_SUITE_P(Settings, IntegerKey, testing::ValuesIn(integerCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct StringCase {
+    const char* name;
+    const char* stored;
+    const char* expected;
+};
+
+void PrintTo(const StringCase& c, std::ostream* os) { *os << c.name; }
+
+const StringCase stringCases[] = {
+    {"plain", "C:/Tavrel/URV.FDB", "C:/Tavrel/URV.FDB"},
+    {"doubleQuotesEnclosingAreDropped", "\"C:/Program Files/URV.FDB\"", "C:/Program Files/URV.FDB"},
+    {"singleQuotesEnclosingAreDropped", "'db host'", "db host"},
+    {"blanksInsideQuotesAreKept", "  \" spaced \"  ", " spaced "},
+    {"emptyQuotes", "\"\"", ""},
+    {"loneQuoteIsKept", "\"", "\""},
+    {"unmatchedQuotesAreKept", "\"C:/URV.FDB'", "\"C:/URV.FDB'"},
+    {"quoteOnlyAtTheStartIsKept", "\"C:/URV.FDB", "\"C:/URV.FDB"},
+    {"innerQuotesAreKept", "a\"b\"c", "a\"b\"c"},
+};
+
+class StringKey : public SettingsFileTest, public testing::WithParamInterface<StringCase> {};
+
+TEST_P(StringKey, ReadsAsTheProfileFunctionsReadIt)
+{
+    writeFileBytes(iniPath, std::string("[LoginU]\nDatabase=") + GetParam().stored + "\n");
+    EXPECT_EQ(ini.ReadString("LoginU", "Database", "default"), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, StringKey, testing::ValuesIn(stringCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SettingsFileTest, NamesMatchWithoutRegardToCase)

@@ -239,4 +239,16 @@ TEST_F(NewVersionTest, RenewWithAMissingSourceReportsAndCanRunAgain)
     dm.FDconUrv.Close();
 }
 
+TEST(ApplicationName, CaptionsMessageBoxesAndLeavesWindowTitlesAlone)
+{
+    const QString saved = QCoreApplication::applicationName();
+    nameApplication();
+    EXPECT_EQ(QGuiApplication::applicationDisplayName().toStdString(), "Tavrel");
+    // A display name of its own is appended to every window title by the
+    // window system; without one it follows the application name.
+    QCoreApplication::setApplicationName(QStringLiteral("probe"));
+    EXPECT_EQ(QGuiApplication::applicationDisplayName().toStdString(), "probe");
+    QCoreApplication::setApplicationName(saved);
+}
+
 } // namespace
