@@ -31,6 +31,9 @@ void civilFromDays(long long z, int& year, int& month, int& day)
 }
 
 const long long kDay0 = daysFromCivil(1899, 12, 30);
+// 1 January of year 1 and 31 December 9999.
+const double kFirstDay = static_cast<double>(daysFromCivil(1, 1, 1) - kDay0);
+const double kLastDay = static_cast<double>(daysFromCivil(9999, 12, 31) - kDay0);
 
 int daysInMonth(int year, int month)
 {
@@ -52,5 +55,10 @@ TDateTime TDateTime::FromDate(int year, int month, int day)
 
 void TDateTime::DecodeDate(int& year, int& month, int& day) const
 {
-    civilFromDays(static_cast<long long>(std::trunc(Value)) + kDay0, year, month, day);
+    // Checked before the conversion to an integer, which is undefined for
+    // values out of its range.
+    const double date = std::trunc(Value);
+    if (!(date >= kFirstDay && date <= kLastDay))
+        throw EConvertError("Invalid date value: " + std::to_string(Value));
+    civilFromDays(static_cast<long long>(date) + kDay0, year, month, day);
 }

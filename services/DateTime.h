@@ -18,6 +18,7 @@ struct TDateTime {
 
     // Year, month and day of the date part. The date part is the value
     // truncated toward zero, so a negative value with a time still names its own day.
+    // Throws EConvertError for a value outside the years 1..9999 (NaN and infinities too).
     void DecodeDate(int& year, int& month, int& day) const;
 };
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 TEST(TDateTime, DayNumbersCountFromThe30thOfDecember1899)
 {
     const struct { int y, m, d; double value; } rows[] = {
@@ -22,4 +24,14 @@ TEST(TDateTime, NegativeValuesTruncateTowardZero)
     int y = 0, m = 0, d = 0;
     TDateTime{-1.5}.DecodeDate(y, m, d);
     EXPECT_EQ(y * 10000 + m * 100 + d, 18991229);
+}
+
+TEST(TDateTime, ValuesOutsideTheCalendarDoNotDecode)
+{
+    const double rows[] = {-693594, 2958466, 1e20, -1e20, std::numeric_limits<double>::quiet_NaN(),
+                           std::numeric_limits<double>::infinity()};
+    for (const double value : rows) {
+        int y = 0, m = 0, d = 0;
+        EXPECT_THROW(TDateTime{value}.DecodeDate(y, m, d), EConvertError) << value;
+    }
 }
