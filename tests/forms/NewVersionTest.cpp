@@ -169,6 +169,7 @@ TEST_F(NewVersionTest, ControlsTextsAndLayout)
 
     // Only the group box follows the dialog's width.
     form.show();
+    EXPECT_EQ(form.focusWidget(), form.BBRenew) << "initial focus";
     form.resize(600, 200);
     EXPECT_EQ(form.GroupBox1->geometry(), QRect(5, 5, 590, 66));
     EXPECT_EQ(form.BBClose->geometry(), QRect(182, 84, 121, 31));
