@@ -11,6 +11,8 @@ QString qs(const std::u16string& s) { return QString::fromStdU16String(s); }
 void show(QMessageBox::Icon icon, const QString& caption, const QString& text, QWidget* owner)
 {
     QMessageBox box(icon, caption, text, QMessageBox::Ok, owner);
+    // Texts carry paths, URLs and exception texts: never read them as markup.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 } // namespace
