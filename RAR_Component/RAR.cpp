@@ -2,10 +2,10 @@
 
 #include "HeaderText.h"
 
+#include "platform/FileOps.h"
 #include "platform/TextCodec.h"
 
 #include <filesystem>
-#include <system_error>
 #include <utility>
 
 namespace {
@@ -14,15 +14,6 @@ std::string assertionText(const std::source_location& where)
 {
     const std::string file = std::filesystem::path(where.file_name()).filename().string();
     return "Assertion failure (" + file + ", line " + std::to_string(where.line()) + ")";
-}
-
-// A file, not a folder, with links followed.
-bool archiveFileExists(const std::string& fileName)
-{
-    if (fileName.empty())
-        return false;
-    std::error_code ec;
-    return std::filesystem::is_regular_file(std::filesystem::path(platform::ansiToUtf16(fileName)), ec);
 }
 
 // Every entry point of one library, looked up by name.
@@ -82,14 +73,6 @@ void install(const EntryPoints& e)
     RAR_DLL::RARSetPassword = e.setPassword;
     RAR_DLL::RARGetDllVersion = e.getDllVersion;
 }
-
-// Archive flags of the open record, as the library reports them.
-constexpr unsigned kArchiveCommentFlag = 0x02;
-constexpr unsigned kArchiveLockedFlag = 0x04;
-constexpr unsigned kArchiveSolidFlag = 0x08;
-constexpr unsigned kArchiveSignedFlag = 0x20;
-constexpr unsigned kArchiveRecoveryFlag = 0x40;
-constexpr unsigned kArchiveHeadersEncryptedFlag = 0x80;
 
 } // namespace
 
@@ -210,12 +193,12 @@ bool TRAR::InitArchive(bool Extract)
     }
 
     const unsigned flags = ArchiveData.Flags;
-    info.fLocked = info.fLocked || (flags & kArchiveLockedFlag);
-    info.fSigned = info.fSigned || (flags & kArchiveSignedFlag);
-    info.fRecovery = info.fRecovery || (flags & kArchiveRecoveryFlag);
-    info.fSolid = info.fSolid || (flags & kArchiveSolidFlag);
-    info.fArchiveComment = info.fArchiveComment || (flags & kArchiveCommentFlag);
-    info.fHeaderEncrypted = info.fHeaderEncrypted || (flags & kArchiveHeadersEncryptedFlag);
+    info.fLocked = info.fLocked || (flags & ROADF_LOCK);
+    info.fSigned = info.fSigned || (flags & ROADF_SIGNED);
+    info.fRecovery = info.fRecovery || (flags & ROADF_RECOVERY);
+    info.fSolid = info.fSolid || (flags & ROADF_SOLID);
+    info.fArchiveComment = info.fArchiveComment || (flags & ROADF_COMMENT);
+    info.fHeaderEncrypted = info.fHeaderEncrypted || (flags & ROADF_ENCHEADERS);
     info.fSFX = RAR_DLL::isSFX(platform::ansiToUtf16(info.fFileName));
 
     const int state = static_cast<int>(ArchiveData.CmtState);
@@ -257,7 +240,7 @@ void TRAR::rethrowPending()
 
 bool TRAR::walk(bool extractMode, const std::function<bool()>& entries)
 {
-    if (!archiveFileExists(fArchiveInformation->fFileName))
+    if (!platform::isExistingFile(fArchiveInformation->fFileName))
         throw EAssertionFailed();
     fAbort = false;
     pendingException_ = nullptr;

@@ -168,6 +168,8 @@ private:
     bool walk(bool extractMode, const std::function<bool()>& entries);
     bool listEntries();
     bool testEntries();
+    // Progress of the entry whose header was just read.
+    void startEntryProgress();
     bool extractEntries(const std::string& Path, bool RestoreFolder, const std::vector<std::string>* Files);
     // An exception caught inside the callback is thrown here, once the library call has returned.
     void rethrowPending();

@@ -4,20 +4,14 @@
 #include "DateTimeValue.h"
 #include "HeaderText.h"
 
+#include "platform/FileOps.h"
 #include "platform/TextCodec.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 
 namespace {
-
-constexpr unsigned kSplitBefore = RHDF_SPLITBEFORE;
-constexpr unsigned kSplitAfter = RHDF_SPLITAFTER;
-constexpr unsigned kEncrypted = RHDF_ENCRYPTED;
-constexpr unsigned kSolid = RHDF_SOLID;
 
 std::u16string hostSystemName(unsigned hostOS)
 {
@@ -57,12 +51,6 @@ void writeZeroTerminated(char* buffer, std::size_t capacity, const std::string& 
     buffer[length] = '\0';
 }
 
-bool fileExists(const std::string& name)
-{
-    std::error_code ec;
-    return std::filesystem::is_regular_file(std::filesystem::path(platform::ansiToUtf16(name)), ec);
-}
-
 } // namespace
 
 void TRAR::ProgressHeader()
@@ -71,8 +59,8 @@ void TRAR::ProgressHeader()
     const unsigned flags = hdrData.Flags;
 
     if (fReadMVToEnd) {
-        const bool before = flags & kSplitBefore;
-        const bool after = flags & kSplitAfter;
+        const bool before = flags & RHDF_SPLITBEFORE;
+        const bool after = flags & RHDF_SPLITAFTER;
         if (!before && after) {
             fPackedSizeMVVolume = hdrData.PackSize;
         } else if (before && after) {
@@ -89,9 +77,9 @@ void TRAR::ProgressHeader()
         info.fArchiverMinorVersion = hdrData.UnpVer % 10;
         info.fArchiverMajorVersion = (hdrData.UnpVer - info.fArchiverMinorVersion) / 10;
     }
-    if (flags & kEncrypted)
+    if (flags & RHDF_ENCRYPTED)
         info.fEncryption = true;
-    if (flags & kSolid)
+    if (flags & RHDF_SOLID)
         info.fSolid = true;
     info.fHostOS = hostSystemName(hdrData.HostOS);
     if (!isFolderEntry(hdrData)) {
@@ -100,7 +88,7 @@ void TRAR::ProgressHeader()
     }
     info.fCompressedSize += hdrData.PackSize;
     info.fUnCompressedSize += hdrData.UnpSize;
-    if (flags & (kSplitBefore | kSplitAfter))
+    if (flags & (RHDF_SPLITBEFORE | RHDF_SPLITAFTER))
         info.fMultiVolume = true;
     if (hdrData.CmtSize > 0)
         info.fFileComment = true;
@@ -121,7 +109,7 @@ void TRAR::ProgressHeader()
     item.Time = dosDateTimeToValue(hdrData.FileTime);
     item.CompressionStrength = hdrData.Method;
     item.ArchiverVersion = hdrData.UnpVer;
-    item.Encrypted = flags & kEncrypted;
+    item.Encrypted = flags & RHDF_ENCRYPTED;
     OnListFile(*this, item);
 }
 
@@ -174,7 +162,7 @@ int TRAR::answerChangeVolume(char* name, RAR_LPARAM mode, bool& Cancel)
     if (OnNextVolumeRequired) {
         newName.clear();
         OnNextVolumeRequired(*this, required, newName, Cancel);
-    } else if (!fileExists(required)) {
+    } else if (!platform::isExistingFile(required)) {
         // Nobody can supply the volume; going on would make the library ask again forever.
         Cancel = true;
     }

@@ -5,18 +5,11 @@
 #include "EntryNames.h"
 #include "HeaderText.h"
 
+#include "platform/FileOps.h"
 #include "platform/TextCodec.h"
 
-#include <filesystem>
-#include <system_error>
 
 namespace {
-
-bool fileExists(const std::string& name)
-{
-    std::error_code ec;
-    return std::filesystem::is_regular_file(std::filesystem::path(platform::ansiToUtf16(name)), ec);
-}
 
 std::int32_t asInt32(std::uint32_t value) { return static_cast<std::int32_t>(value); }
 
@@ -55,6 +48,13 @@ bool TRAR::listEntries()
     return result;
 }
 
+void TRAR::startEntryProgress()
+{
+    fProgressInfo.FileBytesDone = 0;
+    fProgressInfo.FileBytesTotal = asInt32(hdrData.UnpSize);
+    fProgressInfo.FileName = boundedWideText(hdrData.FileNameW, sizeof hdrData.FileNameW / sizeof(wchar_t));
+}
+
 bool TRAR::testEntries()
 {
     bool result = true;
@@ -69,9 +69,7 @@ bool TRAR::testEntries()
             result = false;
             Error(code, roListFiles);
         }
-        fProgressInfo.FileBytesDone = 0;
-        fProgressInfo.FileBytesTotal = asInt32(hdrData.UnpSize);
-        fProgressInfo.FileName = boundedWideText(hdrData.FileNameW, sizeof hdrData.FileNameW / sizeof(wchar_t));
+        startEntryProgress();
         code = RAR_DLL::RARProcessFile(ArchiveHandle, RAR_TEST, nullptr, nullptr);
         rethrowPending();
         if (code != 0) {
@@ -105,9 +103,7 @@ bool TRAR::extractEntries(const std::string& Path, bool RestoreFolder, const std
             Error(code, roListFiles);
             return false;
         }
-        fProgressInfo.FileBytesDone = 0;
-        fProgressInfo.FileBytesTotal = asInt32(hdrData.UnpSize);
-        fProgressInfo.FileName = boundedWideText(hdrData.FileNameW, sizeof hdrData.FileNameW / sizeof(wchar_t));
+        startEntryProgress();
 
         TRARReplace Action = rrOverwrite;
         const std::string name = boundedText(hdrData.FileName, sizeof hdrData.FileName);
@@ -134,7 +130,7 @@ bool TRAR::extractEntries(const std::string& Path, bool RestoreFolder, const std
                                          RAR_DLL::GetFileModifyDate(wideTarget)};
             TRARReplaceData NewData{RestoreFolder ? name : platform::utf16ToAnsi(lastComponent),
                                     static_cast<std::int64_t>(hdrData.UnpSize), dosDateTimeToValue(hdrData.FileTime)};
-            if (OnReplace && fileExists(target))
+            if (OnReplace && platform::isExistingFile(target))
                 OnReplace(*this, ExistingData, NewData, Action);
 
             switch (Action) {

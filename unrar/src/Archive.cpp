@@ -275,6 +275,18 @@ int Archive::passwordFailure()
     return ERAR_UNKNOWN_FORMAT;  // the encryption is not supported here
 }
 
+int Archive::locateBelow(const Entry& e, const char* destPath, DirHandle& folder, std::string& leaf)
+{
+    std::vector<std::string> parts;
+    if (!splitSafeRelativePath(e.name, parts)) return ERAR_ECREATE;
+    DirHandle root;
+    const int r = openFolder(destPath ? destPath : "", root);
+    if (r != ERAR_SUCCESS) return r;
+    leaf = parts.back();
+    parts.pop_back();
+    return openBelow(root, parts, folder);
+}
+
 int Archive::makeOutput(const Entry& e, const char* destPath, const char* destName, OutputFile& out)
 {
     if (destName && *destName) {
@@ -285,15 +297,9 @@ int Archive::makeOutput(const Entry& e, const char* destPath, const char* destNa
         if (r != ERAR_SUCCESS) return r;
         return out.create(std::move(folder), target.filename().string());
     }
-    std::vector<std::string> parts;
-    if (!splitSafeRelativePath(e.name, parts)) return ERAR_ECREATE;
-    DirHandle root;
-    int r = openFolder(destPath ? destPath : "", root);
-    if (r != ERAR_SUCCESS) return r;
-    std::string leaf = parts.back();
-    parts.pop_back();
     DirHandle folder;
-    r = openBelow(root, parts, folder);
+    std::string leaf;
+    const int r = locateBelow(e, destPath, folder, leaf);
     if (r != ERAR_SUCCESS) return r;
     return out.create(std::move(folder), leaf);
 }
@@ -307,15 +313,9 @@ int Archive::extractFolder(const Entry& e, const char* destPath, const char* des
         if (r != ERAR_SUCCESS) return r;
         return target.has_filename() ? makeFolder(folder, target.filename().string(), metaOf(e)) : ERAR_SUCCESS;
     }
-    std::vector<std::string> parts;
-    if (!splitSafeRelativePath(e.name, parts)) return ERAR_ECREATE;
-    DirHandle root;
-    int r = openFolder(destPath ? destPath : "", root);
-    if (r != ERAR_SUCCESS) return r;
-    std::string leaf = parts.back();
-    parts.pop_back();
     DirHandle folder;
-    r = openBelow(root, parts, folder);
+    std::string leaf;
+    const int r = locateBelow(e, destPath, folder, leaf);
     if (r != ERAR_SUCCESS) return r;
     return makeFolder(folder, leaf, metaOf(e));
 }

@@ -52,6 +52,9 @@ private:
     int walkParts(const Sink* sink, uint32_t& crc, uint64_t& total, Entry& lastPart);
     int readCompressed(const Sink& sink, uint32_t& crc, uint64_t& total);
     int passwordFailure();
+    // The folder below destPath that the entry's stored name leads to, opened
+    // without following links, and the entry's last name component.
+    int locateBelow(const Entry& e, const char* destPath, class DirHandle& folder, std::string& leaf);
     int makeOutput(const Entry& e, const char* destPath, const char* destName, class OutputFile& out);
     int extractFolder(const Entry& e, const char* destPath, const char* destName);
 
