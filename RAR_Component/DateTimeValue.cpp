@@ -1,24 +1,8 @@
 #include "DateTimeValue.h"
 
+#include "platform/DateTime.h"
+
 namespace {
-
-bool isLeap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-int daysInMonth(int year, int month)
-{
-    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return month == 2 && isLeap(year) ? 29 : kDays[month - 1];
-}
-
-// Days from 1 January of year 1 to the given date (proleptic Gregorian).
-long daysFromCivilOrigin(int year, int month, int day)
-{
-    const long y = year - 1;
-    long days = y * 365 + y / 4 - y / 100 + y / 400;
-    for (int m = 1; m < month; ++m)
-        days += daysInMonth(year, m);
-    return days + day - 1;
-}
 
 constexpr int kDosEpochYear = 1980;
 constexpr int kDosLastYear = kDosEpochYear + 127;
@@ -27,13 +11,11 @@ constexpr int kDosLastYear = kDosEpochYear + 127;
 
 double encodeDateTime(int year, int month, int day, int hour, int minute, int second)
 {
-    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month))
+    try {
+        return TDateTime::FromDateTime(year, month, day, hour, minute, second).Value;
+    } catch (const EConvertError&) {
         return 0;
-    if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59)
-        return 0;
-    static const long kDayZero = daysFromCivilOrigin(1899, 12, 30);
-    const double date = static_cast<double>(daysFromCivilOrigin(year, month, day) - kDayZero);
-    return date + (hour * 3600 + minute * 60 + second) / 86400.0;
+    }
 }
 
 double dosDateTimeToValue(std::uint32_t dosDateTime)

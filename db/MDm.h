@@ -11,7 +11,7 @@
 #include "platform/HelpViewer.h"
 #include "platform/Messages.h"
 #include "platform/TreeView.h"
-#include "services/DateTime.h"
+#include "platform/DateTime.h"
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-#include "services/DateTime.h"
+#include "platform/DateTime.h"
 
 #include <cmath>
 #include <string>
@@ -51,6 +51,14 @@ TDateTime TDateTime::FromDate(int year, int month, int day)
         throw EConvertError("Invalid argument to date encode: " + std::to_string(year) + "-" + std::to_string(month) +
                             "-" + std::to_string(day));
     return {static_cast<double>(daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) - kDay0)};
+}
+
+TDateTime TDateTime::FromDateTime(int year, int month, int day, int hour, int minute, int second)
+{
+    if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59)
+        throw EConvertError("Invalid argument to time encode: " + std::to_string(hour) + ":" + std::to_string(minute) +
+                            ":" + std::to_string(second));
+    return {FromDate(year, month, day).Value + (hour * 3600 + minute * 60 + second) / 86400.0};
 }
 
 void TDateTime::DecodeDate(int& year, int& month, int& day) const
