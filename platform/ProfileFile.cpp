@@ -1,13 +1,14 @@
 #include "ProfileFile.h"
 
+#include "FileOps.h"
+#include "StagedFile.h"
+
 // Bytes pass unchanged: the settings file is 8-bit text of the ANSI code page.
 #define SI_NO_CONVERSION
 // The packaged header carries its template bodies only on request.
 #define SI_IMPLEMENTATION
 #include <SimpleIni.h>
 
-#include <atomic>
-#include <chrono>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -48,15 +49,6 @@ bool load(const fs::path& path, CSimpleIniA& ini)
 [[noreturn]] void refuse(const fs::path& path, const std::string& why)
 {
     throw std::runtime_error("Не удалось записать файл настроек \"" + path.string() + "\": " + why);
-}
-
-fs::path temporaryNameBeside(const fs::path& target)
-{
-    static std::atomic<unsigned> counter{0};
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    fs::path name = target;
-    name += "." + std::to_string(stamp) + "-" + std::to_string(counter++) + ".tmp";
-    return name;
 }
 
 // The file the key lands in: a link is followed, so that it stays a link.
@@ -127,28 +119,16 @@ void ProfileFile::write(const std::string& section, const std::string& key, cons
     if (ini.Save(content, /*addSignature*/ true) < 0)
         refuse(path_, "нехватка памяти");
 
-    const fs::path temporary = temporaryNameBeside(target);
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out)
-            refuse(path_, "нельзя создать временный файл");
-        out.write(content.data(), static_cast<std::streamsize>(content.size()));
-        out.flush();
-        if (!out) {
-            out.close();
-            fs::remove(temporary, ec);
-            refuse(path_, "ошибка записи");
-        }
-    }
-    // Keep the permissions the file had.
-    const fs::file_status old = fs::status(target, ec);
-    if (!ec && fs::exists(old))
-        fs::permissions(temporary, old.permissions(), ec);
-    fs::rename(temporary, target, ec);
-    if (ec) {
-        std::error_code ignored;
-        fs::remove(temporary, ignored);
-        refuse(path_, ec.message());
+    try {
+        StagedFile out(fromPath(target));
+        out.write(content.data(), content.size());
+        // Keep the permissions the file had.
+        const fs::file_status old = fs::status(target, ec);
+        if (!ec && fs::exists(old))
+            fs::permissions(toPath(out.temporaryPath()), old.permissions(), ec);
+        out.commit();
+    } catch (const std::system_error& e) {
+        refuse(path_, e.code().message());
     }
 }
 
