@@ -21,6 +21,7 @@
 namespace fs = std::filesystem;
 using tavrel::test::RarFormat;
 using tavrel::test::RarWriter;
+using testsupport::CurrentDirectory;
 using testsupport::readFileBytes;
 using testsupport::writeFileBytes;
 
@@ -42,19 +43,6 @@ struct RecordingView : UpdateView {
             duringFetch();
         return true;
     }
-};
-
-class CurrentDirectory {
-public:
-    explicit CurrentDirectory(const fs::path& dir) : saved_(fs::current_path())
-    {
-        fs::create_directories(dir);
-        fs::current_path(dir);
-    }
-    ~CurrentDirectory() { fs::current_path(saved_); }
-
-private:
-    fs::path saved_;
 };
 
 class UpdateRun : public ::testing::Test {

@@ -186,19 +186,6 @@ TEST_F(NewVersionTest, ExitClosesTheDialog)
     EXPECT_TRUE(messages.texts().empty());
 }
 
-// Restores the current directory when a test changed it.
-class CurrentDirectory {
-public:
-    explicit CurrentDirectory(const std::filesystem::path& p) : saved_(std::filesystem::current_path())
-    {
-        std::filesystem::current_path(p);
-    }
-    ~CurrentDirectory() { std::filesystem::current_path(saved_); }
-
-private:
-    std::filesystem::path saved_;
-};
-
 TEST_F(NewVersionTest, RenewCopiesTestsAndUnpacksTheReleaseIntoTheProgramFolder)
 {
     testsupport::TempDir releases{"tavrel-releases"};
@@ -211,7 +198,7 @@ TEST_F(NewVersionTest, RenewCopiesTestsAndUnpacksTheReleaseIntoTheProgramFolder)
     writeFileBytes(programFolder / "Tavrel.exe", "old program");
     publish(archive.string(), "0");
 
-    CurrentDirectory cd(programFolder.path());
+    testsupport::CurrentDirectory cd(programFolder.path());
     TFNewVersion form(dm, messages, programFolder.path());
     ASSERT_EQ(form.DENew->text().toStdString(), archive.string());
     form.show();

@@ -27,6 +27,18 @@ TempDir::~TempDir()
     std::filesystem::remove_all(path_, ignored);
 }
 
+CurrentDirectory::CurrentDirectory(const std::filesystem::path& folder) : saved_(std::filesystem::current_path())
+{
+    std::filesystem::create_directories(folder);
+    std::filesystem::current_path(folder);
+}
+
+CurrentDirectory::~CurrentDirectory()
+{
+    std::error_code ignored;
+    std::filesystem::current_path(saved_, ignored);
+}
+
 std::string readFileBytes(const std::filesystem::path& path)
 {
     std::ifstream in(path, std::ios::binary);

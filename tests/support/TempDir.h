@@ -20,6 +20,19 @@ private:
     std::filesystem::path path_;
 };
 
+// Makes a folder (created if missing) the current directory for its
+// lifetime, and restores the previous one.
+class CurrentDirectory {
+public:
+    explicit CurrentDirectory(const std::filesystem::path& folder);
+    ~CurrentDirectory();
+    CurrentDirectory(const CurrentDirectory&) = delete;
+    CurrentDirectory& operator=(const CurrentDirectory&) = delete;
+
+private:
+    std::filesystem::path saved_;
+};
+
 // Whole content of a file as bytes; empty when it cannot be read.
 std::string readFileBytes(const std::filesystem::path& path);
 // Writes bytes to a file, replacing it; throws when it cannot.
