@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace {
@@ -215,6 +216,45 @@ TEST_P(RealLibrary, ProgressCountsEveryByteAndAbortStopsTheWalk)
     EXPECT_FALSE(rar.Test());
     EXPECT_EQ(calls, 1);
     EXPECT_TRUE(rar.Aborted());
+}
+
+// A release built on Linux carries links such as libfoo.so -> libfoo.so.1.
+TEST_P(RealLibrary, ReleaseWithSafeLinksInstallsThem)
+{
+    RarWriter w(GetParam());
+    w.directory("lib").file("lib/libfoo.so.1", "library").symlink("lib/libfoo.so", "libfoo.so.1");
+    w.symlink("current", "lib/./libfoo.so");
+    if (GetParam() == RarFormat::Rar5)
+        w.hardlink("lib/libfoo.so.1.0", "lib/libfoo.so.1");
+    ASSERT_TRUE(open(write(w)));
+    ASSERT_TRUE(rar.Test());
+    const fs::path prog = out();
+    EXPECT_TRUE(rar.Extract(prog.string(), true, nullptr));
+    EXPECT_TRUE(errors.empty());
+    EXPECT_EQ(fs::read_symlink(prog / "lib" / "libfoo.so"), "libfoo.so.1");
+    EXPECT_EQ(testsupport::readFileBytes(prog / "current"), "library");
+    if (GetParam() == RarFormat::Rar5) {
+        EXPECT_TRUE(fs::equivalent(prog / "lib" / "libfoo.so.1.0", prog / "lib" / "libfoo.so.1"));
+    }
+}
+
+TEST_P(RealLibrary, ReleaseWithALinkLeadingOutsideFailsAndWritesNothingThere)
+{
+    RarWriter w(GetParam());
+    w.file("app.txt", "app").symlink("escape", "../outside").file("escape/planted.txt", "planted");
+    const std::string archive = write(w);
+    fs::create_directories(dir / "outside");
+    ASSERT_TRUE(open(archive));
+    const fs::path prog = out();
+    EXPECT_FALSE(rar.Extract(prog.string(), true, nullptr));
+    EXPECT_EQ(errors, (std::vector<ErrorCall>{{ERAR_ECREATE, roListFiles}}));
+    EXPECT_TRUE(fs::is_empty(dir / "outside"));
+    EXPECT_FALSE(fs::is_symlink(prog / "escape"));
+    std::vector<std::string> outsideProg;
+    for (const auto& e : fs::recursive_directory_iterator(dir.path()))
+        if (e.path().string().rfind(prog.string(), 0) != 0) outsideProg.push_back(fs::relative(e.path(), dir.path()).string());
+    std::sort(outsideProg.begin(), outsideProg.end());
+    EXPECT_EQ(outsideProg, (std::vector<std::string>{"outside", "update.rar"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, RealLibrary, ::testing::Values(RarFormat::Rar4, RarFormat::Rar5),

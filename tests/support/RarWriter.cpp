@@ -88,12 +88,30 @@ std::string storedName(const RarEntry& e, RarFormat format)
     return n;
 }
 
+bool isLink(const RarEntry& e)
+{
+    return e.kind != RarEntry::Kind::File && e.kind != RarEntry::Kind::Directory;
+}
+
+uint64_t redirectionType(RarEntry::Kind kind)
+{
+    switch (kind) {
+    case RarEntry::Kind::Symlink: return 1;
+    case RarEntry::Kind::WindowsSymlink: return 2;
+    case RarEntry::Kind::Junction: return 3;
+    case RarEntry::Kind::Hardlink: return 4;
+    default: return 5;
+    }
+}
+
 uint32_t defaultAttributes(const RarEntry& e)
 {
     if (e.attributes) return e.attributes;
     switch (e.kind) {
     case RarEntry::Kind::Directory: return e.unixHost ? 040755 : 0x10;
     case RarEntry::Kind::Symlink: return 0120777;
+    case RarEntry::Kind::WindowsSymlink:
+    case RarEntry::Kind::Junction: return 0x420;  // archive and reparse point
     default: return e.unixHost ? 0100644 : 0x20;
     }
 }
@@ -161,9 +179,35 @@ private:
             putVint(extra, typed.size());
             extra += typed;
         };
-        if (e.kind == RarEntry::Kind::Symlink || e.kind == RarEntry::Kind::Hardlink) {
+        if (e.filetime) {
             Bytes r;
-            putVint(r, e.kind == RarEntry::Kind::Symlink ? 1 : 4);
+            putVint(r, 0x02);
+            putU32(r, static_cast<uint32_t>(e.filetime));
+            putU32(r, static_cast<uint32_t>(e.filetime >> 32));
+            record(3, r);
+        }
+        if (!e.blake2.empty()) {
+            Bytes r;
+            putVint(r, 0);
+            r += e.blake2;
+            record(2, r);
+        }
+        if (e.version) {
+            Bytes r;
+            putVint(r, 0);
+            putVint(r, e.version);
+            record(4, r);
+        }
+        if (!e.ownerName.empty()) {
+            Bytes r;
+            putVint(r, 0x01);
+            putVint(r, e.ownerName.size());
+            r += e.ownerName;
+            record(6, r);
+        }
+        if (isLink(e)) {
+            Bytes r;
+            putVint(r, redirectionType(e.kind));
             putVint(r, 0);
             putVint(r, e.linkTarget.size());
             r += e.linkTarget;
@@ -181,11 +225,14 @@ private:
         if (!extra.empty()) hflags |= 0x0001;
         if (!p.first) hflags |= 0x0008;
         if (!p.last) hflags |= 0x0010;
-        uint64_t fileFlags = 0x0002 | (dir ? 0x0001 : 0x0004);
+        const bool crcField = !dir && e.blake2.empty();
+        uint64_t fileFlags = 0x0002 | (dir ? 0x0001 : 0) | (crcField ? 0x0004 : 0);
         uint64_t unp = e.claimedUnpackedSize ? e.claimedUnpackedSize : (dir ? 0 : e.size());
         if (e.packed) unp = e.unpackedData.size();
+        // RAR gives a symbolic link the size of its target and no data.
+        if (isLink(e) && e.kind != RarEntry::Kind::FileCopy && !e.claimedUnpackedSize) unp = e.linkTarget.size();
         uint64_t comp = (solidFlag(p) ? 0x40 : 0) | uint64_t(e.method & 7) << 7;
-        bool unix = e.unixHost || e.kind == RarEntry::Kind::Symlink || e.kind == RarEntry::Kind::Hardlink;
+        bool unix = e.unixHost;
         std::string name = storedName(e, RarFormat::Rar5);
 
         Bytes body;
@@ -197,7 +244,7 @@ private:
         putVint(body, unp);
         putVint(body, defaultAttributes(e));
         putU32(body, e.unixTime);
-        if (!dir) putU32(body, crcValue);
+        if (crcField) putU32(body, crcValue);
         putVint(body, comp);
         putVint(body, unix ? 1 : 0);
         putVint(body, name.size());
@@ -209,8 +256,8 @@ private:
     Bytes rar4FileHeader(const Piece& p, uint32_t crcValue) const
     {
         const RarEntry& e = entries_[p.entry];
-        if (e.kind == RarEntry::Kind::Hardlink)
-            throw std::runtime_error("RarWriter: RAR 4.x has no hard links");
+        if (isLink(e) && e.kind != RarEntry::Kind::Symlink)
+            throw std::runtime_error("RarWriter: RAR 4.x has only Unix symbolic links");
         const bool dir = e.kind == RarEntry::Kind::Directory;
         std::string name = storedName(e, RarFormat::Rar4);
         Bytes nameField = rar4NameField(name);
@@ -458,6 +505,37 @@ RarWriter& RarWriter::hardlink(std::string name, std::string target)
     return entry(std::move(e));
 }
 
+RarWriter& RarWriter::windowsSymlink(std::string name, std::string target)
+{
+    RarEntry e;
+    e.kind = RarEntry::Kind::WindowsSymlink;
+    e.name = std::move(name);
+    e.linkTarget = std::move(target);
+    return entry(std::move(e));
+}
+
+RarWriter& RarWriter::junction(std::string name, std::string target)
+{
+    RarEntry e;
+    e.kind = RarEntry::Kind::Junction;
+    e.name = std::move(name);
+    e.linkTarget = std::move(target);
+    return entry(std::move(e));
+}
+
+RarWriter& RarWriter::fileCopy(std::string name, std::string target)
+{
+    RarEntry e;
+    e.kind = RarEntry::Kind::FileCopy;
+    e.name = std::move(name);
+    e.linkTarget = std::move(target);
+    return entry(std::move(e));
+}
+
+RarWriter& RarWriter::blake2(std::string digest) { last().blake2 = std::move(digest); return *this; }
+RarWriter& RarWriter::fileVersion(uint64_t version) { last().version = version; return *this; }
+RarWriter& RarWriter::ownerName(std::string name) { last().ownerName = std::move(name); return *this; }
+RarWriter& RarWriter::mtimeFiletime(uint64_t filetime) { last().filetime = filetime; return *this; }
 RarWriter& RarWriter::wrongCrc() { last().wrongCrc = true; return *this; }
 RarWriter& RarWriter::encrypted() { last().encrypted = true; return *this; }
 RarWriter& RarWriter::claimSize(uint64_t s) { last().claimedUnpackedSize = s; return *this; }

@@ -18,7 +18,8 @@ enum class VolumeNaming { New, Old };  // name.partN.rar or name.rar, name.r00
 using RarDataGenerator = std::function<void(uint64_t offset, std::span<char> out)>;
 
 struct RarEntry {
-    enum class Kind { File, Directory, Symlink, Hardlink };
+    // Symlink is a Unix link; the Windows kinds and FileCopy are RAR 5.0 only.
+    enum class Kind { File, Directory, Symlink, Hardlink, WindowsSymlink, Junction, FileCopy };
     Kind kind = Kind::File;
     std::string name;  // UTF-8, '/' separated; RAR 4.x stores '\' unless rawName
     bool rawName = false;
@@ -36,6 +37,11 @@ struct RarEntry {
     std::string unpackedData;         // what a packed entry decodes to
     uint32_t unixTime = 0x66472F6E;   // 2024-05-17 10:20:30 UTC (RAR 5.0)
     uint32_t dosTime = 0x58B1528F;    // 2024-05-17 10:20:30 (RAR 4.x, local)
+    // RAR 5.0 extra records, written when set:
+    uint64_t filetime = 0;            // mtime as a FILETIME in a time record
+    std::string blake2;               // 32-byte BLAKE2sp digest, replacing the CRC-32 field
+    uint64_t version = 0;             // file version record
+    std::string ownerName;            // Unix owner record with a user name
 
     uint64_t size() const { return generator ? generatedSize : data.size(); }
 };
@@ -49,6 +55,9 @@ public:
     RarWriter& directory(std::string name);
     RarWriter& symlink(std::string name, std::string target);
     RarWriter& hardlink(std::string name, std::string target);  // RAR 5.0 only
+    RarWriter& windowsSymlink(std::string name, std::string target);
+    RarWriter& junction(std::string name, std::string target);
+    RarWriter& fileCopy(std::string name, std::string target);
     RarWriter& entry(RarEntry e);
     // Adjusts the entry added last.
     RarWriter& wrongCrc();
@@ -56,6 +65,10 @@ public:
     RarWriter& unixHost(uint32_t mode = 0);
     RarWriter& claimSize(uint64_t unpackedSize);
     RarWriter& packedWith(unsigned method);  // the data is taken as already packed
+    RarWriter& blake2(std::string digest);
+    RarWriter& fileVersion(uint64_t version);
+    RarWriter& ownerName(std::string name);
+    RarWriter& mtimeFiletime(uint64_t filetime);
     // A RAR 5.0 entry really compressed (literals only, one block), so that
     // a decoder is exercised; RAR 5.0 archives only.
     RarWriter& compressed(std::string name, std::string data);

@@ -81,7 +81,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 class UnrarLinks : public ::testing::TestWithParam<RarFormat> {};
 
-TEST_P(UnrarLinks, StoredLinksAreNotCreatedAndNothingIsWrittenThroughThem)
+TEST_P(UnrarLinks, LinksLeadingOutsideAreNotCreatedAndNothingIsWrittenThroughThem)
 {
     TempDir dir;
     fs::path outside = dir / "outside";

@@ -21,6 +21,8 @@ constexpr uint64_t kMaxComment = 1 << 20;
 // Asking again for a volume the application cannot supply must end.
 constexpr int kMaxVolumeAsks = 100;
 
+}  // namespace
+
 EntryMeta metaOf(const Entry& e)
 {
     EntryMeta m;
@@ -30,8 +32,6 @@ EntryMeta metaOf(const Entry& e)
     m.atime = e.atime;
     return m;
 }
-
-}  // namespace
 
 int Archive::openVolume(const std::string& path, VolumeFile& file, MainInfo& info,
                         std::unique_ptr<FormatReader>& reader)
@@ -275,7 +275,7 @@ int Archive::passwordFailure()
     return ERAR_UNKNOWN_FORMAT;  // the encryption is not supported here
 }
 
-int Archive::locateBelow(const Entry& e, const char* destPath, DirHandle& folder, std::string& leaf)
+int Archive::locateBelow(const Entry& e, const char* destPath, DirHandle& folder, std::string& leaf, Place* place)
 {
     std::vector<std::string> parts;
     if (!splitSafeRelativePath(e.name, parts)) return ERAR_ECREATE;
@@ -284,10 +284,11 @@ int Archive::locateBelow(const Entry& e, const char* destPath, DirHandle& folder
     if (r != ERAR_SUCCESS) return r;
     leaf = parts.back();
     parts.pop_back();
+    if (place) *place = Place{root.id(), parts, leaf};
     return openBelow(root, parts, folder);
 }
 
-int Archive::makeOutput(const Entry& e, const char* destPath, const char* destName, OutputFile& out)
+int Archive::makeOutput(const Entry& e, const char* destPath, const char* destName, OutputFile& out, Place* place)
 {
     if (destName && *destName) {
         std::filesystem::path target(destName);
@@ -295,11 +296,12 @@ int Archive::makeOutput(const Entry& e, const char* destPath, const char* destNa
         DirHandle folder;
         int r = openFolder(target.parent_path().string(), folder);
         if (r != ERAR_SUCCESS) return r;
+        if (place) *place = Place{folder.id(), {}, target.filename().string()};
         return out.create(std::move(folder), target.filename().string());
     }
     DirHandle folder;
     std::string leaf;
-    const int r = locateBelow(e, destPath, folder, leaf);
+    const int r = locateBelow(e, destPath, folder, leaf, place);
     if (r != ERAR_SUCCESS) return r;
     return out.create(std::move(folder), leaf);
 }
@@ -340,12 +342,12 @@ int Archive::process(int operation, const char* destPath, const char* destName)
     const bool extract = operation == RAR_EXTRACT;
     if (e.directory) return extract ? extractFolder(e, destPath, destName) : ERAR_SUCCESS;
 
+    if (e.redirType != FSREDIR_NONE) return processLink(e, extract, destPath, destName);
+
     OutputFile out;
+    Place place;
     int result = ERAR_SUCCESS;
-    // Links are never created: one could point outside the destination
-    // and let a later entry be written through it.
-    if (extract && e.redirType != FSREDIR_NONE) result = ERAR_ECREATE;
-    if (extract && result == ERAR_SUCCESS) result = makeOutput(e, destPath, destName, out);
+    if (extract) result = makeOutput(e, destPath, destName, out, &place);
     if (result != ERAR_SUCCESS) {
         walkParts(nullptr, crc, total, last);
         return result;
@@ -372,7 +374,9 @@ int Archive::process(int operation, const char* destPath, const char* destName)
     }
     if (!extract) return result;
     if (result != ERAR_SUCCESS) return result;  // `out` removes the temporary file
-    return out.commit(metaOf(e));
+    result = out.commit(metaOf(e));
+    if (result == ERAR_SUCCESS) extracted_.noteFile(place.root, place.path(), out.id());
+    return result;
 }
 
 }  // namespace unrar

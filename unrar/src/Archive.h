@@ -9,7 +9,9 @@
 
 #include "unrar/src/Callbacks.h"
 #include "unrar/src/CompressedReader.h"
+#include "unrar/src/Destination.h"
 #include "unrar/src/Entry.h"
+#include "unrar/src/ExtractedItems.h"
 #include "unrar/src/FormatReader.h"
 #include "unrar/src/VolumeFile.h"
 
@@ -20,6 +22,18 @@ struct OpenRequest {
     unsigned mode = RAR_OM_LIST;
     Callbacks callbacks;
 };
+
+// Where an extracted item goes: below which destination folder, in which
+// folder there (components) and under which name.
+struct Place {
+    FileId root;
+    std::vector<std::string> folder;
+    std::string leaf;
+    std::string path() const;  // folder and leaf joined by '/'
+};
+
+// The mode and times an extracted item gets.
+EntryMeta metaOf(const Entry& e);
 
 struct CommentText {
     bool present = false;  // the archive has a comment
@@ -54,8 +68,15 @@ private:
     int passwordFailure();
     // The folder below destPath that the entry's stored name leads to, opened
     // without following links, and the entry's last name component.
-    int locateBelow(const Entry& e, const char* destPath, class DirHandle& folder, std::string& leaf);
-    int makeOutput(const Entry& e, const char* destPath, const char* destName, class OutputFile& out);
+    int locateBelow(const Entry& e, const char* destPath, DirHandle& folder, std::string& leaf, Place* place = nullptr);
+    int makeOutput(const Entry& e, const char* destPath, const char* destName, OutputFile& out, Place* place = nullptr);
+    // Opens the destination and the folder an item goes to, as for a file.
+    int locate(const Entry& e, const char* destPath, const char* destName, DirHandle& root, DirHandle& folder,
+               Place& place);
+    // Links: tested without data for the application, created only where safe.
+    int processLink(const Entry& e, bool extract, const char* destPath, const char* destName);
+    int extractSymlink(const Entry& e, const std::string& target, const char* destPath, const char* destName);
+    int extractCopy(const Entry& e, const std::string& target, const char* destPath, const char* destName);
     int extractFolder(const Entry& e, const char* destPath, const char* destName);
 
     OpenRequest request_;
@@ -80,6 +101,7 @@ private:
     bool passwordRefused_ = false;
     int finishedCode_ = 0;  // non-zero: every further header read returns it
 
+    ExtractedItems extracted_;
     std::unique_ptr<CompressedReader> compressed_;
     std::vector<unsigned char> buffer_;
 };

@@ -4,11 +4,21 @@
 // so a failed entry never replaces a good file. Folders below the
 // destination are entered without following links, so nothing lands
 // outside it.
+#include <compare>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace unrar {
+
+// Identifies a file or folder on its device, so that a name met again can
+// be checked to be the same object.
+struct FileId {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    bool operator==(const FileId&) const = default;
+    auto operator<=>(const FileId&) const = default;
+};
 
 struct EntryMeta {
     bool unixHost = false;
@@ -28,6 +38,7 @@ public:
     DirHandle& operator=(const DirHandle&) = delete;
     int get() const { return fd_; }
     bool valid() const { return fd_ >= 0; }
+    FileId id() const;
 
 private:
     int fd_ = -1;
@@ -45,12 +56,15 @@ public:
     bool write(const void* data, size_t size);
     int commit(const EntryMeta& meta);
     void discard();
+    // The committed file.
+    const FileId& id() const { return id_; }
 
 private:
     DirHandle folder_;
     std::string finalName_;
     std::string tempName_;
     int fd_ = -1;
+    FileId id_;
 };
 
 // Opens (creating as needed) the folder given by the caller.

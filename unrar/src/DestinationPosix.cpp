@@ -40,6 +40,13 @@ DirHandle::~DirHandle()
     if (fd_ >= 0) ::close(fd_);
 }
 
+FileId DirHandle::id() const
+{
+    struct stat st;
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0) return {};
+    return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
 DirHandle& DirHandle::operator=(DirHandle&& o) noexcept
 {
     if (this != &o) {
@@ -135,6 +142,8 @@ int OutputFile::commit(const EntryMeta& meta)
     struct timespec times[2];
     fillTimes(meta, times);
     ::futimens(fd_, times);
+    struct stat st;
+    if (::fstat(fd_, &st) == 0) id_ = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
     int closed = ::close(fd_);
     fd_ = -1;
     if (closed != 0) {
