@@ -74,6 +74,8 @@ std::unique_ptr<Archive> Archive::open(const OpenRequest& request, int& result)
         return a;
     }
     a->scanFirstHeaders();
+    // The archive opens; the damage is reported by the first header read.
+    if (a->main_.damaged) a->finishedCode_ = ERAR_BAD_DATA;
     return a;
 }
 
@@ -146,7 +148,7 @@ int Archive::switchVolume()
         if (asks == kMaxVolumeAsks || !callbacks_.askVolume(name)) return ERAR_EOPEN;
         opened = !seen(name) && openVolume(name, file, info, reader) == ERAR_SUCCESS;
     }
-    if (info.version != main_.version || info.encryptedHeaders) return ERAR_BAD_DATA;
+    if (info.version != main_.version || info.encryptedHeaders || info.damaged) return ERAR_BAD_DATA;
     if (!callbacks_.notifyVolume(name)) return ERAR_EOPEN;
     file_ = std::move(file);
     reader_ = std::move(reader);
@@ -168,7 +170,7 @@ int Archive::readHeader()
     for (;;) {
         Block b;
         ReadStatus s = reader_->readBlock(file_, pos_, b);
-        if (s == ReadStatus::Broken) return ERAR_BAD_DATA;
+        if (s == ReadStatus::Broken || s == ReadStatus::BadCrc) return ERAR_BAD_DATA;
         const bool followSet = main_.volume && (lastSplitAfter_ || (s == ReadStatus::Ok && b.endNextVolume));
         if (s == ReadStatus::EndOfData || b.type == BlockType::End) {
             if (!followSet) return ERAR_END_ARCHIVE;

@@ -16,6 +16,7 @@ struct MainInfo {
     bool newNumbering = false;
     bool encryptedHeaders = false;
     bool oldStyleComment = false;
+    bool damaged = false;  // the main header failed its check but could be read
     uint64_t firstBlock = 0;  // offset of the first block after the main header
 };
 
@@ -59,6 +60,8 @@ struct Block {
     uint64_t next = 0;          // offset just past the block and its data
 };
 
-enum class ReadStatus { Ok, EndOfData, Broken };
+// EndOfData: nothing more, or a header the file ends inside. BadCrc: a
+// header whose fields were read but whose check value does not match.
+enum class ReadStatus { Ok, EndOfData, Broken, BadCrc };
 
 }  // namespace unrar

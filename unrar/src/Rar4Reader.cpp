@@ -30,19 +30,21 @@ ReadStatus readRaw(const VolumeFile& file, uint64_t offset, RawHeader& h)
     uint8_t common[7];
     long long got = file.readAt(offset, common, sizeof common);
     if (got == 0) return ReadStatus::EndOfData;
-    if (got < 7) return ReadStatus::Broken;
+    if (got < 0) return ReadStatus::Broken;
+    if (got < 7) return ReadStatus::EndOfData;  // the file ends inside the header
     h.type = common[2];
     h.flags = static_cast<uint16_t>(common[3] | common[4] << 8);
     uint16_t size = static_cast<uint16_t>(common[5] | common[6] << 8);
     if (size < 7) return ReadStatus::Broken;
     h.bytes.resize(size);
+    if (offset + size > file.size()) return ReadStatus::EndOfData;
     if (!file.readExact(offset, h.bytes.data(), size)) return ReadStatus::Broken;
     bool checked = h.type == kFile || h.type == kService || h.type == kEnd ||
                    (h.type == kMain && !(h.flags & 0x0002));
     uint16_t stored = static_cast<uint16_t>(common[0] | common[1] << 8);
     // Fuzzing builds accept any header CRC so that mutations reach the parser.
 #ifndef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
-    if (checked && crc16(h.bytes, size) != stored) return ReadStatus::Broken;
+    if (checked && crc16(h.bytes, size) != stored) return ReadStatus::BadCrc;
 #else
     (void)checked;
     (void)stored;
@@ -133,8 +135,12 @@ public:
     ReadStatus readMain(const VolumeFile& file, uint64_t offset, MainInfo& info) const override
     {
         RawHeader h;
-        if (readRaw(file, offset, h) != ReadStatus::Ok || h.type != kMain || h.bytes.size() < 13)
+        const ReadStatus s = readRaw(file, offset, h);
+        // A main header that fails only its check is read: the damage is
+        // reported when the headers are walked, as the genuine library does.
+        if ((s != ReadStatus::Ok && s != ReadStatus::BadCrc) || h.type != kMain || h.bytes.size() < 13)
             return ReadStatus::Broken;
+        info.damaged = s == ReadStatus::BadCrc;
         info.version = RarVersion::Rar4;
         const uint16_t f = h.flags;
         info.volume = f & 0x0001;

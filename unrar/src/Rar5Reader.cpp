@@ -26,27 +26,26 @@ ReadStatus readRaw(const VolumeFile& file, uint64_t offset, RawHeader& h)
     uint8_t pre[7];
     long long got = file.readAt(offset, pre, sizeof pre);
     if (got == 0) return ReadStatus::EndOfData;
-    if (got < 5) return ReadStatus::Broken;
+    if (got < 5) return got < 0 ? ReadStatus::Broken : ReadStatus::EndOfData;
     ByteReader sizeReader(pre + 4, static_cast<size_t>(got) - 4);
     uint64_t size = 0;
     size_t sizeLen = 0;
     for (; sizeLen < 3; ++sizeLen) {
         uint8_t b = sizeReader.u8();
-        if (!sizeReader.ok()) return ReadStatus::Broken;
+        if (!sizeReader.ok()) return ReadStatus::EndOfData;  // the file ends inside the size
         size |= uint64_t(b & 0x7F) << (7 * sizeLen);
         if (!(b & 0x80)) break;
     }
     if (sizeLen == 3 || size == 0 || size > kMaxHeaderSize) return ReadStatus::Broken;
     ++sizeLen;
     std::vector<uint8_t> all(sizeLen + size);
+    if (offset + 4 + all.size() > file.size()) return ReadStatus::EndOfData;
     if (!file.readExact(offset + 4, all.data(), all.size())) return ReadStatus::Broken;
     uint32_t stored = uint32_t(pre[0]) | uint32_t(pre[1]) << 8 | uint32_t(pre[2]) << 16 | uint32_t(pre[3]) << 24;
+    bool crcOk = static_cast<uint32_t>(::crc32(0, all.data(), static_cast<uInt>(all.size()))) == stored;
     // Fuzzing builds accept any header CRC so that mutations reach the parser.
-#ifndef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
-    if (static_cast<uint32_t>(::crc32(0, all.data(), static_cast<uInt>(all.size()))) != stored)
-        return ReadStatus::Broken;
-#else
-    (void)stored;
+#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
+    crcOk = true;
 #endif
     h.body.assign(all.begin() + static_cast<long>(sizeLen), all.end());
     h.end = offset + 4 + all.size();
@@ -57,7 +56,7 @@ ReadStatus readRaw(const VolumeFile& file, uint64_t offset, RawHeader& h)
     if (h.flags & 0x0002) h.dataSize = r.vint();
     if (!r.ok() || h.extraSize > h.body.size() - r.position() || h.dataSize > kMaxDataSize)
         return ReadStatus::Broken;
-    return ReadStatus::Ok;
+    return crcOk ? ReadStatus::Ok : ReadStatus::BadCrc;
 }
 
 size_t fieldsStart(const RawHeader& h)
@@ -205,7 +204,10 @@ public:
     {
         RawHeader h;
         ReadStatus s = readRaw(file, offset, h);
-        if (s != ReadStatus::Ok) return ReadStatus::Broken;
+        // A main header that fails only its check is read: the damage is
+        // reported when the headers are walked, as the genuine library does.
+        if (s != ReadStatus::Ok && s != ReadStatus::BadCrc) return ReadStatus::Broken;
+        info.damaged = s == ReadStatus::BadCrc;
         info.version = RarVersion::Rar5;
         info.newNumbering = true;
         info.archiveFlags = ROADF_NEWNUMBERING;
