@@ -100,6 +100,39 @@ TEST_P(UnrarVolumes, ListReportsASplitFileOnceAndIncSplitEveryPart)
     EXPECT_EQ(p.headers[2].raw.UnpSize, 3000u);
 }
 
+// Which call each volume notification arrives in: skipping a file continued
+// in the next volume moves there inside RARProcessFile.
+TEST_P(UnrarVolumes, ListingMovesToTheNextVolumeWhileSkippingAContinuedFile)
+{
+    struct ModeCase {
+        unsigned mode;
+        std::vector<std::string> steps;  // call, then the volumes notified during it
+    };
+    const std::string v2 = paths[1].filename().string(), v3 = paths[2].filename().string();
+    for (const ModeCase& c : {ModeCase{RAR_OM_LIST, {"read big.bin", "skip " + v2, "read after.txt " + v3, "skip", "read end"}},
+                              ModeCase{RAR_OM_LIST_INCSPLIT, {"read big.bin", "skip " + v2, "read big.bin", "skip " + v3,
+                                                              "read big.bin", "skip", "read after.txt", "skip", "read end"}}}) {
+        Session s;
+        ASSERT_TRUE(s.openArchive(paths[0], c.mode));
+        std::vector<std::string> steps;
+        auto notified = [&](std::string step) {
+            for (const Message& m : s.messages)
+                if (m.msg == UCM_CHANGEVOLUMEW && m.mode == RAR_VOL_NOTIFY) step += " " + fs::path(m.text).filename().string();
+            s.messages.clear();
+            steps.push_back(step);
+        };
+        for (int guard = 0; guard < 10; ++guard) {
+            Header h;
+            const int r = s.readHeader(h);
+            notified(r == 0 ? "read " + h.fileName : "read end");
+            if (r != 0) break;
+            EXPECT_EQ(s.process(RAR_SKIP), 0);
+            notified("skip");
+        }
+        EXPECT_EQ(steps, c.steps) << c.mode;
+    }
+}
+
 TEST_P(UnrarVolumes, MissingVolumeIsAskedForAndCancelGivesEOpen)
 {
     fs::remove(paths[1]);

@@ -334,7 +334,16 @@ int Archive::process(int operation, const char* destPath, const char* destName)
     uint64_t total = 0;
     Entry last;
     const bool work = request_.mode == RAR_OM_EXTRACT && (operation == RAR_TEST || operation == RAR_EXTRACT);
-    if (!work) return ERAR_SUCCESS;  // the position is already past the entry's data
+    if (!work) {
+        // Listing moves on to the volume that continues the entry within
+        // this call, as the genuine library does, so a volume handler runs
+        // at the same step with either library.
+        if (request_.mode != RAR_OM_EXTRACT && e.splitAfter && main_.volume) {
+            lastSplitAfter_ = false;
+            return switchVolume();
+        }
+        return ERAR_SUCCESS;  // the position is already past the entry's data
+    }
     if (e.splitBefore) return ERAR_BAD_DATA;  // the previous volume is needed
     if (e.encrypted) {
         int r = passwordFailure();
