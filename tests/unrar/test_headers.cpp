@@ -121,6 +121,89 @@ INSTANTIATE_TEST_SUITE_P(
                    {"a.txt", L"a.txt", 0, 12, 0x123456789ULL, 2, kHelloCrc, 20, 0x30, 0x20, 64, RAR_HASH_CRC32}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Fields the genuine library derives from RAR 5.0 records or passes on
+// from late but valid MS-DOS times.
+struct DerivedCase {
+    const char* label;
+    RarFormat format;
+    std::function<void(RarWriter&)> add;
+    std::string name;
+    unsigned crc;
+    unsigned hashType;
+    unsigned fileTime;
+    uint64_t mtime;
+};
+
+class UnrarDerivedField : public ::testing::TestWithParam<DerivedCase> {
+protected:
+    void SetUp() override
+    {
+        setenv("TZ", "UTC", 1);
+        tzset();
+    }
+};
+
+TEST_P(UnrarDerivedField, MatchesTheGenuineLibrary)
+{
+    const DerivedCase& c = GetParam();
+    TempDir dir;
+    RarWriter w(c.format);
+    c.add(w);
+    Session s;
+    ASSERT_TRUE(s.openArchive(w.write(dir.path(), "d").front(), RAR_OM_LIST));
+    Header h;
+    ASSERT_EQ(s.readHeader(h), 0);
+    EXPECT_EQ(h.fileName, c.name);
+    EXPECT_EQ(h.raw.FileCRC, c.crc);
+    EXPECT_EQ(h.raw.HashType, c.hashType);
+    EXPECT_EQ(h.raw.FileTime, c.fileTime);
+    EXPECT_EQ(h.raw.MtimeLow | uint64_t(h.raw.MtimeHigh) << 32, c.mtime);
+}
+
+// 2107-11-30 12:00:00, the last year an MS-DOS time can hold.
+constexpr unsigned kLateDos = 127u << 25 | 11u << 21 | 30u << 16 | 12u << 11;
+constexpr uint64_t kLateFiletime = (4352097600ULL + 11644473600ULL) * 10000000ULL;
+const std::string kDigest = [] {
+    std::string d(32, '\0');
+    for (int i = 0; i < 32; ++i) d[static_cast<size_t>(i)] = static_cast<char>(0xA0 + i);
+    return d;
+}();
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, UnrarDerivedField,
+    ::testing::Values(
+        DerivedCase{"Blake2Only", RarFormat::Rar5, [](RarWriter& w) { w.file("a.txt", "hello world\n").blake2(kDigest); },
+                    "a.txt", 0xA3A2A1A0u, RAR_HASH_BLAKE2, kDosTime, kFiletime},
+        DerivedCase{"FileVersion", RarFormat::Rar5, [](RarWriter& w) { w.file("bin/2to3", "x").fileVersion(1); },
+                    "bin/2to3;1", 0x8CDC1683u, RAR_HASH_CRC32, kDosTime, kFiletime},
+        DerivedCase{"Rar5LateTime", RarFormat::Rar5, [](RarWriter& w) { w.file("a", "x").mtimeFiletime(kLateFiletime); },
+                    "a", 0x8CDC1683u, RAR_HASH_CRC32, kLateDos, kLateFiletime},
+        DerivedCase{"Rar4LateTime", RarFormat::Rar4,
+                    [](RarWriter& w) {
+                        RarEntry e;
+                        e.name = "a";
+                        e.data = "x";
+                        e.dosTime = kLateDos;
+                        w.entry(e);
+                    },
+                    "a", 0x8CDC1683u, RAR_HASH_CRC32, kLateDos, kLateFiletime}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST(UnrarDerivedField, Blake2SampleReportsTheDigestStartAsItsCrc)
+{
+    const fs::path sample = fs::path(UNRAR_SAMPLES_DIR) / "rar5_blake2.rar";
+    if (!fs::exists(sample)) GTEST_SKIP() << "reference sample not found: " << sample;
+    Session s;
+    ASSERT_TRUE(s.openArchive(sample, RAR_OM_LIST));
+    Header h;
+    ASSERT_EQ(s.readHeader(h), 0);
+    EXPECT_EQ(h.fileName, "cebula.txt");
+    EXPECT_EQ(h.raw.HashType, unsigned(RAR_HASH_BLAKE2));
+    const auto* d = reinterpret_cast<const unsigned char*>(h.raw.Hash);
+    EXPECT_EQ(h.raw.FileCRC, unsigned(d[0] | d[1] << 8 | d[2] << 16 | unsigned(d[3]) << 24));
+    EXPECT_NE(h.raw.FileCRC, 0u);
+}
+
 TEST(UnrarHeader, LinkTargetGoesIntoTheCallersBuffer)
 {
     TempDir dir;

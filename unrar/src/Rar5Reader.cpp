@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <zlib.h>
 
+#include <string>
 #include <vector>
 
 #include "unrar/include/unrar_api.h"
@@ -127,6 +128,17 @@ void readExtra(ByteReader& x, Entry& e, bool& timeFromRecord)
             }
             break;
         }
+        case 0x04: {
+            // An older version of the file kept in the archive: RAR names
+            // it with the version number after a ';'.
+            x.vint();
+            const uint64_t number = x.vint();
+            if (x.ok()) {
+                e.name += ";" + std::to_string(number);
+                e.wideName = utf8ToWide(e.name);
+            }
+            break;
+        }
         default:
             break;
         }
@@ -187,6 +199,10 @@ ReadStatus parseFile(const RawHeader& h, Entry& e)
     if (fileFlags & 0x0002) e.mtime = unixToFiletime(mtime);
     ByteReader x(h.body.data() + extraStart, static_cast<size_t>(h.extraSize));
     readExtra(x, e, timeFromRecord);
+    // Without a CRC-32 field the reported CRC is the start of the BLAKE2sp
+    // digest, as the genuine library reports it.
+    if (!e.hasCrc && e.hashType == RAR_HASH_BLAKE2)
+        e.crc = uint32_t(e.hash[0]) | uint32_t(e.hash[1]) << 8 | uint32_t(e.hash[2]) << 16 | uint32_t(e.hash[3]) << 24;
     if (e.mtime) {
         int64_t secs;
         long ns;
