@@ -78,7 +78,10 @@ int placeHardLink(const DirHandle& sourceFolder, const std::string& sourceName, 
 int copyWrittenFile(const DirHandle& sourceFolder, const std::string& sourceName, const FileId& expected,
                     OutputFile& out)
 {
-    const int fd = ::openat(sourceFolder.get(), sourceName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (!isWrittenFile(sourceFolder, sourceName, expected)) return ERAR_ECREATE;
+    // O_NONBLOCK: should a pipe have taken the name since, opening it must
+    // not hang; the check below then refuses it.
+    const int fd = ::openat(sourceFolder.get(), sourceName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return ERAR_ECREATE;
     DirHandle source(fd);  // closes the descriptor
     struct stat st;
