@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -35,8 +36,15 @@ const std::string kUnpacked = "Разархивация завершена.";
 struct NoteView : UpdateView {
     std::vector<bool> enabled;
     std::vector<std::string> notes;
+    std::function<void()> duringFetch;
     void setRenewEnabled(bool on) override { enabled.push_back(on); }
     void releaseChecked(const std::string& note) override { notes.push_back(note); }
+    bool fetchProgress(std::uint64_t, std::optional<std::uint64_t>) override
+    {
+        if (duringFetch)
+            duringFetch();
+        return true;
+    }
 };
 
 // Every file below `folder` with its content.
@@ -234,6 +242,20 @@ TEST_P(SignedUpdate, InstallsOnlyAConfirmedRelease)
     // Neither the archive nor any signature is left behind.
     EXPECT_EQ(snapshot(program), expected);
     EXPECT_TRUE(fs::is_empty(work));
+}
+
+TEST_F(SignedUpdate, CancelledSignatureFetchIsAFailedFetchAndLeavesNothing)
+{
+    FHttp = false;
+    configure(Key::Tool);
+    const auto before = snapshot(program);
+    view.duringFetch = [&] {
+        if (fs::exists(program / "NewExe.zip")) // the release is in, its signature on the way
+            run.cancel();
+    };
+    EXPECT_EQ(run.BBRenewClick((releases->path() / "ToolPrehashed.rar").string()), UpdateOutcome::FetchFailed);
+    EXPECT_EQ(messages.texts(), (std::vector<std::string>{"Не удалось обновить файл!"}));
+    EXPECT_EQ(snapshot(program), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Update, SignedUpdate, ::testing::Combine(::testing::ValuesIn(kCases), ::testing::Bool()),
