@@ -18,6 +18,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <system_error>
 
 namespace fs = std::filesystem;
 using tavrel::test::RarFormat;
@@ -256,6 +257,17 @@ TEST_F(SignedUpdate, CancelledSignatureFetchIsAFailedFetchAndLeavesNothing)
     EXPECT_EQ(run.BBRenewClick((releases->path() / "ToolPrehashed.rar").string()), UpdateOutcome::FetchFailed);
     EXPECT_EQ(messages.texts(), (std::vector<std::string>{"Не удалось обновить файл!"}));
     EXPECT_EQ(snapshot(program), before);
+}
+
+TEST_F(SignedUpdate, SignatureThatCannotBeWrittenEscapesAndTakesTheReleaseWithIt)
+{
+    FHttp = true;
+    configure(Key::Tool);
+    fs::create_directories(work / "NewExe.zip.minisig"); // the download cannot take this name
+    EXPECT_THROW(run.BBRenewClick(server->url("/files/ToolPrehashed.rar")), std::system_error);
+    EXPECT_FALSE(fs::exists(work / "NewExe.zip"));
+    EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "old program");
+    EXPECT_EQ(view.enabled, (std::vector<bool>{false, true}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Update, SignedUpdate, ::testing::Combine(::testing::ValuesIn(kCases), ::testing::Bool()),
