@@ -43,6 +43,8 @@ TReleaseCheck::TReleaseCheck(platform::Messages& messages, UpdateView& view, con
         settingsFile_ = platform::fromPath(settings->FileName());
         keyText_ = settings->ReadString(kUpdateSection, kPublicKeyIdent, "");
     }
+    if (!keyText_.empty())
+        key_ = MinisignPublicKey::parse(keyText_);
 }
 
 TReleaseCheck::~TReleaseCheck()
@@ -53,10 +55,7 @@ TReleaseCheck::~TReleaseCheck()
 
 bool TReleaseCheck::keyUsable()
 {
-    if (keyText_.empty())
-        return true;
-    key_ = MinisignPublicKey::parse(keyText_);
-    if (!key_) {
+    if (!keyText_.empty() && !key_) {
         messages_.error(u"В файле настроек " + platform::ansiToUtf16(settingsFile_) +
                         u" неверный открытый ключ обновлений (раздел [Update], ключ PublicKey)!");
         return false;
@@ -66,9 +65,11 @@ bool TReleaseCheck::keyUsable()
 
 void TReleaseCheck::fetchSignature(const std::string& source, const std::string& archive, const FetchFile& fetch)
 {
-    if (!key_)
+    if (keyText_.empty())
         return;
     archive_ = archive;
+    if (!key_)
+        return;
     // A signature left from an earlier run must never stand in for this one.
     const std::string local = signatureOf(archive);
     platform::removeFile(local);
@@ -85,10 +86,14 @@ void TReleaseCheck::fetchSignature(const std::string& source, const std::string&
 bool TReleaseCheck::confirm(const std::string& archive)
 {
     const std::string shown = platform::absolutePath(archive);
-    if (!key_) {
+    if (keyText_.empty()) {
         view_.releaseChecked("the release " + shown + " was not verified: no public key in section [" +
                              kUpdateSection + "], key " + kPublicKeyIdent + " of the settings file");
         return true;
+    }
+    if (!key_) { // keyUsable() was not asked: a configured key that is unusable lets nothing through
+        removeFetched();
+        return keyUsable();
     }
     const SignatureResult result = signatureFetched_
                                        ? verifySignature(*key_, platform::toPath(archive),

@@ -33,7 +33,8 @@ public:
     TReleaseCheck& operator=(const TReleaseCheck&) = delete;
 
     // False, after telling the user, when a key is configured but is no
-    // minisign public key. Asked before anything is fetched.
+    // minisign public key. Asked before anything is fetched; confirm()
+    // refuses every release while the key is unusable.
     bool keyUsable();
 
     // After the release `source` was fetched into `archive` (8-bit ANSI):

@@ -53,14 +53,14 @@ UpdateOutcome TUpdateRun::BBRenewClick(const std::string& source)
     RunningScope scope(running_, view_);
     cancelled_ = false;
 
-    // HTTP mode downloads into the current directory; copy mode copies into
-    // the program folder. Each unpacks the file it fetched, so that a stale
-    // archive elsewhere is never installed by mistake.
     // The publisher's key is read afresh for every run.
     TReleaseCheck releaseCheck(messages_, view_, UserIniFile.get());
     if (!releaseCheck.keyUsable())
         return UpdateOutcome::PublicKeyMalformed;
 
+    // HTTP mode downloads into the current directory; copy mode copies into
+    // the program folder. Each unpacks the file it fetched, so that a stale
+    // archive elsewhere is never installed by mistake.
     const std::string archive = FHttp ? std::string(kLocalArchiveName) : WorkDir + kLocalArchiveName;
     const auto fetchFile = [this](const std::string& from, const std::string& to) {
         return FHttp ? fetch_.GetInetFile(from, to) : fetch_.GetNetFile(from, to);

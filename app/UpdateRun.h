@@ -32,9 +32,9 @@ public:
     // Runs one update from `source` (8-bit ANSI, the location as the user left
     // it): a URL when FHttp is set, else the path of the archive file. With a
     // public key in the settings file, the release is opened only when its
-    // publisher's signature holds. The
-    // renew button is enabled again also when an exception escapes; the
-    // exception itself goes on to the caller's default report.
+    // publisher's signature holds. The renew button is enabled again also
+    // when an exception escapes; the exception itself goes on to the caller's
+    // default report.
     UpdateOutcome BBRenewClick(const std::string& source);
 
     // Tests and unpacks the archive `RarFileName` (8-bit ANSI, relative to the

@@ -226,6 +226,11 @@ TEST_P(SignedUpdate, InstallsOnlyAConfirmedRelease)
         expected["Help/Tavrel.chm"] = "new help";
         ASSERT_EQ(view.notes.size(), 1u);
         EXPECT_NE(view.notes[0].find(c.reason), std::string::npos) << view.notes[0];
+        if (c.key == Key::Tool) { // the key id as the tool shows it, last word of the key file's first line
+            const std::string pub = readFileBytes(toolKey->publicKeyFile());
+            const std::string firstLine = pub.substr(0, pub.find('\n'));
+            EXPECT_NE(view.notes[0].find(firstLine.substr(firstLine.rfind(' ') + 1)), std::string::npos);
+        }
         break;
     case UpdateOutcome::PublicKeyMalformed:
         texts = {"В файле настроек " + (program / "Tavrel.INI").string() +
