@@ -1,6 +1,8 @@
 #include "UpdateRun.h"
 
 #include "app/ProcessVariables.h"
+#include "app/ReleaseCheck.h"
+#include "db/SettingsFile.h"
 #include "platform/FileOps.h"
 #include "platform/TextCodec.h"
 
@@ -51,16 +53,30 @@ UpdateOutcome TUpdateRun::BBRenewClick(const std::string& source)
     RunningScope scope(running_, view_);
     cancelled_ = false;
 
+    // The publisher's key is read afresh for every run.
+    TReleaseCheck releaseCheck(messages_, view_, UserIniFile.get());
+    if (!releaseCheck.keyUsable())
+        return UpdateOutcome::PublicKeyMalformed;
+
     // HTTP mode downloads into the current directory; copy mode copies into
     // the program folder. Each unpacks the file it fetched, so that a stale
     // archive elsewhere is never installed by mistake.
     const std::string archive = FHttp ? std::string(kLocalArchiveName) : WorkDir + kLocalArchiveName;
-    const bool ok = FHttp ? fetch_.GetInetFile(source, archive) : fetch_.GetNetFile(source, archive);
+    const auto fetchFile = [this](const std::string& from, const std::string& to) {
+        return FHttp ? fetch_.GetInetFile(from, to) : fetch_.GetNetFile(from, to);
+    };
+    bool ok = fetchFile(source, archive);
+    if (ok) {
+        releaseCheck.fetchSignature(source, archive, fetchFile);
+        ok = !cancelled_; // a cancelled signature fetch ends the run as a cancelled release fetch does
+    }
     if (!ok) {
         messages_.error(u"Не удалось обновить файл!");
         return UpdateOutcome::FetchFailed;
     }
     messages_.information(u"Обновление получено.");
+    if (!releaseCheck.confirm(archive))
+        return UpdateOutcome::SignatureNotConfirmed;
     return UnRarFile(archive);
 }
 

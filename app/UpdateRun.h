@@ -18,6 +18,8 @@ enum class UpdateOutcome {
     TestFailed,     // an entry of the archive is damaged
     ExtractFailed,  // unpacking stopped part way; the archive is kept
     AlreadyRunning, // asked again while an update runs (events processed in progress calls)
+    SignatureNotConfirmed, // a key is configured and the release's signature did not hold; both removed
+    PublicKeyMalformed,    // the configured key is no public key; nothing fetched
 };
 
 // Local name of the fetched archive, whatever its format.
@@ -28,9 +30,11 @@ public:
     TUpdateRun(platform::Messages& messages, UpdateView& view, platform::HttpClient& http);
 
     // Runs one update from `source` (8-bit ANSI, the location as the user left
-    // it): a URL when FHttp is set, else the path of the archive file. The
-    // renew button is enabled again also when an exception escapes; the
-    // exception itself goes on to the caller's default report.
+    // it): a URL when FHttp is set, else the path of the archive file. With a
+    // public key in the settings file, the release is opened only when its
+    // publisher's signature holds. The renew button is enabled again also
+    // when an exception escapes; the exception itself goes on to the caller's
+    // default report.
     UpdateOutcome BBRenewClick(const std::string& source);
 
     // Tests and unpacks the archive `RarFileName` (8-bit ANSI, relative to the

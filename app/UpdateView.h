@@ -5,6 +5,7 @@
 #include "app/FetchObserver.h"
 
 #include <cstdint>
+#include <string>
 
 class UpdateView : public FetchObserver {
 public:
@@ -18,4 +19,8 @@ public:
         (void)done;
         (void)total;
     }
+    // Once the fetched release has been checked, before it is opened: a line
+    // (UTF-8) saying whether its publisher's signature was verified, for logs
+    // and the command line. The dialog shows nothing of it.
+    virtual void releaseChecked(const std::string& note) { (void)note; }
 };

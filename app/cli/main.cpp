@@ -35,6 +35,8 @@ enum ExitCode {
     kUnexpectedError = 5,
     kNoDatabase = 6,
     kNoParameters = 7,
+    kSignatureNotConfirmed = 10,
+    kPublicKeyMalformed = 11,
     kUsage = 64,
 };
 
@@ -53,7 +55,14 @@ any window: the same steps as the button "Выполнить" of the update dial
      current directory, or a copy of the file into "NewExe.zip" beside this
      executable. Proxies are taken from http_proxy, https_proxy, all_proxy
      and no_proxy.
-  4. Tests the archive, unpacks it over the program folder keeping its
+  4. When "Tavrel.INI" holds the publisher's public key (section [Update],
+     key PublicKey: the base64 line that `minisign -G` prints), fetches the
+     release's signature the same way, from the location with ".minisig"
+     appended, and verifies it with the key. A release whose signature is
+     missing or does not hold is not opened: it is deleted with its
+     signature. Without a key one line on standard error says that the
+     release was not verified.
+  5. Tests the archive, unpacks it over the program folder keeping its
      folders, and deletes it. A rejected archive is kept for inspection.
 
 Every message of the dialog is printed instead: information on standard
@@ -75,6 +84,10 @@ Exit codes:
   5   an unexpected error (for example the archive could not be written)
   6   no connection to the working-time database
   7   the parameter table could not be read
+  10  the release's signature was not confirmed (missing, unreadable, not a
+      minisign signature, made with another key, or not matching the
+      release or its trusted comment); nothing was unpacked
+  11  the public key in "Tavrel.INI" is malformed; nothing was fetched
   64  wrong usage
 )";
 
@@ -86,6 +99,8 @@ int exitCodeOf(UpdateOutcome outcome)
     case UpdateOutcome::OpenFailed: return kOpenFailed;
     case UpdateOutcome::TestFailed: return kDamaged;
     case UpdateOutcome::ExtractFailed: return kExtractFailed;
+    case UpdateOutcome::SignatureNotConfirmed: return kSignatureNotConfirmed;
+    case UpdateOutcome::PublicKeyMalformed: return kPublicKeyMalformed;
     case UpdateOutcome::AlreadyRunning: break;
     }
     return kUnexpectedError;
@@ -114,6 +129,12 @@ public:
     {
         endProgressLine();
         std::cerr << "tavrel-update: " << reason << std::endl;
+    }
+
+    void releaseChecked(const std::string& note) override
+    {
+        endProgressLine();
+        std::cerr << "tavrel-update: " << note << std::endl;
     }
 
     void unpackProgress(std::uint64_t done, std::uint64_t total) override

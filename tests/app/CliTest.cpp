@@ -6,6 +6,7 @@
 #include "db/Scramble.h"
 #include "tests/support/FirebirdTestDb.h"
 #include "tests/support/HttpTestServer.h"
+#include "tests/support/MinisignKeys.h"
 #include "tests/support/RarWriter.h"
 #include "tests/support/TempDir.h"
 
@@ -19,6 +20,7 @@
 namespace fs = std::filesystem;
 using tavrel::test::RarFormat;
 using tavrel::test::RarWriter;
+using testsupport::MinisignToolKey;
 using testsupport::readFileBytes;
 using testsupport::writeFileBytes;
 
@@ -120,6 +122,49 @@ TEST_F(Cli, InstallsTheReleaseByCopyAndOverHttp)
     }
 }
 
+TEST_F(Cli, ChecksTheReleaseSignatureWhenAKeyIsConfigured)
+{
+    const MinisignToolKey key(root.path(), "publisher");
+    fs::copy_file(releases->path() / "release.rar", releases->path() / "signed.rar", fs::copy_options::overwrite_existing);
+    key.sign(releases->path() / "signed.rar");
+    fs::copy_file(releases->path() / "signed.rar", releases->path() / "tampered.rar", fs::copy_options::overwrite_existing);
+    fs::copy_file(releases->path() / "signed.rar.minisig", releases->path() / "tampered.rar.minisig",
+                  fs::copy_options::overwrite_existing);
+    std::string tampered = readFileBytes(releases->path() / "tampered.rar");
+    tampered.back() ^= 1;
+    writeFileBytes(releases->path() / "tampered.rar", tampered);
+
+    struct Case {
+        const char* name;
+        std::string publicKey; // empty: no [Update] section
+        const char* release;
+        int exitCode;
+        std::string reason; // on standard error
+        const char* program; // Tavrel.exe afterwards
+    };
+    const Case cases[] = {
+        {"no key", "", "release.rar", 0, "was not verified", "new program"},
+        {"signed", key.publicKeyLine(), "signed.rar", 0, "verified with key", "new program"},
+        {"tampered", key.publicKeyLine(), "tampered.rar", 10, "не подтверждена", "old program"},
+        {"malformed key", key.publicKeyLine().substr(1), "signed.rar", 11, "неверный открытый ключ обновлений",
+         "old program"},
+    };
+    for (const Case& c : cases) {
+        writeSettings(db->path().string());
+        if (!c.publicKey.empty())
+            writeFileBytes(program / "Tavrel.INI",
+                           readFileBytes(program / "Tavrel.INI") + "[Update]\nPublicKey=" + c.publicKey + "\n");
+        writeFileBytes(program / "Tavrel.exe", "old program");
+        publish(server->url(std::string("/files/") + c.release), "1");
+        const CliRun r = run();
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.name << ": " << r.err;
+        EXPECT_TRUE(contains(r.err, c.reason)) << c.name << ": " << r.err;
+        EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), c.program) << c.name;
+        EXPECT_FALSE(fs::exists(work / "NewExe.zip")) << c.name;
+        EXPECT_FALSE(fs::exists(work / "NewExe.zip.minisig")) << c.name;
+    }
+}
+
 TEST_F(Cli, FailuresExitWithTheirCodeAndReason)
 {
     struct Case {
@@ -164,6 +209,7 @@ TEST_F(Cli, HelpAndUsage)
     CliRun r = run("--help");
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_TRUE(contains(r.out, "Exit codes:"));
+    EXPECT_TRUE(contains(r.out, "PublicKey"));
     EXPECT_FALSE(fs::exists(program / "NewExe.zip"));
 
     r = run("--force");

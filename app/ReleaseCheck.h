@@ -1,0 +1,61 @@
+#pragma once
+// The publisher's signature as a step of the update run. When the settings
+// file holds a public key (section "Update", key "PublicKey"), the release's
+// signature, its location with ".minisig" appended, is fetched the way the
+// release was, and the release is opened only when the signature holds. A
+// release that fails is removed with its signature, so that nothing unsigned
+// stays behind to be unpacked by mistake. Without a key the run goes on as it
+// always did.
+#include "app/ReleaseSignature.h"
+#include "app/UpdateView.h"
+#include "platform/Messages.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+
+class TSettingsFile;
+
+// Settings section and key of the publisher's public key.
+inline constexpr const char* kUpdateSection = "Update";
+inline constexpr const char* kPublicKeyIdent = "PublicKey";
+
+class TReleaseCheck {
+public:
+    // Copies or downloads `from` into the local file `to`, as the release was.
+    using FetchFile = std::function<bool(const std::string& from, const std::string& to)>;
+
+    // Reads the key from `settings` (none when it is null or the key is empty).
+    TReleaseCheck(platform::Messages& messages, UpdateView& view, const TSettingsFile* settings);
+    // Removes the fetched release and its signature unless the release was confirmed.
+    ~TReleaseCheck();
+    TReleaseCheck(const TReleaseCheck&) = delete;
+    TReleaseCheck& operator=(const TReleaseCheck&) = delete;
+
+    // False, after telling the user, when a key is configured but is no
+    // minisign public key. Asked before anything is fetched; confirm()
+    // refuses every release while the key is unusable.
+    bool keyUsable();
+
+    // After the release `source` was fetched into `archive` (8-bit ANSI):
+    // fetches its signature beside it when a key is configured. A signature
+    // that cannot be fetched is left for confirm() to report.
+    void fetchSignature(const std::string& source, const std::string& archive, const FetchFile& fetch);
+
+    // Whether `archive` may be opened: true without a key, or when its
+    // signature holds. Otherwise one error message names the archive and
+    // says why, and the archive and its signature are removed.
+    bool confirm(const std::string& archive);
+
+private:
+    void removeFetched();
+
+    platform::Messages& messages_;
+    UpdateView& view_;
+    std::string settingsFile_;
+    std::string keyText_;
+    std::optional<MinisignPublicKey> key_;
+    std::string archive_;   // set once the release was fetched with a key configured
+    bool signatureFetched_ = false;
+    bool confirmed_ = false;
+};
