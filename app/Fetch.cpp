@@ -3,6 +3,8 @@
 #include "platform/ExecutablePath.h"
 #include "platform/FileOps.h"
 #include "platform/StagedFile.h"
+#include "platform/TextCodec.h"
+#include "platform/UrlEncoding.h"
 
 #include <optional>
 
@@ -82,7 +84,14 @@ bool TFetch::GetInetFile(const std::string& fileURL, const std::string& FileName
         return progress(done, total);
     });
     const std::string agent = platform::fromPath(platform::executablePath().filename());
-    const platform::HttpResult result = http_.get(fileURL, agent, sink);
+    // Blanks and non-ASCII letters as typed are escaped; what still is no URL is named.
+    const std::string url = platform::encodeUrl(platform::toUtf8(platform::ansiToUtf16(fileURL)));
+    const platform::HttpResult result = http_.get(url, agent, sink);
+    if (result.malformedUrl) {
+        messages_.error(u"Неверный адрес файла обновления: " + platform::ansiToUtf16(fileURL));
+        failed("not a URL: " + fileURL + ": " + result.error);
+        return false;
+    }
 
     if (!deliversArchive(result.status)) {
         failed(result.status.empty() ? "no answer from " + fileURL + ": " + result.error

@@ -22,7 +22,9 @@ public:
     // Downloads `fileURL` into `FileName`. True when the final status was
     // "200" or "302" and the whole body is in the file. Any other status, no
     // answer, or a body that broke off returns false and leaves `FileName` as
-    // it was. Failing to write the local file throws std::system_error.
+    // it was. Blanks and non-ASCII letters of `fileURL` are percent-encoded;
+    // a location that still is no URL is reported in a message box. Failing
+    // to write the local file throws std::system_error.
     bool GetInetFile(const std::string& fileURL, const std::string& FileName);
 
 private:

@@ -18,9 +18,11 @@ UpdateSource readUpdateSource(TMainDM& dm)
 {
     UpdateSource source;
     dm.QParam.Open();
+    // No row reads as NULL fields.
     source.location = dm.QParam.FieldByName("NEWVERSIONPASS").AsString();
     const std::string doUpdate = dm.QParam.FieldByName("DOUPDATE").AsString();
     dm.QParam.Close();
+    source.locationMissing = source.location.find_first_not_of(' ') == std::string::npos;
     // Exactly "1": no trimming, " 1" and "01" mean copy mode.
     if (doUpdate == "1") {
         source.http = true;
@@ -42,5 +44,7 @@ std::optional<UpdateSource> startUp(TMainDM& dm, platform::Messages& messages,
     }
     UpdateSource source = readUpdateSource(dm);
     FHttp = source.http;
+    if (source.locationMissing)
+        messages.error(kNoUpdateLocation);
     return source;
 }

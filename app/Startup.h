@@ -13,7 +13,13 @@ class TMainDM;
 struct UpdateSource {
     std::string location; // path of the release archive, or its URL
     bool http = false;    // fetch over HTTP instead of copying a file
+    // The parameter table names no location (no row, NULL, empty or blanks).
+    bool locationMissing = false;
 };
+
+// Shown when the parameter table names no update location.
+inline constexpr const char16_t* kNoUpdateLocation =
+    u"Путь к обновлению не указан! Проверьте поле NEWVERSIONPASS таблицы TAVREL_PARAMS.";
 
 // Name of the settings file in the program folder.
 inline constexpr const char* kSettingsFileName = "Tavrel.INI";
@@ -28,8 +34,9 @@ UpdateSource readUpdateSource(TMainDM& dm);
 
 // Sets WorkDir and UserIniFile for the program folder `programFolder`,
 // connects FDconUrv from section "LoginU" and reads the update source; sets
-// FHttp. Returns nothing when connecting failed for good: the user has been
-// told and the program must end. Database errors while reading the parameter
+// FHttp. A missing location is reported (kNoUpdateLocation) and returned with
+// locationMissing set. Returns nothing when connecting failed for good: the
+// user has been told and the program must end. Database errors while reading the parameter
 // table escape as exceptions (FHttp then stays false).
 std::optional<UpdateSource> startUp(TMainDM& dm, platform::Messages& messages,
                                     const std::filesystem::path& programFolder);

@@ -123,6 +123,7 @@ public:
         HttpResult result;
         result.status = transfer.status();
         if (rc != CURLE_OK) {
+            result.malformedUrl = rc == CURLE_URL_MALFORMAT;
             result.error = errorText[0] ? errorText : curl_easy_strerror(rc);
             return result;
         }

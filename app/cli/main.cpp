@@ -74,7 +74,7 @@ Exit codes:
       folder may hold part of the release, the archive is kept
   5   an unexpected error (for example the archive could not be written)
   6   no connection to the working-time database
-  7   the parameter table could not be read
+  7   the parameter table could not be read, or it names no update location
   64  wrong usage
 )";
 
@@ -186,6 +186,8 @@ int main(int argc, char* argv[])
     }
     if (!source)
         return kNoDatabase;
+    if (source->locationMissing)
+        return kNoParameters;
 
     std::cerr << "tavrel-update: " << (source->http ? "downloading " : "copying ") << source->location << std::endl;
     const auto http = platform::makeCurlHttpClient();

@@ -138,6 +138,31 @@ INSTANTIATE_TEST_SUITE_P(
         DownloadCase{"NotAWebAddress", "file:///etc/hostname", false, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(Download, LocationsTypedWithBlanksOrLettersReachTheServerEscaped)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"/echo/Release 2.rar", "/echo/Release%202.rar"},
+        {"/echo/Release%202.rar", "/echo/Release%202.rar"},
+        {"/echo/Выпуск.rar", "/echo/%D0%92%D1%8B%D0%BF%D1%83%D1%81%D0%BA.rar"},
+        {"/echo/%D0%92%D1%8B%D0%BF%D1%83%D1%81%D0%BA.rar", "/echo/%D0%92%D1%8B%D0%BF%D1%83%D1%81%D0%BA.rar"},
+        {"/echo/100%.rar", "/echo/100%25.rar"},
+        {"/echo/a;b:c@d+e,f=g!$'()*~/x.rar?v=1&w=a b#part", "/echo/a;b:c@d+e,f=g!$'()*~/x.rar?v=1&w=a%20b"},
+    };
+    for (const auto& [typed, arrived] : cases) {
+        EXPECT_TRUE(get(server->url(typed))) << typed << ": " << observer.failure;
+        EXPECT_EQ(readFile(target), arrived) << typed;
+    }
+    EXPECT_TRUE(messages.all().empty());
+}
+
+TEST_F(Download, LocationThatIsNoUrlIsNamedInAMessage)
+{
+    writeFile(target, kEarlierArchive);
+    EXPECT_FALSE(get("http://bad host/Release.rar"));
+    EXPECT_EQ(messages.texts(), std::vector<std::string>{"Неверный адрес файла обновления: http://bad host/Release.rar"});
+    EXPECT_EQ(readFile(target), kEarlierArchive);
+}
+
 TEST_F(Download, RefusedAnswerCreatesNoFile)
 {
     EXPECT_FALSE(get(server->url("/status/404")));
