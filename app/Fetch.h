@@ -2,6 +2,7 @@
 // Brings the release archive to a local file: a copy from a path or an HTTP
 // download. Knows nothing of archives; it moves bytes and says whether that
 // worked.
+#include "app/DownloadLimits.h"
 #include "app/FetchObserver.h"
 #include "platform/HttpClient.h"
 #include "platform/Messages.h"
@@ -14,6 +15,9 @@ public:
         : messages_(messages), http_(http), observer_(observer)
     {
     }
+
+    // Bounds every later download; a download that would pass them stops and fails.
+    void setLimits(const DownloadLimits& limits) { limits_ = limits; }
 
     // Copies the file `Src` to `Dest`, replacing `Dest`. A missing source (or
     // a folder) is reported in a message box; a failed copy only returns false.
@@ -34,4 +38,5 @@ private:
     platform::Messages& messages_;
     platform::HttpClient& http_;
     FetchObserver* observer_;
+    DownloadLimits limits_;
 };

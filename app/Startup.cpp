@@ -14,6 +14,15 @@ std::string withHttpScheme(const std::string& location)
     return "http://" + location;
 }
 
+DownloadLimits readDownloadLimits()
+{
+    DownloadLimits limits;
+    const int maxMebibytes = UserIniFile ? UserIniFile->ReadInteger(kDownloadSection, kMaxDownloadKey, 0) : 0;
+    if (maxMebibytes > 0)
+        limits.maxBytes = static_cast<std::uint64_t>(maxMebibytes) << 20;
+    return limits;
+}
+
 UpdateSource readUpdateSource(TMainDM& dm)
 {
     UpdateSource source;

@@ -2,6 +2,7 @@
 // What the update dialog does when it is created, apart from its widgets:
 // find the program folder, open the settings file, connect to the
 // working-time database and read where releases are published.
+#include "app/DownloadLimits.h"
 #include "platform/Messages.h"
 
 #include <filesystem>
@@ -27,6 +28,9 @@ inline constexpr const char* kSettingsFileName = "Tavrel.INI";
 // The "http://" rule of the HTTP mode: a location whose first four characters
 // are not exactly "http" gets the scheme in front.
 std::string withHttpScheme(const std::string& location);
+
+// The download limits with the size cap of the settings file UserIniFile.
+DownloadLimits readDownloadLimits();
 
 // Reads the fetch mode and location from the first row of the product
 // parameter table. Throws on a database error (missing table or column).

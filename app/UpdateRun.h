@@ -42,6 +42,8 @@ public:
     // Unpacking is not interrupted: half a release over the program is worse
     // than the wait.
     void cancel() { cancelled_ = true; }
+    // Bounds of the downloads of later runs (free-space margin, size cap).
+    void setDownloadLimits(const DownloadLimits& limits) { fetch_.setLimits(limits); }
     bool running() const { return running_; }
 
     // The archive component; its library name may be changed before a run.

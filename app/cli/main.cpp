@@ -192,6 +192,7 @@ int main(int argc, char* argv[])
     std::cerr << "tavrel-update: " << (source->http ? "downloading " : "copying ") << source->location << std::endl;
     const auto http = platform::makeCurlHttpClient();
     TUpdateRun run(messages, view, *http);
+    run.setDownloadLimits(readDownloadLimits());
     try {
         return exitCodeOf(run.BBRenewClick(source->location));
     } catch (...) {

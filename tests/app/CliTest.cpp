@@ -212,7 +212,9 @@ TEST_F(Cli, FailuresExitWithTheirCodeAndReason)
         {"not an archive", server->url("/status/302"), "1", 2, "Ошибка при открытии архива " + (work / "NewExe.zip").string()},
         {"damaged", server->url("/files/damaged.rar"), "1", 3, "поврежден!"},
         {"no URL", "http://bad host/release.rar", "1", 1, "Неверный адрес файла обновления: http://bad host/release.rar"},
+        {"endless body", server->url("/endless"), "1", 1, "larger than 1 MiB"},
     };
+    writeSettings(db->path().string(), "[Update]\nMaxDownloadMB=1\n");
     for (const Case& c : cases) {
         publish(c.location, c.doUpdate);
         const CliRun r = run();

@@ -163,6 +163,31 @@ TEST_F(Download, LocationThatIsNoUrlIsNamedInAMessage)
     EXPECT_EQ(readFile(target), kEarlierArchive);
 }
 
+TEST_F(Download, EndlessOrOversizedBodyStopsAtTheCapOrTheFreeSpaceMargin)
+{
+    const std::uintmax_t available = fs::space(folder.path()).available;
+    struct Case {
+        const char* path;
+        DownloadLimits limits;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"/endless", {.maxBytes = 1u << 20}, "larger than 1 MiB"},
+        {"/ok/2097152", {.maxBytes = 1u << 20}, "larger than 1 MiB"},
+        {"/endless", {.minFreeBytes = available - (8u << 20), .maxBytes = std::nullopt}, "must stay free"},
+        {"/ok/2097152", {.minFreeBytes = available, .maxBytes = std::nullopt}, "must stay free"},
+    };
+    for (const Case& c : cases) {
+        writeFile(target, kEarlierArchive);
+        fetch.setLimits(c.limits);
+        EXPECT_FALSE(get(server->url(c.path))) << c.path;
+        EXPECT_NE(observer.failure.find(c.reason), std::string::npos) << c.path << ": " << observer.failure;
+        EXPECT_EQ(readFile(target), kEarlierArchive) << c.path;
+        EXPECT_EQ(folder.entries(), 1u) << c.path;
+    }
+    EXPECT_TRUE(messages.all().empty());
+}
+
 TEST_F(Download, RefusedAnswerCreatesNoFile)
 {
     EXPECT_FALSE(get(server->url("/status/404")));
