@@ -67,4 +67,5 @@ private:
     TFetch fetch_;
     bool running_ = false;
     bool cancelled_ = false;
+    bool testing_ = false; // the archive's progress belongs to its test
 };

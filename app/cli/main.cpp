@@ -57,8 +57,8 @@ any window: the same steps as the button "Выполнить" of the update dial
      folders, and deletes it. A rejected archive is kept for inspection.
 
 Every message of the dialog is printed instead: information on standard
-output, errors on standard error. Progress is shown on standard error when
-it is a terminal.
+output, errors on standard error. The progress of fetching, testing and
+unpacking is shown on standard error when it is a terminal.
 
 Options:
   -h, --help   show this text and exit
@@ -116,12 +116,11 @@ public:
         std::cerr << "tavrel-update: " << reason << std::endl;
     }
 
+    void testProgress(std::uint64_t done, std::uint64_t total) override { archiveProgress("testing", done, total); }
+
     void unpackProgress(std::uint64_t done, std::uint64_t total) override
     {
-        if (showProgress_ && total > 0) {
-            std::cerr << "\runpacking " << done * 100 / total << "%   " << std::flush;
-            progressShown_ = true;
-        }
+        archiveProgress("unpacking", done, total);
     }
 
     // Messages must start on a line of their own.
@@ -130,11 +129,30 @@ public:
         if (progressShown_)
             std::cerr << std::endl;
         progressShown_ = false;
+        step_.clear();
     }
 
 private:
+    // One line per step; an archive whose total is unknown shows the amount done.
+    void archiveProgress(const std::string& step, std::uint64_t done, std::uint64_t total)
+    {
+        if (!showProgress_)
+            return;
+        if (step_ != step)
+            endProgressLine();
+        step_ = step;
+        std::cerr << '\r' << step << ' ';
+        if (total > 0 && done <= total)
+            std::cerr << done * 100 / total << "%   ";
+        else
+            std::cerr << done / 1024 << " KiB   ";
+        std::cerr << std::flush;
+        progressShown_ = true;
+    }
+
     bool showProgress_;
     bool progressShown_ = false;
+    std::string step_; // the step whose progress the line shows
 };
 
 // Ends the progress line before each message.

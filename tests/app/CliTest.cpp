@@ -238,6 +238,29 @@ TEST_F(Cli, WithoutDatabaseOrParameterTableItEndsWithItsOwnCode)
     EXPECT_TRUE(r.out.empty());
 }
 
+TEST_F(Cli, ProgressOfEveryStepIsShownOnATerminalOnly)
+{
+    publish((releases->path() / "release.rar").string(), "0");
+    writeSettings(db->path().string());
+    const CliRun piped = run();
+    ASSERT_EQ(piped.exitCode, 0) << piped.err;
+    EXPECT_FALSE(contains(piped.err, "fetched") || contains(piped.err, "testing") || contains(piped.err, "unpacking"))
+        << piped.err;
+
+    // script(1) gives the run a terminal and keeps what it showed.
+    writeFileBytes(program / "Tavrel.exe", "old program");
+    const fs::path shown = root / "terminal";
+    const std::string command = "cd '" + work.string() + "' && timeout 120 script -qec \"'" +
+                                (program / "tavrel-update").string() + "'\" '" + shown.string() + "' > /dev/null";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << readFileBytes(shown);
+    const std::string terminal = readFileBytes(shown);
+    for (const char* step : {"fetched", "testing 100%", "unpacking 100%"})
+        EXPECT_TRUE(contains(terminal, step)) << step << " in " << terminal;
+    EXPECT_LT(terminal.find("testing"), terminal.find("unpacking"));
+    EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "new program");
+}
+
 TEST_F(Cli, HelpAndUsage)
 {
     CliRun r = run("--help");
