@@ -8,12 +8,14 @@
 #include "db/Scramble.h"
 #include "db/SettingsFile.h"
 #include "platform/RecordingMessages.h"
+#include "platform/qt/QtTranslations.h"
 #include "tests/support/FirebirdTestDb.h"
 #include "tests/support/RarWriter.h"
 
 #include <QApplication>
 #include <QGroupBox>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 
@@ -263,6 +265,19 @@ TEST(ApplicationName, CaptionsMessageBoxesAndLeavesWindowTitlesAlone)
     QCoreApplication::setApplicationName(QStringLiteral("probe"));
     EXPECT_EQ(QGuiApplication::applicationDisplayName().toStdString(), "probe");
     QCoreApplication::setApplicationName(saved);
+}
+
+TEST(QtTranslations, StandardButtonsOfMessageBoxesReadInRussian)
+{
+    ASSERT_TRUE(platform::installRussianQtTranslations(*QCoreApplication::instance()));
+    // The standard buttons every message box of the program uses: the
+    // close-during-update question and the single OK of the others.
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Tavrel"), QStringLiteral("?"),
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Ok);
+    const auto text = [&box](QMessageBox::StandardButton b) { return box.button(b)->text().remove('&').toStdString(); };
+    EXPECT_EQ(text(QMessageBox::Yes), "Да");
+    EXPECT_EQ(text(QMessageBox::No), "Нет");
+    EXPECT_EQ(text(QMessageBox::Ok), "OK");
 }
 
 } // namespace
