@@ -84,7 +84,7 @@ public:
         initialiseCurlOnce();
         std::unique_ptr<CURL, EasyHandleDeleter> handle(curl_easy_init());
         if (!handle)
-            return HttpResult{{}, false, "libcurl: cannot create a handle"};
+            return HttpResult{{}, false, "libcurl: cannot create a handle", false};
         CURL* h = handle.get();
 
         Transfer transfer;

@@ -65,8 +65,10 @@ Options:
 
 Exit codes:
   0   the release was installed
-  1   the archive could not be fetched (no file at the path, HTTP status
-      other than 200 or 302, no answer, a download that broke off)
+  1   the archive could not be fetched (no file at the path, a location
+      that is no URL, HTTP status other than 200 or 302, no answer, a
+      download that broke off or passed its limits: less than 64 MiB would
+      stay free, or larger than MaxDownloadMB of section [Update])
   2   the archive could not be opened (not a RAR archive, or the UnRAR
       library is missing)
   3   the archive is damaged
