@@ -35,8 +35,12 @@ std::string DownloadGuard::beforeBody(std::optional<std::uint64_t> announced) co
     return reason.empty() ? lowOnSpace(*announced) : reason;
 }
 
-std::string DownloadGuard::afterBlock(std::uint64_t written) const
+std::string DownloadGuard::afterBlock(std::uint64_t written)
 {
     std::string reason = tooLarge(written);
-    return reason.empty() ? lowOnSpace(0) : reason;
+    if (!reason.empty() || written < nextSpaceCheck_)
+        return reason;
+    // Between two checks the download takes at most 4 MiB more, well within the margin.
+    nextSpaceCheck_ = written + (4u << 20);
+    return lowOnSpace(0);
 }

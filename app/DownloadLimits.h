@@ -28,8 +28,9 @@ public:
 
     // Before the body, with the length the server announced (if any).
     std::string beforeBody(std::optional<std::uint64_t> announced) const;
-    // After `written` bytes of the body have been stored.
-    std::string afterBlock(std::uint64_t written) const;
+    // After `written` bytes of the body have been stored. The free space is
+    // asked for every few MiB only: on a network share that is a round trip.
+    std::string afterBlock(std::uint64_t written);
 
 private:
     std::string tooLarge(std::uint64_t size) const;
@@ -37,4 +38,5 @@ private:
 
     DownloadLimits limits_;
     std::filesystem::path folder_;
+    std::uint64_t nextSpaceCheck_ = 0; // bytes written when the free space is asked next
 };
