@@ -3,6 +3,8 @@
 #include "platform/ExecutablePath.h"
 #include "platform/FileOps.h"
 #include "platform/StagedFile.h"
+#include "platform/TextCodec.h"
+#include "platform/UrlEncoding.h"
 
 #include <optional>
 
@@ -19,12 +21,20 @@ class DownloadSink : public platform::HttpBodySink {
 public:
     using Progress = std::function<bool(std::uint64_t, std::optional<std::uint64_t>)>;
 
-    DownloadSink(const std::string& target, Progress progress) : target_(target), progress_(std::move(progress)) {}
+    DownloadSink(const std::string& target, const DownloadLimits& limits, Progress progress)
+        : target_(target),
+          guard_(limits, platform::toPath(platform::absolutePath(target)).parent_path()),
+          progress_(std::move(progress))
+    {
+    }
 
     bool begin(const std::string& status, std::optional<std::uint64_t> contentLength) override
     {
         // Nothing is created for a refused answer: an earlier archive stays.
         if (!deliversArchive(status))
+            return false;
+        stopReason = guard_.beforeBody(contentLength);
+        if (!stopReason.empty())
             return false;
         file.emplace(target_);
         total_ = contentLength;
@@ -35,15 +45,20 @@ public:
     {
         file->write(data, size);
         done_ += size;
+        stopReason = guard_.afterBlock(done_);
+        if (!stopReason.empty())
+            return false;
         cancelled = !progress_(done_, total_);
         return !cancelled;
     }
 
     std::optional<platform::StagedFile> file;
     bool cancelled = false;
+    std::string stopReason; // why a limit stopped the download
 
 private:
     std::string target_;
+    DownloadGuard guard_;
     Progress progress_;
     std::uint64_t done_ = 0;
     std::optional<std::uint64_t> total_;
@@ -78,11 +93,18 @@ bool TFetch::GetNetFile(const std::string& Src, const std::string& Dest)
 
 bool TFetch::GetInetFile(const std::string& fileURL, const std::string& FileName)
 {
-    DownloadSink sink(FileName, [this](std::uint64_t done, std::optional<std::uint64_t> total) {
+    DownloadSink sink(FileName, limits_, [this](std::uint64_t done, std::optional<std::uint64_t> total) {
         return progress(done, total);
     });
     const std::string agent = platform::fromPath(platform::executablePath().filename());
-    const platform::HttpResult result = http_.get(fileURL, agent, sink);
+    // Blanks and non-ASCII letters as typed are escaped; what still is no URL is named.
+    const std::string url = platform::encodeUrl(platform::toUtf8(platform::ansiToUtf16(fileURL)));
+    const platform::HttpResult result = http_.get(url, agent, sink);
+    if (result.malformedUrl) {
+        messages_.error(u"Неверный адрес файла обновления: " + platform::ansiToUtf16(fileURL));
+        failed("not a URL: " + fileURL + ": " + result.error);
+        return false;
+    }
 
     if (!deliversArchive(result.status)) {
         failed(result.status.empty() ? "no answer from " + fileURL + ": " + result.error
@@ -92,7 +114,10 @@ bool TFetch::GetInetFile(const std::string& fileURL, const std::string& FileName
     // A body that broke off is no archive; the partial download is dropped
     // with the temporary file and an earlier archive stays as it was.
     if (!result.bodyComplete || !sink.file) {
-        failed("download of " + fileURL + (sink.cancelled ? " cancelled" : " failed: " + result.error));
+        failed("download of " + fileURL +
+               (!sink.stopReason.empty() ? " stopped: " + sink.stopReason
+                : sink.cancelled         ? " cancelled"
+                                         : " failed: " + result.error));
         return false;
     }
     sink.file->commit();

@@ -90,6 +90,7 @@ void TFNewVersion::FormCreate()
         QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
         return;
     }
+    run_->setDownloadLimits(readDownloadLimits());
     DENew->setText(QString::fromStdU16String(platform::ansiToUtf16(source->location)));
 }
 

@@ -14,13 +14,24 @@ std::string withHttpScheme(const std::string& location)
     return "http://" + location;
 }
 
+DownloadLimits readDownloadLimits()
+{
+    DownloadLimits limits;
+    const int maxMebibytes = UserIniFile ? UserIniFile->ReadInteger(kDownloadSection, kMaxDownloadKey, 0) : 0;
+    if (maxMebibytes > 0)
+        limits.maxBytes = static_cast<std::uint64_t>(maxMebibytes) << 20;
+    return limits;
+}
+
 UpdateSource readUpdateSource(TMainDM& dm)
 {
     UpdateSource source;
     dm.QParam.Open();
+    // No row reads as NULL fields.
     source.location = dm.QParam.FieldByName("NEWVERSIONPASS").AsString();
     const std::string doUpdate = dm.QParam.FieldByName("DOUPDATE").AsString();
     dm.QParam.Close();
+    source.locationMissing = source.location.find_first_not_of(' ') == std::string::npos;
     // Exactly "1": no trimming, " 1" and "01" mean copy mode.
     if (doUpdate == "1") {
         source.http = true;
@@ -42,5 +53,7 @@ std::optional<UpdateSource> startUp(TMainDM& dm, platform::Messages& messages,
     }
     UpdateSource source = readUpdateSource(dm);
     FHttp = source.http;
+    if (source.locationMissing)
+        messages.error(kNoUpdateLocation);
     return source;
 }

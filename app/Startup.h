@@ -2,6 +2,7 @@
 // What the update dialog does when it is created, apart from its widgets:
 // find the program folder, open the settings file, connect to the
 // working-time database and read where releases are published.
+#include "app/DownloadLimits.h"
 #include "platform/Messages.h"
 
 #include <filesystem>
@@ -13,7 +14,13 @@ class TMainDM;
 struct UpdateSource {
     std::string location; // path of the release archive, or its URL
     bool http = false;    // fetch over HTTP instead of copying a file
+    // The parameter table names no location (no row, NULL, empty or blanks).
+    bool locationMissing = false;
 };
+
+// Shown when the parameter table names no update location.
+inline constexpr const char16_t* kNoUpdateLocation =
+    u"Путь к обновлению не указан! Проверьте поле NEWVERSIONPASS таблицы TAVREL_PARAMS.";
 
 // Name of the settings file in the program folder.
 inline constexpr const char* kSettingsFileName = "Tavrel.INI";
@@ -22,14 +29,18 @@ inline constexpr const char* kSettingsFileName = "Tavrel.INI";
 // are not exactly "http" gets the scheme in front.
 std::string withHttpScheme(const std::string& location);
 
+// The download limits with the size cap of the settings file UserIniFile.
+DownloadLimits readDownloadLimits();
+
 // Reads the fetch mode and location from the first row of the product
 // parameter table. Throws on a database error (missing table or column).
 UpdateSource readUpdateSource(TMainDM& dm);
 
 // Sets WorkDir and UserIniFile for the program folder `programFolder`,
 // connects FDconUrv from section "LoginU" and reads the update source; sets
-// FHttp. Returns nothing when connecting failed for good: the user has been
-// told and the program must end. Database errors while reading the parameter
+// FHttp. A missing location is reported (kNoUpdateLocation) and returned with
+// locationMissing set. Returns nothing when connecting failed for good: the
+// user has been told and the program must end. Database errors while reading the parameter
 // table escape as exceptions (FHttp then stays false).
 std::optional<UpdateSource> startUp(TMainDM& dm, platform::Messages& messages,
                                     const std::filesystem::path& programFolder);

@@ -10,7 +10,9 @@ TUpdateRun::TUpdateRun(platform::Messages& messages, UpdateView& view, platform:
     : RAR1(messages), messages_(messages), view_(view), fetch_(messages, http, &watch_)
 {
     RAR1.OnProgress = [this](TRAR&, const std::u16string&, std::uint32_t archiveTotal, std::uint32_t archiveDone,
-                             std::uint32_t, std::uint32_t) { view_.unpackProgress(archiveDone, archiveTotal); };
+                             std::uint32_t, std::uint32_t) {
+        testing_ ? view_.testProgress(archiveDone, archiveTotal) : view_.unpackProgress(archiveDone, archiveTotal);
+    };
 }
 
 bool TUpdateRun::FetchWatch::fetchProgress(std::uint64_t done, std::optional<std::uint64_t> total)
@@ -91,7 +93,10 @@ UpdateOutcome TUpdateRun::UnRarFile(const std::string& RarFileName)
         messages_.error(u"Ошибка при открытии архива " + shownArchive);
         return UpdateOutcome::OpenFailed;
     }
-    if (!RAR1.Test()) {
+    testing_ = true;
+    const bool tested = RAR1.Test();
+    testing_ = false;
+    if (!tested) {
         messages_.error(u"Архив " + shownArchive + u" поврежден!");
         return UpdateOutcome::TestFailed;
     }

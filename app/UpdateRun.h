@@ -46,6 +46,8 @@ public:
     // Unpacking is not interrupted: half a release over the program is worse
     // than the wait.
     void cancel() { cancelled_ = true; }
+    // Bounds of the downloads of later runs (free-space margin, size cap).
+    void setDownloadLimits(const DownloadLimits& limits) { fetch_.setLimits(limits); }
     bool running() const { return running_; }
 
     // The archive component; its library name may be changed before a run.
@@ -69,4 +71,5 @@ private:
     TFetch fetch_;
     bool running_ = false;
     bool cancelled_ = false;
+    bool testing_ = false; // the archive's progress belongs to its test
 };

@@ -12,13 +12,15 @@ public:
     // Disabled while an update runs, enabled again however it ended.
     // Must not throw: it also runs while an exception passes.
     virtual void setRenewEnabled(bool enabled) = 0;
-    // While the archive is tested and unpacked: bytes of the archive done
-    // in the current pass, and its total.
+    // While the archive is unpacked: bytes of the archive done in this pass,
+    // and its total (0 when the listing could not tell it).
     virtual void unpackProgress(std::uint64_t done, std::uint64_t total)
     {
         (void)done;
         (void)total;
     }
+    // The same while the archive is tested, before anything is unpacked.
+    virtual void testProgress(std::uint64_t done, std::uint64_t total) { unpackProgress(done, total); }
     // Once the fetched release has been checked, before it is opened: a line
     // (UTF-8) saying whether its publisher's signature was verified, for logs
     // and the command line. The dialog shows nothing of it.

@@ -7,6 +7,7 @@
 #include "platform/ExecutablePath.h"
 #include "platform/qt/QtHelpViewer.h"
 #include "platform/qt/QtMessages.h"
+#include "platform/qt/QtTranslations.h"
 
 #include <QApplication>
 #include <QPixmap>
@@ -16,6 +17,8 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     nameApplication();
+    // "Да" and "Нет" on the standard buttons, as in the rest of the dialogs.
+    platform::installRussianQtTranslations(app);
     QApplication::setQuitOnLastWindowClosed(true);
 
     // Declared before the data module, which uses them until it is gone.

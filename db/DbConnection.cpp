@@ -1,5 +1,6 @@
 #include "db/DbConnection.h"
 
+#include "platform/FileOps.h"
 #include "platform/TextCodec.h"
 
 #include <QSqlError>
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <filesystem>
 
 // How the product's connection parameters reach Qt Sql. This is the only
 // place that knows it.
@@ -81,6 +83,20 @@ QString qtDriverFor(const std::string& driverId)
     return {};
 }
 
+// The embedded engine opens the Database path itself: a FIFO blocks it, a
+// device or a folder sends it into minutes of retries. Only a regular file
+// (or a link to one) can be a database; a path that does not exist is left
+// to the engine, which refuses it at once or reads it as an alias or a
+// server path ("host:/path").
+void refuseUnusableDatabaseFile(const std::string& database)
+{
+    std::error_code ec;
+    const auto status = std::filesystem::status(platform::toPath(database), ec);
+    if (ec || !std::filesystem::exists(status) || std::filesystem::is_regular_file(status))
+        return;
+    throw TDbError("\"" + database + "\" is not a database file (not a regular file)");
+}
+
 QString nextConnectionName()
 {
     static std::atomic<unsigned> counter{0};
@@ -120,6 +136,9 @@ void TDbConnection::Open()
         throw TDbError("Unknown database driver \"" + DriverName + "\"");
     if (!QSqlDatabase::isDriverAvailable(driver))
         throw TDbError("Qt Sql driver " + driver.toStdString() + " for \"" + DriverName + "\" is not available");
+
+    if (DriverName == "FB" && Param("Server").empty())
+        refuseUnusableDatabaseFile(Param("Database"));
 
     // A fresh Qt connection per open: the driver may have changed since the last one.
     if (QSqlDatabase::contains(connectionName_))

@@ -1,5 +1,6 @@
 #include "db/DbQuery.h"
 
+#include "db/FixedLengthText.h"
 #include "platform/TextCodec.h"
 
 #include <QSqlError>
@@ -59,6 +60,10 @@ void TDbQuery::Open()
     }
     onRow_ = query->isSelect() && query->next();
     record_ = query->record();
+    const QString driver = Connection.Database().driverName();
+    fixedLength_.assign(static_cast<size_t>(record_.count()), false);
+    for (int i = 0; i < record_.count(); ++i)
+        fixedLength_[static_cast<size_t>(i)] = isFixedLengthText(record_.field(i), driver);
     query_ = std::move(query);
 }
 
@@ -66,6 +71,7 @@ void TDbQuery::Close()
 {
     query_.reset();
     record_.clear();
+    fixedLength_.clear();
     onRow_ = false;
 }
 
@@ -82,7 +88,10 @@ TDbField TDbQuery::FieldByName(const std::string& Name) const
     const int index = record_.indexOf(QString::fromStdU16String(platform::ansiToUtf16(Name)));
     if (index < 0)
         throw TDbError("Field '" + Name + "' not found");
-    return TDbField(onRow_ ? query_->value(index) : QVariant());
+    if (!onRow_)
+        return TDbField(QVariant());
+    const QVariant value = query_->value(index);
+    return TDbField(fixedLength_[static_cast<size_t>(index)] ? withoutTrailingBlanks(value) : value);
 }
 
 std::vector<TDbParam>& TDbQuery::Params()

@@ -65,5 +65,7 @@ private:
     // The columns of the result, read once per Open: building the record
     // for every field read cost more than reading the rows.
     QSqlRecord record_;
+    // Per column: fixed-length text, read without its padding blanks.
+    std::vector<bool> fixedLength_;
     bool onRow_ = false;
 };

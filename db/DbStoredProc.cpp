@@ -1,5 +1,6 @@
 #include "db/DbStoredProc.h"
 
+#include "db/FixedLengthText.h"
 #include "platform/TextCodec.h"
 
 #include <QSqlError>
@@ -33,18 +34,22 @@ QString bareName(const std::string& name)
 
 // Firebird gives a procedure's outputs as one row: each column goes to the
 // parameter of its name, the others in order to the outputs not yet filled.
-void takeOutputRow(QSqlQuery& query, std::vector<TDbParam>& params)
+void takeOutputRow(QSqlQuery& query, const QString& qtDriver, std::vector<TDbParam>& params)
 {
     if (!query.next())
         return;
     const QSqlRecord record = query.record();
+    const auto valueOf = [&](int column) {
+        const QVariant value = query.value(column);
+        return isFixedLengthText(record.field(column), qtDriver) ? withoutTrailingBlanks(value) : value;
+    };
     std::vector<bool> filled(params.size(), false);
     std::vector<bool> used(static_cast<size_t>(record.count()), false);
     for (int column = 0; column < record.count(); ++column) {
         for (size_t i = 0; i < params.size(); ++i) {
             if (!filled[i] && returnsValue(params[i]) &&
                 bareName(params[i].Name).compare(record.fieldName(column), Qt::CaseInsensitive) == 0) {
-                params[i].Value = query.value(column);
+                params[i].Value = valueOf(column);
                 filled[i] = used[static_cast<size_t>(column)] = true;
                 break;
             }
@@ -60,7 +65,7 @@ void takeOutputRow(QSqlQuery& query, std::vector<TDbParam>& params)
             ++next;
         if (next == params.size())
             break;
-        params[next].Value = query.value(column);
+        params[next].Value = valueOf(column);
         filled[next++] = true;
     }
 }
@@ -129,7 +134,7 @@ void TDbStoredProc::ExecProc()
         throw TDbError(text.empty() ? "Stored procedure " + StoredProcName + " failed" : text);
     }
     if (firebird) {
-        takeOutputRow(query, statement.Params);
+        takeOutputRow(query, Connection.Database().driverName(), statement.Params);
     } else {
         for (size_t i = 0; i < statement.Params.size(); ++i)
             if (returnsValue(statement.Params[i]))

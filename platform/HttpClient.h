@@ -30,6 +30,8 @@ struct HttpResult {
     bool bodyComplete = false;
     // Why the transfer failed, for diagnostics; empty on success.
     std::string error;
+    // The URL could not be parsed; nothing was sent.
+    bool malformedUrl = false;
 };
 
 class HttpClient {

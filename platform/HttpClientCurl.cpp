@@ -84,7 +84,7 @@ public:
         initialiseCurlOnce();
         std::unique_ptr<CURL, EasyHandleDeleter> handle(curl_easy_init());
         if (!handle)
-            return HttpResult{{}, false, "libcurl: cannot create a handle"};
+            return HttpResult{{}, false, "libcurl: cannot create a handle", false};
         CURL* h = handle.get();
 
         Transfer transfer;
@@ -123,6 +123,7 @@ public:
         HttpResult result;
         result.status = transfer.status();
         if (rc != CURLE_OK) {
+            result.malformedUrl = rc == CURLE_URL_MALFORMAT;
             result.error = errorText[0] ? errorText : curl_easy_strerror(rc);
             return result;
         }

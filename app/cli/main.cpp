@@ -66,16 +66,18 @@ any window: the same steps as the button "Выполнить" of the update dial
      folders, and deletes it. A rejected archive is kept for inspection.
 
 Every message of the dialog is printed instead: information on standard
-output, errors on standard error. Progress is shown on standard error when
-it is a terminal.
+output, errors on standard error. The progress of fetching, testing and
+unpacking is shown on standard error when it is a terminal.
 
 Options:
   -h, --help   show this text and exit
 
 Exit codes:
   0   the release was installed
-  1   the archive could not be fetched (no file at the path, HTTP status
-      other than 200 or 302, no answer, a download that broke off)
+  1   the archive could not be fetched (no file at the path, a location
+      that is no URL, HTTP status other than 200 or 302, no answer, a
+      download that broke off or passed its limits: less than 64 MiB would
+      stay free, or larger than MaxDownloadMB of section [Update])
   2   the archive could not be opened (not a RAR archive, or the UnRAR
       library is missing)
   3   the archive is damaged
@@ -83,7 +85,7 @@ Exit codes:
       folder may hold part of the release, the archive is kept
   5   an unexpected error (for example the archive could not be written)
   6   no connection to the working-time database
-  7   the parameter table could not be read
+  7   the parameter table could not be read, or it names no update location
   10  the release's signature was not confirmed (missing, unreadable, not a
       minisign signature, made with another key, or not matching the
       release or its trusted comment); nothing was unpacked
@@ -137,12 +139,11 @@ public:
         std::cerr << "tavrel-update: " << note << std::endl;
     }
 
+    void testProgress(std::uint64_t done, std::uint64_t total) override { archiveProgress("testing", done, total); }
+
     void unpackProgress(std::uint64_t done, std::uint64_t total) override
     {
-        if (showProgress_ && total > 0) {
-            std::cerr << "\runpacking " << done * 100 / total << "%   " << std::flush;
-            progressShown_ = true;
-        }
+        archiveProgress("unpacking", done, total);
     }
 
     // Messages must start on a line of their own.
@@ -151,11 +152,30 @@ public:
         if (progressShown_)
             std::cerr << std::endl;
         progressShown_ = false;
+        step_.clear();
     }
 
 private:
+    // One line per step; an archive whose total is unknown shows the amount done.
+    void archiveProgress(const std::string& step, std::uint64_t done, std::uint64_t total)
+    {
+        if (!showProgress_)
+            return;
+        if (step_ != step)
+            endProgressLine();
+        step_ = step;
+        std::cerr << '\r' << step << ' ';
+        if (total > 0 && done <= total)
+            std::cerr << done * 100 / total << "%   ";
+        else
+            std::cerr << done / 1024 << " KiB   ";
+        std::cerr << std::flush;
+        progressShown_ = true;
+    }
+
     bool showProgress_;
     bool progressShown_ = false;
+    std::string step_; // the step whose progress the line shows
 };
 
 // Ends the progress line before each message.
@@ -207,10 +227,13 @@ int main(int argc, char* argv[])
     }
     if (!source)
         return kNoDatabase;
+    if (source->locationMissing)
+        return kNoParameters;
 
     std::cerr << "tavrel-update: " << (source->http ? "downloading " : "copying ") << source->location << std::endl;
     const auto http = platform::makeCurlHttpClient();
     TUpdateRun run(messages, view, *http);
+    run.setDownloadLimits(readDownloadLimits());
     try {
         return exitCodeOf(run.BBRenewClick(source->location));
     } catch (...) {

@@ -12,9 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 namespace fs = std::filesystem;
@@ -48,6 +50,12 @@ protected:
             .file("Help/Tavrel.chm", "new help")
             .write(releases->path(), "release");
         RarWriter(RarFormat::Rar4).file("Tavrel.exe", "new program").wrongCrc().write(releases->path(), "damaged");
+        for (const char* stem : {"Release 2", "Выпуск"})
+            fs::copy_file(releases->path() / "release.rar", releases->path() / (std::string(stem) + ".rar"));
+        // The same table with fixed-length columns, as some sites declared it.
+        charDb = std::make_unique<testsupport::FirebirdTestDb>();
+        charDb->execute("create table TAVREL_PARAMS (NEWVERSIONPASS char(255), DOUPDATE char(1))");
+        charDb->execute("insert into TAVREL_PARAMS values ('', '0')");
         server = std::make_unique<testsupport::HttpTestServer>(releases->path().string());
     }
     static void TearDownTestSuite()
@@ -55,6 +63,7 @@ protected:
         server.reset();
         releases.reset();
         db.reset();
+        charDb.reset();
     }
 
     Cli()
@@ -67,29 +76,33 @@ protected:
         writeSettings(db->path().string());
     }
 
-    void writeSettings(const std::string& database)
+    // `more`: further sections of the settings file.
+    void writeSettings(const std::string& database, const std::string& more = "")
     {
         writeFileBytes(program / "Tavrel.INI", "[LoginU]\nDB=0\nServer=\nDatabase=" + database +
                                                    "\nUserName=SYSDBA\nPassword=" + scramble::XorEncode("masterkey") +
-                                                   "\n");
+                                                   "\n" + more);
     }
 
-    static void publish(const std::string& location, const std::string& doUpdate)
+    static void publish(const std::string& location, const std::string& doUpdate,
+                        const testsupport::FirebirdTestDb& in = *db)
     {
-        db->execute("update TAVREL_PARAMS set NEWVERSIONPASS = '" + location + "', DOUPDATE = '" + doUpdate + "'");
+        in.execute("update TAVREL_PARAMS set NEWVERSIONPASS = '" + location + "', DOUPDATE = '" + doUpdate + "'");
     }
 
     CliRun run(const std::string& arguments = "")
     {
         const fs::path out = root / "stdout";
         const fs::path err = root / "stderr";
-        const std::string command = "cd '" + work.string() + "' && '" + (program / "tavrel-update").string() + "' " +
+        // A run that hangs fails the test instead of stopping the suite.
+        const std::string command = "cd '" + work.string() + "' && timeout 120 '" + (program / "tavrel-update").string() + "' " +
                                     arguments + " > '" + out.string() + "' 2> '" + err.string() + "' < /dev/null";
         const int status = std::system(command.c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFileBytes(out), readFileBytes(err)};
     }
 
     static std::unique_ptr<testsupport::FirebirdTestDb> db;
+    static std::unique_ptr<testsupport::FirebirdTestDb> charDb;
     static std::unique_ptr<testsupport::TempDir> releases;
     static std::unique_ptr<testsupport::HttpTestServer> server;
 
@@ -98,6 +111,7 @@ protected:
     fs::path work = root / "work";
 };
 std::unique_ptr<testsupport::FirebirdTestDb> Cli::db;
+std::unique_ptr<testsupport::FirebirdTestDb> Cli::charDb;
 std::unique_ptr<testsupport::TempDir> Cli::releases;
 std::unique_ptr<testsupport::HttpTestServer> Cli::server;
 
@@ -162,6 +176,65 @@ TEST_F(Cli, ChecksTheReleaseSignatureWhenAKeyIsConfigured)
         EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), c.program) << c.name;
         EXPECT_FALSE(fs::exists(work / "NewExe.zip")) << c.name;
         EXPECT_FALSE(fs::exists(work / "NewExe.zip.minisig")) << c.name;
+TEST_F(Cli, LocationsAsSitesStoreThemInstallTheRelease)
+{
+    const std::string host = "127.0.0.1:" + std::to_string(server->port());
+    struct Case {
+        const char* name;
+        bool fixedLengthColumns;
+        std::string location;
+        const char* doUpdate;
+    };
+    const Case cases[] = {
+        {"CHAR column, copy", true, (releases->path() / "release.rar").string(), "0"},
+        {"CHAR column, HTTP", true, host + "/files/release.rar", "1"},
+        {"blank in the URL", false, "http://" + host + "/files/Release 2.rar", "1"},
+        {"blank escaped", false, "http://" + host + "/files/Release%202.rar", "1"},
+        {"Cyrillic in the URL", false, "http://" + host + "/files/Выпуск.rar", "1"},
+        {"Cyrillic escaped", false, "http://" + host + "/files/%D0%92%D1%8B%D0%BF%D1%83%D1%81%D0%BA.rar", "1"},
+    };
+    for (const Case& c : cases) {
+        const testsupport::FirebirdTestDb& in = c.fixedLengthColumns ? *charDb : *db;
+        publish(c.location, c.doUpdate, in);
+        writeSettings(in.path().string());
+        writeFileBytes(program / "Tavrel.exe", "old program");
+        const CliRun r = run();
+        EXPECT_EQ(r.exitCode, 0) << c.name << ": " << r.err;
+        EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "new program") << c.name;
+    }
+}
+
+TEST_F(Cli, MissingLocationIsReportedAndEndsWithTheParameterCode)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"NULL", "update TAVREL_PARAMS set NEWVERSIONPASS = null, DOUPDATE = '1'"},
+        {"empty", "update TAVREL_PARAMS set NEWVERSIONPASS = '', DOUPDATE = '0'"},
+        {"no row", "delete from TAVREL_PARAMS"},
+    };
+    for (const auto& [name, sql] : cases) {
+        db->execute(sql);
+        const CliRun r = run();
+        EXPECT_EQ(r.exitCode, 7) << name << ": " << r.err;
+        EXPECT_TRUE(contains(r.err, "Путь к обновлению не указан! Проверьте поле NEWVERSIONPASS таблицы TAVREL_PARAMS."))
+            << name << ": " << r.err;
+        EXPECT_FALSE(fs::exists(work / "NewExe.zip")) << name;
+    }
+    db->execute("insert into TAVREL_PARAMS values ('', '0')");
+}
+
+TEST_F(Cli, DatabaseThatIsNoRegularFileIsRefusedAtOnce)
+{
+    const fs::path fifo = root / "urv.fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    fs::create_directory(root / "urv.fdb");
+    for (const fs::path& database : {fs::path("/dev/null"), fifo, root / "urv.fdb"}) {
+        writeSettings(database.string());
+        const auto started = std::chrono::steady_clock::now();
+        const CliRun r = run();
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30)) << database;
+        EXPECT_EQ(r.exitCode, 6) << database << ": " << r.err;
+        EXPECT_TRUE(contains(r.err, "not a regular file")) << database << ": " << r.err;
+        EXPECT_TRUE(contains(r.err, "Нет соединения с БД \"Tavrel\"!")) << database << ": " << r.err;
     }
 }
 
@@ -180,7 +253,10 @@ TEST_F(Cli, FailuresExitWithTheirCodeAndReason)
         {"status 404", server->url("/status/404"), "1", 1, "HTTP status 404"},
         {"not an archive", server->url("/status/302"), "1", 2, "Ошибка при открытии архива " + (work / "NewExe.zip").string()},
         {"damaged", server->url("/files/damaged.rar"), "1", 3, "поврежден!"},
+        {"no URL", "http://bad host/release.rar", "1", 1, "Неверный адрес файла обновления: http://bad host/release.rar"},
+        {"endless body", server->url("/endless"), "1", 1, "larger than 1 MiB"},
     };
+    writeSettings(db->path().string(), "[Update]\nMaxDownloadMB=1\n");
     for (const Case& c : cases) {
         publish(c.location, c.doUpdate);
         const CliRun r = run();
@@ -202,6 +278,29 @@ TEST_F(Cli, WithoutDatabaseOrParameterTableItEndsWithItsOwnCode)
     r = run();
     EXPECT_EQ(r.exitCode, 7) << r.err;
     EXPECT_TRUE(r.out.empty());
+}
+
+TEST_F(Cli, ProgressOfEveryStepIsShownOnATerminalOnly)
+{
+    publish((releases->path() / "release.rar").string(), "0");
+    writeSettings(db->path().string());
+    const CliRun piped = run();
+    ASSERT_EQ(piped.exitCode, 0) << piped.err;
+    EXPECT_FALSE(contains(piped.err, "fetched") || contains(piped.err, "testing") || contains(piped.err, "unpacking"))
+        << piped.err;
+
+    // script(1) gives the run a terminal and keeps what it showed.
+    writeFileBytes(program / "Tavrel.exe", "old program");
+    const fs::path shown = root / "terminal";
+    const std::string command = "cd '" + work.string() + "' && timeout 120 script -qec \"'" +
+                                (program / "tavrel-update").string() + "'\" '" + shown.string() + "' > /dev/null";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << readFileBytes(shown);
+    const std::string terminal = readFileBytes(shown);
+    for (const char* step : {"fetched", "testing 100%", "unpacking 100%"})
+        EXPECT_TRUE(contains(terminal, step)) << step << " in " << terminal;
+    EXPECT_LT(terminal.find("testing"), terminal.find("unpacking"));
+    EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "new program");
 }
 
 TEST_F(Cli, HelpAndUsage)

@@ -138,6 +138,56 @@ INSTANTIATE_TEST_SUITE_P(
         DownloadCase{"NotAWebAddress", "file:///etc/hostname", false, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(Download, LocationsTypedWithBlanksOrLettersReachTheServerEscaped)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"/echo/Release 2.rar", "/echo/Release%202.rar"},
+        {"/echo/Release%202.rar", "/echo/Release%202.rar"},
+        {"/echo/Выпуск.rar", "/echo/%D0%92%D1%8B%D0%BF%D1%83%D1%81%D0%BA.rar"},
+        {"/echo/%D0%92%D1%8B%D0%BF%D1%83%D1%81%D0%BA.rar", "/echo/%D0%92%D1%8B%D0%BF%D1%83%D1%81%D0%BA.rar"},
+        {"/echo/100%.rar", "/echo/100%25.rar"},
+        {"/echo/a;b:c@d+e,f=g!$'()*~/x.rar?v=1&w=a b#part", "/echo/a;b:c@d+e,f=g!$'()*~/x.rar?v=1&w=a%20b"},
+    };
+    for (const auto& [typed, arrived] : cases) {
+        EXPECT_TRUE(get(server->url(typed))) << typed << ": " << observer.failure;
+        EXPECT_EQ(readFile(target), arrived) << typed;
+    }
+    EXPECT_TRUE(messages.all().empty());
+}
+
+TEST_F(Download, LocationThatIsNoUrlIsNamedInAMessage)
+{
+    writeFile(target, kEarlierArchive);
+    EXPECT_FALSE(get("http://bad host/Release.rar"));
+    EXPECT_EQ(messages.texts(), std::vector<std::string>{"Неверный адрес файла обновления: http://bad host/Release.rar"});
+    EXPECT_EQ(readFile(target), kEarlierArchive);
+}
+
+TEST_F(Download, EndlessOrOversizedBodyStopsAtTheCapOrTheFreeSpaceMargin)
+{
+    const std::uintmax_t available = fs::space(folder.path()).available;
+    struct Case {
+        const char* path;
+        DownloadLimits limits;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"/endless", {.maxBytes = 1u << 20}, "larger than 1 MiB"},
+        {"/ok/2097152", {.maxBytes = 1u << 20}, "larger than 1 MiB"},
+        {"/endless", {.minFreeBytes = available - (8u << 20), .maxBytes = std::nullopt}, "must stay free"},
+        {"/ok/2097152", {.minFreeBytes = available, .maxBytes = std::nullopt}, "must stay free"},
+    };
+    for (const Case& c : cases) {
+        writeFile(target, kEarlierArchive);
+        fetch.setLimits(c.limits);
+        EXPECT_FALSE(get(server->url(c.path))) << c.path;
+        EXPECT_NE(observer.failure.find(c.reason), std::string::npos) << c.path << ": " << observer.failure;
+        EXPECT_EQ(readFile(target), kEarlierArchive) << c.path;
+        EXPECT_EQ(folder.entries(), 1u) << c.path;
+    }
+    EXPECT_TRUE(messages.all().empty());
+}
+
 TEST_F(Download, RefusedAnswerCreatesNoFile)
 {
     EXPECT_FALSE(get(server->url("/status/404")));

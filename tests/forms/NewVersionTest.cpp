@@ -8,12 +8,14 @@
 #include "db/Scramble.h"
 #include "db/SettingsFile.h"
 #include "platform/RecordingMessages.h"
+#include "platform/qt/QtTranslations.h"
 #include "tests/support/FirebirdTestDb.h"
 #include "tests/support/RarWriter.h"
 
 #include <QApplication>
 #include <QGroupBox>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 
@@ -25,6 +27,7 @@ namespace {
 
 const std::string kUrvNoConnection = "Нет соединения с БД \"urv\"!";
 const std::string kTavrelNoConnection = "Нет соединения с БД \"Tavrel\"! Проверьте секцию Login в ini-файле.";
+const std::string kNoLocation = "Путь к обновлению не указан! Проверьте поле NEWVERSIONPASS таблицы TAVREL_PARAMS.";
 
 class NewVersionTest : public testing::Test {
 protected:
@@ -79,6 +82,7 @@ struct LocationCase {
     const char* doUpdate; // nullptr: NULL
     const char* shown;
     bool http;
+    bool reportedMissing = false; // the missing-location message is shown
 };
 
 const LocationCase kLocationCases[] = {
@@ -86,7 +90,9 @@ const LocationCase kLocationCases[] = {
     {"HttpsKeptAsIs", "https://updates.example/a.rar", "1", "https://updates.example/a.rar", true},
     {"HttpAnythingAfterFourLettersKept", "httpx", "1", "httpx", true},
     {"UpperCaseSchemeStillPrefixed", "HTTP://updates.example/a", "1", "http://HTTP://updates.example/a", true},
-    {"EmptyHttpLocation", "", "1", "http://", true},
+    {"EmptyHttpLocation", "", "1", "http://", true, true},
+    {"EmptyCopyLocation", "", "0", "", false, true},
+    {"BlankLocation", "   ", "0", "   ", false, true},
     {"ShorterThanFour", "htt", "1", "http://htt", true},
     {"CopyModeKeepsPath", "/srv/releases/NewExe.zip", "0", "/srv/releases/NewExe.zip", false},
     {"LeadingBlankIsCopyMode", "updates.example/a", " 1", "updates.example/a", false},
@@ -105,9 +111,31 @@ TEST_F(NewVersionTest, FormCreateShowsTheLocationByTheFetchMode)
         EXPECT_EQ(form.DENew->text().toStdString(), c.shown);
         EXPECT_EQ(FHttp, c.http);
         EXPECT_FALSE(form.terminationRequested());
-        EXPECT_TRUE(messages.texts().empty());
+        EXPECT_EQ(messages.texts(), c.reportedMissing ? std::vector<std::string>{kNoLocation} : std::vector<std::string>{});
+        messages.clear();
         dm.FDconUrv.Close();
     }
+}
+
+TEST_F(NewVersionTest, NullLocationOrNoRowIsReportedAndTheDialogStaysUsable)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"NullLocation", "update TAVREL_PARAMS set NEWVERSIONPASS = null, DOUPDATE = '0'"},
+        {"NoRow", "delete from TAVREL_PARAMS"},
+    };
+    for (const auto& [name, sql] : cases) {
+        SCOPED_TRACE(name);
+        db->execute(sql);
+        TFNewVersion form(dm, messages, programFolder.path());
+        ASSERT_EQ(messages.all().size(), 1u);
+        EXPECT_EQ(messages.all()[0].kind, platform::MessageKind::Error);
+        EXPECT_EQ(messages.texts()[0], kNoLocation);
+        EXPECT_FALSE(form.terminationRequested());
+        EXPECT_TRUE(form.DENew->text().isEmpty());
+        messages.clear();
+        dm.FDconUrv.Close();
+    }
+    db->execute("insert into TAVREL_PARAMS values ('', '')");
 }
 
 TEST_F(NewVersionTest, FormCreateSetsTheProgramFolderAndTheSettingsFile)
@@ -237,6 +265,19 @@ TEST(ApplicationName, CaptionsMessageBoxesAndLeavesWindowTitlesAlone)
     QCoreApplication::setApplicationName(QStringLiteral("probe"));
     EXPECT_EQ(QGuiApplication::applicationDisplayName().toStdString(), "probe");
     QCoreApplication::setApplicationName(saved);
+}
+
+TEST(QtTranslations, StandardButtonsOfMessageBoxesReadInRussian)
+{
+    ASSERT_TRUE(platform::installRussianQtTranslations(*QCoreApplication::instance()));
+    // The standard buttons every message box of the program uses: the
+    // close-during-update question and the single OK of the others.
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Tavrel"), QStringLiteral("?"),
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Ok);
+    const auto text = [&box](QMessageBox::StandardButton b) { return box.button(b)->text().remove('&').toStdString(); };
+    EXPECT_EQ(text(QMessageBox::Yes), "Да");
+    EXPECT_EQ(text(QMessageBox::No), "Нет");
+    EXPECT_EQ(text(QMessageBox::Ok), "OK");
 }
 
 } // namespace

@@ -14,7 +14,9 @@ Paths:
   /chunked-cut          chunked 200 whose connection closes before the last chunk
   /slow/PIECES/MS       200 with PIECES blocks of 1024 bytes, MS milliseconds apart
   /agent                200 with the request's User-Agent as body
-  /files/NAME           200 with the file NAME of the --root folder (sendfile)
+  /echo/ANYTHING        200 with the request target as it arrived as body
+  /endless              200 without a length, sending blocks until the client goes
+  /files/NAME           200 with the file NAME (percent-decoded) of the --root folder (sendfile)
 """
 import argparse
 import os
@@ -23,6 +25,7 @@ import ssl
 import sys
 import threading
 import time
+import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 
@@ -89,8 +92,16 @@ class Handler(BaseHTTPRequestHandler):
                 time.sleep(delay)
         elif kind == "agent":
             self.body(200, self.headers.get("User-Agent", "").encode("utf-8"))
-        elif kind == "files" and len(parts) == 2 and parts[1] not in (".", ".."):
-            path = os.path.join(self.root, parts[1])
+        elif kind == "echo":
+            # http.server decodes the request line as Latin-1: this gives back its bytes.
+            self.body(200, self.path.encode("latin-1"))
+        elif kind == "endless":
+            self.head(200)
+            block = pattern(64 * 1024)
+            while True:
+                self.wfile.write(block)
+        elif kind == "files" and len(parts) == 2 and urllib.parse.unquote(parts[1]) not in (".", ".."):
+            path = os.path.join(self.root, urllib.parse.unquote(parts[1]))
             if not os.path.isfile(path):
                 self.body(404, b"no such file")
                 return

@@ -1,0 +1,46 @@
+#include "DownloadLimits.h"
+
+namespace {
+
+std::string mebibytes(std::uint64_t bytes) { return std::to_string(bytes >> 20) + " MiB"; }
+
+} // namespace
+
+std::string DownloadGuard::tooLarge(std::uint64_t size) const
+{
+    if (!limits_.maxBytes || size <= *limits_.maxBytes)
+        return {};
+    return "larger than " + mebibytes(*limits_.maxBytes) + ", the limit set by [" + kDownloadSection + "] " +
+           kMaxDownloadKey + " of the settings file";
+}
+
+std::string DownloadGuard::lowOnSpace(std::uint64_t stillToCome) const
+{
+    std::error_code ec;
+    const std::filesystem::space_info space = std::filesystem::space(folder_, ec);
+    // A file system that cannot tell its free space is not held up by it.
+    if (ec || space.available == static_cast<std::uintmax_t>(-1))
+        return {};
+    if (space.available >= stillToCome && space.available - stillToCome >= limits_.minFreeBytes)
+        return {};
+    return "only " + mebibytes(space.available) + " free in " + folder_.string() + ", and " +
+           mebibytes(limits_.minFreeBytes) + " must stay free";
+}
+
+std::string DownloadGuard::beforeBody(std::optional<std::uint64_t> announced) const
+{
+    if (!announced)
+        return lowOnSpace(0);
+    std::string reason = tooLarge(*announced);
+    return reason.empty() ? lowOnSpace(*announced) : reason;
+}
+
+std::string DownloadGuard::afterBlock(std::uint64_t written)
+{
+    std::string reason = tooLarge(written);
+    if (!reason.empty() || written < nextSpaceCheck_)
+        return reason;
+    // Between two checks the download takes at most 4 MiB more, well within the margin.
+    nextSpaceCheck_ = written + (4u << 20);
+    return lowOnSpace(0);
+}
