@@ -39,6 +39,12 @@ public:
         return !cancelled;
     }
 
+    bool stillWanted() override
+    {
+        cancelled = !progress_(done_, total_);
+        return !cancelled;
+    }
+
     std::optional<platform::StagedFile> file;
     bool cancelled = false;
 

@@ -91,6 +91,8 @@ void TFNewVersion::FormCreate()
         return;
     }
     DENew->setText(QString::fromStdU16String(platform::ansiToUtf16(source->location)));
+    if (!source->embeddedDatabase.empty())
+        run_->protectFile(source->embeddedDatabase);
 }
 
 void TFNewVersion::BBCloseClick() { close(); }

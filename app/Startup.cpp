@@ -42,5 +42,8 @@ std::optional<UpdateSource> startUp(TMainDM& dm, platform::Messages& messages,
     }
     UpdateSource source = readUpdateSource(dm);
     FHttp = source.http;
+    if (dm.FDconUrv.DriverName == "FB" && dm.FDconUrv.Param("Server").empty())
+        source.embeddedDatabase = platform::absolutePath(dm.FDconUrv.Param("Database"));
+    dm.FDconUrv.Close();
     return source;
 }

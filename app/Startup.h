@@ -13,6 +13,9 @@ class TMainDM;
 struct UpdateSource {
     std::string location; // path of the release archive, or its URL
     bool http = false;    // fetch over HTTP instead of copying a file
+    // The database file the embedded engine opened (absolute, 8-bit); empty
+    // for a database server. A release never replaces it.
+    std::string embeddedDatabase;
 };
 
 // Name of the settings file in the program folder.
@@ -28,7 +31,9 @@ UpdateSource readUpdateSource(TMainDM& dm);
 
 // Sets WorkDir and UserIniFile for the program folder `programFolder`,
 // connects FDconUrv from section "LoginU" and reads the update source; sets
-// FHttp. Returns nothing when connecting failed for good: the user has been
+// FHttp, and closes the connection again: the update needs nothing more from
+// the database, and an open embedded database would wait at its close for
+// the whole unpacked release to reach the disk. Returns nothing when connecting failed for good: the user has been
 // told and the program must end. Database errors while reading the parameter
 // table escape as exceptions (FHttp then stays false).
 std::optional<UpdateSource> startUp(TMainDM& dm, platform::Messages& messages,
