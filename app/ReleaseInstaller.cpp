@@ -171,6 +171,9 @@ ReleaseInstaller::Result ReleaseInstaller::install()
         return Result::Failed;
     }
     // Committed: from here on the new release stands, whatever happens.
+    std::error_code ec;
+    fs::remove_all(folder_.backup(), ec);
+    step("backup removed");
     cleanUp(folder_);
     step("cleaned");
     return Result::Installed;

@@ -28,7 +28,7 @@ public:
     std::function<bool()> interrupted;
     // Told after each step that changed something on the disk ("journal",
     // "backup NAME", "move NAME", "folder NAME", "synced", "committed",
-    // "cleaned"); tests stop the process here.
+    // "backup removed", "cleaned"); tests stop the process here.
     std::function<void(std::string_view step)> onStep;
 
     Result install();

@@ -20,10 +20,10 @@ TUpdateRun::TUpdateRun(platform::Messages& messages, UpdateView& view, platform:
     RAR1.OnProgress = [this](TRAR&, const std::u16string&, std::uint32_t archiveTotal, std::uint32_t archiveDone,
                              std::uint32_t, std::uint32_t) {
         view_.unpackProgress(archiveDone, archiveTotal);
-        if (interrupted())
-            RAR1.Abort();
         if (staging_ && OnStep)
             OnStep("unpack");
+        if (interrupted())
+            RAR1.Abort();
     };
 }
 
