@@ -25,8 +25,9 @@ public:
 private:
     int fd_ = -1;
     long long size_ = 0;
-    long long changeSec_ = 0;
-    long long changeNsec_ = 0;
+    long long modified_ = 0;
+    long long changed_ = 0;
+    unsigned long links_ = 0;
 };
 
 } // namespace platform
