@@ -153,12 +153,14 @@ ReleaseInstaller::Result ReleaseInstaller::install()
     }
 
     const InstallJournal journal(folder_.journal());
+    bool marking = false;
     try {
         journal.write(entries);
         step("journal");
         moveIn(entries);
         syncChangedFolders(entries);
         step("synced");
+        marking = true;
         journal.markCommitted();
         step("committed");
     } catch (const Stop&) {
@@ -167,6 +169,13 @@ ReleaseInstaller::Result ReleaseInstaller::install()
     } catch (const std::system_error& error) {
         if (cause_.empty())
             fail({}, ::failureCause(error.code()));
+        // The mark may have reached the disk although writing it failed; a
+        // crash while undoing would then be finished as committed, half undone.
+        // A journal without the mark replaces it first (or, failing that, the
+        // next start decides by whichever journal is on the disk: both lead to
+        // a whole release).
+        if (marking)
+            journal.write(entries);
         rollBack(folder_, entries);
         return Result::Failed;
     }

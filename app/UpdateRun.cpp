@@ -202,10 +202,17 @@ UpdateOutcome TUpdateRun::install(const std::u16string& shownArchive, const plat
                                         failureCause(ec));
         return UpdateOutcome::ExtractFailed;
     }
-    // Whatever way this ends, nothing of the staging area stays behind.
+    // Whatever way this ends, nothing of the staging area stays behind;
+    // unless an install could not be undone, whose journal and backup the
+    // next start needs.
     struct StagingCleanUp {
         const UpdateFolder& folder;
-        ~StagingCleanUp() { ReleaseInstaller::cleanUp(folder); }
+        ~StagingCleanUp()
+        {
+            std::error_code ignored;
+            if (!fs::exists(folder.journal(), ignored))
+                ReleaseInstaller::cleanUp(folder);
+        }
     } cleanUp{folder};
 
     int failedCode = 0;

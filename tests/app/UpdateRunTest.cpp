@@ -341,6 +341,30 @@ INSTANTIATE_TEST_SUITE_P(
               }}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(UpdateRun, AFailureAfterSomeMovesPutsEveryFileBack)
+{
+    fs::copy_file(release("release.rar"), work / "NewExe.zip");
+    const auto before = tree(program);
+    // Help and Help/Tavrel.chm are new and go in first; then the backup
+    // folder that Tavrel.exe's old version needs cannot be made.
+    run.OnStep = [&](std::string_view step) {
+        if (step == "move Help/Tavrel.chm")
+            writeFileBytes(program / kUpdateFolderName / "backup", "in the way");
+    };
+
+    EXPECT_EQ(run.UnRarFile("NewExe.zip"), UpdateOutcome::ExtractFailed);
+    ASSERT_EQ(messages.texts().size(), 1u);
+    EXPECT_EQ(messages.texts()[0].rfind("Ошибка при распаковке архива " + (work / "NewExe.zip").string() +
+                                            ": Tavrel.exe: ",
+                                        0),
+              0u)
+        << messages.texts()[0];
+    auto after = tree(program);
+    EXPECT_TRUE(fs::is_empty(program / kUpdateFolderName));
+    after.erase(kUpdateFolderName);
+    EXPECT_EQ(after, before);
+}
+
 struct ProtectedEntry {
     const char* name;
     std::string entry;     // stored in the release
