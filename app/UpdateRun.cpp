@@ -124,8 +124,8 @@ UpdateOutcome TUpdateRun::BBRenewClick(const std::string& source)
         return UpdateOutcome::FetchFailed;
     }
     messages_.information(u"Обновление получено.");
-    // The fetched archive is checked here, before it is opened, by anything
-    // that decides whether it may be installed at all.
+    // Whatever decides whether the fetched archive may be installed at all
+    // (its signature) runs here, before the archive is opened.
     if (interrupted())
         return UpdateOutcome::Interrupted;
     return UnRarFile(archive);

@@ -13,6 +13,8 @@
 #                      sync of the unpacked files and the folder, rm
 #
 # Usage: bench/fetch_bench.sh BUILD_DIR [WORK_DIR]   (RUNS pairs, default 5)
+# DB=server reads the parameters through the local Firebird server
+# (scripts/start-firebird-server) instead of the embedded engine.
 set -euo pipefail
 
 build=$(cd "${1:?usage: fetch_bench.sh BUILD_DIR [WORK_DIR]}" && pwd)
@@ -47,16 +49,23 @@ commit;
 quit;
 SQL
 fi
+server=
+connect="$db"
+if [ "${DB:-embedded}" = server ]; then
+  server=127.0.0.1
+  connect="$server:$db"
+  chown firebird:firebird "$db"
+fi
 cat >"$program/Tavrel.INI" <<INI
 [LoginU]
 DB=0
-Server=
+Server=$server
 Database=$db
 UserName=SYSDBA
 Password=55173415291f45173d
 INI
 publish() { # location, mode
-  env -u ISC_USER -u ISC_PASSWORD isql-fb -q -bail -user SYSDBA "$db" >/dev/null <<SQL
+  env -u ISC_USER -u ISC_PASSWORD isql-fb -q -bail -user SYSDBA -password masterkey "$connect" >/dev/null <<SQL
 update TAVREL_PARAMS set NEWVERSIONPASS = '$1', DOUPDATE = $2;
 commit;
 quit;
