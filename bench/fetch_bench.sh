@@ -125,3 +125,10 @@ publish "$base/release.rar" 1
 updater 0 >/dev/null; reference_update
 pairs "update 256 MiB, 64 files" 0 reference_update
 cmp -s "$program/file64.bin" "$work/reference/file64.bin" || { echo "installed files differ" >&2; exit 1; }
+
+# What every run pays before its fetch: start-up, lock, recovery, database
+# (a source that does not exist ends the run there, exit 1).
+publish "$work/serve/absent.rar" 0
+fixed=()
+for _ in $(seq "$runs"); do fixed+=("$(updater 1)"); done
+printf 'start-up and database only: median %s s (%s)\n' "$(printf '%s\n' "${fixed[@]}" | median)" "${fixed[*]}"
