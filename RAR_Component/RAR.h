@@ -124,6 +124,8 @@ public:
     void Abort();
     // Whether the last walk was asked to stop (Abort, a serious library error, rrCancel).
     bool Aborted() const { return fAbort; }
+    // Name of the entry the current or last walk is at, for telling which one failed.
+    const std::u16string& CurrentFileName() const { return fProgressInfo.FileName; }
 
     void LoadDLL();
     void UnloadDLL();

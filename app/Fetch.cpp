@@ -52,6 +52,12 @@ public:
         return !cancelled;
     }
 
+    bool stillWanted() override
+    {
+        cancelled = !progress_(done_, total_);
+        return !cancelled;
+    }
+
     std::optional<platform::StagedFile> file;
     bool cancelled = false;
     std::string stopReason; // why a limit stopped the download

@@ -92,6 +92,8 @@ void TFNewVersion::FormCreate()
     }
     run_->setDownloadLimits(readDownloadLimits());
     DENew->setText(QString::fromStdU16String(platform::ansiToUtf16(source->location)));
+    if (!source->embeddedDatabase.empty())
+        run_->protectFile(source->embeddedDatabase);
 }
 
 void TFNewVersion::BBCloseClick() { close(); }

@@ -83,7 +83,7 @@ void TReleaseCheck::fetchSignature(const std::string& source, const std::string&
     signatureFetched_ = fetch(remote, local);
 }
 
-bool TReleaseCheck::confirm(const std::string& archive)
+bool TReleaseCheck::confirm(const std::string& archive, const std::string& readFrom)
 {
     const std::string shown = platform::absolutePath(archive);
     if (keyText_.empty()) {
@@ -96,7 +96,7 @@ bool TReleaseCheck::confirm(const std::string& archive)
         return keyUsable();
     }
     const SignatureResult result = signatureFetched_
-                                       ? verifySignature(*key_, platform::toPath(archive),
+                                       ? verifySignature(*key_, platform::toPath(readFrom),
                                                          platform::toPath(signatureOf(archive)))
                                        : SignatureResult{SignatureCheck::SignatureUnreadable, {}};
     if (result.check == SignatureCheck::Verified) {

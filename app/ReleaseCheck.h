@@ -44,8 +44,10 @@ public:
 
     // Whether `archive` may be opened: true without a key, or when its
     // signature holds. Otherwise one error message names the archive and
-    // says why, and the archive and its signature are removed.
-    bool confirm(const std::string& archive);
+    // says why, and the archive and its signature are removed. The bytes
+    // checked are read from `readFrom`: the archive as it is held open for
+    // unpacking, so that no other file can take its place after the check.
+    bool confirm(const std::string& archive, const std::string& readFrom);
 
 private:
     void removeFetched();

@@ -53,6 +53,9 @@ std::optional<UpdateSource> startUp(TMainDM& dm, platform::Messages& messages,
     }
     UpdateSource source = readUpdateSource(dm);
     FHttp = source.http;
+    if (dm.FDconUrv.DriverName == "FB" && dm.FDconUrv.Param("Server").empty())
+        source.embeddedDatabase = platform::absolutePath(dm.FDconUrv.Param("Database"));
+    dm.FDconUrv.Close();
     if (source.locationMissing)
         messages.error(kNoUpdateLocation);
     return source;

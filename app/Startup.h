@@ -16,6 +16,9 @@ struct UpdateSource {
     bool http = false;    // fetch over HTTP instead of copying a file
     // The parameter table names no location (no row, NULL, empty or blanks).
     bool locationMissing = false;
+    // The database file the embedded engine opened (absolute, 8-bit); empty
+    // for a database server. A release never replaces it.
+    std::string embeddedDatabase;
 };
 
 // Shown when the parameter table names no update location.
@@ -38,9 +41,12 @@ UpdateSource readUpdateSource(TMainDM& dm);
 
 // Sets WorkDir and UserIniFile for the program folder `programFolder`,
 // connects FDconUrv from section "LoginU" and reads the update source; sets
-// FHttp. A missing location is reported (kNoUpdateLocation) and returned with
-// locationMissing set. Returns nothing when connecting failed for good: the
-// user has been told and the program must end. Database errors while reading the parameter
+// FHttp, and closes the connection again: the update needs nothing more from
+// the database, and an open embedded database would wait at its close for
+// the whole unpacked release to reach the disk. A missing location is
+// reported (kNoUpdateLocation) and returned with locationMissing set.
+// Returns nothing when connecting failed for good: the user has been told
+// and the program must end. Database errors while reading the parameter
 // table escape as exceptions (FHttp then stays false).
 std::optional<UpdateSource> startUp(TMainDM& dm, platform::Messages& messages,
                                     const std::filesystem::path& programFolder);

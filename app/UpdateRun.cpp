@@ -1,10 +1,20 @@
 #include "UpdateRun.h"
 
+#include "app/FailureCause.h"
 #include "app/ProcessVariables.h"
 #include "app/ReleaseCheck.h"
+#include "app/ReleaseInstaller.h"
+#include "app/Startup.h"
+#include "app/UpdateFolder.h"
 #include "db/SettingsFile.h"
+#include "platform/DiskSpace.h"
 #include "platform/FileOps.h"
+#include "platform/PinnedFile.h"
 #include "platform/TextCodec.h"
+
+#include <system_error>
+
+namespace fs = std::filesystem;
 
 TUpdateRun::TUpdateRun(platform::Messages& messages, UpdateView& view, platform::HttpClient& http)
     : RAR1(messages), messages_(messages), view_(view), fetch_(messages, http, &watch_)
@@ -12,13 +22,17 @@ TUpdateRun::TUpdateRun(platform::Messages& messages, UpdateView& view, platform:
     RAR1.OnProgress = [this](TRAR&, const std::u16string&, std::uint32_t archiveTotal, std::uint32_t archiveDone,
                              std::uint32_t, std::uint32_t) {
         testing_ ? view_.testProgress(archiveDone, archiveTotal) : view_.unpackProgress(archiveDone, archiveTotal);
+        if (staging_ && OnStep)
+            OnStep("unpack");
+        if (interrupted())
+            RAR1.Abort();
     };
 }
 
 bool TUpdateRun::FetchWatch::fetchProgress(std::uint64_t done, std::optional<std::uint64_t> total)
 {
     const bool goOn = run_.view_.fetchProgress(done, total);
-    return goOn && !run_.cancelled_;
+    return goOn && !run_.cancelled_ && !run_.interrupted();
 }
 
 void TUpdateRun::FetchWatch::fetchFailed(const std::string& reason) { run_.view_.fetchFailed(reason); }
@@ -43,6 +57,51 @@ private:
     bool& running_;
     UpdateView& view_;
 };
+
+// Clears a flag on every way out of a scope.
+class FlagScope {
+public:
+    explicit FlagScope(bool& flag) : flag_(flag) { flag_ = true; }
+    ~FlagScope() { flag_ = false; }
+
+private:
+    bool& flag_;
+};
+
+std::u16string megabytes(std::uint64_t bytes) { return platform::toUtf16(std::to_string((bytes + (1u << 20) - 1) >> 20)); }
+
+// Why the library stopped at an entry of the release.
+std::u16string unpackingCause(int code, const std::string& folder)
+{
+    switch (code) {
+    case ERAR_EWRITE:
+    case ERAR_ECLOSE:
+    case ERAR_ECREATE: {
+        // The library does not pass the system's reason on; a disk without
+        // room left is the common one and can be seen afterwards.
+        const auto left = platform::freeBytes(folder);
+        if (left && *left < (1u << 20))
+            return kNoSpaceCause;
+        return code == ERAR_ECREATE ? kRefusedName : u"ошибка записи файла";
+    }
+    case ERAR_BAD_DATA: return u"данные архива повреждены";
+    default: return u"ошибка распаковки (код " + platform::toUtf16(std::to_string(code)) + u")";
+    }
+}
+
+// Settings files compare without regard to case, as on the system they come from.
+bool isSettingsFile(const fs::path& relative)
+{
+    const std::string name = relative.generic_string();
+    const std::string settings = kSettingsFileName;
+    if (name.size() != settings.size())
+        return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(name[i])) != std::tolower(static_cast<unsigned char>(settings[i])))
+            return false;
+    }
+    return true;
+}
 
 } // namespace
 
@@ -73,23 +132,36 @@ UpdateOutcome TUpdateRun::BBRenewClick(const std::string& source)
         ok = !cancelled_; // a cancelled signature fetch ends the run as a cancelled release fetch does
     }
     if (!ok) {
+        if (interrupted())
+            return UpdateOutcome::Interrupted;
         messages_.error(u"Не удалось обновить файл!");
         return UpdateOutcome::FetchFailed;
     }
     messages_.information(u"Обновление получено.");
-    if (!releaseCheck.confirm(archive))
+    if (interrupted())
+        return UpdateOutcome::Interrupted;
+    // Opened once, before its signature is checked: the archive that is
+    // verified and tested is the archive that is unpacked, whatever another
+    // process does with its name meanwhile.
+    const platform::PinnedFile pinned(platform::absolutePath(archive));
+    if (!releaseCheck.confirm(archive, pinned.open() ? pinned.readPath() : archive))
         return UpdateOutcome::SignatureNotConfirmed;
-    return UnRarFile(archive);
+    return unpackPinned(archive, pinned);
 }
 
 UpdateOutcome TUpdateRun::UnRarFile(const std::string& RarFileName)
 {
+    const platform::PinnedFile pinned(platform::absolutePath(RarFileName));
+    return unpackPinned(RarFileName, pinned);
+}
+
+UpdateOutcome TUpdateRun::unpackPinned(const std::string& RarFileName, const platform::PinnedFile& pinned)
+{
     const std::string archive = platform::absolutePath(RarFileName);
     const std::u16string shownArchive = platform::ansiToUtf16(archive);
-    // The library takes the destination in the OEM code page.
-    const std::string DirArc = platform::charToOem(WorkDir);
+    const std::u16string readName = pinned.open() ? platform::ansiToUtf16(pinned.readPath()) : shownArchive;
 
-    if (!RAR1.OpenFile(shownArchive)) {
+    if (!RAR1.OpenFile(readName)) {
         messages_.error(u"Ошибка при открытии архива " + shownArchive);
         return UpdateOutcome::OpenFailed;
     }
@@ -97,16 +169,123 @@ UpdateOutcome TUpdateRun::UnRarFile(const std::string& RarFileName)
     const bool tested = RAR1.Test();
     testing_ = false;
     if (!tested) {
+        if (interrupted())
+            return UpdateOutcome::Interrupted;
         messages_.error(u"Архив " + shownArchive + u" поврежден!");
         return UpdateOutcome::TestFailed;
     }
-    // The archive is kept after a failed extraction, so that it can be
-    // unpacked again once the cause (a locked file, a full disk) is gone.
-    if (!RAR1.Extract(DirArc, true, nullptr)) {
-        messages_.error(u"Ошибка при распаковке архива " + shownArchive);
+    const UpdateOutcome outcome = install(shownArchive, pinned);
+    if (outcome != UpdateOutcome::Installed)
+        return outcome;
+    messages_.information(u"Разархивация завершена.");
+    std::error_code ec;
+    if (fs::equivalent(platform::toPath(archive), pinned.readPath(), ec))
+        platform::removeFile(archive);
+    return UpdateOutcome::Installed;
+}
+
+void TUpdateRun::extractFailed(const std::u16string& shownArchive, const std::u16string& detail)
+{
+    // The archive is kept, so that it can be installed again once the cause
+    // (a locked file, a full disk) is gone.
+    messages_.error(u"Ошибка при распаковке архива " + shownArchive + u": " + detail);
+}
+
+bool TUpdateRun::isProtected(const fs::path& relative) const
+{
+    if (isSettingsFile(relative))
+        return true;
+    std::error_code ec;
+    const fs::path target = fs::weakly_canonical(platform::toPath(WorkDir) / relative, ec);
+    for (const std::string& path : protected_) {
+        std::error_code ignored;
+        if (!ec && fs::weakly_canonical(platform::toPath(path), ignored) == target)
+            return true;
+    }
+    return false;
+}
+
+UpdateOutcome TUpdateRun::install(const std::u16string& shownArchive, const platform::PinnedFile& pinned)
+{
+    const UpdateFolder folder(platform::toPath(WorkDir));
+    // Until it is moved in by renames the whole release lies in the staging
+    // area, beside the files it replaces.
+    const auto needed = static_cast<std::uint64_t>(RAR1.ArchiveInformation().UnCompressedSize());
+    const auto left = platform::freeBytes(WorkDir);
+    if (left && *left < needed) {
+        extractFailed(shownArchive, std::u16string(kNoSpaceCause) + u" (нужно " + megabytes(needed) +
+                                        u" МБ, свободно " + megabytes(*left) + u" МБ)");
         return UpdateOutcome::ExtractFailed;
     }
-    messages_.information(u"Разархивация завершена.");
-    platform::removeFile(archive);
+
+    std::error_code ec;
+    fs::remove_all(folder.staging(), ec);
+    fs::create_directories(folder.staging(), ec);
+    if (ec) {
+        extractFailed(shownArchive, platform::ansiToUtf16(platform::fromPath(folder.staging())) + u": " +
+                                        failureCause(ec));
+        return UpdateOutcome::ExtractFailed;
+    }
+    // Whatever way this ends, nothing of the staging area stays behind;
+    // unless an install could not be undone, whose journal and backup the
+    // next start needs.
+    struct StagingCleanUp {
+        const UpdateFolder& folder;
+        ~StagingCleanUp()
+        {
+            std::error_code ignored;
+            if (!fs::exists(folder.journal(), ignored))
+                ReleaseInstaller::cleanUp(folder);
+        }
+    } cleanUp{folder};
+
+    int failedCode = 0;
+    std::u16string failedEntry;
+    RAR1.OnError = [&](TRAR& rar, std::int32_t code, TRAROperation) {
+        if (failedCode == 0) {
+            failedCode = code;
+            failedEntry = rar.CurrentFileName();
+        }
+    };
+    bool extracted = false;
+    try {
+        FlagScope staging(staging_);
+        const std::string stagingFolder = platform::fromPath(folder.staging() / "");
+        extracted = RAR1.Extract(platform::charToOem(stagingFolder), true, nullptr);
+    } catch (...) {
+        RAR1.OnError = nullptr;
+        throw;
+    }
+    RAR1.OnError = nullptr;
+
+    if (!extracted || !pinned.unchanged()) {
+        if (interrupted())
+            return UpdateOutcome::Interrupted;
+        if (!pinned.unchanged())
+            extractFailed(shownArchive, kArchiveChanged);
+        else
+            extractFailed(shownArchive, (failedEntry.empty() ? u"" : failedEntry + u": ") +
+                                            unpackingCause(failedCode, platform::fromPath(folder.staging())));
+        return UpdateOutcome::ExtractFailed;
+    }
+
+    ReleaseInstaller installer(folder);
+    installer.isProtected = [this](const fs::path& relative) { return isProtected(relative); };
+    installer.interrupted = [this] { return interrupted(); };
+    installer.onStep = OnStep;
+    switch (installer.install()) {
+    case ReleaseInstaller::Result::Installed: break;
+    case ReleaseInstaller::Result::Interrupted: return UpdateOutcome::Interrupted;
+    case ReleaseInstaller::Result::Failed: {
+        const std::string entry = installer.failedEntry().generic_string();
+        extractFailed(shownArchive, (entry.empty() ? u"" : platform::ansiToUtf16(entry) + u": ") +
+                                        installer.failureCause());
+        return UpdateOutcome::ExtractFailed;
+    }
+    }
+    for (const fs::path& kept : installer.kept()) {
+        messages_.information(u"Файл " + platform::ansiToUtf16(kept.generic_string()) +
+                              u" из обновления не установлен: оставлен файл рабочего места.");
+    }
     return UpdateOutcome::Installed;
 }

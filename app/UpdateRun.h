@@ -1,23 +1,33 @@
 #pragma once
 // One update, as the renew button runs it: fetch the release archive, test
-// it, unpack it over the program folder and delete it, telling the user each
-// outcome through the message boxes. Plain C++, shared by the dialog and the
-// command-line front end.
+// it, unpack it into the update folder's staging area, install it over the
+// program folder as one step and delete it, telling the user each outcome
+// through the message boxes. Plain C++, shared by the dialog and the
+// command-line front end, which hold the update lock around it.
 #include "RAR_Component/RAR.h"
 #include "app/Fetch.h"
 #include "app/UpdateView.h"
 #include "platform/HttpClient.h"
 #include "platform/Messages.h"
 
+#include <filesystem>
+#include <functional>
 #include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+class PinnedFile;
+}
 
 enum class UpdateOutcome {
     Installed,      // fetched, tested, unpacked, archive deleted
     FetchFailed,    // "Не удалось обновить файл!" shown
     OpenFailed,     // the archive could not be opened (or the library loaded)
     TestFailed,     // an entry of the archive is damaged
-    ExtractFailed,  // unpacking stopped part way; the archive is kept
+    ExtractFailed,  // unpacking or installing failed; the program folder is unchanged, the archive kept
     AlreadyRunning, // asked again while an update runs (events processed in progress calls)
+    Interrupted,    // Interrupted() became true; the program folder is unchanged
     SignatureNotConfirmed, // a key is configured and the release's signature did not hold; both removed
     PublicKeyMalformed,    // the configured key is no public key; nothing fetched
 };
@@ -43,17 +53,36 @@ public:
     UpdateOutcome UnRarFile(const std::string& RarFileName);
 
     // Asks a running fetch to stop; it then fails as any broken fetch does.
-    // Unpacking is not interrupted: half a release over the program is worse
-    // than the wait.
+    // Unpacking and installing go on: the dialog's user waits for them.
     void cancel() { cancelled_ = true; }
     // Bounds of the downloads of later runs (free-space margin, size cap).
     void setDownloadLimits(const DownloadLimits& limits) { fetch_.setLimits(limits); }
     bool running() const { return running_; }
 
+    // Files of the workstation that a release never replaces, as absolute
+    // 8-bit paths (the settings file is always among them): the embedded
+    // database the program is connected to.
+    void protectFile(const std::string& path) { protected_.push_back(path); }
+
     // The archive component; its library name may be changed before a run.
     TRAR RAR1;
 
+    // Polled during fetching, testing, unpacking and installing; true stops
+    // the update where it is and leaves the program folder as it was (or
+    // finishes an install already committed). The command line's signals.
+    std::function<bool()> Interrupted;
+    // Told of each unpacked block and each install step (see ReleaseInstaller).
+    std::function<void(std::string_view step)> OnStep;
+
 private:
+    bool interrupted() const { return Interrupted && Interrupted(); }
+    // Unpacks into the staging area and installs; the archive has been tested.
+    // Tests, stages and installs the archive held open by `pinned`, named `RarFileName`.
+    UpdateOutcome unpackPinned(const std::string& RarFileName, const platform::PinnedFile& pinned);
+    UpdateOutcome install(const std::u16string& shownArchive, const platform::PinnedFile& pinned);
+    void extractFailed(const std::u16string& shownArchive, const std::u16string& detail);
+    bool isProtected(const std::filesystem::path& relative) const;
+
     // Forwards fetch progress to the view and adds cancellation.
     class FetchWatch : public FetchObserver {
     public:
@@ -72,4 +101,6 @@ private:
     bool running_ = false;
     bool cancelled_ = false;
     bool testing_ = false; // the archive's progress belongs to its test
+    bool staging_ = false;
+    std::vector<std::string> protected_;
 };

@@ -1,9 +1,11 @@
 // The dialog program: creates the data module, then the update dialog, and
 // runs the message loop until the dialog closes.
 #include "NewVersion.h"
+#include "app/UpdateSession.h"
 #include "db/MDm.h"
 #include "db/QtConnectionParamsPrompt.h"
 #include "db/QtWaitCursor.h"
+#include "platform/ExceptionReport.h"
 #include "platform/ExecutablePath.h"
 #include "platform/qt/QtHelpViewer.h"
 #include "platform/qt/QtMessages.h"
@@ -12,6 +14,8 @@
 #include <QApplication>
 #include <QPixmap>
 #include <QTimer>
+
+#include <optional>
 
 int main(int argc, char* argv[])
 {
@@ -23,6 +27,18 @@ int main(int argc, char* argv[])
 
     // Declared before the data module, which uses them until it is gone.
     platform::QtMessages messages;
+
+    // Held until the program ends, and taken before the database is
+    // connected: a second updater in this folder is told so and ends.
+    std::optional<UpdateSession> session;
+    try {
+        session.emplace(platform::executableFolder(), messages);
+    } catch (...) {
+        messages.error(platform::exceptionText(std::current_exception()));
+        return 1;
+    }
+    if (session->busy())
+        return 1;
     QtWaitCursor waitCursor;
     QtConnectionParamsPrompt connectionDialog(messages);
     // The product's modules open help through the data module; one window serves them all.

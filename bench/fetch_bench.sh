@@ -1,22 +1,76 @@
 #!/usr/bin/env bash
-# Times the program's fetch and update against reference tools in the same
-# run: a download against curl -o, a copy against cp, and a whole update
-# (download, test, unpack) against curl plus bsdtar run twice (test, extract).
-# Usage: bench/fetch_bench.sh BUILD_DIR [WORK_DIR]
-# Each measurement is the best of RUNS (default 3) runs.
+# Times whole tavrel-update processes (start-up, the embedded database, fetch,
+# test, unpacking into the update folder, install, flush to the disk)
+# against reference tools doing the same work, run in turn A B A B in the
+# same run; reports the medians and their ratio.
+#
+#   download 512 MiB   tavrel-update, HTTP mode, a file that is no archive
+#                      (fetched, then refused at opening)   vs  curl -s -o
+#   copy 512 MiB       the same in copy mode                vs  cp
+#   update 256 MiB     tavrel-update, HTTP mode, a release of 64 files of
+#                      4 MiB installed over the previous one
+#                      vs  curl -o, bsdtar -xOf (test), bsdtar -xf (extract),
+#                      sync of the unpacked files and the folder, rm
+#
+# Usage: bench/fetch_bench.sh BUILD_DIR [WORK_DIR]   (RUNS pairs, default 5)
+# DB=server reads the parameters through the local Firebird server
+# (scripts/start-firebird-server) instead of the embedded engine.
 set -euo pipefail
 
 build=$(cd "${1:?usage: fetch_bench.sh BUILD_DIR [WORK_DIR]}" && pwd)
 work=${2:-$(mktemp -d /tmp/tavrel-bench-XXXXXX)}
-runs=${RUNS:-3}
+runs=${RUNS:-5}
 here=$(cd "$(dirname "$0")" && pwd)
-tool="$build/bin/bench_fetch"
-mkdir -p "$work/serve" "$work/out" "$work/program"
+bin="$build/bin"
+mkdir -p "$work/serve" "$work/out" "$work/program" "$work/reference"
+work=$(cd "$work" && pwd)
 export no_proxy=127.0.0.1 NO_PROXY=127.0.0.1
 
-# Test data: 512 MiB of incompressible bytes and a 256 MiB stored archive.
-[ -f "$work/serve/big.bin" ] || head -c $((512 << 20)) /dev/urandom > "$work/serve/big.bin"
-[ -f "$work/serve/release.rar" ] || "$tool" make-archive "$work/serve" release 256
+# Inputs, kept between runs: 512 MiB of random bytes, a release of 64 files.
+[ -f "$work/serve/big.bin" ] || head -c $((512 << 20)) /dev/urandom >"$work/serve/big.bin"
+if [ ! -f "$work/serve/release.rar" ]; then
+  mkdir -p "$work/release"
+  for i in $(seq -w 1 64); do head -c $((4 << 20)) /dev/urandom >"$work/release/file$i.bin"; done
+  "$bin/tavrel-make-rar" "$work/release" "$work/serve" release >/dev/null
+  rm -rf "$work/release"
+fi
+
+# The workstation: the updater, the library, its settings and its own
+# embedded database publishing the location.
+program="$work/program"
+cp "$bin/tavrel-update" "$bin/libunrar.so" "$program/"
+db="$program/urv.fdb"
+if [ ! -f "$db" ]; then
+  env -u ISC_USER -u ISC_PASSWORD isql-fb -q -bail >/dev/null <<SQL
+create database '$db' user 'SYSDBA' password 'masterkey' default character set UTF8;
+create table TAVREL_PARAMS (NEWVERSIONPASS varchar(1024), DOUPDATE integer);
+insert into TAVREL_PARAMS values ('', 0);
+commit;
+quit;
+SQL
+fi
+server=
+connect="$db"
+if [ "${DB:-embedded}" = server ]; then
+  server=127.0.0.1
+  connect="$server:$db"
+  chown firebird:firebird "$db"
+fi
+cat >"$program/Tavrel.INI" <<INI
+[LoginU]
+DB=0
+Server=$server
+Database=$db
+UserName=SYSDBA
+Password=55173415291f45173d
+INI
+publish() { # location, mode
+  env -u ISC_USER -u ISC_PASSWORD isql-fb -q -bail -user SYSDBA -password masterkey "$connect" >/dev/null <<SQL
+update TAVREL_PARAMS set NEWVERSIONPASS = '$1', DOUPDATE = $2;
+commit;
+quit;
+SQL
+}
 
 # The loopback server; its stdin is our pipe, so it ends with this script.
 coproc SERVER { exec python3 "$here/../tests/support/http_test_server.py" --root "$work/serve"; }
@@ -24,46 +78,57 @@ read -r port <&"${SERVER[0]}"
 base="http://127.0.0.1:$port/files"
 
 now() { date +%s.%N; }
-best() { sort -g | head -1; }
 since() { awk -v a="$(now)" -v b="$1" 'BEGIN { printf "%.3f", a - b }'; }
-seconds() { local t0; t0=$(now); "$@" >/dev/null; since "$t0"; }
-# The program's figure is the operation as bench_fetch times it inside: its
-# own start-up (loading libcurl and OpenSSL, 20-40 ms) is not part of a fetch.
-inner() { "$@" | sed -n 's/.* seconds=\([0-9.]*\).*/\1/p'; }
-peak_kib() { "$@" | sed -n 's/.*peak_kib=\([0-9]*\).*/\1/p'; }
+median() { sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else printf "%.3f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+
+# One timed whole-process run of the updater from the work folder; `expect`
+# is its exit code (2: a download that is no archive is refused at opening).
+updater() { # expect
+  local t0 code=0
+  t0=$(now)
+  (cd "$work/out" && "$program/tavrel-update" >/dev/null 2>"$work/updater.err") || code=$?
+  [ "$code" -eq "$1" ] || { echo "tavrel-update exited $code, expected $1:" >&2; cat "$work/updater.err" >&2; exit 1; }
+  since "$t0"
+}
+timed() { local t0; t0=$(now); "$@"; since "$t0"; }
+
+reference_download() { curl -s -o "$work/out/ref.bin" "$base/big.bin"; }
+reference_copy() { cp "$work/serve/big.bin" "$work/out/ref.bin"; }
+reference_update() {
+  (cd "$work/out" && curl -s -o NewExe.zip "$base/release.rar" && bsdtar -xOf NewExe.zip >/dev/null &&
+    bsdtar -xf NewExe.zip -C "$work/reference" && sync "$work/reference" "$work/reference"/* && rm NewExe.zip)
+}
+
+pairs() { # name, expected exit code, reference function
+  local own=() ref=()
+  for _ in $(seq "$runs"); do
+    rm -f "$work/out/"* "$program/NewExe.zip"; own+=("$(updater "$2")")
+    rm -f "$work/out/"*; ref+=("$(timed "$3")")
+  done
+  rm -f "$work/out/"*
+  local o r
+  o=$(printf '%s\n' "${own[@]}" | median); r=$(printf '%s\n' "${ref[@]}" | median)
+  printf '%-26s %10s %10s %7s   (program: %s; reference: %s)\n' "$1" "$r" "$o" "$(ratio "$o" "$r")" \
+    "${own[*]}" "${ref[*]}"
+}
 
 sync
-ref=(); own=()
-for _ in $(seq "$runs"); do
-  rm -f "$work/out/"*; ref+=("$(seconds curl -s -o "$work/out/ref.bin" "$base/big.bin")")
-  rm -f "$work/out/"*; own+=("$(inner "$tool" download "$base/big.bin" "$work/out/NewExe.zip")")
-done
-dl_ref=$(printf '%s\n' "${ref[@]}" | best); dl_own=$(printf '%s\n' "${own[@]}" | best)
-dl_peak=$(peak_kib "$tool" download "$base/big.bin" "$work/out/NewExe.zip")
-cmp -s "$work/serve/big.bin" "$work/out/NewExe.zip" || { echo "download differs" >&2; exit 1; }
+printf '%-26s %10s %10s %7s\n' measurement reference program ratio
+publish "$base/big.bin" 1
+pairs "download 512 MiB" 2 reference_download
+publish "$work/serve/big.bin" 0
+pairs "copy 512 MiB" 2 reference_copy
+# The first install and the first extraction fill the folders; the timed
+# runs then replace 64 files, as an update does.
+publish "$base/release.rar" 1
+updater 0 >/dev/null; reference_update
+pairs "update 256 MiB, 64 files" 0 reference_update
+cmp -s "$program/file64.bin" "$work/reference/file64.bin" || { echo "installed files differ" >&2; exit 1; }
 
-ref=(); own=()
-for _ in $(seq "$runs"); do
-  rm -f "$work/out/"*; ref+=("$(seconds cp "$work/serve/big.bin" "$work/out/ref.bin")")
-  rm -f "$work/out/"*; own+=("$(inner "$tool" copy "$work/serve/big.bin" "$work/out/NewExe.zip")")
-done
-cp_ref=$(printf '%s\n' "${ref[@]}" | best); cp_own=$(printf '%s\n' "${own[@]}" | best)
-
-ref=(); own=()
-for _ in $(seq "$runs"); do
-  rm -rf "$work/out/"* "$work/program/"*
-  t0=$(now)
-  (cd "$work/out" && curl -s -o NewExe.zip "$base/release.rar" && bsdtar -xOf NewExe.zip >/dev/null \
-     && bsdtar -xf NewExe.zip -C "$work/program" && rm NewExe.zip)
-  ref+=("$(since "$t0")")
-  rm -rf "$work/out/"* "$work/program/"*
-  own+=("$(cd "$work/out" && inner "$tool" update "$base/release.rar" "$work/program")")
-done
-up_ref=$(printf '%s\n' "${ref[@]}" | best); up_own=$(printf '%s\n' "${own[@]}" | best)
-
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
-printf '%-34s %10s %10s %7s\n' measurement reference program ratio
-printf '%-34s %10.3f %10.3f %7s\n' "download 512 MiB vs curl -o" "$dl_ref" "$dl_own" "$(ratio "$dl_own" "$dl_ref")"
-printf '%-34s %10.3f %10.3f %7s\n' "copy 512 MiB vs cp" "$cp_ref" "$cp_own" "$(ratio "$cp_own" "$cp_ref")"
-printf '%-34s %10.3f %10.3f %7s\n' "update 256 MiB vs curl+bsdtar x2" "$up_ref" "$up_own" "$(ratio "$up_own" "$up_ref")"
-echo "peak memory of the download: $((dl_peak / 1024)) MiB"
+# What every run pays before its fetch: start-up, lock, recovery, database
+# (a source that does not exist ends the run there, exit 1).
+publish "$work/serve/absent.rar" 0
+fixed=()
+for _ in $(seq "$runs"); do fixed+=("$(updater 1)"); done
+printf 'start-up and database only: median %s s (%s)\n' "$(printf '%s\n' "${fixed[@]}" | median)" "${fixed[*]}"

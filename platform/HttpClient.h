@@ -19,6 +19,9 @@ public:
     virtual bool begin(const std::string& status, std::optional<std::uint64_t> contentLength) = 0;
     // The next bytes of the body; returning false aborts the transfer.
     virtual bool write(const char* data, std::size_t size) = 0;
+    // Asked about once a second while the transfer runs, data or not;
+    // returning false abandons it.
+    virtual bool stillWanted() { return true; }
 };
 
 struct HttpResult {

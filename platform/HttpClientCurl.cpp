@@ -77,6 +77,21 @@ size_t onBody(char* data, size_t, size_t size, void* user)
     }
 }
 
+// Called by libcurl about once a second also while nothing arrives, so that
+// a stalled transfer can be given up.
+int onTick(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    auto* t = static_cast<Transfer*>(user);
+    try {
+        if (t->sink->stillWanted())
+            return 0;
+    } catch (...) {
+        t->error = std::current_exception();
+    }
+    t->stopped = true;
+    return 1;
+}
+
 class CurlHttpClient : public HttpClient {
 public:
     HttpResult get(const std::string& url, const std::string& userAgent, HttpBodySink& sink) override
@@ -115,6 +130,9 @@ public:
         curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 128L * 1024L);
         curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, onBody);
         curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
+        curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, onTick);
+        curl_easy_setopt(h, CURLOPT_XFERINFODATA, &transfer);
+        curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
 
         const CURLcode rc = curl_easy_perform(h);
         if (transfer.error)

@@ -2,12 +2,15 @@
 // window, for administrators who roll out releases by script. Same settings,
 // parameter table and update run as the dialog; messages go to the terminal.
 #include "app/Startup.h"
+#include "app/UpdateFolder.h"
 #include "app/UpdateRun.h"
+#include "app/UpdateSession.h"
 #include "db/MDm.h"
 #include "platform/ConsoleMessages.h"
 #include "platform/ExceptionReport.h"
 #include "platform/ExecutablePath.h"
 #include "platform/HttpClient.h"
+#include "platform/InterruptSignals.h"
 
 #include <QCoreApplication>
 
@@ -35,6 +38,8 @@ enum ExitCode {
     kUnexpectedError = 5,
     kNoDatabase = 6,
     kNoParameters = 7,
+    kBusy = 8,
+    kInterrupted = 9,
     kSignatureNotConfirmed = 10,
     kPublicKeyMalformed = 11,
     kUsage = 64,
@@ -62,8 +67,23 @@ any window: the same steps as the button "Выполнить" of the update dial
      missing or does not hold is not opened: it is deleted with its
      signature. Without a key one line on standard error says that the
      release was not verified.
-  5. Tests the archive, unpacks it over the program folder keeping its
-     folders, and deletes it. A rejected archive is kept for inspection.
+  5. Tests the archive, unpacks it into the hidden folder ".tavrel-update"
+     of the program folder and installs it over the program folder as one
+     step: all of the release or none of it, also after a crash or a power
+     cut. Then deletes the archive. A rejected archive is kept for
+     inspection. "Tavrel.INI" and the embedded database file the program is
+     connected to are never replaced; a line names each one kept.
+
+Before anything else, the program takes the update lock of the folder
+(".tavrel-update/lock"): a second updater in the same folder exits with
+code 8 at once and changes nothing. Then an update that a crash
+interrupted is undone (or finished when it had been committed) and a line
+says so; left-over partial downloads and unpacked files are removed.
+
+Ctrl-C (SIGINT) and SIGTERM stop the update within a moment: a fetch is
+abandoned, unpacked files are removed, an install under way is undone; the
+program folder stays as it was (an install already committed is finished)
+and the exit code is 9.
 
 Every message of the dialog is printed instead: information on standard
 output, errors on standard error. The progress of fetching, testing and
@@ -81,11 +101,15 @@ Exit codes:
   2   the archive could not be opened (not a RAR archive, or the UnRAR
       library is missing)
   3   the archive is damaged
-  4   unpacking failed part way (a file could not be written); the program
-      folder may hold part of the release, the archive is kept
+  4   unpacking or installing failed (no room on the disk, a file that
+      cannot be replaced, a refused name; the message names the file and
+      the cause); the program folder is unchanged, the archive is kept
   5   an unexpected error (for example the archive could not be written)
   6   no connection to the working-time database
   7   the parameter table could not be read, or it names no update location
+  8   another update is running in this program folder; nothing was done
+  9   interrupted by SIGINT or SIGTERM; the program folder is unchanged,
+      or holds the whole new release when the install was committed
   10  the release's signature was not confirmed (missing, unreadable, not a
       minisign signature, made with another key, or not matching the
       release or its trusted comment); nothing was unpacked
@@ -103,6 +127,7 @@ int exitCodeOf(UpdateOutcome outcome)
     case UpdateOutcome::ExtractFailed: return kExtractFailed;
     case UpdateOutcome::SignatureNotConfirmed: return kSignatureNotConfirmed;
     case UpdateOutcome::PublicKeyMalformed: return kPublicKeyMalformed;
+    case UpdateOutcome::Interrupted: return kInterrupted;
     case UpdateOutcome::AlreadyRunning: break;
     }
     return kUnexpectedError;
@@ -211,10 +236,24 @@ int main(int argc, char* argv[])
         return kUsage;
     }
 
+    platform::catchInterrupts();
     // Qt Sql needs an application object; a core one opens no window.
     QCoreApplication application(argc, argv);
     ConsoleView view;
     ConsoleRunMessages messages(view);
+
+    // Before the database is connected: a second updater must not even
+    // open the embedded database file of the first.
+    std::optional<UpdateSession> session;
+    try {
+        session.emplace(platform::executableFolder(), messages);
+    } catch (...) {
+        messages.error(platform::exceptionText(std::current_exception()));
+        return kUnexpectedError;
+    }
+    if (session->busy())
+        return kBusy;
+
     TMainDM dm(messages);
     MainDM = &dm;
 
@@ -234,10 +273,19 @@ int main(int argc, char* argv[])
     const auto http = platform::makeCurlHttpClient();
     TUpdateRun run(messages, view, *http);
     run.setDownloadLimits(readDownloadLimits());
+    run.Interrupted = [] { return platform::interruptSignal() != 0; };
+    if (!source->embeddedDatabase.empty())
+        run.protectFile(source->embeddedDatabase);
+    int exitCode = kUnexpectedError;
     try {
-        return exitCodeOf(run.BBRenewClick(source->location));
+        exitCode = exitCodeOf(run.BBRenewClick(source->location));
     } catch (...) {
         messages.error(platform::exceptionText(std::current_exception()));
-        return kUnexpectedError;
     }
+    if (platform::interruptSignal() != 0) {
+        view.endProgressLine();
+        std::cerr << "tavrel-update: interrupted by signal " << platform::interruptSignal() << std::endl;
+        return kInterrupted;
+    }
+    return exitCode;
 }

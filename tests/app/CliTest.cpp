@@ -13,11 +13,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using tavrel::test::RarFormat;
@@ -99,6 +102,42 @@ protected:
                                     arguments + " > '" + out.string() + "' 2> '" + err.string() + "' < /dev/null";
         const int status = std::system(command.c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFileBytes(out), readFileBytes(err)};
+    }
+
+    // Starts the program in the background; its output goes to files in `root`.
+    pid_t start(const std::string& name)
+    {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            fs::current_path(work);
+            std::FILE* out = std::freopen((root / (name + ".out")).c_str(), "w", stdout);
+            std::FILE* err = std::freopen((root / (name + ".err")).c_str(), "w", stderr);
+            (void)out;
+            (void)err;
+            const std::string exe = (program / "tavrel-update").string();
+            ::execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        return pid;
+    }
+
+    // Waits until the background run has printed `text` on standard error.
+    bool waitForError(const std::string& name, const std::string& text)
+    {
+        for (int i = 0; i < 200; ++i) {
+            if (contains(readFileBytes(root / (name + ".err")), text))
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+
+    std::vector<std::string> updateFolderContent() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(program / ".tavrel-update"))
+            names.push_back(entry.path().filename().string());
+        return names;
     }
 
     static std::unique_ptr<testsupport::FirebirdTestDb> db;
@@ -314,6 +353,112 @@ TEST_F(Cli, HelpAndUsage)
     r = run("--force");
     EXPECT_EQ(r.exitCode, 64);
     EXPECT_TRUE(contains(r.err, "--force"));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(Cli, SignalsStopAFetchAtOnceAndASecondUpdaterIsRefused)
+{
+    struct Case {
+        const char* name;
+        int signal;
+    };
+    for (const Case& c : {Case{"SIGTERM", SIGTERM}, Case{"SIGINT", SIGINT}}) {
+        // 1 KiB every 100 ms: the download would take 20 s.
+        publish(server->url("/slow/200/100"), "1");
+        const pid_t first = start(c.name);
+        ASSERT_TRUE(waitForError(c.name, "downloading")) << readFileBytes(root / (std::string(c.name) + ".err"));
+
+        // A second updater in the same folder, while the first holds it.
+        const CliRun second = run();
+        EXPECT_EQ(second.exitCode, 8) << c.name << ": " << second.err;
+        EXPECT_TRUE(contains(second.err, "Обновление уже выполняется")) << second.err;
+        EXPECT_TRUE(second.out.empty());
+
+        const auto signalled = std::chrono::steady_clock::now();
+        ::kill(first, c.signal);
+        int status = 0;
+        ::waitpid(first, &status, 0);
+        const auto took = std::chrono::steady_clock::now() - signalled;
+        EXPECT_LT(took, std::chrono::seconds(2)) << c.name;
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9) << c.name << " status " << status;
+        EXPECT_TRUE(contains(readFileBytes(root / (std::string(c.name) + ".err")), "interrupted")) << c.name;
+        EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "old program");
+        EXPECT_TRUE(fs::is_empty(work)) << c.name << ": no archive, no partial download";
+        EXPECT_EQ(updateFolderContent(), std::vector<std::string>{"lock"});
+    }
+}
+
+TEST_F(Cli, ReleaseReplacingTheUpdaterAndItsLibraryInstallsAndTheNewOnesRun)
+{
+    const std::string library = fs::path(TAVREL_UNRAR_LIBRARY).filename().string();
+    RarWriter(RarFormat::Rar5)
+        .file("Tavrel.exe", "new program")
+        .file("tavrel-update", readFileBytes(TAVREL_UPDATE_EXE))
+        .unixHost(0755)
+        .file(library, readFileBytes(TAVREL_UNRAR_LIBRARY))
+        .unixHost(0755)
+        .write(root.path(), "self");
+    publish((root / "self.rar").string(), "0");
+    struct stat before{};
+    ::stat((program / "tavrel-update").c_str(), &before);
+
+    CliRun r = run();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    struct stat after{};
+    ::stat((program / "tavrel-update").c_str(), &after);
+    EXPECT_NE(before.st_ino, after.st_ino) << "the running executable was replaced";
+    EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "new program");
+
+    // The replaced updater and library run the next update.
+    writeFileBytes(program / "Tavrel.exe", "old program");
+    r = run();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "new program");
+}
+
+TEST_F(Cli, RecoversAtStartKeepsTheWorkstationsFilesAndLeavesOnlyTheLock)
+{
+    // The program's own embedded database in its folder, as on a workstation.
+    RarWriter(RarFormat::Rar5)
+        .file("Tavrel.exe", "new program")
+        .file("Tavrel.INI", "[LoginU]\nDatabase=somewhere else\n")
+        .file("urv.fdb", "not a database")
+        .write(root.path(), "workstation");
+    publish((root / "workstation.rar").string(), "0");
+    fs::copy_file(db->path(), program / "urv.fdb");
+    writeSettings((program / "urv.fdb").string());
+    const std::string settings = readFileBytes(program / "Tavrel.INI");
+
+    // What a killed run left: an install without its commit mark, a partial
+    // download, a file the library was writing.
+    fs::create_directories(program / ".tavrel-update" / "backup" / "Help");
+    fs::create_directories(program / "Help");
+    writeFileBytes(program / "Help" / "Tavrel.chm", "half of a new release");
+    writeFileBytes(program / ".tavrel-update" / "backup" / "Help" / "Tavrel.chm", "old help");
+    writeFileBytes(program / ".tavrel-update" / "journal", "tavrel install journal 1\nreplace Help/Tavrel.chm\n");
+    writeFileBytes(program / ".NewExe.zip.part-1a2b3c4d", "partial download");
+    writeFileBytes(program / "Help" / ".unrar-4242-0.tmp", "partial entry");
+
+    const CliRun r = run();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "Прерванное обновление отменено: восстановлены прежние файлы программы.\n"
+                     "Обновление получено.\n"
+                     "Файл Tavrel.INI из обновления не установлен: оставлен файл рабочего места.\n"
+                     "Файл urv.fdb из обновления не установлен: оставлен файл рабочего места.\n"
+                     "Разархивация завершена.\n");
+    EXPECT_EQ(readFileBytes(program / "Help" / "Tavrel.chm"), "old help");
+    EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "new program");
+    EXPECT_EQ(readFileBytes(program / "Tavrel.INI"), settings);
+    EXPECT_FALSE(fs::exists(program / ".NewExe.zip.part-1a2b3c4d"));
+    EXPECT_FALSE(fs::exists(program / "Help" / ".unrar-4242-0.tmp"));
+    EXPECT_EQ(updateFolderContent(), std::vector<std::string>{"lock"});
+
+    // The database is whole: the next run connects and reads its parameters.
+    const CliRun again = run();
+    EXPECT_EQ(again.exitCode, 0) << again.err;
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 // current directory is another folder, as when the program is started from
 // a shortcut elsewhere.
 #include "app/ProcessVariables.h"
+#include "app/UpdateFolder.h"
 #include "app/UpdateRun.h"
 #include "platform/RecordingMessages.h"
 #include "platform/TextCodec.h"
@@ -13,9 +14,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
 #include <memory>
 #include <system_error>
+#include <sys/mount.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -35,8 +42,14 @@ struct RecordingView : UpdateView {
     std::vector<bool> enabled;
     std::uint64_t unpacked = 0;
     std::function<void()> duringFetch;
+    std::function<void()> duringUnpack; // testing or unpacking
     void setRenewEnabled(bool on) override { enabled.push_back(on); }
-    void unpackProgress(std::uint64_t done, std::uint64_t) override { unpacked = done; }
+    void unpackProgress(std::uint64_t done, std::uint64_t) override
+    {
+        unpacked = done;
+        if (duringUnpack)
+            duringUnpack();
+    }
     bool fetchProgress(std::uint64_t, std::optional<std::uint64_t>) override
     {
         if (duringFetch)
@@ -56,6 +69,23 @@ protected:
             .file("Help/Tavrel.chm", "new help")
             .write(releases->path(), "release");
         RarWriter(RarFormat::Rar5).file("Tavrel.exe", "new program").wrongCrc().write(releases->path(), "damaged");
+        RarWriter(RarFormat::Rar5)
+            .file("Tavrel.exe", "new program")
+            .file("Help.chm", "new help")
+            .file("Last.dat", "damaged last entry")
+            .wrongCrc()
+            .write(releases->path(), "damaged-last");
+        RarWriter(RarFormat::Rar5).file("Tavrel.exe", "other program").write(releases->path(), "other");
+        // 6 MiB in three entries: more than a 4 MiB disk holds.
+        RarWriter(RarFormat::Rar5)
+            .generated("Part1.bin", 2u << 20, tavrel::test::fillPattern)
+            .generated("Part2.bin", 2u << 20, tavrel::test::fillPattern)
+            .generated("Part3.bin", 2u << 20, tavrel::test::fillPattern)
+            .write(releases->path(), "big");
+        RarWriter(RarFormat::Rar5)
+            .generated("Part1.bin", 1u << 20, tavrel::test::fillPattern)
+            .generated("Part2.bin", 1u << 20, tavrel::test::fillPattern)
+            .write(releases->path(), "fits");
         server = std::make_unique<testsupport::HttpTestServer>(releases->path().string());
     }
     static void TearDownTestSuite()
@@ -161,7 +191,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         RejectedArchive{"WebPageFrom302", "/status/302", UpdateOutcome::OpenFailed, "Ошибка при открытии архива ", ""},
         RejectedArchive{"EmptyBody", "/empty", UpdateOutcome::OpenFailed, "Ошибка при открытии архива ", ""},
-        RejectedArchive{"DamagedEntry", "/files/damaged.rar", UpdateOutcome::TestFailed, "Архив ", " поврежден!"}),
+        RejectedArchive{"DamagedEntry", "/files/damaged.rar", UpdateOutcome::TestFailed, "Архив ", " поврежден!"},
+        RejectedArchive{"DamagedLastEntry", "/files/damaged-last.rar", UpdateOutcome::TestFailed, "Архив ",
+                        " поврежден!"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(UpdateRun, FailedFetchAddsItsSummaryAndUnpacksNothing)
@@ -199,16 +231,250 @@ TEST_F(UpdateRun, MissingLibraryIsAnOpeningFailure)
     EXPECT_TRUE(fs::exists(program / "NewExe.zip"));
 }
 
-TEST_F(UpdateRun, FailedExtractionIsReportedAndKeepsTheArchive)
+// A tmpfs of a given size mounted on a folder for the life of the object;
+// needs the right to mount (root in the test containers).
+class SmallDisk {
+public:
+    SmallDisk(const fs::path& folder, const std::string& size) : folder_(folder)
+    {
+        fs::create_directories(folder);
+        mounted_ = ::mount("tmpfs", folder.c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0;
+        if (!mounted_)
+            reason_ = std::string("cannot mount a small tmpfs: ") + std::strerror(errno);
+    }
+    ~SmallDisk()
+    {
+        if (mounted_)
+            ::umount2(folder_.c_str(), MNT_DETACH);
+    }
+    bool mounted() const { return mounted_; }
+    const std::string& reason() const { return reason_; }
+
+private:
+    fs::path folder_;
+    bool mounted_ = false;
+    std::string reason_;
+};
+
+// Relative path -> content of every file and folder below `root`.
+std::map<std::string, std::string> tree(const fs::path& root)
 {
-    // A file where the archive has a folder: the entries below it cannot be
-    // written, by root neither.
-    writeFileBytes(program / "Help", "in the way");
-    EXPECT_EQ(run.BBRenewClick(release("release.rar")), UpdateOutcome::ExtractFailed);
-    EXPECT_EQ(messages.texts(),
-              (std::vector<std::string>{kReceived, "Ошибка при распаковке архива " + (program / "NewExe.zip").string()}));
-    EXPECT_TRUE(fs::exists(program / "NewExe.zip"));
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        files[entry.path().lexically_relative(root).generic_string()] =
+            entry.is_directory() ? "<folder>" : readFileBytes(entry.path());
+    return files;
 }
+
+struct Fault {
+    const char* name;
+    std::function<void(const fs::path& program)> prepare; // makes the fault in the program folder
+    std::string tail;                                     // message text after the archive's path
+    const char* archive = "release.rar";
+    bool smallDisk = false; // the program folder lies on a tmpfs of 4 MiB
+    // Run at the first unpacked block; the disk fills up then.
+    std::function<void(const fs::path& program)> whileUnpacking;
+};
+
+void PrintTo(const Fault& f, std::ostream* os) { *os << f.name; }
+
+class Faults : public UpdateRun, public ::testing::WithParamInterface<Fault> {};
+
+TEST_P(Faults, LeaveTheProgramFolderAsItWasAndKeepTheArchive)
+{
+    const Fault& c = GetParam();
+    std::optional<SmallDisk> disk;
+    if (c.smallDisk) {
+        disk.emplace(root / "disk", "4m");
+        if (!disk->mounted())
+            GTEST_SKIP() << disk->reason();
+        program = root / "disk" / "program";
+        fs::create_directories(program);
+        writeFileBytes(program / "Tavrel.exe", "old program");
+        WorkDir = program.string() + "/";
+    }
+    c.prepare(program);
+    fs::copy_file(release(c.archive), work / "NewExe.zip");
+    const auto before = tree(program);
+    bool filled = false;
+    run.OnStep = [&](std::string_view step) {
+        if (step == "unpack" && c.whileUnpacking && !filled) {
+            filled = true;
+            c.whileUnpacking(program);
+        }
+    };
+
+    EXPECT_EQ(run.UnRarFile("NewExe.zip"), UpdateOutcome::ExtractFailed);
+    EXPECT_EQ(messages.texts(),
+              (std::vector<std::string>{"Ошибка при распаковке архива " + (work / "NewExe.zip").string() + c.tail}));
+    EXPECT_EQ(messages.all().back().kind, platform::MessageKind::Error);
+    // Nothing of the update is left in its folder either.
+    EXPECT_TRUE(!fs::exists(program / kUpdateFolderName) || fs::is_empty(program / kUpdateFolderName));
+    auto after = tree(program);
+    after.erase("filler");
+    after.erase(kUpdateFolderName);
+    EXPECT_EQ(after, before);
+    EXPECT_TRUE(fs::exists(work / "NewExe.zip"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Update, Faults,
+    ::testing::Values(
+        Fault{"FileWhereTheReleaseHasAFolder",
+              [](const fs::path& p) { writeFileBytes(p / "Help", "in the way"); }, ": Help: на месте папки лежит файл", "release.rar", false, {}},
+        Fault{"FolderWhereTheReleaseHasAFile",
+              [](const fs::path& p) {
+                  fs::create_directories(p / "Help" / "Tavrel.chm");
+                  writeFileBytes(p / "Help" / "Tavrel.chm" / "inside", "a folder's file");
+              },
+              ": Help/Tavrel.chm: на месте файла лежит папка, он не может быть заменён", "release.rar", false, {}},
+        Fault{"TooLittleSpaceForTheRelease", [](const fs::path&) {},
+              ": недостаточно места на диске (нужно 6 МБ, свободно 4 МБ)", "big.rar", true, {}},
+        Fault{"DiskFullWhileUnpacking", [](const fs::path&) {}, ": Part1.bin: недостаточно места на диске", "fits.rar",
+              true,
+              [](const fs::path& p) {
+                  // Leaves less than the rest of the release needs.
+                  std::ofstream filler(p / "filler", std::ios::binary);
+                  const std::string block(64 * 1024, 'x');
+                  while (filler.write(block.data(), block.size()))
+                      ;
+              }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(UpdateRun, AFailureAfterSomeMovesPutsEveryFileBack)
+{
+    fs::copy_file(release("release.rar"), work / "NewExe.zip");
+    const auto before = tree(program);
+    // Help and Help/Tavrel.chm are new and go in first; then the backup
+    // folder that Tavrel.exe's old version needs cannot be made.
+    run.OnStep = [&](std::string_view step) {
+        if (step == "move Help/Tavrel.chm")
+            writeFileBytes(program / kUpdateFolderName / "backup", "in the way");
+    };
+
+    EXPECT_EQ(run.UnRarFile("NewExe.zip"), UpdateOutcome::ExtractFailed);
+    ASSERT_EQ(messages.texts().size(), 1u);
+    EXPECT_EQ(messages.texts()[0].rfind("Ошибка при распаковке архива " + (work / "NewExe.zip").string() +
+                                            ": Tavrel.exe: ",
+                                        0),
+              0u)
+        << messages.texts()[0];
+    auto after = tree(program);
+    EXPECT_TRUE(fs::is_empty(program / kUpdateFolderName));
+    after.erase(kUpdateFolderName);
+    EXPECT_EQ(after, before);
+}
+
+struct ProtectedEntry {
+    const char* name;
+    std::string entry;     // stored in the release
+    std::string protect;   // absolute path given to protectFile, relative to the program folder; empty: none
+};
+
+void PrintTo(const ProtectedEntry& c, std::ostream* os) { *os << c.name; }
+
+class ProtectedEntries : public UpdateRun, public ::testing::WithParamInterface<ProtectedEntry> {};
+
+TEST_P(ProtectedEntries, AreKeptAndNamedWhileTheRestIsInstalled)
+{
+    const ProtectedEntry& c = GetParam();
+    const fs::path workstationFile = program / c.entry;
+    fs::create_directories(workstationFile.parent_path());
+    writeFileBytes(workstationFile, "the workstation's own");
+    if (!c.protect.empty())
+        run.protectFile((program / c.protect).string());
+    RarWriter(RarFormat::Rar5)
+        .file("Tavrel.exe", "new program")
+        .file(c.entry, "from the release")
+        .write(work, "protected");
+
+    EXPECT_EQ(run.UnRarFile("protected.rar"), UpdateOutcome::Installed);
+    EXPECT_EQ(messages.texts(),
+              (std::vector<std::string>{"Файл " + c.entry + " из обновления не установлен: оставлен файл рабочего места.",
+                                        kUnpacked}));
+    EXPECT_EQ(readFileBytes(workstationFile), "the workstation's own");
+    EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "new program");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Update, ProtectedEntries,
+    ::testing::Values(ProtectedEntry{"SettingsFile", "Tavrel.INI", ""},
+                      ProtectedEntry{"SettingsFileInOtherCase", "TAVREL.ini", ""},
+                      ProtectedEntry{"EmbeddedDatabase", "urv.fdb", "urv.fdb"},
+                      ProtectedEntry{"EmbeddedDatabaseInASubFolderByAnotherSpelling", "Data/urv.fdb",
+                                     "Help/../Data/./urv.fdb"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct Swap {
+    const char* name;
+    bool duringTest;       // else during unpacking
+    std::function<void(const fs::path& archive, const fs::path& releases)> swap;
+    UpdateOutcome outcome;
+};
+
+void PrintTo(const Swap& c, std::ostream* os) { *os << c.name; }
+
+class SwappedArchives : public UpdateRun, public ::testing::WithParamInterface<Swap> {};
+
+TEST_P(SwappedArchives, NeverInstallAnArchiveThatWasNotTested)
+{
+    const Swap& c = GetParam();
+    const fs::path archive = work / "NewExe.zip";
+    fs::copy_file(release("release.rar"), archive);
+    bool swapped = false;
+    auto swapOnce = [&] {
+        if (!swapped) {
+            swapped = true;
+            c.swap(archive, releases->path());
+        }
+    };
+    view.duringUnpack = [&] {
+        if (c.duringTest)
+            swapOnce();
+    };
+    run.OnStep = [&](std::string_view step) {
+        if (step == "unpack" && !c.duringTest)
+            swapOnce();
+    };
+    const auto before = tree(program);
+
+    EXPECT_EQ(run.UnRarFile("NewExe.zip"), c.outcome);
+    EXPECT_TRUE(swapped);
+    if (c.outcome == UpdateOutcome::Installed) {
+        EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "new program") << "the tested release";
+        EXPECT_EQ(messages.texts(), std::vector<std::string>{kUnpacked});
+    } else {
+        auto after = tree(program);
+        after.erase(kUpdateFolderName);
+        EXPECT_EQ(after, before);
+        EXPECT_EQ(messages.texts(), std::vector<std::string>{"Ошибка при распаковке архива " + archive.string() +
+                                                             ": архив изменён другой программой после проверки"});
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Update, SwappedArchives,
+    ::testing::Values(
+        Swap{"ReplacedByAnotherReleaseDuringTheTest", true,
+             [](const fs::path& a, const fs::path& r) {
+                 fs::copy_file(r / "other.rar", fs::path(a) += ".new");
+                 fs::rename(fs::path(a) += ".new", a);
+             },
+             UpdateOutcome::Installed},
+        Swap{"ReplacedByAnotherReleaseDuringUnpacking", false,
+             [](const fs::path& a, const fs::path& r) {
+                 fs::copy_file(r / "other.rar", fs::path(a) += ".new");
+                 fs::rename(fs::path(a) += ".new", a);
+             },
+             UpdateOutcome::Installed},
+        Swap{"DeletedDuringUnpacking", false, [](const fs::path& a, const fs::path&) { fs::remove(a); },
+             UpdateOutcome::Installed},
+        Swap{"WrittenToInPlaceDuringUnpacking", false,
+             [](const fs::path& a, const fs::path&) {
+                 std::ofstream(a, std::ios::binary | std::ios::app) << "appended";
+             },
+             UpdateOutcome::ExtractFailed}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(UpdateRun, EscapingExceptionReenablesTheButton)
 {

@@ -1,0 +1,23 @@
+#pragma once
+// The hidden folder inside the program folder where an update does its work:
+// the lock that keeps updaters apart, the release unpacked before it is
+// installed, the files it replaced and the journal of the install. It lies
+// in the program folder so that installing is renaming within one file
+// system. After every run that ended it holds only the lock file.
+#include <filesystem>
+
+inline constexpr const char* kUpdateFolderName = ".tavrel-update";
+
+struct UpdateFolder {
+    explicit UpdateFolder(const std::filesystem::path& programFolder)
+        : program(programFolder), root(programFolder / kUpdateFolderName)
+    {
+    }
+
+    std::filesystem::path program;
+    std::filesystem::path root;
+    std::filesystem::path lock() const { return root / "lock"; }
+    std::filesystem::path journal() const { return root / "journal"; }
+    std::filesystem::path staging() const { return root / "staging"; }
+    std::filesystem::path backup() const { return root / "backup"; }
+};

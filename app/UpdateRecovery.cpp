@@ -1,0 +1,88 @@
+#include "UpdateRecovery.h"
+
+#include "app/InstallJournal.h"
+#include "app/ReleaseInstaller.h"
+#include "app/UpdateRun.h"
+
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool startsWith(const std::string& text, const std::string& prefix)
+{
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool endsWith(const std::string& text, const std::string& suffix)
+{
+    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// A download's temporary file: the archive name with a random suffix.
+bool isPartialDownload(const std::string& name) { return startsWith(name, std::string(".") + kLocalArchiveName + ".part-"); }
+
+// A file the UnRAR library was writing when the process ended.
+bool isPartialEntry(const std::string& name) { return startsWith(name, ".unrar-") && endsWith(name, ".tmp"); }
+
+void removePartialDownloads(const fs::path& folder)
+{
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+        if (isPartialDownload(entry.path().filename().string()) && entry.is_regular_file(ec))
+            fs::remove(entry.path(), ec);
+    }
+}
+
+// Earlier versions unpacked straight into the program folder and its
+// sub-folders; links are not followed, the update folder is not entered.
+void removePartialEntries(const UpdateFolder& folder)
+{
+    std::error_code ec;
+    auto it = fs::recursive_directory_iterator(folder.program, fs::directory_options::skip_permission_denied, ec);
+    for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->path() == folder.root) {
+            it.disable_recursion_pending();
+            continue;
+        }
+        std::error_code ignored;
+        if (isPartialEntry(it->path().filename().string()) && it->is_regular_file(ignored))
+            fs::remove(it->path(), ignored);
+    }
+}
+
+} // namespace
+
+RecoveryOutcome recoverInterruptedUpdate(const UpdateFolder& folder, const fs::path& currentDirectory)
+{
+    RecoveryOutcome outcome = RecoveryOutcome::NothingToDo;
+    if (const auto journal = InstallJournal(folder.journal()).read()) {
+        if (journal->committed) {
+            ReleaseInstaller::cleanUp(folder);
+            outcome = RecoveryOutcome::Completed;
+        } else {
+            ReleaseInstaller::rollBack(folder, journal->entries);
+            outcome = RecoveryOutcome::RolledBack;
+        }
+    } else {
+        // Without a journal nothing was moved: staging and backup are leftovers.
+        ReleaseInstaller::cleanUp(folder);
+    }
+    removePartialDownloads(folder.program);
+    std::error_code ec;
+    if (fs::equivalent(currentDirectory, folder.program, ec))
+        removePartialDownloads(currentDirectory);
+    removePartialEntries(folder);
+    return outcome;
+}
+
+std::u16string recoveryMessage(RecoveryOutcome outcome)
+{
+    switch (outcome) {
+    case RecoveryOutcome::NothingToDo: break;
+    case RecoveryOutcome::RolledBack: return u"Прерванное обновление отменено: восстановлены прежние файлы программы.";
+    case RecoveryOutcome::Completed: return u"Прерванное обновление завершено: установлены файлы новой версии.";
+    }
+    return {};
+}

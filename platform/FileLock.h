@@ -1,0 +1,31 @@
+#pragma once
+// An exclusive lock on a file, taken without waiting and held until the
+// object goes away. The system drops it when the process ends however it
+// ends, so a killed holder never blocks the next one. POSIX: flock; Windows:
+// LockFileEx on the same interface.
+#include <string>
+#include <system_error>
+
+namespace platform {
+
+class FileLock {
+public:
+    enum class State { Held, Busy, Failed };
+
+    // Creates `path` when missing and tries to lock it. Busy: another process
+    // holds it. Failed: the file could not be created or locked (`error` says why).
+    explicit FileLock(const std::string& path);
+    ~FileLock();
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+    State state() const { return state_; }
+    const std::error_code& error() const { return error_; }
+
+private:
+    int fd_ = -1;
+    State state_ = State::Failed;
+    std::error_code error_;
+};
+
+} // namespace platform

@@ -1,0 +1,13 @@
+#pragma once
+// Ctrl-C and the request to terminate, for the command-line front end: they
+// set a flag that long operations poll, so that an update stops at a point
+// where it can leave the program folder whole, instead of dying mid-step.
+namespace platform {
+
+// From now on SIGINT and SIGTERM (Ctrl-C and Ctrl-Break, close on Windows)
+// only set the flag.
+void catchInterrupts();
+// Which signal arrived first; 0 while none did.
+int interruptSignal();
+
+} // namespace platform

@@ -1,0 +1,89 @@
+// One real update in a process of its own, for the tests that kill or
+// signal an updater in the middle of its work. It holds the update lock as
+// the front ends do, catches SIGINT and SIGTERM as the command line does and
+// counts the steps: fetch progress ("fetch"), unpacked blocks ("unpack") and
+// the install's steps. Each step is printed as "step N NAME" before the
+// action is taken at it.
+//
+//   update_child PROGRAM_FOLDER SOURCE AT ACTION
+//     SOURCE  a file path (copy mode) or an http:// URL (downloaded into the
+//             current directory)
+//     AT      a step number (1 = first), a step name (its first occurrence),
+//             or 0 for none
+//     ACTION  kill (SIGKILL), INT or TERM
+// Exit code: the update's outcome as its number in UpdateOutcome (0
+// installed, 6 interrupted), 8 when another updater holds the folder.
+#include "app/ProcessVariables.h"
+#include "app/UpdateRun.h"
+#include "app/UpdateSession.h"
+#include "platform/InterruptSignals.h"
+#include "platform/RecordingMessages.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
+namespace {
+
+class Steps {
+public:
+    Steps(std::string at, std::string action) : at_(std::move(at)), action_(std::move(action)) {}
+
+    void operator()(std::string_view name)
+    {
+        ++count_;
+        std::cout << "step " << count_ << ' ' << name << std::endl;
+        const bool here = at_ == std::to_string(count_) || (!done_ && at_ == name);
+        if (!here)
+            return;
+        done_ = true;
+        std::raise(action_ == "kill" ? SIGKILL : action_ == "INT" ? SIGINT : SIGTERM);
+    }
+
+private:
+    std::string at_;
+    std::string action_;
+    int count_ = 0;
+    bool done_ = false;
+};
+
+struct ChildView : UpdateView {
+    Steps* steps = nullptr;
+    void setRenewEnabled(bool) override {}
+    bool fetchProgress(std::uint64_t, std::optional<std::uint64_t>) override
+    {
+        (*steps)("fetch");
+        return true;
+    }
+};
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    if (argc != 5) {
+        std::cerr << "usage: update_child PROGRAM_FOLDER SOURCE AT ACTION\n";
+        return 64;
+    }
+    const std::string program = argv[1];
+    const std::string source = argv[2];
+    platform::catchInterrupts();
+    platform::RecordingMessages messages;
+    messages.onMessage = [](const platform::RecordedMessage& m) { std::cout << "message " << m.text << std::endl; };
+
+    UpdateSession session(program, messages);
+    if (session.busy())
+        return 8;
+    WorkDir = program + "/";
+    FHttp = source.rfind("http://", 0) == 0;
+
+    Steps steps(argv[3], argv[4]);
+    ChildView view;
+    view.steps = &steps;
+    const auto http = platform::makeCurlHttpClient();
+    TUpdateRun run(messages, view, *http);
+    run.Interrupted = [] { return platform::interruptSignal() != 0; };
+    run.OnStep = [&steps](std::string_view name) { steps(name); };
+    return static_cast<int>(run.BBRenewClick(source));
+}
