@@ -215,6 +215,9 @@ TEST_F(Cli, ChecksTheReleaseSignatureWhenAKeyIsConfigured)
         EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), c.program) << c.name;
         EXPECT_FALSE(fs::exists(work / "NewExe.zip")) << c.name;
         EXPECT_FALSE(fs::exists(work / "NewExe.zip.minisig")) << c.name;
+    }
+}
+
 TEST_F(Cli, LocationsAsSitesStoreThemInstallTheRelease)
 {
     const std::string host = "127.0.0.1:" + std::to_string(server->port());
