@@ -1,7 +1,7 @@
 // The dialog program: creates the data module, then the update dialog, and
 // runs the message loop until the dialog closes.
 #include "NewVersion.h"
-#include "db/MDm.h"
+#include "datamodule/MDm.h"
 #include "db/QtConnectionParamsPrompt.h"
 #include "db/QtWaitCursor.h"
 #include "platform/ExecutablePath.h"

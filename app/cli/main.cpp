@@ -3,7 +3,7 @@
 // parameter table and update run as the dialog; messages go to the terminal.
 #include "app/Startup.h"
 #include "app/UpdateRun.h"
-#include "db/MDm.h"
+#include "datamodule/MDm.h"
 #include "platform/ConsoleMessages.h"
 #include "platform/ExceptionReport.h"
 #include "platform/ExecutablePath.h"

@@ -4,7 +4,7 @@
 #include "app/NewVersion.h"
 
 #include "app/ProcessVariables.h"
-#include "db/MDm.h"
+#include "datamodule/MDm.h"
 #include "db/Scramble.h"
 #include "db/SettingsFile.h"
 #include "platform/RecordingMessages.h"
