@@ -16,64 +16,6 @@ std::string assertionText(const std::source_location& where)
     return "Assertion failure (" + file + ", line " + std::to_string(where.line()) + ")";
 }
 
-// Every entry point of one library, looked up by name.
-struct EntryPoints {
-    RAROpenArchiveFn openArchive = nullptr;
-    RAROpenArchiveExFn openArchiveEx = nullptr;
-    RARCloseArchiveFn closeArchive = nullptr;
-    RARReadHeaderFn readHeader = nullptr;
-    RARReadHeaderExFn readHeaderEx = nullptr;
-    RARProcessFileFn processFile = nullptr;
-    RARSetCallbackFn setCallback = nullptr;
-    RARSetChangeVolProcFn setChangeVolProc = nullptr;
-    RARSetProcessDataProcFn setProcessDataProc = nullptr;
-    RARSetPasswordFn setPassword = nullptr;
-    RARGetDllVersionFn getDllVersion = nullptr;
-
-    bool complete() const
-    {
-        return openArchive && openArchiveEx && closeArchive && readHeader && readHeaderEx && processFile &&
-               setCallback && setChangeVolProc && setProcessDataProc && setPassword && getDllVersion;
-    }
-};
-
-template <typename Fn> Fn lookUp(platform::ModuleHandle module, const char* name)
-{
-    return reinterpret_cast<Fn>(platform::findSymbol(module, name));
-}
-
-EntryPoints lookUpEntryPoints(platform::ModuleHandle module)
-{
-    EntryPoints e;
-    e.openArchive = lookUp<RAROpenArchiveFn>(module, "RAROpenArchive");
-    e.openArchiveEx = lookUp<RAROpenArchiveExFn>(module, "RAROpenArchiveEx");
-    e.closeArchive = lookUp<RARCloseArchiveFn>(module, "RARCloseArchive");
-    e.readHeader = lookUp<RARReadHeaderFn>(module, "RARReadHeader");
-    e.readHeaderEx = lookUp<RARReadHeaderExFn>(module, "RARReadHeaderEx");
-    e.processFile = lookUp<RARProcessFileFn>(module, "RARProcessFile");
-    e.setCallback = lookUp<RARSetCallbackFn>(module, "RARSetCallback");
-    e.setChangeVolProc = lookUp<RARSetChangeVolProcFn>(module, "RARSetChangeVolProc");
-    e.setProcessDataProc = lookUp<RARSetProcessDataProcFn>(module, "RARSetProcessDataProc");
-    e.setPassword = lookUp<RARSetPasswordFn>(module, "RARSetPassword");
-    e.getDllVersion = lookUp<RARGetDllVersionFn>(module, "RARGetDllVersion");
-    return e;
-}
-
-void install(const EntryPoints& e)
-{
-    RAR_DLL::RAROpenArchive = e.openArchive;
-    RAR_DLL::RAROpenArchiveEx = e.openArchiveEx;
-    RAR_DLL::RARCloseArchive = e.closeArchive;
-    RAR_DLL::RARReadHeader = e.readHeader;
-    RAR_DLL::RARReadHeaderEx = e.readHeaderEx;
-    RAR_DLL::RARProcessFile = e.processFile;
-    RAR_DLL::RARSetCallback = e.setCallback;
-    RAR_DLL::RARSetChangeVolProc = e.setChangeVolProc;
-    RAR_DLL::RARSetProcessDataProc = e.setProcessDataProc;
-    RAR_DLL::RARSetPassword = e.setPassword;
-    RAR_DLL::RARGetDllVersion = e.getDllVersion;
-}
-
 } // namespace
 
 EAssertionFailed::EAssertionFailed(const std::source_location& where) : std::logic_error(assertionText(where)) {}
@@ -97,17 +39,17 @@ void TRAR::LoadDLL()
     if (RARDLLInstance == 0)
         return;
     RAR_DLL::DllLoaded = true;
-    const EntryPoints found = lookUpEntryPoints(RARDLLInstance);
+    const RAR_DLL::EntryPoints found = RAR_DLL::lookUpEntryPoints(RARDLLInstance);
     if (found.complete()) {
-        install(found);
+        dll_ = found;
+        RAR_DLL::publishAsLatest(found);
     } else {
         // The incomplete library stays mapped but counts as not loaded. The
-        // process-wide table keeps the last complete library's entry points,
-        // so other components never call through a null one.
+        // process-wide view keeps the last complete library's entry points.
         RARDLLInstance = 0;
         UnloadDLL();
     }
-    if (found.getDllVersion && found.getDllVersion() < MIN_RAR_VERSION) {
+    if (found.RARGetDllVersion && found.RARGetDllVersion() < MIN_RAR_VERSION) {
         messages_.plain(u"please download the newest \"" + platform::ansiToUtf16(kDefaultUnrarLibrary) +
                             u"\" file. See https://www.rarlab.com",
                         u"error");
@@ -120,6 +62,8 @@ void TRAR::UnloadDLL()
         return;
     platform::releaseLibrary(RARDLLInstance);
     RARDLLInstance = 0;
+    // The library may be unmapped now: nothing may call into it any more.
+    dll_ = {};
 }
 
 std::int32_t TRAR::GetDllVersion()
@@ -127,7 +71,7 @@ std::int32_t TRAR::GetDllVersion()
     if (!isDLLLoaded())
         LoadDLL();
     if (isDLLLoaded())
-        return RAR_DLL::RARGetDllVersion();
+        return dll_.RARGetDllVersion();
     Error(ERAR_DLL_LOAD_ERROR, roInitArchive);
     return 0;
 }
@@ -185,7 +129,7 @@ bool TRAR::InitArchive(bool Extract)
     ArchiveData.CmtBuf = Comment.get();
     ArchiveData.CmtBufSize = MAX_RAR_COMMENTSIZE;
 
-    ArchiveHandle = RAR_DLL::RAROpenArchiveEx(&ArchiveData);
+    ArchiveHandle = dll_.RAROpenArchiveEx(&ArchiveData);
     if (ArchiveHandle == nullptr) {
         // The library's own OpenResult is not told apart: every refusal is 99.
         Error(ERAR_DLL_LOAD_ERROR, roInitArchive);
@@ -225,7 +169,7 @@ bool TRAR::InitArchive(bool Extract)
 
 bool TRAR::CloseArchive()
 {
-    const int result = RAR_DLL::RARCloseArchive(ArchiveHandle);
+    const int result = dll_.RARCloseArchive(ArchiveHandle);
     ArchiveHandle = nullptr;
     if (result == ERAR_ECLOSE)
         Error(ERAR_ECLOSE, roInitArchive);
@@ -245,6 +189,14 @@ bool TRAR::walk(bool extractMode, const std::function<bool()>& entries)
     fAbort = false;
     pendingException_ = nullptr;
     ArchiveHandle = nullptr;
+    // A walk after UnloadDLL loads the library again instead of calling
+    // into one that may no longer be mapped.
+    if (!isDLLLoaded())
+        LoadDLL();
+    if (!isDLLLoaded()) {
+        Error(ERAR_DLL_LOAD_ERROR, roInitArchive);
+        return false;
+    }
     bool result = false;
     try {
         if (!InitArchive(extractMode) || fAbort) {
@@ -253,7 +205,7 @@ bool TRAR::walk(bool extractMode, const std::function<bool()>& entries)
             return false;
         }
         MySelf = this;
-        RAR_DLL::RARSetCallback(ArchiveHandle, UnRarCallBack, reinterpret_cast<RAR_LPARAM>(MySelf));
+        dll_.RARSetCallback(ArchiveHandle, UnRarCallBack, reinterpret_cast<RAR_LPARAM>(MySelf));
         result = entries();
     } catch (...) {
         // A handler's exception: the archive is closed before it travels on.

@@ -177,6 +177,8 @@ private:
     void rethrowPending();
 
     platform::ModuleHandle RARDLLInstance = 0;
+    // The entry points of this component's own library; empty while none is loaded.
+    RAR_DLL::EntryPoints dll_;
     bool fAbort = false;
     TRARProgressInfo fProgressInfo;
     bool fReadMVToEnd = false;

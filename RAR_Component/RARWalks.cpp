@@ -31,7 +31,7 @@ bool TRAR::listEntries()
     bool result = true;
     int code = 0;
     while (code == 0 && result) {
-        code = RAR_DLL::RARReadHeaderEx(ArchiveHandle, &hdrData);
+        code = dll_.RARReadHeaderEx(ArchiveHandle, &hdrData);
         rethrowPending();
         if (code == ERAR_END_ARCHIVE)
             break;
@@ -39,7 +39,7 @@ bool TRAR::listEntries()
             result = false;
         Error(code, roListFiles);
         ProgressHeader();
-        code = RAR_DLL::RARProcessFile(ArchiveHandle, RAR_SKIP, nullptr, nullptr);
+        code = dll_.RARProcessFile(ArchiveHandle, RAR_SKIP, nullptr, nullptr);
         rethrowPending();
         if (code != 0)
             result = false;
@@ -61,7 +61,7 @@ bool TRAR::testEntries()
     int code = 0;
     fProgressInfo.TotalSize = 0;
     while (code == 0 && result) {
-        code = RAR_DLL::RARReadHeaderEx(ArchiveHandle, &hdrData);
+        code = dll_.RARReadHeaderEx(ArchiveHandle, &hdrData);
         rethrowPending();
         if (code == ERAR_END_ARCHIVE)
             break;
@@ -70,7 +70,7 @@ bool TRAR::testEntries()
             Error(code, roListFiles);
         }
         startEntryProgress();
-        code = RAR_DLL::RARProcessFile(ArchiveHandle, RAR_TEST, nullptr, nullptr);
+        code = dll_.RARProcessFile(ArchiveHandle, RAR_TEST, nullptr, nullptr);
         rethrowPending();
         if (code != 0) {
             result = false;
@@ -93,7 +93,7 @@ bool TRAR::extractEntries(const std::string& Path, bool RestoreFolder, const std
     int code = 0;
     fProgressInfo.TotalSize = 0;
     while (code == 0 && result) {
-        code = RAR_DLL::RARReadHeaderEx(ArchiveHandle, &hdrData);
+        code = dll_.RARReadHeaderEx(ArchiveHandle, &hdrData);
         rethrowPending();
         if (code == ERAR_END_ARCHIVE)
             break;
@@ -112,13 +112,13 @@ bool TRAR::extractEntries(const std::string& Path, bool RestoreFolder, const std
         const std::u16string lastComponent = lastNameComponent(wideName);
 
         if (!extractFile(wideName, Files)) {
-            code = RAR_DLL::RARProcessFile(ArchiveHandle, RAR_SKIP, nullptr, nullptr);
+            code = dll_.RARProcessFile(ArchiveHandle, RAR_SKIP, nullptr, nullptr);
             rethrowPending();
         } else if (!RestoreFolder && !folderEntry && !isPlainFileName(lastComponent)) {
             // The library writes a given file name as it stands, without the
             // path checks it makes for stored names; a name like ".." would
             // leave the folder, so such an entry is refused.
-            code = RAR_DLL::RARProcessFile(ArchiveHandle, RAR_SKIP, nullptr, nullptr);
+            code = dll_.RARProcessFile(ArchiveHandle, RAR_SKIP, nullptr, nullptr);
             rethrowPending();
             if (code == 0)
                 code = ERAR_ECREATE;
@@ -139,16 +139,16 @@ bool TRAR::extractEntries(const std::string& Path, bool RestoreFolder, const std
                 break;
             case rrOverwrite:
                 if (RestoreFolder) {
-                    code = RAR_DLL::RARProcessFile(ArchiveHandle, RAR_EXTRACT, folder.data(), nullptr);
+                    code = dll_.RARProcessFile(ArchiveHandle, RAR_EXTRACT, folder.data(), nullptr);
                     rethrowPending();
                 } else if (!folderEntry) {
                     std::string destination = target;
-                    code = RAR_DLL::RARProcessFile(ArchiveHandle, RAR_EXTRACT, nullptr, destination.data());
+                    code = dll_.RARProcessFile(ArchiveHandle, RAR_EXTRACT, nullptr, destination.data());
                     rethrowPending();
                 }
                 break;
             case rrSkip:
-                code = RAR_DLL::RARProcessFile(ArchiveHandle, RAR_SKIP, folder.data(), nullptr);
+                code = dll_.RARProcessFile(ArchiveHandle, RAR_SKIP, folder.data(), nullptr);
                 rethrowPending();
                 fProgressInfo.FileBytesDone = asInt32(static_cast<std::uint32_t>(fProgressInfo.FileBytesDone) +
                                                       hdrData.UnpSize);

@@ -30,6 +30,54 @@ RARSetProcessDataProcFn RARSetProcessDataProc = nullptr;
 RARSetPasswordFn RARSetPassword = nullptr;
 RARGetDllVersionFn RARGetDllVersion = nullptr;
 
+namespace {
+
+template <typename Fn> Fn lookUp(platform::ModuleHandle module, const char* name)
+{
+    return reinterpret_cast<Fn>(platform::findSymbol(module, name));
+}
+
+} // namespace
+
+bool EntryPoints::complete() const
+{
+    return RAROpenArchive && RAROpenArchiveEx && RARCloseArchive && RARReadHeader && RARReadHeaderEx &&
+           RARProcessFile && RARSetCallback && RARSetChangeVolProc && RARSetProcessDataProc && RARSetPassword &&
+           RARGetDllVersion;
+}
+
+EntryPoints lookUpEntryPoints(platform::ModuleHandle module)
+{
+    EntryPoints e;
+    e.RAROpenArchive = lookUp<RAROpenArchiveFn>(module, "RAROpenArchive");
+    e.RAROpenArchiveEx = lookUp<RAROpenArchiveExFn>(module, "RAROpenArchiveEx");
+    e.RARCloseArchive = lookUp<RARCloseArchiveFn>(module, "RARCloseArchive");
+    e.RARReadHeader = lookUp<RARReadHeaderFn>(module, "RARReadHeader");
+    e.RARReadHeaderEx = lookUp<RARReadHeaderExFn>(module, "RARReadHeaderEx");
+    e.RARProcessFile = lookUp<RARProcessFileFn>(module, "RARProcessFile");
+    e.RARSetCallback = lookUp<RARSetCallbackFn>(module, "RARSetCallback");
+    e.RARSetChangeVolProc = lookUp<RARSetChangeVolProcFn>(module, "RARSetChangeVolProc");
+    e.RARSetProcessDataProc = lookUp<RARSetProcessDataProcFn>(module, "RARSetProcessDataProc");
+    e.RARSetPassword = lookUp<RARSetPasswordFn>(module, "RARSetPassword");
+    e.RARGetDllVersion = lookUp<RARGetDllVersionFn>(module, "RARGetDllVersion");
+    return e;
+}
+
+void publishAsLatest(const EntryPoints& e)
+{
+    RAROpenArchive = e.RAROpenArchive;
+    RAROpenArchiveEx = e.RAROpenArchiveEx;
+    RARCloseArchive = e.RARCloseArchive;
+    RARReadHeader = e.RARReadHeader;
+    RARReadHeaderEx = e.RARReadHeaderEx;
+    RARProcessFile = e.RARProcessFile;
+    RARSetCallback = e.RARSetCallback;
+    RARSetChangeVolProc = e.RARSetChangeVolProc;
+    RARSetProcessDataProc = e.RARSetProcessDataProc;
+    RARSetPassword = e.RARSetPassword;
+    RARGetDllVersion = e.RARGetDllVersion;
+}
+
 double GetFileModifyDate(const std::u16string& FileName)
 {
     const std::filesystem::path path(FileName);

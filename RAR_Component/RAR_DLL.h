@@ -1,10 +1,12 @@
 #pragma once
 // Binding of the UnRAR dynamic library: the constants the component uses, the
-// records exchanged with the library, the process-wide table of entry points
-// and the file helpers the archive component needs.
+// records exchanged with the library, the table of entry points each
+// component looks up in the library it loaded, and the file helpers the
+// archive component needs.
 //
 // The records and callback types come from the one interface header that our
 // own library is built from too, so both always agree on the layout.
+#include "platform/DynamicLibrary.h"
 #include "unrar/include/unrar_api.h"
 
 #include <cstdint>
@@ -63,8 +65,35 @@ namespace RAR_DLL {
 // True once any component in the process has loaded a library; never cleared.
 extern bool DllLoaded;
 
-// The entry points of the library loaded last by any component. Every load
-// overwrites all eleven; unloading leaves them as they are.
+// Every entry point of one library, looked up by name. Each component keeps
+// the table of the library it loaded and calls through that alone.
+struct EntryPoints {
+    RAROpenArchiveFn RAROpenArchive = nullptr;
+    RAROpenArchiveExFn RAROpenArchiveEx = nullptr;
+    RARCloseArchiveFn RARCloseArchive = nullptr;
+    RARReadHeaderFn RARReadHeader = nullptr;
+    RARReadHeaderExFn RARReadHeaderEx = nullptr;
+    RARProcessFileFn RARProcessFile = nullptr;
+    RARSetCallbackFn RARSetCallback = nullptr;
+    RARSetChangeVolProcFn RARSetChangeVolProc = nullptr;
+    RARSetProcessDataProcFn RARSetProcessDataProc = nullptr;
+    RARSetPasswordFn RARSetPassword = nullptr;
+    RARGetDllVersionFn RARGetDllVersion = nullptr;
+
+    // Whether the library exports all eleven.
+    bool complete() const;
+};
+
+// The entry points `module` exports; those it lacks stay null.
+EntryPoints lookUpEntryPoints(platform::ModuleHandle module);
+
+// Makes a complete table the process-wide view below.
+void publishAsLatest(const EntryPoints& entryPoints);
+
+// The entry points of the complete library loaded last by any component, for
+// readers outside the component. Every complete load overwrites all eleven;
+// unloading leaves them as they are. The component itself never calls
+// through these.
 extern RAROpenArchiveFn RAROpenArchive;
 extern RAROpenArchiveExFn RAROpenArchiveEx;
 extern RARCloseArchiveFn RARCloseArchive;

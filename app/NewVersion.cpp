@@ -8,7 +8,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGroupBox>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QLineEdit>
 #include <QPushButton>
@@ -118,10 +117,8 @@ void TFNewVersion::closeEvent(QCloseEvent* event)
     event->ignore();
     if (closeAfterUpdate_)
         return;
-    const auto answer = QMessageBox::question(
-        this, windowTitle(), QString::fromUtf8("Идёт обновление. Прервать его и выйти?"),
-        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-    if (answer == QMessageBox::Yes && run_->running()) {
+    const bool stop = messages_.question(u"Идёт обновление. Прервать его и выйти?", windowTitle().toStdU16String());
+    if (stop && run_->running()) {
         // A download stops at once; unpacking is finished first, so the
         // program folder never holds half a release because of this.
         closeAfterUpdate_ = true;

@@ -1,7 +1,7 @@
 #include "Startup.h"
 
 #include "ProcessVariables.h"
-#include "db/MDm.h"
+#include "datamodule/MDm.h"
 #include "db/SettingsFile.h"
 #include "platform/FileOps.h"
 #include "platform/TextCodec.h"

@@ -2,7 +2,7 @@
 // runs the message loop until the dialog closes.
 #include "NewVersion.h"
 #include "app/UpdateSession.h"
-#include "db/MDm.h"
+#include "datamodule/MDm.h"
 #include "db/QtConnectionParamsPrompt.h"
 #include "db/QtWaitCursor.h"
 #include "platform/ExceptionReport.h"

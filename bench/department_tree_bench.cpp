@@ -3,7 +3,7 @@
 // top department, against one select of all STRUCTURE rows joined with
 // DEPARTM measured in the same run. Also times the reading with one query per
 // parent node, for the statement counts. See bench/README.md.
-#include "db/MDm.h"
+#include "datamodule/MDm.h"
 #include "platform/RecordingMessages.h"
 #include "platform/qt/QtTreeView.h"
 #include "tests/services/DepartmentTreeByQueries.h"

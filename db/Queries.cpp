@@ -1,6 +1,6 @@
-#include "db/MDm.h"
+#include "db/DbModule.h"
 
-std::vector<TDmQueryEntry> TMainDM::QueryComponents()
+std::vector<TDmQueryEntry> TDbModule::QueryComponents()
 {
     std::vector<TDmQueryEntry> entries{{"QParam", &QParam, nullptr}};
 #define TAVREL_DM_QUERY(name, connection, readTr, updateTr, sql) entries.push_back({#name, &name, nullptr});

@@ -1,6 +1,6 @@
 // The data module's queries and stored-procedure calls: one row each with its
 // connection, read and update transaction (nullptr: those of the connection)
-// and its SQL text. Included inside TMainDM, which defines the two row macros
+// and its SQL text. Included inside TDbModule, which defines the two row macros
 // to declare the members, and by Queries.cpp to list them by name.
 //
 // Queries with an empty text serve modules of the product whose statements

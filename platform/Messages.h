@@ -6,7 +6,7 @@
 
 namespace platform {
 
-enum class MessageKind { Error, Information, Plain };
+enum class MessageKind { Error, Information, Plain, Question };
 
 class Messages {
 public:
@@ -17,6 +17,9 @@ public:
     virtual void information(const std::u16string& text) = 0;
     // Box without owner and without icon, with a caption.
     virtual void plain(const std::u16string& text, const std::u16string& caption) = 0;
+    // Modal box with a question icon and the buttons Yes and No, No being the
+    // default; true when the user answers Yes.
+    virtual bool question(const std::u16string& text, const std::u16string& caption) = 0;
 };
 
 } // namespace platform

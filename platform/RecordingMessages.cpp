@@ -13,6 +13,17 @@ void RecordingMessages::plain(const std::u16string& text, const std::u16string& 
     record(MessageKind::Plain, text, caption);
 }
 
+bool RecordingMessages::question(const std::u16string& text, const std::u16string& caption)
+{
+    bool yes = false;
+    if (!answers_.empty()) {
+        yes = answers_.front();
+        answers_.pop_front();
+    }
+    record(MessageKind::Question, text, caption);
+    return yes;
+}
+
 std::vector<std::string> RecordingMessages::texts() const
 {
     std::vector<std::string> result;

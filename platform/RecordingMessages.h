@@ -3,6 +3,7 @@
 // anything that wants to report messages later.
 #include "Messages.h"
 
+#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -20,6 +21,12 @@ public:
     void error(const std::u16string& text) override;
     void information(const std::u16string& text) override;
     void plain(const std::u16string& text, const std::u16string& caption) override;
+    // Recorded like the other boxes; answers with the next answer set by
+    // setNextAnswer, or No (the default button) when none is left.
+    bool question(const std::u16string& text, const std::u16string& caption) override;
+
+    // The answer of the next question not yet asked; answers queue up in order.
+    void setNextAnswer(bool yes) { answers_.push_back(yes); }
 
     const std::vector<RecordedMessage>& all() const { return recorded_; }
     std::vector<std::string> texts() const;
@@ -31,6 +38,7 @@ public:
 private:
     void record(MessageKind kind, const std::u16string& text, const std::u16string& caption);
     std::vector<RecordedMessage> recorded_;
+    std::deque<bool> answers_;
 };
 
 } // namespace platform

@@ -1,12 +1,13 @@
-// The department hierarchy of the working-time database: the tree of
-// departments, the codes below and above a department, and short names.
-#include "db/MDm.h"
+#include "services/DepartmentTree.h"
+
 #include "services/DepartmentHierarchy.h"
 #include "services/QueryScope.h"
 
 #include <charconv>
 #include <optional>
 #include <unordered_set>
+
+namespace services {
 
 namespace {
 
@@ -97,7 +98,7 @@ void forEachItem(const std::string& list, Each each)
 
 } // namespace
 
-void TMainDM::BuildTree(platform::TreeView& TreeDep, bool FAll, const std::string& ListDep)
+void TDepartmentTree::BuildTree(platform::TreeView& TreeDep, bool FAll, const std::string& ListDep)
 {
     TreeDep.clear();
     TreeDep.repaint();
@@ -105,8 +106,8 @@ void TMainDM::BuildTree(platform::TreeView& TreeDep, bool FAll, const std::strin
     departments::TreeFiller filler(TreeDep);
 
     if (FAll) {
-        const std::vector<Department> departmentsByCode = readDepartmentsByCode(QDepByCod);
-        const Hierarchy hierarchy = readHierarchy(FDconUrv, departmentsByCode);
+        const std::vector<Department> departmentsByCode = readDepartmentsByCode(q_.QDepByCod);
+        const Hierarchy hierarchy = readHierarchy(urv_, departmentsByCode);
         if (hierarchy.Roots().empty()) {
             // No hierarchy recorded: every department, flat, in order of code.
             for (const Department& d : departmentsByCode) {
@@ -141,14 +142,14 @@ void TMainDM::BuildTree(platform::TreeView& TreeDep, bool FAll, const std::strin
                 if (!C)
                     return;
                 {
-                    TQueryCloser closer(QFindDep);
-                    QFindDep.Param(0).SetInteger(*C);
-                    QFindDep.Open();
-                    if (!QFindDep.Eof())
-                        N = filler.AddTop(F, text(QFindDep.FieldByName("NAIM_K")), *C);
+                    TQueryCloser closer(q_.QFindDep);
+                    q_.QFindDep.Param(0).SetInteger(*C);
+                    q_.QFindDep.Open();
+                    if (!q_.QFindDep.Eof())
+                        N = filler.AddTop(F, text(q_.QFindDep.FieldByName("NAIM_K")), *C);
                 }
                 if (!hierarchy)
-                    hierarchy = readHierarchy(FDconUrv, readDepartmentsByCode(QDepByCod));
+                    hierarchy = readHierarchy(urv_, readDepartmentsByCode(q_.QDepByCod));
                 filler.AddBranch(*hierarchy, N, *C);
             } catch (const std::exception&) {
             }
@@ -165,27 +166,27 @@ void TMainDM::BuildTree(platform::TreeView& TreeDep, bool FAll, const std::strin
     }
 }
 
-std::string TMainDM::FindDepChild(int CDep)
+std::string TDepartmentTree::FindDepChild(int CDep)
 {
     std::string S;
-    TQueryCloser closer(QDepChild);
+    TQueryCloser closer(q_.QDepChild);
     // A QDepChild opened by the caller is walked as it stands, from its current row.
-    if (!QDepChild.Active()) {
-        QDepChild.Param(0).SetInteger(CDep);
-        QDepChild.Open();
+    if (!q_.QDepChild.Active()) {
+        q_.QDepChild.Param(0).SetInteger(CDep);
+        q_.QDepChild.Open();
     }
     std::optional<Hierarchy> hierarchy;
-    for (; !QDepChild.Eof(); QDepChild.Next()) {
+    for (; !q_.QDepChild.Eof(); q_.QDepChild.Next()) {
         S += ',';
-        S += QDepChild.FieldByName("CHILD_ID").AsString();
+        S += q_.QDepChild.FieldByName("CHILD_ID").AsString();
         if (!hierarchy)
-            hierarchy = readKnownLinks(FDconUrv);
-        departments::AppendDescendants(*hierarchy, 1, IntOrZero(QDepChild.FieldByName("CHILD_ID")), S);
+            hierarchy = readKnownLinks(urv_);
+        departments::AppendDescendants(*hierarchy, 1, IntOrZero(q_.QDepChild.FieldByName("CHILD_ID")), S);
     }
     return std::to_string(CDep) + S;
 }
 
-std::string TMainDM::FindDepParents(int CDep)
+std::string TDepartmentTree::FindDepParents(int CDep)
 {
     std::string S;
     int Cd = CDep;
@@ -193,14 +194,14 @@ std::string TMainDM::FindDepParents(int CDep)
     // the walk ends there, listing each department once.
     std::unordered_set<int> seen{CDep};
     while (Cd > 0) {
-        TQueryCloser closer(QDepParents);
-        QDepParents.ParamByName("pDep").SetInteger(Cd);
-        QDepParents.Open();
-        if (QDepParents.Eof()) {
+        TQueryCloser closer(q_.QDepParents);
+        q_.QDepParents.ParamByName("pDep").SetInteger(Cd);
+        q_.QDepParents.Open();
+        if (q_.QDepParents.Eof()) {
             Cd = 0;
             continue;
         }
-        const TDbField parent = QDepParents.FieldByName("PARENT_ID");
+        const TDbField parent = q_.QDepParents.FieldByName("PARENT_ID");
         Cd = IntOrZero(parent);
         S += parent.AsString();
         S += ',';
@@ -224,6 +225,8 @@ std::string shortName(TDbQuery& query, int code)
 
 } // namespace
 
-std::string TMainDM::FindDep(int CD) { return shortName(QFDep, CD); }
+std::string TDepartmentTree::FindDep(int CD) { return shortName(q_.QFDep, CD); }
 
-std::string TMainDM::FindJob(int CJ) { return shortName(QFJob, CJ); }
+std::string TDepartmentTree::FindJob(int CJ) { return shortName(q_.QFJob, CJ); }
+
+} // namespace services

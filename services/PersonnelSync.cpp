@@ -1,9 +1,12 @@
-// Carries a person's department, organisation and job from the working-time
-// database into the access-control database, matching them there by name.
-#include "db/MDm.h"
+#include "services/PersonnelSync.h"
+
+#include "services/KeyGenerators.h"
 #include "services/QueryScope.h"
+#include "services/SqlStatement.h"
 
 #include <QDate>
+
+namespace services {
 
 namespace {
 
@@ -36,8 +39,10 @@ void rollbackQuietly(TDbTransaction& transaction)
     }
 }
 
+} // namespace
+
 // What differs between a department and a profession of the access-control database.
-struct NamedKind {
+struct TPersonnelSync::NamedKind {
     TDbQuery& Lookup;
     const char* KeyColumn;
     TDbQuery& Insert;
@@ -45,12 +50,17 @@ struct NamedKind {
     const char* PersonColumn;
 };
 
+bool TPersonnelSync::RunOnGremond(const std::string& S)
+{
+    return RunStatement(db_.FDconGremond, db_.FDTrGremondQ, S, false);
+}
+
 // Finds `name` (or inserts it under a new key) and commits that, then points
 // the person at it in a transaction of its own, so that a new department or
 // profession stays even when the person's update fails.
-void linkPersonByName(TMainDM& dm, const NamedKind& kind, const std::string& name, int UID)
+void TPersonnelSync::LinkPersonByName(const NamedKind& kind, const std::string& name, int UID)
 {
-    TDbTransaction& transaction = dm.FDTrGremondQ;
+    TDbTransaction& transaction = db_.FDTrGremondQ;
     try {
         if (transaction.Active())
             transaction.Commit();
@@ -66,9 +76,10 @@ void linkPersonByName(TMainDM& dm, const NamedKind& kind, const std::string& nam
                 key = IntOrZero(kind.Lookup.FieldByName(kind.KeyColumn));
         }
         if (!found) {
-            // The generator goes by the working-time database's system;
-            // GetGenK draws from it in the access-control database's form.
-            key = dm.GetGenK(urvDB == "MSSQL" ? kind.SqlServerGenerator : "DJ_GEN");
+            // The generator goes by the working-time database's system; it is
+            // drawn in the access-control database's form.
+            key = NextGeneratorValue(gremondDriver_, urvDriver_ == "MSSQL" ? kind.SqlServerGenerator : "DJ_GEN",
+                                     db_.pGenK, db_.QTmpK);
             TQueryCloser closer(kind.Insert);
             kind.Insert.ParamByName("pCD").SetInteger(key);
             kind.Insert.ParamByName("pN").SetString(name);
@@ -78,19 +89,17 @@ void linkPersonByName(TMainDM& dm, const NamedKind& kind, const std::string& nam
         if (transaction.Active())
             transaction.Commit();
         if (key > 0)
-            dm.DoSQLGremond(std::string("update PERSONNEL set ") + kind.PersonColumn + "=" + std::to_string(key) +
-                            " where USER_ID=" + std::to_string(UID));
+            RunOnGremond(std::string("update PERSONNEL set ") + kind.PersonColumn + "=" + std::to_string(key) +
+                         " where USER_ID=" + std::to_string(UID));
     } catch (const std::exception&) {
         rollbackQuietly(transaction);
     }
 }
 
-} // namespace
-
-int TMainDM::FindUserID(bool FOur, const std::string& TabN)
+int TPersonnelSync::FindUserID(bool FOur, const std::string& TabN)
 {
     int result = -1;
-    TDbQuery& query = FOur ? QF_UID : QF_ID;
+    TDbQuery& query = FOur ? db_.QF_UID : db_.QF_ID;
     try {
         TQueryCloser closer(query);
         query.Param(0).SetString(TabN);
@@ -102,54 +111,56 @@ int TMainDM::FindUserID(bool FOur, const std::string& TabN)
     return result;
 }
 
-bool TMainDM::ChAlien(int TP)
+bool TPersonnelSync::ChAlien(int TP)
 {
     try {
-        TQueryCloser closer(QIdTp);
-        QIdTp.Param(0).SetInteger(TP);
-        QIdTp.Open();
-        return QIdTp.FieldByName("INDICATION").AsString() == "1";
+        TQueryCloser closer(db_.QIdTp);
+        db_.QIdTp.Param(0).SetInteger(TP);
+        db_.QIdTp.Open();
+        return db_.QIdTp.FieldByName("INDICATION").AsString() == "1";
     } catch (const std::exception&) {
         // A type that cannot be checked is taken as alien.
         return true;
     }
 }
 
-void TMainDM::ChDepInCM(const std::string& Dep, int UID, bool FOur)
+void TPersonnelSync::ChDepInCM(const std::string& Dep, int UID, bool FOur)
 {
     if (FOur) {
-        linkPersonByName(*this, {QFDepK, "CODE", QInsDepK, "GEN_DEP", "DEPARTMENT_ID"}, Dep, UID);
+        LinkPersonByName({db_.QFDepK, "CODE", db_.QInsDepK, "GEN_DEP", "DEPARTMENT_ID"}, Dep, UID);
         return;
     }
     // Outside organisations are only looked up, never created.
-    TQueryCloser closer(QFOrgK);
-    setName(QFOrgK, Dep);
-    QFOrgK.Open();
-    if (!QFOrgK.Eof())
-        DoSQLGremond("update PERSONNEL set ORG_ID=" + QFOrgK.FieldByName("ORG_ID").AsString() +
+    TQueryCloser closer(db_.QFOrgK);
+    setName(db_.QFOrgK, Dep);
+    db_.QFOrgK.Open();
+    if (!db_.QFOrgK.Eof())
+        RunOnGremond("update PERSONNEL set ORG_ID=" + db_.QFOrgK.FieldByName("ORG_ID").AsString() +
                      " where USER_ID=" + std::to_string(UID));
 }
 
-void TMainDM::ChJobInCM(const std::string& Job, int UID, bool FOur)
+void TPersonnelSync::ChJobInCM(const std::string& Job, int UID, bool FOur)
 {
     if (FOur) {
-        linkPersonByName(*this, {QFJobK, "PROFESSION_ID", QInsJobK, "GEN_JOB", "PROFESSION_ID"}, Job, UID);
+        LinkPersonByName({db_.QFJobK, "PROFESSION_ID", db_.QInsJobK, "GEN_JOB", "PROFESSION_ID"}, Job, UID);
         return;
     }
     // The free-text job goes as a parameter, so that any text, quotes
-    // included, reaches JOB exactly. Like DoSQLGremond: pending work is
+    // included, reaches JOB exactly. Like RunOnGremond: pending work is
     // committed first, and a failure is rolled back and not passed on.
     try {
-        if (FDTrGremondQ.Active())
-            FDTrGremondQ.Commit();
-        FDTrGremondQ.StartTransaction();
-        TDbQuery update(FDconGremond, &FDTrGremondQ, &FDTrGremondQ,
+        if (db_.FDTrGremondQ.Active())
+            db_.FDTrGremondQ.Commit();
+        db_.FDTrGremondQ.StartTransaction();
+        TDbQuery update(db_.FDconGremond, &db_.FDTrGremondQ, &db_.FDTrGremondQ,
                         "update PERSONNEL set JOB=:pJob where USER_ID=" + std::to_string(UID));
         TQueryCloser closer(update);
         update.ParamByName("pJob").SetString(Job);
         update.Open();
-        FDTrGremondQ.Commit();
+        db_.FDTrGremondQ.Commit();
     } catch (const std::exception&) {
-        rollbackQuietly(FDTrGremondQ);
+        rollbackQuietly(db_.FDTrGremondQ);
     }
 }
+
+} // namespace services

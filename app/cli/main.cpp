@@ -5,7 +5,7 @@
 #include "app/UpdateFolder.h"
 #include "app/UpdateRun.h"
 #include "app/UpdateSession.h"
-#include "db/MDm.h"
+#include "datamodule/MDm.h"
 #include "platform/ConsoleMessages.h"
 #include "platform/ExceptionReport.h"
 #include "platform/ExecutablePath.h"

@@ -32,4 +32,13 @@ void QtMessages::plain(const std::u16string& text, const std::u16string& caption
     show(QMessageBox::NoIcon, qs(caption), qs(text), nullptr);
 }
 
+bool QtMessages::question(const std::u16string& text, const std::u16string& caption)
+{
+    QMessageBox box(QMessageBox::Question, qs(caption), qs(text), QMessageBox::Yes | QMessageBox::No,
+                    QApplication::activeWindow());
+    box.setDefaultButton(QMessageBox::No);
+    box.setTextFormat(Qt::PlainText);
+    return box.exec() == QMessageBox::Yes;
+}
+
 } // namespace platform

@@ -10,6 +10,7 @@ public:
     void error(const std::u16string& text) override;
     void information(const std::u16string& text) override;
     void plain(const std::u16string& text, const std::u16string& caption) override;
+    bool question(const std::u16string& text, const std::u16string& caption) override;
 };
 
 } // namespace platform

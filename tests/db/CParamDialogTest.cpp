@@ -2,7 +2,7 @@
 // ConnectDB, clicked through its buttons, read from its fields.
 #include "db/CParam.h"
 
-#include "db/MDm.h"
+#include "db/DbModule.h"
 #include "db/QtConnectionParamsPrompt.h"
 #include "db/Scramble.h"
 #include "db/SettingsFile.h"
@@ -49,7 +49,7 @@ protected:
     std::filesystem::path iniPath = dir / "Tavrel.INI";
     platform::RecordingMessages messages;
     QtConnectionParamsPrompt prompt{messages};
-    TMainDM dm{messages};
+    TDbModule dm{messages};
     std::string subd;
     int dialogsShown = 0;
 

@@ -1,6 +1,6 @@
 // Connecting over the network to the local Firebird server that
 // scripts/start-firebird-server runs, with its real SYSDBA password.
-#include "db/MDm.h"
+#include "db/DbModule.h"
 
 #include "db/Scramble.h"
 #include "db/SettingsFile.h"
@@ -26,7 +26,7 @@ protected:
     testsupport::TempDir dir{"tavrel-server"};
     platform::RecordingMessages messages;
     CountingCancelPrompt prompt;
-    TMainDM dm{messages};
+    TDbModule dm{messages};
     std::string subd;
     std::unique_ptr<testsupport::FirebirdTestDb> db;
 

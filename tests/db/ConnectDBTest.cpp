@@ -1,4 +1,4 @@
-#include "db/MDm.h"
+#include "db/DbModule.h"
 
 #include "db/CParamLogic.h"
 #include "db/Scramble.h"
@@ -64,7 +64,7 @@ protected:
     std::filesystem::path iniPath = dir / "Tavrel.INI";
     platform::RecordingMessages messages;
     ScriptedPrompt prompt;
-    TMainDM dm{messages};
+    TDbModule dm{messages};
     std::string subd = "unchanged";
 
     void SetUp() override

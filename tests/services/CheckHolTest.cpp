@@ -1,4 +1,4 @@
-#include "db/MDm.h"
+#include "datamodule/MDm.h"
 
 #include "platform/RecordingMessages.h"
 #include "tests/services/ServicesDb.h"

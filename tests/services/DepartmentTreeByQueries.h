@@ -4,7 +4,7 @@
 // made per level, and the departments the hierarchy does not reach found by
 // comparing each with every node. The equivalence test holds the data
 // module's operations to the same results; the benchmark times both.
-#include "db/MDm.h"
+#include "datamodule/MDm.h"
 #include "platform/TreeView.h"
 
 #include <string>

@@ -2,7 +2,7 @@
 // organisation with the awkward rows of STRUCTURE, one deeper than the depth
 // limit, one without top-level departments, and one with cycles. Trees are
 // filled into a QTreeWidget offscreen and compared node for node.
-#include "db/MDm.h"
+#include "datamodule/MDm.h"
 
 #include "platform/RecordingMessages.h"
 #include "platform/qt/QtTreeView.h"

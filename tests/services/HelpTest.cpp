@@ -1,4 +1,4 @@
-#include "db/MDm.h"
+#include "datamodule/MDm.h"
 
 #include "platform/ExecutablePath.h"
 #include "platform/FileOps.h"

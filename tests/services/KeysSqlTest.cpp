@@ -3,7 +3,7 @@
 // their forms are checked by what the data module hands the database layer,
 // which a test sees (and may turn into the Firebird form) through the
 // connection's statement hook.
-#include "db/MDm.h"
+#include "datamodule/MDm.h"
 
 #include "platform/RecordingMessages.h"
 #include "tests/services/ServicesDb.h"

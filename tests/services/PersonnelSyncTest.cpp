@@ -2,7 +2,7 @@
 // for the access-control database. Each test works on persons and names of
 // its own, and reads results through a connection of its own, so that only
 // committed data counts.
-#include "db/MDm.h"
+#include "datamodule/MDm.h"
 
 #include "platform/RecordingMessages.h"
 #include "tests/services/ServicesDb.h"

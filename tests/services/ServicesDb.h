@@ -1,7 +1,7 @@
 #pragma once
 // Embedded Firebird databases standing in for the working-time and the
 // access-control database of the data module.
-#include "db/MDm.h"
+#include "datamodule/MDm.h"
 #include "tests/support/FirebirdTestDb.h"
 
 #include <string>

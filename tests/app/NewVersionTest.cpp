@@ -4,7 +4,7 @@
 #include "app/NewVersion.h"
 
 #include "app/ProcessVariables.h"
-#include "db/MDm.h"
+#include "datamodule/MDm.h"
 #include "db/Scramble.h"
 #include "db/SettingsFile.h"
 #include "platform/RecordingMessages.h"
@@ -18,6 +18,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -253,6 +254,71 @@ TEST_F(NewVersionTest, RenewWithAMissingSourceReportsAndCanRunAgain)
     EXPECT_EQ(messages.texts(), twice);
     EXPECT_TRUE(form.BBRenew->isEnabled());
     dm.FDconUrv.Close();
+}
+
+struct CloseCase {
+    const char* name;
+    bool duringUnpacking; // else while the archive is fetched
+    bool answer;
+    std::vector<std::string> texts;
+    bool installed;
+    bool stillOpen;
+};
+
+// Closing the dialog while an update runs asks first. Yes stops a fetch at
+// once and closes the dialog when the run has ended; unpacking is finished
+// first. No lets the update go on and keeps the dialog open.
+TEST_F(NewVersionTest, ClosingDuringAnUpdateAsksFirst)
+{
+    const std::string ask = "Идёт обновление. Прервать его и выйти?";
+    const std::string got = "Обновление получено.";
+    const std::string unpacked = "Разархивация завершена.";
+    const std::string failed = "Не удалось обновить файл!";
+    const CloseCase cases[] = {
+        {"YesWhileFetching", false, true, {ask, failed}, false, false},
+        {"NoWhileFetching", false, false, {ask, got, unpacked}, true, true},
+        {"YesWhileUnpacking", true, true, {got, ask, unpacked}, true, false},
+        {"NoWhileUnpacking", true, false, {got, ask, unpacked}, true, true},
+    };
+
+    testsupport::TempDir releases{"tavrel-releases"};
+    const auto archive = tavrel::test::RarWriter(tavrel::test::RarFormat::Rar5)
+                             .file("Tavrel.exe", "new program")
+                             .write(releases.path(), "release")
+                             .front();
+    publish(archive.string(), "0");
+    testsupport::CurrentDirectory cd(programFolder.path());
+
+    for (const CloseCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFileBytes(programFolder / "Tavrel.exe", "old program");
+        TFNewVersion form(dm, messages, programFolder.path());
+        form.show();
+        messages.clear();
+        messages.setNextAnswer(c.answer);
+        // Posted events are handled in the next progress call of the run.
+        const auto closeSoon = [&form] { QTimer::singleShot(0, &form, [&form] { form.close(); }); };
+        if (c.duringUnpacking)
+            messages.onMessage = [&](const platform::RecordedMessage& m) {
+                if (m.text == got)
+                    closeSoon();
+            };
+        else
+            closeSoon();
+        form.BBRenew->click();
+        messages.onMessage = nullptr;
+
+        EXPECT_EQ(messages.texts(), c.texts);
+        for (const platform::RecordedMessage& m : messages.all())
+            if (m.text == ask) {
+                EXPECT_EQ(m.kind, platform::MessageKind::Question);
+                EXPECT_EQ(m.caption, form.windowTitle().toStdString());
+            }
+        EXPECT_EQ(testsupport::readFileBytes(programFolder / "Tavrel.exe"), c.installed ? "new program" : "old program");
+        EXPECT_EQ(form.isVisible(), c.stillOpen);
+        EXPECT_TRUE(form.BBRenew->isEnabled());
+        dm.FDconUrv.Close();
+    }
 }
 
 TEST(ApplicationName, CaptionsMessageBoxesAndLeavesWindowTitlesAlone)

@@ -1,4 +1,4 @@
-#include "db/MDm.h"
+#include "db/DbModule.h"
 
 #include "db/Scramble.h"
 #include "db/SettingsFile.h"
@@ -7,13 +7,12 @@
 #include <iostream>
 #include <stdexcept>
 
-TMainDM* MainDM = nullptr;
 std::string urvDB;
 std::string gremondDB;
 
 // Working values of one ConnectDB call, shared with its re-reading of the
 // section before the retry.
-struct TMainDM::ConnectValues {
+struct TDbModule::ConnectValues {
     int i = 0;
     std::string oDriver;
     std::string oServ;
@@ -51,17 +50,16 @@ TSettingsFile& settings()
 
 } // namespace
 
-TMainDM::TMainDM(platform::Messages& messages) : messages_(messages)
+TDbModule::TDbModule(platform::Messages& messages) : messages_(messages)
 {
     QParam.SQL = "select * from TAVREL_PARAMS";
-    DataModuleCreate();
 }
 
-std::string TMainDM::XorEncode(const std::string& Source) const { return scramble::XorEncode(Source); }
+std::string TDbModule::XorEncode(const std::string& Source) const { return scramble::XorEncode(Source); }
 
-std::string TMainDM::XorDecode(const std::string& Source) const { return scramble::XorDecode(Source); }
+std::string TDbModule::XorDecode(const std::string& Source) const { return scramble::XorDecode(Source); }
 
-void TMainDM::SetParams(ConnectValues& v, TDbConnection& dbCon, const std::string& Sect, std::string& Subd) const
+void TDbModule::SetParams(ConnectValues& v, TDbConnection& dbCon, const std::string& Sect, std::string& Subd) const
 {
     const TSettingsFile& ini = settings();
     v.i = ini.ReadInteger(Sect, "DB", 0);
@@ -87,7 +85,7 @@ void TMainDM::SetParams(ConnectValues& v, TDbConnection& dbCon, const std::strin
     Subd = v.oDriver;
 }
 
-void TMainDM::Fallback(ConnectValues& v, TDbConnection& dbCon, const std::string& DBName, const std::string& Sect,
+void TDbModule::Fallback(ConnectValues& v, TDbConnection& dbCon, const std::string& DBName, const std::string& Sect,
                        std::string& Subd, bool& Result)
 {
     try {
@@ -111,7 +109,7 @@ void TMainDM::Fallback(ConnectValues& v, TDbConnection& dbCon, const std::string
     }
 }
 
-bool TMainDM::ConnectDB(TDbConnection& dbCon, const std::string& DBName, const std::string& Sect, std::string& Subd)
+bool TDbModule::ConnectDB(TDbConnection& dbCon, const std::string& DBName, const std::string& Sect, std::string& Subd)
 {
     bool Result = true;
     ConnectValues values;

@@ -1,11 +1,10 @@
-// The data module's creation handler and its help handler.
-#include "db/MDm.h"
+#include "services/Help.h"
 
 #include "platform/ExecutablePath.h"
 #include "platform/FileOps.h"
 #include "platform/TextCodec.h"
 
-std::string MyHelpFile;
+namespace services {
 
 namespace {
 
@@ -20,41 +19,41 @@ std::u16string applicationTitle()
 
 } // namespace
 
-void TMainDM::DataModuleCreate()
-{
-    MyHelpFile = platform::fromPath(platform::executableFolder() / "Tavrel.chm");
-}
+std::string HelpFileBesideExecutable() { return platform::fromPath(platform::executableFolder() / "Tavrel.chm"); }
 
-bool TMainDM::HH(std::uint16_t Command, std::int32_t Data, bool& CallHelp)
+bool ShowHelp(const std::string& helpFile, platform::HelpViewer* viewer, platform::Messages& messages,
+              std::uint16_t Command, std::int32_t Data, bool& CallHelp)
 {
     CallHelp = false;
     // A help viewer that fails counts as no window: the handler never raises.
-    const auto show = [this](const std::string& address, platform::HelpCommand command) {
+    const auto show = [viewer](const std::string& address, platform::HelpCommand command) {
         try {
-            return helpViewer_ != nullptr && helpViewer_->display(address, command);
+            return viewer != nullptr && viewer->display(address, command);
         } catch (...) {
             return false;
         }
     };
-    const auto tell = [this](const char16_t* text) { messages_.plain(text, applicationTitle()); };
+    const auto tell = [&messages](const char16_t* text) { messages.plain(text, applicationTitle()); };
 
     if (Command == kHelpCommandContents && Data == 0) {
-        if (!platform::isExistingFile(MyHelpFile)) {
+        if (!platform::isExistingFile(helpFile)) {
             tell(u"Файл помощи не найден!");
             return false;
         }
-        if (!show(MyHelpFile, platform::HelpCommand::DisplayToc)) {
+        if (!show(helpFile, platform::HelpCommand::DisplayToc)) {
             tell(u"Help-файл не доступен!");
             return false;
         }
         return true;
     }
     if (Command == kHelpCommandContext) {
-        const std::string address = MyHelpFile + "::" + std::to_string(Data) + ".html";
+        const std::string address = helpFile + "::" + std::to_string(Data) + ".html";
         if (show(address, platform::HelpCommand::DisplayTopic))
             return true;
-        tell(platform::isExistingFile(MyHelpFile) ? u"Топик не найден!" : u"Файл помощи не найден!");
+        tell(platform::isExistingFile(helpFile) ? u"Топик не найден!" : u"Файл помощи не найден!");
         return false;
     }
     return false;
 }
+
+} // namespace services

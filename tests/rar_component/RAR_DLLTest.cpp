@@ -94,6 +94,25 @@ TEST(LoadLibrary, IncompleteLibraryLeavesOtherComponentsWorking)
     EXPECT_EQ(good.ArchiveInformation().TotalFiles(), 1);
 }
 
+// A walk after UnloadDLL loads the library again rather than calling into
+// one that may be unmapped.
+TEST(LoadLibrary, WalkAfterUnloadLoadsAgain)
+{
+    testsupport::TempDir dir("tavrel-rarcomp");
+    const auto archive = dir / "a.rar";
+    testsupport::writeFileBytes(archive, "Rar!");
+    ScriptedLibrary library(SCRIPTED_UNRAR);
+    library.play({.entries = {fileEntry("a.txt")}});
+
+    platform::RecordingMessages messages;
+    TRAR rar(messages);
+    rar.setDllName(SCRIPTED_UNRAR);
+    ASSERT_TRUE(rar.OpenFile(archive.u16string()));
+    rar.UnloadDLL();
+    EXPECT_TRUE(rar.List());
+    EXPECT_TRUE(rar.isDLLLoaded());
+}
+
 std::string bytes(std::initializer_list<unsigned char> b) { return std::string(b.begin(), b.end()); }
 
 // An MZ stub whose new-header offset points at 0x40 followed by `header`.
