@@ -6,6 +6,7 @@
 
 #include "unrar/src/Crc32.h"
 #include "unrar/src/Destination.h"
+#include "unrar/src/Rar29Entry.h"
 #include "unrar/src/SafePath.h"
 #include "unrar/src/TextConvert.h"
 #include "unrar/src/VolumeNames.h"
@@ -106,7 +107,8 @@ void Archive::scanFirstHeaders()
         std::string text;
         if (c.stored())
             text = packed;
-        else if (!unpackServiceData(main_.version == RarVersion::Rar5, c, packed, text))
+        else if (main_.version == RarVersion::Rar4 ? !unpackRar29(c, packed, text)
+                                                   : !unpackServiceData(true, c, packed, text))
             continue;
         if (crc32Update(0, reinterpret_cast<const unsigned char*>(text.data()), text.size()) != c.crc) continue;
         if (main_.version == RarVersion::Rar4 && (c.attributes & 0x01)) {
@@ -165,6 +167,12 @@ int Archive::readHeader()
         return ERAR_MISSING_PASSWORD;
     }
     headerPending_ = false;
+    if (rar29Owed_) {
+        // A file of a solid archive that was not tested or extracted is
+        // still decoded: the files after it build on it.
+        int r = passOver();
+        if (r == ERAR_EOPEN) return r;
+    }
     for (;;) {
         Block b;
         ReadStatus s = reader_->readBlock(file_, pos_, b);
@@ -184,6 +192,10 @@ int Archive::readHeader()
         lastSplitAfter_ = b.entry.splitAfter;
         if (b.entry.splitBefore && request_.mode == RAR_OM_LIST) continue;
         if (!b.entry.splitBefore) ++ordinal_;
+        const Entry& f = b.entry;
+        rar29Owed_ = request_.mode == RAR_OM_EXTRACT && main_.version == RarVersion::Rar4 &&
+                     (main_.archiveFlags & ROADF_SOLID) && !f.stored() && !f.directory && !f.encrypted &&
+                     !f.splitBefore && isRar29Method(f);
         current_ = std::move(b.entry);
         headerPending_ = true;
         return ERAR_SUCCESS;
@@ -218,17 +230,82 @@ int Archive::walkParts(const Sink* sink, uint32_t& crc, uint64_t& total, Entry& 
             }
         }
         if (!part.splitAfter || result != ERAR_SUCCESS) return result;
-        lastSplitAfter_ = false;
-        int r = switchVolume();
+        int r = nextPart(part);
         if (r != ERAR_SUCCESS) return r;
-        Block b;
-        if (reader_->readBlock(file_, pos_, b) != ReadStatus::Ok || b.type != BlockType::File ||
-            !b.entry.splitBefore || b.entry.name != current_->name || b.next <= pos_)
-            return ERAR_BAD_DATA;
-        pos_ = b.next;
-        part = std::move(b.entry);
-        lastSplitAfter_ = part.splitAfter;
     }
+}
+
+// Opens the next volume and reads the header of the entry's continuation there.
+int Archive::nextPart(Entry& part)
+{
+    lastSplitAfter_ = false;
+    int r = switchVolume();
+    if (r != ERAR_SUCCESS) return r;
+    Block b;
+    if (reader_->readBlock(file_, pos_, b) != ReadStatus::Ok || b.type != BlockType::File ||
+        !b.entry.splitBefore || b.entry.name != current_->name || b.next <= pos_)
+        return ERAR_BAD_DATA;
+    pos_ = b.next;
+    part = std::move(b.entry);
+    lastSplitAfter_ = part.splitAfter;
+    return ERAR_SUCCESS;
+}
+
+int Archive::decodeRar29(const Sink* sink, uint32_t& crc, uint64_t& total, Entry& part)
+{
+    rar29Owed_ = false;
+    const Entry& e = *current_;
+    part = e;
+    uint64_t offset = part.dataOffset;
+    uint64_t remaining = part.packSize;
+    int partsResult = ERAR_SUCCESS;
+    // The packed data runs on from part to part, volume after volume.
+    rar29::PackedSource source = [&](uint8_t* buffer, size_t size) -> long long {
+        while (remaining == 0) {
+            if (!part.splitAfter) return 0;
+            partsResult = nextPart(part);
+            if (partsResult != ERAR_SUCCESS) return -1;
+            offset = part.dataOffset;
+            remaining = part.packSize;
+        }
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(remaining, size));
+        const long long got = file_.readAt(offset, buffer, want);
+        if (got <= 0) {
+            partsResult = ERAR_BAD_DATA;  // the header promised more than the volume holds
+            return -1;
+        }
+        offset += static_cast<uint64_t>(got);
+        remaining -= static_cast<uint64_t>(got);
+        return got;
+    };
+    int sinkResult = ERAR_SUCCESS;
+    rar29::OutputFunction output = [&](const uint8_t* data, size_t size) {
+        crc = crc32Update(crc, data, size);
+        total += size;
+        if (sink) sinkResult = (*sink)(data, size);
+        return sinkResult == ERAR_SUCCESS;
+    };
+    rar29::FileRequest request;
+    request.continues = e.solid;
+    request.untilEndMarker = (main_.archiveFlags & ROADF_SOLID) != 0;
+    request.sizeKnown = e.unpSizeKnown;
+    request.size = e.unpSize;
+    if (!rar29_) rar29_ = std::make_unique<rar29::Decoder>();
+    const rar29::DecodeStatus status = rar29_->decodeFile(request, std::move(source), output);
+    // The decoder may stop before the last part (the size was reached).
+    while (partsResult == ERAR_SUCCESS && part.splitAfter) partsResult = nextPart(part);
+    if (partsResult != ERAR_SUCCESS) return partsResult;
+    if (sinkResult != ERAR_SUCCESS) return sinkResult;
+    return rar29ResultCode(status);
+}
+
+int Archive::passOver()
+{
+    uint32_t crc = 0;
+    uint64_t total = 0;
+    Entry last;
+    if (rar29Owed_) return decodeRar29(nullptr, crc, total, last);
+    return walkParts(nullptr, crc, total, last);
 }
 
 int Archive::readCompressed(const Sink& sink, uint32_t& crc, uint64_t& total)
@@ -347,7 +424,7 @@ int Archive::process(int operation, const char* destPath, const char* destName)
     if (extract && e.redirType != FSREDIR_NONE) result = ERAR_ECREATE;
     if (extract && result == ERAR_SUCCESS) result = makeOutput(e, destPath, destName, out);
     if (result != ERAR_SUCCESS) {
-        walkParts(nullptr, crc, total, last);
+        passOver();
         return result;
     }
     Sink sink = [&](const unsigned char* data, size_t size) {
@@ -357,6 +434,12 @@ int Archive::process(int operation, const char* destPath, const char* destName)
     };
     if (e.stored()) {
         result = walkParts(&sink, crc, total, last);
+    } else if (main_.version == RarVersion::Rar4) {
+        // Only the RAR 2.9 method is decoded; the older ones of RAR 1.5 and 2.0 are not.
+        if (isRar29Method(e))
+            result = decodeRar29(&sink, crc, total, last);
+        else if ((result = walkParts(nullptr, crc, total, last)) == ERAR_SUCCESS)
+            result = ERAR_UNKNOWN_FORMAT;
     } else {
         result = walkParts(nullptr, crc, total, last);
         if (result == ERAR_SUCCESS) {

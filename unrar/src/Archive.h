@@ -12,6 +12,7 @@
 #include "unrar/src/Entry.h"
 #include "unrar/src/FormatReader.h"
 #include "unrar/src/VolumeFile.h"
+#include "unrar/src/decode/rar29/Decoder.h"
 
 namespace unrar {
 
@@ -50,6 +51,13 @@ private:
     int switchVolume();
     void scanFirstHeaders();
     int walkParts(const Sink* sink, uint32_t& crc, uint64_t& total, Entry& lastPart);
+    int nextPart(Entry& part);
+    // Decodes the current RAR 4.x entry (all its parts) through the RAR 2.9
+    // decoder; without a sink the output is only checked off, as a skipped
+    // file of a solid archive must still be decoded.
+    int decodeRar29(const Sink* sink, uint32_t& crc, uint64_t& total, Entry& lastPart);
+    // Moves past the current entry's data, decoding it when a solid stream needs it.
+    int passOver();
     int readCompressed(const Sink& sink, uint32_t& crc, uint64_t& total);
     int passwordFailure();
     // The folder below destPath that the entry's stored name leads to, opened
@@ -81,6 +89,8 @@ private:
     int finishedCode_ = 0;  // non-zero: every further header read returns it
 
     std::unique_ptr<CompressedReader> compressed_;
+    std::unique_ptr<rar29::Decoder> rar29_;
+    bool rar29Owed_ = false;  // the current entry belongs to a solid stream and is not decoded yet
     std::vector<unsigned char> buffer_;
 };
 
