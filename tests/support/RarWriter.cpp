@@ -215,6 +215,7 @@ private:
         std::string name = storedName(e, RarFormat::Rar4);
         Bytes nameField = rar4NameField(name);
         uint64_t unp = e.claimedUnpackedSize ? e.claimedUnpackedSize : (dir ? 0 : e.size());
+        if (e.packed && !e.claimedUnpackedSize) unp = e.unpackedData.size();
         bool large = unp > 0xFFFFFFFFu || p.length > 0xFFFFFFFFu;
 
         uint16_t flags = 0x8000;
@@ -233,7 +234,7 @@ private:
         putU8(h, unix ? 3 : 2);
         putU32(h, dir ? 0 : crcValue);
         putU32(h, e.dosTime);
-        putU8(h, e.encrypted || e.method ? 29 : 20);
+        putU8(h, e.unpVer ? e.unpVer : e.encrypted || e.method ? 29 : 20);
         putU8(h, static_cast<uint8_t>(0x30 + e.method));
         putU16(h, static_cast<uint16_t>(nameField.size()));
         putU32(h, defaultAttributes(e));
@@ -388,6 +389,19 @@ RarWriter& RarWriter::compressed(std::string name, std::string data)
     e.unpackedData = std::move(data);
     e.packed = true;
     e.method = 3;
+    return entry(std::move(e));
+}
+
+RarWriter& RarWriter::packedRar4(std::string name, std::string packedData, std::string unpacked, unsigned unpVer)
+{
+    if (format_ != RarFormat::Rar4) throw std::logic_error("RarWriter: packedRar4 is for RAR 4.x archives");
+    RarEntry e;
+    e.name = std::move(name);
+    e.data = std::move(packedData);
+    e.unpackedData = std::move(unpacked);
+    e.packed = true;
+    e.method = 3;
+    e.unpVer = unpVer;
     return entry(std::move(e));
 }
 

@@ -34,6 +34,7 @@ struct RarEntry {
     unsigned method = 0;              // 0 store; 1-5 claim compression, data kept as given
     bool packed = false;              // data is a packed stream of `unpackedData`
     std::string unpackedData;         // what a packed entry decodes to
+    unsigned unpVer = 0;              // RAR 4.x: 0 = 29 for packed data, else 20
     uint32_t unixTime = 0x66472F6E;   // 2024-05-17 10:20:30 UTC (RAR 5.0)
     uint32_t dosTime = 0x58B1528F;    // 2024-05-17 10:20:30 (RAR 4.x, local)
 
@@ -59,6 +60,9 @@ public:
     // A RAR 5.0 entry really compressed (literals only, one block), so that
     // a decoder is exercised; RAR 5.0 archives only.
     RarWriter& compressed(std::string name, std::string data);
+    // A RAR 4.x entry whose data is the given RAR 2.9 (or, with `unpVer`,
+    // older) packed stream of `unpacked`.
+    RarWriter& packedRar4(std::string name, std::string packedData, std::string unpacked, unsigned unpVer = 29);
 
     RarWriter& comment(std::string text, bool compressed = false);  // CMT service header
     RarWriter& solid(bool on = true);

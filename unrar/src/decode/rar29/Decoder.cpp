@@ -39,7 +39,8 @@ constexpr DistanceSlots kDist;
 
 }  // namespace
 
-Decoder::Decoder() = default;
+// A stream starts fresh: a first file marked as continuing finds an empty one.
+Decoder::Decoder() { resetStream(); }
 Decoder::~Decoder() = default;
 
 void Decoder::resetStream()

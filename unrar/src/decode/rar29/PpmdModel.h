@@ -20,6 +20,9 @@ public:
 
     // The next byte, or -1 when the data cannot be right (the model is then discarded).
     int decode(RangeDecoder& rc);
+    // One coding step with any Coder (see PpmdCoding.h); the decoder uses decode().
+    template <class Coder>
+    int code(Coder& coder);
 
 private:
     struct See {
@@ -59,6 +62,7 @@ private:
     void split(uint32_t block, unsigned from, unsigned to);
     uint32_t shrink(uint32_t block, unsigned oldUnits, unsigned newUnits);
 
+    uint32_t locate(uint32_t s, unsigned n, int target, bool) const;
     void update1_0();
     void update1(uint32_t s);
     void update2();

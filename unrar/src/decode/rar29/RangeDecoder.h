@@ -8,6 +8,9 @@ namespace unrar::rar29 {
 
 class RangeDecoder {
 public:
+    static constexpr bool kEncoding = false;
+    static constexpr int target = -1;
+
     void init(BitInput& in)
     {
         in_ = &in;
