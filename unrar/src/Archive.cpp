@@ -164,6 +164,10 @@ int Archive::readHeader()
         if (passwordSet_ || callbacks_.askPassword(password)) return ERAR_UNKNOWN_FORMAT;
         return ERAR_MISSING_PASSWORD;
     }
+    if (headerPending_) decodeSkipped();
+    // A compressed entry passed over without decoding breaks a solid stream.
+    if (rar5_ && current_ && decodesOwn(*current_) && !currentDecoded_) rar5_->invalidate();
+    currentDecoded_ = false;
     headerPending_ = false;
     for (;;) {
         Block b;
@@ -218,17 +222,24 @@ int Archive::walkParts(const Sink* sink, uint32_t& crc, uint64_t& total, Entry& 
             }
         }
         if (!part.splitAfter || result != ERAR_SUCCESS) return result;
-        lastSplitAfter_ = false;
-        int r = switchVolume();
+        int r = nextPart(part);
         if (r != ERAR_SUCCESS) return r;
-        Block b;
-        if (reader_->readBlock(file_, pos_, b) != ReadStatus::Ok || b.type != BlockType::File ||
-            !b.entry.splitBefore || b.entry.name != current_->name || b.next <= pos_)
-            return ERAR_BAD_DATA;
-        pos_ = b.next;
-        part = std::move(b.entry);
-        lastSplitAfter_ = part.splitAfter;
     }
+}
+
+int Archive::nextPart(Entry& part)
+{
+    lastSplitAfter_ = false;
+    int r = switchVolume();
+    if (r != ERAR_SUCCESS) return r;
+    Block b;
+    if (reader_->readBlock(file_, pos_, b) != ReadStatus::Ok || b.type != BlockType::File ||
+        !b.entry.splitBefore || b.entry.name != current_->name || b.next <= pos_)
+        return ERAR_BAD_DATA;
+    pos_ = b.next;
+    part = std::move(b.entry);
+    lastSplitAfter_ = part.splitAfter;
+    return ERAR_SUCCESS;
 }
 
 int Archive::readCompressed(const Sink& sink, uint32_t& crc, uint64_t& total)
@@ -330,6 +341,7 @@ int Archive::process(int operation, const char* destPath, const char* destName)
     uint64_t total = 0;
     Entry last;
     const bool work = request_.mode == RAR_OM_EXTRACT && (operation == RAR_TEST || operation == RAR_EXTRACT);
+    if (!work && request_.mode == RAR_OM_EXTRACT && operation == RAR_SKIP) return decodeSkipped();
     if (!work) return ERAR_SUCCESS;  // the position is already past the entry's data
     if (e.splitBefore) return ERAR_BAD_DATA;  // the previous volume is needed
     if (e.encrypted) {
@@ -357,6 +369,8 @@ int Archive::process(int operation, const char* destPath, const char* destName)
     };
     if (e.stored()) {
         result = walkParts(&sink, crc, total, last);
+    } else if (decodesOwn(e)) {
+        result = decodeOwn(e, extract ? &out : nullptr, crc, total, last);
     } else {
         result = walkParts(nullptr, crc, total, last);
         if (result == ERAR_SUCCESS) {

@@ -12,8 +12,12 @@
 #include "unrar/src/Entry.h"
 #include "unrar/src/FormatReader.h"
 #include "unrar/src/VolumeFile.h"
+#include "unrar/src/decode/OutputPipeline.h"
+#include "unrar/src/decode/Rar5Decoder.h"
 
 namespace unrar {
+
+class OutputFile;
 
 struct OpenRequest {
     std::string path;
@@ -51,6 +55,13 @@ private:
     void scanFirstHeaders();
     int walkParts(const Sink* sink, uint32_t& crc, uint64_t& total, Entry& lastPart);
     int readCompressed(const Sink& sink, uint32_t& crc, uint64_t& total);
+    // After a part's data: moves to the entry's continuation in the next volume.
+    int nextPart(Entry& part);
+    // Our own decoder (ArchiveDecode.cpp): RAR 5.0 compressed entries.
+    bool decodesOwn(const Entry& e) const;
+    int decodeOwn(const Entry& e, OutputFile* out, uint32_t& crc, uint64_t& total, Entry& lastPart);
+    // In a solid archive an entry passed over is still decoded, so that the next one can be.
+    int decodeSkipped();
     int passwordFailure();
     // The folder below destPath that the entry's stored name leads to, opened
     // without following links, and the entry's last name component.
@@ -81,6 +92,9 @@ private:
     int finishedCode_ = 0;  // non-zero: every further header read returns it
 
     std::unique_ptr<CompressedReader> compressed_;
+    std::unique_ptr<decode::Rar5Decoder> rar5_;
+    std::unique_ptr<decode::OutputPipeline> pipeline_;
+    bool currentDecoded_ = false;  // the decoder went through the current entry
     std::vector<unsigned char> buffer_;
 };
 

@@ -105,14 +105,18 @@ int OutputPipeline::finish()
     return failure_;
 }
 
-void OutputPipeline::abandon()
+int OutputPipeline::abandon()
 {
+    int own;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!failure_) failure_ = ERAR_BAD_DATA;
+        own = failure_;
+        if (!failure_) failure_ = ERAR_BAD_DATA;  // the worker skips what is still queued
     }
     waitDrained();
     started_ = false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    return own ? own : (failure_ == ERAR_BAD_DATA ? 0 : failure_);
 }
 
 void OutputPipeline::run()

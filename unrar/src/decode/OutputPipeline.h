@@ -38,8 +38,9 @@ public:
     // Hands over the last part, waits for the worker and returns the
     // entry's ERAR_* result (0 when every block was notified and written).
     int finish();
-    // Ends the entry without handing over what is still buffered.
-    void abandon();
+    // Ends the entry without handing over what is still buffered; returns
+    // the output side's own failure (a cancel, a write error) or 0.
+    int abandon();
 
     // Valid after finish(): what the worker saw.
     uint32_t crc32() const { return crc_; }
