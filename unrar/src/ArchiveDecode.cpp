@@ -94,7 +94,6 @@ int Archive::decodeOwn(const Entry& e, OutputFile* out, uint32_t& crc, uint64_t&
     job.sizeKnown = e.unpSizeKnown;
     job.dictionarySize = uint64_t(e.dictKB) * 1024;
     job.solid = e.solid;
-    job.laterSolid = (flags_ & ROADF_SOLID) != 0;
 
     decode::OutputPipeline::Notifier notify;
     if (callbacks_.callback || callbacks_.processDataProc)

@@ -47,7 +47,7 @@ void OutputPipeline::begin(Notifier notify, Writer write, bool blake2)
         b.used = 0;
     }
     started_ = true;
-    if (!worker_.joinable()) worker_ = std::thread([this] { run(); });
+    entryFirst_ = filled_;
 }
 
 bool OutputPipeline::append(const uint8_t* data, size_t size)
@@ -74,6 +74,7 @@ bool OutputPipeline::handOver()
         b.used = 0;
         return false;
     }
+    if (!worker_.joinable()) worker_ = std::thread([this] { run(); });
     std::unique_lock<std::mutex> lock(mutex_);
     ++filled_;
     produced_.notify_one();
@@ -97,7 +98,24 @@ int OutputPipeline::finish()
         std::lock_guard<std::mutex> lock(mutex_);
         ok = failure_ == 0;
     }
-    if (ok && blocks_[filled_ % blocks_.size()].used) handOver();
+    Block& last = blocks_[filled_ % blocks_.size()];
+    if (ok && filled_ == entryFirst_) {
+        // An entry within one block is checked and written here: handing
+        // it over would only add a wait for the other thread.
+        if (last.used) {
+            if (notify_ && !notify_(last.data.get(), last.used)) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                failure_ = ERAR_UNKNOWN;
+            } else {
+                const int r = consume(last);
+                std::lock_guard<std::mutex> lock(mutex_);
+                failure_ = r;
+            }
+        }
+        last.used = 0;
+    } else if (ok && last.used) {
+        handOver();
+    }
     waitDrained();
     started_ = false;
     if (wantBlake2_) blake2sp_final(&blake2State_->state, blake2_, sizeof blake2_);
@@ -119,6 +137,14 @@ int OutputPipeline::abandon()
     return own ? own : (failure_ == ERAR_BAD_DATA ? 0 : failure_);
 }
 
+int OutputPipeline::consume(const Block& b)
+{
+    crc_ = crc32Update(crc_, b.data.get(), b.used);
+    if (wantBlake2_) blake2sp_update(&blake2State_->state, b.data.get(), b.used);
+    total_ += b.used;
+    return write_ ? write_(b.data.get(), b.used) : 0;
+}
+
 void OutputPipeline::run()
 {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -128,13 +154,7 @@ void OutputPipeline::run()
         Block& b = blocks_[done_ % blocks_.size()];
         const bool skip = failure_ != 0;
         lock.unlock();
-        int r = 0;
-        if (!skip) {
-            crc_ = crc32Update(crc_, b.data.get(), b.used);
-            if (wantBlake2_) blake2sp_update(&blake2State_->state, b.data.get(), b.used);
-            total_ += b.used;
-            if (write_) r = write_(b.data.get(), b.used);
-        }
+        const int r = skip ? 0 : consume(b);
         lock.lock();
         if (r && !failure_) failure_ = r;
         ++done_;

@@ -4,8 +4,10 @@
 // fills a small ring of buffers; each full buffer is first shown to the
 // application on the caller's thread (UCM_PROCESSDATA must come from the
 // thread that called the library), then passed to the worker, which hashes
-// and writes the buffers in order. One pipeline serves any number of
-// entries in turn; its thread lives as long as the pipeline.
+// and writes the buffers in order. An entry that fits in one buffer is
+// handled on the caller's thread at finish(). One pipeline serves any
+// number of entries in turn; its thread, started with the first buffer
+// handed over, lives as long as the pipeline.
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -55,6 +57,7 @@ private:
     bool handOver();  // the block being filled goes to the worker
     void waitDrained();
     void run();
+    int consume(const Block& b);  // hash and write one block
 
     const size_t blockSize_;
     std::vector<Block> blocks_;
@@ -69,6 +72,7 @@ private:
     bool stop_ = false;
     int failure_ = 0;        // first ERAR_* failure of the entry
     bool started_ = false;
+    uint64_t entryFirst_ = 0;  // filled_ when the entry began
 
     // Worker-side results.
     uint32_t crc_ = 0;

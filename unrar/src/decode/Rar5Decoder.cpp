@@ -60,23 +60,21 @@ int Rar5Decoder::decode(const Rar5Entry& entry, PackedSource& in, OutputPipeline
 
 int Rar5Decoder::prepareWindow(const Rar5Entry& entry)
 {
-    const uint64_t declared = entry.dictionarySize;
+    // The ring keeps the largest dictionary declared in the stream, but
+    // never more than the stream can fill: an entry of known size looks
+    // back no further than the stream's start, so the ring need only hold
+    // everything produced so far (and grows, keeping every byte at its
+    // stream position, when a later solid entry needs more).
+    const uint64_t start = entry.solid ? window_.position() : 0;
+    declaredWindow_ = entry.solid ? std::max(declaredWindow_, entry.dictionarySize) : entry.dictionarySize;
+    uint64_t want = std::max<uint64_t>(declaredWindow_, kMinWindow);
+    if (entry.sizeKnown && entry.unpackedSize < declaredWindow_)
+        want = std::min(want, roundUpPow2(std::max<uint64_t>(start + entry.unpackedSize + 2 * kHeadroom, kMinWindow)));
     if (entry.solid) {
-        // The ring keeps the largest size declared in the stream; growing
-        // keeps every byte at its stream position.
-        declaredWindow_ = std::max(declaredWindow_, declared);
-        const uint64_t want = std::max<uint64_t>(declaredWindow_, kMinWindow);
         if (want > window_.size() && !window_.grow(static_cast<size_t>(want))) return ERAR_NO_MEMORY;
         return ERAR_SUCCESS;
     }
-    declaredWindow_ = declared;
-    uint64_t want = std::max<uint64_t>(declared, kMinWindow);
-    // An entry that nothing continues never looks back further than its own size.
-    if (!entry.laterSolid && entry.sizeKnown)
-        want = std::min(want, roundUpPow2(std::max<uint64_t>(entry.unpackedSize + 2 * kHeadroom, kMinWindow)));
-    if (window_.size() != want) {
-        if (!window_.allocate(static_cast<size_t>(want))) return ERAR_NO_MEMORY;
-    }
+    if (window_.size() != want && !window_.allocate(static_cast<size_t>(want))) return ERAR_NO_MEMORY;
     // A reused ring keeps old bytes, but no distance may reach before the
     // stream's start, so they are never read.
     window_.setPosition(0);
@@ -138,7 +136,7 @@ bool Rar5Decoder::fill(PackedSource& in, size_t n, int& error)
     error = ERAR_SUCCESS;
     if (inEnd_ - inPos_ >= n) return true;
     if (inPos_ + n > in_.size()) {
-        std::memmove(in_.data(), in_.data() + inPos_, inEnd_ - inPos_);
+        if (inEnd_ > inPos_) std::memmove(in_.data(), in_.data() + inPos_, inEnd_ - inPos_);
         inEnd_ -= inPos_;
         inPos_ = 0;
         if (in_.size() < n || in_.size() < kReadChunk) in_.resize(std::max(n, kReadChunk));

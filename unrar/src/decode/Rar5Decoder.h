@@ -20,7 +20,6 @@ struct Rar5Entry {
     bool sizeKnown = true;
     uint64_t dictionarySize = 0;  // as declared, in bytes
     bool solid = false;           // continues the previous entry's state
-    bool laterSolid = false;      // the archive is solid: later entries may continue this one
 };
 
 class Rar5Decoder {
