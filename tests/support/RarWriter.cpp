@@ -184,7 +184,7 @@ private:
         if (!p.last) hflags |= 0x0010;
         uint64_t fileFlags = 0x0002 | (dir ? 0x0001 : 0x0004);
         uint64_t unp = e.claimedUnpackedSize ? e.claimedUnpackedSize : (dir ? 0 : e.size());
-        if (e.packed) unp = e.unpackedData.size();
+        if (e.packed && !e.claimedUnpackedSize) unp = e.unpackedData.size();
         uint64_t comp = (solidFlag(p) ? 0x40 : 0) | uint64_t(e.method & 7) << 7 | uint64_t(e.dictExponent & 15) << 10 |
                         (e.algorithm & 0x3F);
         bool unix = e.unixHost || e.kind == RarEntry::Kind::Symlink || e.kind == RarEntry::Kind::Hardlink;

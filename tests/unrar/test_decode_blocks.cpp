@@ -12,6 +12,7 @@
 #include "unrar/src/decode/BitReader.h"
 #include "unrar/src/decode/Huffman.h"
 #include "unrar/src/decode/OutputPipeline.h"
+#include "unrar/src/decode/Rar5Decoder.h"
 #include "unrar/src/decode/Window.h"
 
 using namespace unrar::decode;
@@ -114,4 +115,27 @@ TEST(DecodeBlocks, PipelineDeliversInOrderWithChecksumsAndStopsOnCancel)
     p.begin(nullptr, [](const uint8_t*, size_t) { return int(ERAR_EWRITE); }, false);
     p.append(reinterpret_cast<const uint8_t*>(data.data()), data.size());
     EXPECT_EQ(p.finish(), ERAR_EWRITE);
+}
+
+// Packed streams the fuzzer found troublesome, fed straight to the RAR 5.0
+// decoder (as the fuzz target does: a 128 KiB << n dictionary and the
+// unpacked size from the first bytes). Each must fail cleanly.
+TEST(DecodeBlocks, Rar5DecoderRefusesFuzzFindings)
+{
+    const std::vector<std::vector<uint8_t>> findings = {
+        // An empty input buffer was compacted with memmove from a null pointer.
+        {0x07, 0x00, 0x10, 0x00, 0x41, 0x0D, 0x16, 0x70, 0x00, 0x20, 0x02, 0x00, 0x6A, 0x5F, 0xC7,
+         0xF7, 0xB9, 0xE0, 0xC5, 0xEA, 0x7F, 0x30, 0xEB, 0xC3, 0xBF, 0x8F, 0xE5, 0xFE, 0x00},
+    };
+    for (const auto& f : findings) {
+        Rar5Decoder decoder;
+        Rar5Entry entry;
+        entry.dictionarySize = uint64_t(128 << 10) << (f[0] & 3);
+        entry.unpackedSize = f[1] | f[2] << 8 | f[3] << 16;
+        MemorySource in(f.data() + 4, f.size() - 4);
+        OutputPipeline out(1 << 16, 2);
+        out.begin(nullptr, nullptr, false);
+        EXPECT_EQ(decoder.decode(entry, in, out), ERAR_BAD_DATA);
+        out.abandon();
+    }
 }

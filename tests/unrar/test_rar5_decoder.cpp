@@ -148,3 +148,121 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, UnrarRar5Decoder, ::testing::ValuesIn(fixture
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+namespace {
+
+struct Refusal {
+    const char* name;
+    std::function<void(RarWriter&)> adjust;
+    int code;
+};
+
+class UnrarRar5Refusal : public ::testing::TestWithParam<Refusal> {};
+
+// Entries the decoder must refuse: the code is the genuine library's, and
+// a file already at the destination stays as it was.
+TEST_P(UnrarRar5Refusal, FailsWithTheLibrarysCodeAndKeepsTheOldFile)
+{
+    const Refusal& c = GetParam();
+    TempDir dir;
+    RarWriter w(RarFormat::Rar5);
+    w.lzCompressed("a.txt", prose(20000, 5));
+    c.adjust(w);
+    const fs::path arc = w.write(dir.path(), "bad").front();
+    fs::create_directories(dir / "out");
+    writeFile(dir / "out/a.txt", "good");
+    for (int op : {RAR_TEST, RAR_EXTRACT}) {
+        Session s;
+        ASSERT_TRUE(s.openArchive(arc, RAR_OM_EXTRACT));
+        auto walk = s.walk(op, dir / "out");
+        EXPECT_EQ(walk.processCodes, std::vector<int>{c.code});
+    }
+    EXPECT_EQ(readFile(dir / "out/a.txt"), "good");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out"), fs::directory_iterator{}), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UnrarRar5Refusal,
+    ::testing::Values(
+        Refusal{"ClaimsMoreThanItHolds", [](RarWriter& w) { w.claimSize(20001); }, ERAR_BAD_DATA},
+        Refusal{"ClaimsLessThanItHolds", [](RarWriter& w) { w.claimSize(19999); }, ERAR_BAD_DATA},
+        Refusal{"WrongCrc", [](RarWriter& w) { w.wrongCrc(); }, ERAR_BAD_DATA},
+        Refusal{"DictionaryAboveOneGiB",
+                [](RarWriter& w) {
+                    tavrel::test::RarEntry e;
+                    e.name = "a.txt";
+                    e.packed = e.lz = true;
+                    e.unpackedData = "x";
+                    e.dictExponent = 14;  // 2 GiB
+                    e.method = 3;
+                    w = RarWriter(RarFormat::Rar5);
+                    w.entry(e);
+                },
+                ERAR_LARGE_DICT},
+        Refusal{"Rar7Algorithm",
+                [](RarWriter& w) {
+                    tavrel::test::RarEntry e;
+                    e.name = "a.txt";
+                    e.packed = e.lz = true;
+                    e.unpackedData = "x";
+                    e.algorithm = 1;
+                    e.method = 3;
+                    w = RarWriter(RarFormat::Rar5);
+                    w.entry(e);
+                },
+                ERAR_UNKNOWN_FORMAT}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Damage anywhere in the packed data: the entry fails with ERAR_BAD_DATA
+// or, where the damage is in ignored padding, gives the original data;
+// never other data reported as good, never a crash.
+TEST(UnrarRar5Decoder, DamagedPackedDataNeverPassesAsGood)
+{
+    TempDir dir;
+    const std::string data = prose(40000, 9) + code(30000, 9);
+    const fs::path arc = RarWriter(RarFormat::Rar5)
+                             .lzCompressed("a.bin", data, {{Rar5Filter::E8E9, 40000, 30000, 1}})
+                             .write(dir.path(), "good")
+                             .front();
+    const std::string image = readFile(arc);
+    // The packed data is what follows the file header up to the end block (about 16 bytes).
+    const size_t dataStart = image.find("a.bin") + 5, dataEnd = image.size() - 16;
+    ASSERT_LT(dataStart, dataEnd);
+    int failures = 0;
+    for (size_t at = dataStart; at < dataEnd; at += std::max<size_t>(1, (dataEnd - dataStart) / 97)) {
+        for (uint8_t flip : {0x01, 0x80, 0xFF}) {
+            std::string bad = image;
+            bad[at] = static_cast<char>(bad[at] ^ flip);
+            const fs::path p = dir / "bad.rar";
+            writeFile(p, bad);
+            Session s;
+            ASSERT_TRUE(s.openArchive(p, RAR_OM_EXTRACT));
+            Header h;
+            ASSERT_EQ(s.readHeader(h), 0);
+            fs::remove(dir / "a.out");
+            const int r = s.process(RAR_EXTRACT, {}, dir / "a.out");
+            SCOPED_TRACE(testing::Message() << "byte " << at << " ^ " << int(flip));
+            if (r == 0)
+                EXPECT_TRUE(readFile(dir / "a.out") == data);
+            else
+                EXPECT_EQ(r, ERAR_BAD_DATA);
+            failures += r != 0;
+        }
+    }
+    EXPECT_GT(failures, 200);
+}
+
+TEST(UnrarRar5Decoder, CancelInProcessDataStopsTheEntry)
+{
+    TempDir dir;
+    const fs::path arc = RarWriter(RarFormat::Rar5).lzCompressed("a.txt", prose(3 << 20, 4)).write(dir.path(), "c").front();
+    Session s;
+    s.onMessage = [](unsigned msg, RAR_LPARAM, RAR_LPARAM) { return msg == UCM_PROCESSDATA ? -1 : 1; };
+    ASSERT_TRUE(s.openArchive(arc, RAR_OM_EXTRACT));
+    auto walk = s.walk(RAR_EXTRACT, dir / "out");
+    EXPECT_EQ(walk.processCodes, std::vector<int>{ERAR_UNKNOWN});
+    EXPECT_FALSE(fs::exists(dir / "out/a.txt"));
+    EXPECT_EQ(s.messageKinds(true), std::vector<unsigned>{UCM_PROCESSDATA});
+}
+
+}  // namespace
