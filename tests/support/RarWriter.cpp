@@ -4,6 +4,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
@@ -183,8 +184,9 @@ private:
         if (!p.last) hflags |= 0x0010;
         uint64_t fileFlags = 0x0002 | (dir ? 0x0001 : 0x0004);
         uint64_t unp = e.claimedUnpackedSize ? e.claimedUnpackedSize : (dir ? 0 : e.size());
-        if (e.packed) unp = e.unpackedData.size();
-        uint64_t comp = (solidFlag(p) ? 0x40 : 0) | uint64_t(e.method & 7) << 7;
+        if (e.packed && !e.claimedUnpackedSize) unp = e.unpackedData.size();
+        uint64_t comp = (solidFlag(p) ? 0x40 : 0) | uint64_t(e.method & 7) << 7 | uint64_t(e.dictExponent & 15) << 10 |
+                        (e.algorithm & 0x3F);
         bool unix = e.unixHost || e.kind == RarEntry::Kind::Symlink || e.kind == RarEntry::Kind::Hardlink;
         std::string name = storedName(e, RarFormat::Rar5);
 
@@ -405,6 +407,40 @@ RarWriter& RarWriter::packedRar4(std::string name, std::string packedData, std::
     return entry(std::move(e));
 }
 
+RarWriter& RarWriter::lzCompressed(std::string name, std::string data, std::vector<Rar5Filter> filters,
+                                   unsigned dictExponent)
+{
+    if (format_ != RarFormat::Rar5) throw std::logic_error("RarWriter: compressed entries are RAR 5.0 only");
+    RarEntry e;
+    e.name = std::move(name);
+    e.unpackedData = std::move(data);
+    e.packed = true;
+    e.lz = true;
+    e.filters = std::move(filters);
+    e.dictExponent = dictExponent;
+    e.method = 3;
+    return entry(std::move(e));
+}
+
+// Entries as written: LZ-packed ones encoded now, since whether the
+// archive is solid (one stream through all of them) is known only here.
+std::vector<RarEntry> RarWriter::packedEntries() const
+{
+    std::vector<RarEntry> out = entries_;
+    unsigned exponent = 0;
+    for (const RarEntry& e : out) exponent = std::max(exponent, e.dictExponent);
+    Rar5Encoder shared(exponent);
+    for (RarEntry& e : out) {
+        if (!e.packed) continue;
+        if (!e.lz) {
+            if (solid_) shared.passOver(e.unpackedData);
+            continue;
+        }
+        e.data = solid_ ? shared.encode(e.unpackedData, e.filters) : Rar5Encoder(e.dictExponent).encode(e.unpackedData, e.filters);
+    }
+    return out;
+}
+
 void fillPattern(uint64_t offset, std::span<char> out)
 {
     for (size_t i = 0; i < out.size(); ++i) {
@@ -526,9 +562,10 @@ std::vector<std::filesystem::path> RarWriter::write(const std::filesystem::path&
 {
     const bool rar5 = format_ == RarFormat::Rar5;
     const bool multi = volumeCount_ > 1;
-    VolumeSetWriter writer(format_, entries_, solid_);
+    const std::vector<RarEntry> entries = packedEntries();
+    VolumeSetWriter writer(format_, entries, solid_);
     std::vector<std::filesystem::path> paths;
-    auto plan = planVolumes(entries_, volumeCount_);
+    auto plan = planVolumes(entries, volumeCount_);
     for (int v = 0; v < volumeCount_; ++v) {
         std::filesystem::path path = folder / volumeName(stem, v, volumeCount_, naming_);
         FilePtr f(std::fopen(path.c_str(), "wb"));

@@ -9,7 +9,17 @@ using namespace unrar_test;
 
 namespace {
 
-fs::path samplesDir() { return fs::path(UNRAR_TEST_SAMPLES); }
+// Beside the project (../shared/reference/samples), or one level further up
+// from a worktree; TAVREL_RAR_SAMPLES overrides.
+fs::path samplesDir()
+{
+    if (const char* env = std::getenv("TAVREL_RAR_SAMPLES")) return env;
+    for (const char* rel : {"../shared/reference/samples", "../../shared/reference/samples"}) {
+        fs::path p = fs::path(UNRAR_SOURCE_DIR) / rel;
+        if (fs::is_directory(p)) return p;
+    }
+    return "../shared/reference/samples";
+}
 
 struct SampleCase {
     const char* file;

@@ -166,6 +166,10 @@ int Archive::readHeader()
         if (passwordSet_ || callbacks_.askPassword(password)) return ERAR_UNKNOWN_FORMAT;
         return ERAR_MISSING_PASSWORD;
     }
+    if (headerPending_) decodeSkipped();
+    // A compressed entry passed over without decoding breaks a solid stream.
+    if (rar5_ && current_ && decodesOwn(*current_) && !currentDecoded_) rar5_->invalidate();
+    currentDecoded_ = false;
     headerPending_ = false;
     if (rar29Owed_) {
         // A file of a solid archive that was not tested or extracted is
@@ -305,6 +309,8 @@ int Archive::passOver()
     uint64_t total = 0;
     Entry last;
     if (rar29Owed_) return decodeRar29(nullptr, crc, total, last);
+    const int r = decodeSkipped();
+    if (currentDecoded_) return r;
     return walkParts(nullptr, crc, total, last);
 }
 
@@ -407,6 +413,7 @@ int Archive::process(int operation, const char* destPath, const char* destName)
     uint64_t total = 0;
     Entry last;
     const bool work = request_.mode == RAR_OM_EXTRACT && (operation == RAR_TEST || operation == RAR_EXTRACT);
+    if (!work && request_.mode == RAR_OM_EXTRACT && operation == RAR_SKIP) return decodeSkipped();
     if (!work) return ERAR_SUCCESS;  // the position is already past the entry's data
     if (e.splitBefore) return ERAR_BAD_DATA;  // the previous volume is needed
     if (e.encrypted) {
@@ -440,6 +447,8 @@ int Archive::process(int operation, const char* destPath, const char* destName)
             result = decodeRar29(&sink, crc, total, last);
         else if ((result = walkParts(nullptr, crc, total, last)) == ERAR_SUCCESS)
             result = ERAR_UNKNOWN_FORMAT;
+    } else if (decodesOwn(e)) {
+        result = decodeOwn(e, extract ? &out : nullptr, crc, total, last);
     } else {
         result = walkParts(nullptr, crc, total, last);
         if (result == ERAR_SUCCESS) {
