@@ -1,10 +1,12 @@
 // libFuzzer target for the archive reader: every input that starts as a
 // RAR archive is opened, listed, tested and extracted through the C
 // interface, as the archive component would do it. Any other input goes
-// straight into the RAR 5.0 decoder as a packed stream, so that mutations
-// reach its tables, matches and filters without passing a header first.
+// straight into a decoder as a packed stream (the RAR 2.9 one when it
+// starts with 0x29, else the RAR 5.0 one), so that mutations reach their
+// tables, matches and filters without passing a header first.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +15,7 @@
 
 #include "unrar/include/unrar_api.h"
 #include "unrar/src/decode/Rar5Decoder.h"
+#include "unrar/src/decode/rar29/Decoder.h"
 
 namespace {
 
@@ -74,10 +77,39 @@ void decodeRaw(const uint8_t* data, size_t size)
     }
 }
 
+// Byte 0: 0x29; byte 1: bit 0 decode a second file as a solid continuation,
+// bit 1 decode to the end marker; bytes 2-4: unpacked size; then the stream.
+void decodeRaw29(const uint8_t* data, size_t size)
+{
+    if (size < 5) return;
+    static unrar::rar29::Decoder decoder;  // kept: its buffers are reused, its state reset by pass 0
+    unrar::rar29::FileRequest request;
+    request.untilEndMarker = data[1] & 2;
+    request.size = data[2] | data[3] << 8 | data[4] << 16;
+    const int passes = data[1] & 1 ? 2 : 1;
+    for (int pass = 0; pass < passes; ++pass) {
+        size_t offset = 5;
+        request.continues = pass == 1;
+        auto source = [&](uint8_t* buffer, size_t n) -> long long {
+            n = std::min(n, size - offset);
+            std::memcpy(buffer, data + offset, n);
+            offset += n;
+            return static_cast<long long>(n);
+        };
+        if (decoder.decodeFile(request, source, [](const uint8_t*, size_t) { return true; }) !=
+            unrar::rar29::DecodeStatus::Ok)
+            return;
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    if (size > 0 && data[0] == 0x29) {
+        decodeRaw29(data, size);
+        return 0;
+    }
     if (size < 4 || std::memcmp(data, "Rar!", 4) != 0) {
         decodeRaw(data, size);
         return 0;
