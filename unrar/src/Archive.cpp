@@ -214,7 +214,9 @@ int Archive::walkParts(const Sink* sink, uint32_t& crc, uint64_t& total, Entry& 
     int result = ERAR_SUCCESS;
     for (;;) {
         if (sink && result == ERAR_SUCCESS) {
-            if (buffer_.empty()) buffer_.resize(kBlockSize);
+            // Only as large as the part needs: zero-filling 4 MiB costs more than a small entry.
+            const size_t need = static_cast<size_t>(std::min<uint64_t>(part.packSize, kBlockSize));
+            if (buffer_.size() < need) buffer_.resize(need);
             uint64_t offset = part.dataOffset;
             uint64_t remaining = part.packSize;
             while (remaining > 0) {
