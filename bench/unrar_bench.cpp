@@ -1,6 +1,9 @@
-// Extract and test speed of libunrar.so against bsdtar on the same stored
-// archive, and the library's peak memory. Run by hand:
-//   build/bin/unrar_bench [work-folder]
+// Extract and test speed of libunrar.so against bsdtar on the same
+// archives (stored, compressed with matches and filters, the RARLAB
+// samples), and the library's peak memory. Both sides run as whole
+// processes: this program runs itself with --run for the library's side.
+// Run by hand:
+//   build/bin/unrar_bench [work-folder] [rounds] [samples-folder]
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,6 +23,7 @@
 
 namespace fs = std::filesystem;
 using tavrel::test::fillPattern;
+using tavrel::test::Rar5Filter;
 using tavrel::test::RarFormat;
 using tavrel::test::RarWriter;
 
@@ -45,6 +49,61 @@ fs::path makeArchive(const fs::path& folder, int files, bool compressed)
         }
     }
     return w.write(folder, stem).front();
+}
+
+// Text with repeats near and far, about 4:1 for a greedy LZ coder.
+std::string prose(size_t size, uint32_t seed)
+{
+    static const char* words[] = {"update ", "archive ", "volume ", "release ", "the ", "of ", "and ", "server ",
+                                  "department ", "file ", "version ", "\n", "setting ", "folder ", "user ", "copy "};
+    std::string s;
+    uint32_t x = seed * 2654435761u + 1;
+    while (s.size() < size) {
+        x = x * 1103515245u + 12345u;
+        if ((x >> 27) == 0 && s.size() > 100000) {
+            const size_t from = s.size() - 1 - (x >> 5) % 100000;
+            s += s.substr(from - std::min<size_t>(from, 3000), 100 + (x >> 9) % 3000);
+        } else {
+            s += words[(x >> 16) % 16];
+            if ((x >> 12 & 15) == 0) s += std::to_string(x >> 20);
+        }
+    }
+    s.resize(size);
+    return s;
+}
+
+// Machine-code-like bytes with CALL/JMP operands, packed with E8E9 filters.
+std::string machineCode(size_t size, uint32_t seed)
+{
+    std::string s = prose(size, seed);
+    uint32_t x = seed;
+    for (size_t i = 0; i + 5 < size; i += 37) {
+        x = x * 1103515245u + 12345u;
+        s[i] = static_cast<char>(0xE8 + (x >> 31));
+        const uint32_t target = (x >> 8) % 65536 - static_cast<uint32_t>(i % 65536);
+        std::memcpy(&s[i + 1], &target, 4);
+    }
+    return s;
+}
+
+// 64 MiB of 16 files packed with real matches (4 MiB dictionary), every
+// fourth one machine code with E8E9 filters.
+fs::path makeLzArchive(const fs::path& folder)
+{
+    fs::path path = folder / "compressed-lz-64MiB.rar";
+    if (fs::exists(path)) return path;
+    RarWriter w(RarFormat::Rar5);
+    for (int i = 0; i < 16; ++i) {
+        const std::string name = "data/file" + std::to_string(i) + (i % 4 == 3 ? ".exe" : ".txt");
+        if (i % 4 == 3) {
+            std::vector<Rar5Filter> filters;
+            for (uint64_t at = 0; at < kFileSize; at += 1 << 20) filters.push_back({Rar5Filter::E8E9, at, 1 << 20, 1});
+            w.lzCompressed(name, machineCode(kFileSize, i + 1), filters, 5);
+        } else {
+            w.lzCompressed(name, prose(kFileSize, i + 1), {}, 5);
+        }
+    }
+    return w.write(folder, "compressed-lz-64MiB").front();
 }
 
 int RAR_CALLBACK countData(unsigned msg, RAR_LPARAM userData, RAR_LPARAM, RAR_LPARAM p2)
@@ -97,11 +156,17 @@ double median(std::vector<double> v)
     return v[v.size() / 2];
 }
 
-// Peak resident memory of `run` in a child process, in KiB.
-long peakKiB(const std::function<bool()>& run)
+// Peak resident memory of a whole process running `argv`, in KiB.
+long peakKiB(std::vector<std::string> args)
 {
     pid_t pid = fork();
-    if (pid == 0) _exit(run() ? 0 : 1);
+    if (pid == 0) {
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
     int status = 0;
     struct rusage usage {};
     wait4(pid, &status, 0, &usage);
@@ -110,17 +175,34 @@ long peakKiB(const std::function<bool()>& run)
 
 bool shell(const std::string& command) { return std::system(command.c_str()) == 0; }
 
+std::string self;  // this program, for the library's side as a whole process
+
+std::string quoted(const fs::path& p) { return "'" + p.string() + "'"; }
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    self = fs::canonical("/proc/self/exe").string();
+    if (argc == 5 && std::string(argv[1]) == "--run")
+        return runLibrary(argv[3], std::string(argv[2]) == "test" ? RAR_TEST : RAR_EXTRACT, argv[4]) ? 0 : 1;
     fs::path work = argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path() / "unrar-bench";
     fs::create_directories(work);
     const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
-    // Stored archives of 64 and 256 MiB, and a compressed one of 64 MiB
-    // (literal blocks: the decoder's work without matches).
-    for (auto [files, compressed] : {std::pair{16, false}, std::pair{64, false}, std::pair{16, true}}) {
-        fs::path archive = makeArchive(work, files, compressed);
+    // Stored archives of 64 and 256 MiB; compressed ones of 64 MiB, one of
+    // literal blocks only (the decoder's work without matches), one with
+    // matches and filters; the RARLAB RAR 5.0 samples when given.
+    std::vector<fs::path> archives;
+    const char* only = std::getenv("UNRAR_BENCH_ONLY");  // substring of the archive names to run
+    for (auto [files, compressed] : {std::pair{16, false}, std::pair{64, false}, std::pair{16, true}})
+        archives.push_back(makeArchive(work, files, compressed));
+    archives.push_back(makeLzArchive(work));
+    if (argc > 3)
+        for (const char* sample : {"rar5_compressed.rar", "rar5_multiple_files_solid.rar", "rar5_arm.rar",
+                                   "rar5_blake2.rar", "rar5_win32.rar"})
+            if (fs::exists(fs::path(argv[3]) / sample)) archives.push_back(fs::path(argv[3]) / sample);
+    for (const fs::path& archive : archives) {
+        if (only && archive.filename().string().find(only) == std::string::npos) continue;
         fs::path out = work / "out";
         auto fresh = [&] {
             fs::remove_all(out);
@@ -130,18 +212,18 @@ int main(int argc, char** argv)
         // Alternate the tools so that both meet the same cache and disk state.
         for (int i = 0; i < rounds; ++i) {
             fresh();
-            libX.push_back(seconds([&] { return runLibrary(archive, RAR_EXTRACT, out); }));
+            libX.push_back(seconds([&] { return shell(self + " --run extract " + quoted(archive) + " " + quoted(out)); }));
             fresh();
-            tarX.push_back(seconds([&] { return shell("bsdtar -xf '" + archive.string() + "' -C '" + out.string() + "'"); }));
-            libT.push_back(seconds([&] { return runLibrary(archive, RAR_TEST, out); }));
-            tarT.push_back(seconds([&] { return shell("bsdtar -xOf '" + archive.string() + "' >/dev/null"); }));
+            tarX.push_back(seconds([&] { return shell("bsdtar -xf " + quoted(archive) + " -C " + quoted(out)); }));
+            libT.push_back(seconds([&] { return shell(self + " --run test " + quoted(archive) + " " + quoted(out)); }));
+            tarT.push_back(seconds([&] { return shell("bsdtar -xOf " + quoted(archive) + " >/dev/null"); }));
         }
         fresh();
-        long peakExtract = peakKiB([&] { return runLibrary(archive, RAR_EXTRACT, out); });
-        long peakTest = peakKiB([&] { return runLibrary(archive, RAR_TEST, out); });
+        long peakExtract = peakKiB({self, "--run", "extract", archive.string(), out.string()});
+        long peakTest = peakKiB({self, "--run", "test", archive.string(), out.string()});
         fs::remove_all(out);
-        std::printf("%d MiB %s RAR 5.0, %d files, median of %d\n", files * 4, compressed ? "compressed" : "stored",
-                    files, rounds);
+        std::printf("%s (%.1f MiB), median of %d, whole processes\n", archive.filename().c_str(),
+                    static_cast<double>(fs::file_size(archive)) / (1 << 20), rounds);
         std::printf("  extract: library %.3f s, bsdtar -xf %.3f s, library/bsdtar %.2f\n", median(libX), median(tarX),
                     median(libX) / median(tarX));
         std::printf("  test:    library %.3f s, bsdtar -xOf %.3f s, library/bsdtar %.2f\n", median(libT), median(tarT),

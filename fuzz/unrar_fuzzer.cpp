@@ -1,8 +1,12 @@
-// libFuzzer target for the archive reader: every input is opened, listed,
-// tested and extracted through the C interface, as the archive component
-// would do it.
+// libFuzzer target for the archive reader: every input that starts as a
+// RAR archive is opened, listed, tested and extracted through the C
+// interface, as the archive component would do it. Any other input goes
+// straight into a decoder as a packed stream (the RAR 2.9 one when it
+// starts with 0x29, else the RAR 5.0 one), so that mutations reach their
+// tables, matches and filters without passing a header first.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -10,14 +14,22 @@
 #include <string>
 
 #include "unrar/include/unrar_api.h"
+#include "unrar/src/decode/Rar5Decoder.h"
+#include "unrar/src/decode/rar29/Decoder.h"
 
 namespace {
+
+// A crafted header may declare gigabytes that a few packed bytes expand
+// to; the application cancels past this much data per entry.
+constexpr uint64_t kDataLimit = 8 << 20;
+uint64_t entryData = 0;
 
 int RAR_CALLBACK answer(unsigned msg, RAR_LPARAM, RAR_LPARAM p1, RAR_LPARAM p2)
 {
     // A missing volume is never supplied; a password is offered once.
     if ((msg == UCM_CHANGEVOLUME || msg == UCM_CHANGEVOLUMEW) && p2 == RAR_VOL_ASK) return -1;
     if (msg == UCM_NEEDPASSWORD && p2 > 4) std::strcpy(reinterpret_cast<char*>(p1), "pw");
+    if (msg == UCM_PROCESSDATA && (entryData += static_cast<uint64_t>(p2)) > kDataLimit) return -1;
     return 1;
 }
 
@@ -36,15 +48,72 @@ void walk(const std::string& path, unsigned mode, int operation, const std::stri
     for (int i = 0; i < 256; ++i) {
         std::memset(&header, 0, sizeof header);
         if (RARReadHeaderEx(h, &header) != 0) break;
+        entryData = 0;
         RARProcessFile(h, operation, const_cast<char*>(dest.c_str()), nullptr);
     }
     RARCloseArchive(h);
+}
+
+// Byte 0: dictionary exponent (low 2 bits), decode a second time as a
+// solid continuation (bit 2); bytes 1-3: unpacked size; then the stream.
+void decodeRaw(const uint8_t* data, size_t size)
+{
+    if (size < 4) return;
+    static unrar::decode::OutputPipeline out(1 << 16, 3);
+    static unrar::decode::Rar5Decoder decoder;  // kept: its buffers are reused, its state reset by pass 0
+    unrar::decode::Rar5Entry entry;
+    entry.dictionarySize = uint64_t(128 << 10) << (data[0] & 3);
+    entry.unpackedSize = data[1] | data[2] << 8 | data[3] << 16;
+    const int passes = data[0] & 4 ? 2 : 1;
+    for (int pass = 0; pass < passes; ++pass) {
+        unrar::decode::MemorySource in(data + 4, size - 4);
+        out.begin(nullptr, nullptr, pass == 1);
+        entry.solid = pass == 1;
+        if (decoder.decode(entry, in, out) != 0) {
+            out.abandon();
+            return;
+        }
+        out.finish();
+    }
+}
+
+// Byte 0: 0x29; byte 1: bit 0 decode a second file as a solid continuation,
+// bit 1 decode to the end marker; bytes 2-4: unpacked size; then the stream.
+void decodeRaw29(const uint8_t* data, size_t size)
+{
+    if (size < 5) return;
+    static unrar::rar29::Decoder decoder;  // kept: its buffers are reused, its state reset by pass 0
+    unrar::rar29::FileRequest request;
+    request.untilEndMarker = data[1] & 2;
+    request.size = data[2] | data[3] << 8 | data[4] << 16;
+    const int passes = data[1] & 1 ? 2 : 1;
+    for (int pass = 0; pass < passes; ++pass) {
+        size_t offset = 5;
+        request.continues = pass == 1;
+        auto source = [&](uint8_t* buffer, size_t n) -> long long {
+            n = std::min(n, size - offset);
+            std::memcpy(buffer, data + offset, n);
+            offset += n;
+            return static_cast<long long>(n);
+        };
+        if (decoder.decodeFile(request, source, [](const uint8_t*, size_t) { return true; }) !=
+            unrar::rar29::DecodeStatus::Ok)
+            return;
+    }
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    if (size > 0 && data[0] == 0x29) {
+        decodeRaw29(data, size);
+        return 0;
+    }
+    if (size < 4 || std::memcmp(data, "Rar!", 4) != 0) {
+        decodeRaw(data, size);
+        return 0;
+    }
     static const std::string base = "/dev/shm/unrar-fuzz-" + std::to_string(::getpid());
     static const std::string path = base + ".rar";
     static const std::string dest = base + "-out";

@@ -4,6 +4,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
@@ -228,10 +229,11 @@ private:
         const bool crcField = !dir && e.blake2.empty();
         uint64_t fileFlags = 0x0002 | (dir ? 0x0001 : 0) | (crcField ? 0x0004 : 0);
         uint64_t unp = e.claimedUnpackedSize ? e.claimedUnpackedSize : (dir ? 0 : e.size());
-        if (e.packed) unp = e.unpackedData.size();
+        if (e.packed && !e.claimedUnpackedSize) unp = e.unpackedData.size();
         // RAR gives a symbolic link the size of its target and no data.
         if (isLink(e) && e.kind != RarEntry::Kind::FileCopy && !e.claimedUnpackedSize) unp = e.linkTarget.size();
-        uint64_t comp = (solidFlag(p) ? 0x40 : 0) | uint64_t(e.method & 7) << 7;
+        uint64_t comp = (solidFlag(p) ? 0x40 : 0) | uint64_t(e.method & 7) << 7 | uint64_t(e.dictExponent & 15) << 10 |
+                        (e.algorithm & 0x3F);
         bool unix = e.unixHost;
         std::string name = storedName(e, RarFormat::Rar5);
 
@@ -262,6 +264,7 @@ private:
         std::string name = storedName(e, RarFormat::Rar4);
         Bytes nameField = rar4NameField(name);
         uint64_t unp = e.claimedUnpackedSize ? e.claimedUnpackedSize : (dir ? 0 : e.size());
+        if (e.packed && !e.claimedUnpackedSize) unp = e.unpackedData.size();
         bool large = unp > 0xFFFFFFFFu || p.length > 0xFFFFFFFFu;
 
         uint16_t flags = 0x8000;
@@ -280,7 +283,7 @@ private:
         putU8(h, unix ? 3 : 2);
         putU32(h, dir ? 0 : crcValue);
         putU32(h, e.dosTime);
-        putU8(h, e.encrypted || e.method ? 29 : 20);
+        putU8(h, e.unpVer ? e.unpVer : e.encrypted || e.method ? 29 : 20);
         putU8(h, static_cast<uint8_t>(0x30 + e.method));
         putU16(h, static_cast<uint16_t>(nameField.size()));
         putU32(h, defaultAttributes(e));
@@ -438,6 +441,53 @@ RarWriter& RarWriter::compressed(std::string name, std::string data)
     return entry(std::move(e));
 }
 
+RarWriter& RarWriter::packedRar4(std::string name, std::string packedData, std::string unpacked, unsigned unpVer)
+{
+    if (format_ != RarFormat::Rar4) throw std::logic_error("RarWriter: packedRar4 is for RAR 4.x archives");
+    RarEntry e;
+    e.name = std::move(name);
+    e.data = std::move(packedData);
+    e.unpackedData = std::move(unpacked);
+    e.packed = true;
+    e.method = 3;
+    e.unpVer = unpVer;
+    return entry(std::move(e));
+}
+
+RarWriter& RarWriter::lzCompressed(std::string name, std::string data, std::vector<Rar5Filter> filters,
+                                   unsigned dictExponent)
+{
+    if (format_ != RarFormat::Rar5) throw std::logic_error("RarWriter: compressed entries are RAR 5.0 only");
+    RarEntry e;
+    e.name = std::move(name);
+    e.unpackedData = std::move(data);
+    e.packed = true;
+    e.lz = true;
+    e.filters = std::move(filters);
+    e.dictExponent = dictExponent;
+    e.method = 3;
+    return entry(std::move(e));
+}
+
+// Entries as written: LZ-packed ones encoded now, since whether the
+// archive is solid (one stream through all of them) is known only here.
+std::vector<RarEntry> RarWriter::packedEntries() const
+{
+    std::vector<RarEntry> out = entries_;
+    unsigned exponent = 0;
+    for (const RarEntry& e : out) exponent = std::max(exponent, e.dictExponent);
+    Rar5Encoder shared(exponent);
+    for (RarEntry& e : out) {
+        if (!e.packed) continue;
+        if (!e.lz) {
+            if (solid_) shared.passOver(e.unpackedData);
+            continue;
+        }
+        e.data = solid_ ? shared.encode(e.unpackedData, e.filters) : Rar5Encoder(e.dictExponent).encode(e.unpackedData, e.filters);
+    }
+    return out;
+}
+
 void fillPattern(uint64_t offset, std::span<char> out)
 {
     for (size_t i = 0; i < out.size(); ++i) {
@@ -590,9 +640,10 @@ std::vector<std::filesystem::path> RarWriter::write(const std::filesystem::path&
 {
     const bool rar5 = format_ == RarFormat::Rar5;
     const bool multi = volumeCount_ > 1;
-    VolumeSetWriter writer(format_, entries_, solid_);
+    const std::vector<RarEntry> entries = packedEntries();
+    VolumeSetWriter writer(format_, entries, solid_);
     std::vector<std::filesystem::path> paths;
-    auto plan = planVolumes(entries_, volumeCount_);
+    auto plan = planVolumes(entries, volumeCount_);
     for (int v = 0; v < volumeCount_; ++v) {
         std::filesystem::path path = folder / volumeName(stem, v, volumeCount_, naming_);
         FilePtr f(std::fopen(path.c_str(), "wb"));

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/Rar5Encoder.h"
+
 namespace tavrel::test {
 
 enum class RarFormat { Rar4, Rar5 };
@@ -35,6 +37,11 @@ struct RarEntry {
     unsigned method = 0;              // 0 store; 1-5 claim compression, data kept as given
     bool packed = false;              // data is a packed stream of `unpackedData`
     std::string unpackedData;         // what a packed entry decodes to
+    unsigned unpVer = 0;              // RAR 4.x: 0 = 29 for packed data, else 20
+    bool lz = false;                  // packed by Rar5Encoder when written (solid archives share one stream)
+    std::vector<Rar5Filter> filters;  // for the encoder
+    unsigned dictExponent = 0;        // RAR 5.0 dictionary: 128 KiB << exponent
+    unsigned algorithm = 0;           // RAR 5.0 compression algorithm version (0; 1 is RAR 7's)
     uint32_t unixTime = 0x66472F6E;   // 2024-05-17 10:20:30 UTC (RAR 5.0)
     uint32_t dosTime = 0x58B1528F;    // 2024-05-17 10:20:30 (RAR 4.x, local)
     // RAR 5.0 extra records, written when set:
@@ -72,6 +79,13 @@ public:
     // A RAR 5.0 entry really compressed (literals only, one block), so that
     // a decoder is exercised; RAR 5.0 archives only.
     RarWriter& compressed(std::string name, std::string data);
+    // A RAR 4.x entry whose data is the given RAR 2.9 (or, with `unpVer`,
+    // older) packed stream of `unpacked`.
+    RarWriter& packedRar4(std::string name, std::string packedData, std::string unpacked, unsigned unpVer = 29);
+    // A RAR 5.0 entry packed with matches (Rar5Encoder), with the filters
+    // given; in a solid archive it may refer to earlier entries.
+    RarWriter& lzCompressed(std::string name, std::string data, std::vector<Rar5Filter> filters = {},
+                            unsigned dictExponent = 0);
 
     RarWriter& comment(std::string text, bool compressed = false);  // CMT service header
     RarWriter& solid(bool on = true);
@@ -89,6 +103,7 @@ public:
 
 private:
     RarEntry& last();
+    std::vector<RarEntry> packedEntries() const;
 
     RarFormat format_;
     std::vector<RarEntry> entries_;

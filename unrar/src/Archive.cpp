@@ -6,6 +6,7 @@
 
 #include "unrar/src/Crc32.h"
 #include "unrar/src/Destination.h"
+#include "unrar/src/Rar29Entry.h"
 #include "unrar/src/SafePath.h"
 #include "unrar/src/TextConvert.h"
 #include "unrar/src/VolumeNames.h"
@@ -108,7 +109,8 @@ void Archive::scanFirstHeaders()
         std::string text;
         if (c.stored())
             text = packed;
-        else if (!unpackServiceData(main_.version == RarVersion::Rar5, c, packed, text))
+        else if (main_.version == RarVersion::Rar4 ? !unpackRar29(c, packed, text)
+                                                   : !unpackServiceData(true, c, packed, text))
             continue;
         if (crc32Update(0, reinterpret_cast<const unsigned char*>(text.data()), text.size()) != c.crc) continue;
         if (main_.version == RarVersion::Rar4 && (c.attributes & 0x01)) {
@@ -166,7 +168,17 @@ int Archive::readHeader()
         if (passwordSet_ || callbacks_.askPassword(password)) return ERAR_UNKNOWN_FORMAT;
         return ERAR_MISSING_PASSWORD;
     }
+    if (headerPending_) decodeSkipped();
+    // A compressed entry passed over without decoding breaks a solid stream.
+    if (rar5_ && current_ && decodesOwn(*current_) && !currentDecoded_) rar5_->invalidate();
+    currentDecoded_ = false;
     headerPending_ = false;
+    if (rar29Owed_) {
+        // A file of a solid archive that was not tested or extracted is
+        // still decoded: the files after it build on it.
+        int r = passOver();
+        if (r == ERAR_EOPEN) return r;
+    }
     for (;;) {
         Block b;
         ReadStatus s = reader_->readBlock(file_, pos_, b);
@@ -186,6 +198,10 @@ int Archive::readHeader()
         lastSplitAfter_ = b.entry.splitAfter;
         if (b.entry.splitBefore && request_.mode == RAR_OM_LIST) continue;
         if (!b.entry.splitBefore) ++ordinal_;
+        const Entry& f = b.entry;
+        rar29Owed_ = request_.mode == RAR_OM_EXTRACT && main_.version == RarVersion::Rar4 &&
+                     (main_.archiveFlags & ROADF_SOLID) && !f.stored() && !f.directory && !f.encrypted &&
+                     !f.splitBefore && isRar29Method(f);
         current_ = std::move(b.entry);
         headerPending_ = true;
         return ERAR_SUCCESS;
@@ -200,7 +216,9 @@ int Archive::walkParts(const Sink* sink, uint32_t& crc, uint64_t& total, Entry& 
     int result = ERAR_SUCCESS;
     for (;;) {
         if (sink && result == ERAR_SUCCESS) {
-            if (buffer_.empty()) buffer_.resize(kBlockSize);
+            // Only as large as the part needs: zero-filling 4 MiB costs more than a small entry.
+            const size_t need = static_cast<size_t>(std::min<uint64_t>(part.packSize, kBlockSize));
+            if (buffer_.size() < need) buffer_.resize(need);
             uint64_t offset = part.dataOffset;
             uint64_t remaining = part.packSize;
             while (remaining > 0) {
@@ -220,17 +238,84 @@ int Archive::walkParts(const Sink* sink, uint32_t& crc, uint64_t& total, Entry& 
             }
         }
         if (!part.splitAfter || result != ERAR_SUCCESS) return result;
-        lastSplitAfter_ = false;
-        int r = switchVolume();
+        int r = nextPart(part);
         if (r != ERAR_SUCCESS) return r;
-        Block b;
-        if (reader_->readBlock(file_, pos_, b) != ReadStatus::Ok || b.type != BlockType::File ||
-            !b.entry.splitBefore || b.entry.name != current_->name || b.next <= pos_)
-            return ERAR_BAD_DATA;
-        pos_ = b.next;
-        part = std::move(b.entry);
-        lastSplitAfter_ = part.splitAfter;
     }
+}
+
+// Opens the next volume and reads the header of the entry's continuation there.
+int Archive::nextPart(Entry& part)
+{
+    lastSplitAfter_ = false;
+    int r = switchVolume();
+    if (r != ERAR_SUCCESS) return r;
+    Block b;
+    if (reader_->readBlock(file_, pos_, b) != ReadStatus::Ok || b.type != BlockType::File ||
+        !b.entry.splitBefore || b.entry.name != current_->name || b.next <= pos_)
+        return ERAR_BAD_DATA;
+    pos_ = b.next;
+    part = std::move(b.entry);
+    lastSplitAfter_ = part.splitAfter;
+    return ERAR_SUCCESS;
+}
+
+int Archive::decodeRar29(const Sink* sink, uint32_t& crc, uint64_t& total, Entry& part)
+{
+    rar29Owed_ = false;
+    const Entry& e = *current_;
+    part = e;
+    uint64_t offset = part.dataOffset;
+    uint64_t remaining = part.packSize;
+    int partsResult = ERAR_SUCCESS;
+    // The packed data runs on from part to part, volume after volume.
+    rar29::PackedSource source = [&](uint8_t* buffer, size_t size) -> long long {
+        while (remaining == 0) {
+            if (!part.splitAfter) return 0;
+            partsResult = nextPart(part);
+            if (partsResult != ERAR_SUCCESS) return -1;
+            offset = part.dataOffset;
+            remaining = part.packSize;
+        }
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(remaining, size));
+        const long long got = file_.readAt(offset, buffer, want);
+        if (got <= 0) {
+            partsResult = ERAR_BAD_DATA;  // the header promised more than the volume holds
+            return -1;
+        }
+        offset += static_cast<uint64_t>(got);
+        remaining -= static_cast<uint64_t>(got);
+        return got;
+    };
+    int sinkResult = ERAR_SUCCESS;
+    rar29::OutputFunction output = [&](const uint8_t* data, size_t size) {
+        crc = crc32Update(crc, data, size);
+        total += size;
+        if (sink) sinkResult = (*sink)(data, size);
+        return sinkResult == ERAR_SUCCESS;
+    };
+    rar29::FileRequest request;
+    request.continues = e.solid;
+    request.untilEndMarker = (main_.archiveFlags & ROADF_SOLID) != 0;
+    request.sizeKnown = e.unpSizeKnown;
+    request.size = e.unpSize;
+    if (!rar29_) rar29_ = std::make_unique<rar29::Decoder>();
+    const rar29::DecodeStatus status = rar29_->decodeFile(request, std::move(source), output);
+    // The decoder may stop before the last part (the size was reached).
+    while (partsResult == ERAR_SUCCESS && part.splitAfter) partsResult = nextPart(part);
+    if (partsResult != ERAR_SUCCESS) return partsResult;
+    if (sinkResult != ERAR_SUCCESS) return sinkResult;
+    return rar29ResultCode(status);
+}
+
+int Archive::passOver()
+{
+    uint32_t crc = 0;
+    uint64_t total = 0;
+    Entry last;
+    if (rar29Owed_) return decodeRar29(nullptr, crc, total, last);
+    const int r = decodeSkipped();
+    if (currentDecoded_) return r;
+    return walkParts(nullptr, crc, total, last);
 }
 
 int Archive::readCompressed(const Sink& sink, uint32_t& crc, uint64_t& total)
@@ -335,6 +420,9 @@ int Archive::process(int operation, const char* destPath, const char* destName)
     Entry last;
     const bool work = request_.mode == RAR_OM_EXTRACT && (operation == RAR_TEST || operation == RAR_EXTRACT);
     if (!work) {
+        // A skipped entry of a solid stream is still decoded: the next entry
+        // continues its window.
+        if (request_.mode == RAR_OM_EXTRACT && operation == RAR_SKIP) return decodeSkipped();
         // Listing moves on to the volume that continues the entry within
         // this call, as the genuine library does, so a volume handler runs
         // at the same step with either library.
@@ -360,7 +448,7 @@ int Archive::process(int operation, const char* destPath, const char* destName)
     int result = ERAR_SUCCESS;
     if (extract) result = makeOutput(e, destPath, destName, out, &place);
     if (result != ERAR_SUCCESS) {
-        walkParts(nullptr, crc, total, last);
+        passOver();
         return result;
     }
     Sink sink = [&](const unsigned char* data, size_t size) {
@@ -370,6 +458,14 @@ int Archive::process(int operation, const char* destPath, const char* destName)
     };
     if (e.stored()) {
         result = walkParts(&sink, crc, total, last);
+    } else if (main_.version == RarVersion::Rar4) {
+        // Only the RAR 2.9 method is decoded; the older ones of RAR 1.5 and 2.0 are not.
+        if (isRar29Method(e))
+            result = decodeRar29(&sink, crc, total, last);
+        else if ((result = walkParts(nullptr, crc, total, last)) == ERAR_SUCCESS)
+            result = ERAR_UNKNOWN_FORMAT;
+    } else if (decodesOwn(e)) {
+        result = decodeOwn(e, extract ? &out : nullptr, crc, total, last);
     } else {
         result = walkParts(nullptr, crc, total, last);
         if (result == ERAR_SUCCESS) {

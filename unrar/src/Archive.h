@@ -14,8 +14,13 @@
 #include "unrar/src/ExtractedItems.h"
 #include "unrar/src/FormatReader.h"
 #include "unrar/src/VolumeFile.h"
+#include "unrar/src/decode/rar29/Decoder.h"
+#include "unrar/src/decode/OutputPipeline.h"
+#include "unrar/src/decode/Rar5Decoder.h"
 
 namespace unrar {
+
+class OutputFile;
 
 struct OpenRequest {
     std::string path;
@@ -64,7 +69,20 @@ private:
     int switchVolume();
     void scanFirstHeaders();
     int walkParts(const Sink* sink, uint32_t& crc, uint64_t& total, Entry& lastPart);
+    // Decodes the current RAR 4.x entry (all its parts) through the RAR 2.9
+    // decoder; without a sink the output is only checked off, as a skipped
+    // file of a solid archive must still be decoded.
+    int decodeRar29(const Sink* sink, uint32_t& crc, uint64_t& total, Entry& lastPart);
+    // Moves past the current entry's data, decoding it when a solid stream needs it.
+    int passOver();
     int readCompressed(const Sink& sink, uint32_t& crc, uint64_t& total);
+    // After a part's data: moves to the entry's continuation in the next volume.
+    int nextPart(Entry& part);
+    // Our own decoder (ArchiveDecode.cpp): RAR 5.0 compressed entries.
+    bool decodesOwn(const Entry& e) const;
+    int decodeOwn(const Entry& e, OutputFile* out, uint32_t& crc, uint64_t& total, Entry& lastPart);
+    // In a solid archive an entry passed over is still decoded, so that the next one can be.
+    int decodeSkipped();
     int passwordFailure();
     // The folder below destPath that the entry's stored name leads to, opened
     // without following links, and the entry's last name component.
@@ -103,6 +121,11 @@ private:
 
     ExtractedItems extracted_;
     std::unique_ptr<CompressedReader> compressed_;
+    std::unique_ptr<rar29::Decoder> rar29_;
+    bool rar29Owed_ = false;  // the current entry belongs to a solid stream and is not decoded yet
+    std::unique_ptr<decode::Rar5Decoder> rar5_;
+    std::unique_ptr<decode::OutputPipeline> pipeline_;
+    bool currentDecoded_ = false;  // the decoder went through the current entry
     std::vector<unsigned char> buffer_;
 };
 

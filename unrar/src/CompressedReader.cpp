@@ -125,6 +125,7 @@ unsigned log2Of(uint32_t v)
 
 bool unpackServiceData(bool rar5, const Entry& service, const std::string& packed, std::string& out)
 {
+    if (rar5) return unpackRar5ServiceData(service, packed, out);
     std::string image;
     if (rar5) {
         image = std::string("Rar!\x1A\x07\x01\x00", 8);

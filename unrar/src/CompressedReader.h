@@ -39,5 +39,7 @@ struct Entry;
 // Decodes the packed data of a service header (the archive comment) by
 // handing libarchive a one-entry archive built around it.
 bool unpackServiceData(bool rar5, const Entry& service, const std::string& packed, std::string& out);
+// The same for RAR 5.0 with our own decoder (ArchiveDecode.cpp).
+bool unpackRar5ServiceData(const Entry& service, const std::string& packed, std::string& out);
 
 }  // namespace unrar

@@ -1,0 +1,155 @@
+// Entries our own decoders unpack: the packed parts are pulled volume by
+// volume into the decoder, and what it produces goes through the output
+// pipeline, where a second thread checks and writes it.
+#include <algorithm>
+#include <cstring>
+#include <functional>
+
+#include "unrar/src/Archive.h"
+#include "unrar/src/Destination.h"
+
+namespace unrar {
+namespace {
+
+// The data areas of an entry's parts as one stream; moves to the next
+// volume when a part is used up.
+class PartSource final : public decode::PackedSource {
+public:
+    using NextPart = std::function<int(Entry&)>;
+    PartSource(std::function<const VolumeFile&()> file, NextPart next, Entry& part)
+        : file_(std::move(file)), next_(std::move(next)), part_(part), offset_(part.dataOffset), left_(part.packSize)
+    {
+    }
+
+    long long read(uint8_t* out, size_t size) override
+    {
+        while (left_ == 0) {
+            if (!part_.splitAfter || error_) return error_ ? -1 : 0;
+            const Entry first = part_;
+            const int r = next_(part_);
+            // A continuation must describe the same packed stream.
+            if (r == ERAR_SUCCESS && (part_.method != first.method || part_.dictKB != first.dictKB ||
+                                      part_.unpVer != first.unpVer))
+                error_ = ERAR_BAD_DATA;
+            else
+                error_ = r;
+            if (error_) return -1;
+            offset_ = part_.dataOffset;
+            left_ = part_.packSize;
+        }
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(size, left_));
+        const long long got = file_().readAt(offset_, out, want);
+        if (got <= 0) {
+            error_ = ERAR_BAD_DATA;  // the header promised more than the volume holds
+            return -1;
+        }
+        offset_ += static_cast<uint64_t>(got);
+        left_ -= static_cast<uint64_t>(got);
+        return got;
+    }
+    int error() const override { return error_; }
+    // Moves over the parts not read (after a failure), so that the next header follows.
+    int skipRest()
+    {
+        while (part_.splitAfter) {
+            const int r = next_(part_);
+            if (r != ERAR_SUCCESS) return r;
+        }
+        return ERAR_SUCCESS;
+    }
+
+private:
+    std::function<const VolumeFile&()> file_;
+    NextPart next_;
+    Entry& part_;
+    uint64_t offset_;
+    uint64_t left_;
+    int error_ = 0;
+};
+
+}  // namespace
+
+bool unpackRar5ServiceData(const Entry& service, const std::string& packed, std::string& out)
+{
+    if (service.unpVer != 50 || service.method > 0x35 || service.solid || !service.unpSizeKnown) return false;
+    decode::Rar5Decoder decoder;
+    decode::Rar5Entry job;
+    job.unpackedSize = service.unpSize;
+    job.dictionarySize = uint64_t(service.dictKB) * 1024;
+    decode::MemorySource in(packed.data(), packed.size());
+    decode::OutputPipeline pipeline(size_t(1) << 16, 2);
+    out.clear();
+    pipeline.begin(nullptr, [&out](const uint8_t* d, size_t n) {
+        out.append(reinterpret_cast<const char*>(d), n);
+        return int(ERAR_SUCCESS);
+    }, false);
+    if (decoder.decode(job, in, pipeline) != ERAR_SUCCESS) {
+        pipeline.abandon();
+        return false;
+    }
+    return pipeline.finish() == ERAR_SUCCESS;
+}
+
+bool Archive::decodesOwn(const Entry& e) const
+{
+    return main_.version == RarVersion::Rar5 && !e.stored() && !e.directory;
+}
+
+int Archive::decodeOwn(const Entry& e, OutputFile* out, uint32_t& crc, uint64_t& total, Entry& lastPart)
+{
+    currentDecoded_ = true;
+    lastPart = e;
+    PartSource source([this]() -> const VolumeFile& { return file_; }, [this](Entry& p) { return nextPart(p); },
+                      lastPart);
+    // Only the RAR 5.0 algorithm is known here; methods 6 and 7 do not exist.
+    if (e.unpVer != 50 || e.method > 0x35) {
+        if (rar5_) rar5_->invalidate();
+        const int r = source.skipRest();
+        return r != ERAR_SUCCESS ? r : ERAR_UNKNOWN_FORMAT;
+    }
+    if (!rar5_) rar5_ = std::make_unique<decode::Rar5Decoder>();
+    if (!pipeline_) pipeline_ = std::make_unique<decode::OutputPipeline>();
+
+    decode::Rar5Entry job;
+    job.unpackedSize = e.unpSize;
+    job.sizeKnown = e.unpSizeKnown;
+    job.dictionarySize = uint64_t(e.dictKB) * 1024;
+    job.solid = e.solid;
+
+    decode::OutputPipeline::Notifier notify;
+    if (callbacks_.callback || callbacks_.processDataProc)
+        notify = [this](const uint8_t* d, size_t n) { return callbacks_.processData(d, n); };
+    decode::OutputPipeline::Writer write;
+    if (out) write = [out](const uint8_t* d, size_t n) { return out->write(d, n) ? int(ERAR_SUCCESS) : int(ERAR_EWRITE); };
+    pipeline_->begin(std::move(notify), std::move(write), e.hashType == RAR_HASH_BLAKE2);
+    int result = rar5_->decode(job, source, *pipeline_);
+    if (result == ERAR_SUCCESS) {
+        result = pipeline_->finish();
+    } else {
+        // A cancel or write failure stopped the decoder: report that, not the stop.
+        const int outputFailure = pipeline_->abandon();
+        if (outputFailure != ERAR_SUCCESS) result = outputFailure;
+        const int r = source.skipRest();
+        if (result == ERAR_SUCCESS) result = r;
+    }
+    crc = pipeline_->crc32();
+    total = pipeline_->total();
+    if (result == ERAR_SUCCESS && lastPart.hashType == RAR_HASH_BLAKE2 &&
+        std::memcmp(pipeline_->blake2sp(), lastPart.hash, 32) != 0)
+        result = ERAR_BAD_DATA;
+    return result;
+}
+
+int Archive::decodeSkipped()
+{
+    const Entry& e = *current_;
+    if (request_.mode != RAR_OM_EXTRACT || !(flags_ & ROADF_SOLID) || e.splitBefore || e.encrypted || !decodesOwn(e) ||
+        currentDecoded_)
+        return ERAR_SUCCESS;
+    uint32_t crc = 0;
+    uint64_t total = 0;
+    Entry last;
+    return decodeOwn(e, nullptr, crc, total, last);
+}
+
+}  // namespace unrar

@@ -1,0 +1,62 @@
+#pragma once
+// Canonical Huffman decoding from code lengths (1..15 bits, 0 = unused),
+// codes read most-significant bit first: shorter codes first, equal
+// lengths in symbol order. Codes of up to kFastBits bits are found with
+// one table lookup, longer ones by comparing against the left-aligned
+// upper bound of each length. Over-subscribed length sets are refused;
+// under-subscribed ones are accepted, and reading one of their unassigned
+// codes reports an error instead of a symbol.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "unrar/src/decode/BitReader.h"
+
+namespace unrar::decode {
+
+class HuffmanTable {
+public:
+    static constexpr unsigned kMaxLength = 15;
+    static constexpr size_t kMaxSymbols = 512;
+    static constexpr unsigned kFastBits = 10;
+    static constexpr int kBadCode = -1;
+
+    // False when `count` exceeds kMaxSymbols, a length exceeds 15, or the
+    // lengths are over-subscribed. The table is then empty (every read fails).
+    bool build(const uint8_t* lengths, size_t count);
+    bool empty() const { return symbolCount_ == 0; }
+
+    // The next symbol, or kBadCode for an unassigned code (nothing consumed
+    // then). Looks at 16 bits, which may include the reader's zero padding.
+    int decode(BitReader& in) const
+    {
+        const uint32_t v = in.peek(16);
+        if (v < limit_[kFastBits]) {
+            const Fast f = fast_[v >> (16 - kFastBits)];
+            in.skip(f.length);
+            return f.symbol;
+        }
+        for (unsigned l = kFastBits + 1; l <= kMaxLength; ++l) {
+            if (v < limit_[l]) {
+                const uint32_t idx = first_[l] + ((v - limit_[l - 1]) >> (16 - l));
+                if (idx >= symbolCount_) return kBadCode;
+                in.skip(l);
+                return sorted_[idx];
+            }
+        }
+        return kBadCode;
+    }
+
+private:
+    struct Fast {
+        uint16_t symbol;
+        uint8_t length;
+    };
+    std::array<uint32_t, kMaxLength + 1> limit_{};  // exclusive upper bound per length, 16-bit aligned
+    std::array<uint32_t, kMaxLength + 1> first_{};  // index in sorted_ of each length's first code
+    std::array<uint16_t, kMaxSymbols> sorted_{};
+    uint32_t symbolCount_ = 0;
+    std::array<Fast, size_t(1) << kFastBits> fast_{};
+};
+
+}  // namespace unrar::decode
