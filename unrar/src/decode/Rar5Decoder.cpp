@@ -46,13 +46,11 @@ inline void putLe32(uint8_t* p, uint32_t v)
 
 int Rar5Decoder::decode(const Rar5Entry& entry, PackedSource& in, OutputPipeline& out)
 {
-    const bool continues = entry.solid;
-    if (entry.dictionarySize > kMaxDictionary) return ERAR_LARGE_DICT;
-    if (entry.dictionarySize == 0 || (continues && !ready_)) {
-        ready_ = false;
-        return ERAR_BAD_DATA;
-    }
+    // Whatever happens, a solid successor needs this entry decoded whole.
+    const bool wasReady = ready_;
     ready_ = false;
+    if (entry.dictionarySize > kMaxDictionary) return ERAR_LARGE_DICT;
+    if (entry.dictionarySize == 0 || (entry.solid && !wasReady)) return ERAR_BAD_DATA;
     const int r = run(entry, in, out);
     ready_ = r == ERAR_SUCCESS;
     return r;
