@@ -137,7 +137,9 @@ bool Rar5Decoder::fill(PackedSource& in, size_t n, int& error)
         if (inEnd_ > inPos_) std::memmove(in_.data(), in_.data() + inPos_, inEnd_ - inPos_);
         inEnd_ -= inPos_;
         inPos_ = 0;
-        if (in_.size() < n || in_.size() < kReadChunk) in_.resize(std::max(n, kReadChunk));
+        // Small entries need no large buffer: it doubles up to kReadChunk (or one block).
+        if (in_.size() < n || in_.size() < kReadChunk)
+            in_.resize(std::max(n, std::min(kReadChunk, std::max<size_t>(2 * in_.size(), 64 << 10))));
     }
     while (inEnd_ - inPos_ < n) {
         if (inEof_) return false;
