@@ -204,6 +204,7 @@ int main(int argc, char** argv)
     for (const fs::path& archive : archives) {
         if (only && archive.filename().string().find(only) == std::string::npos) continue;
         fs::path out = work / "out";
+        const bool sample = archive.filename().string().rfind("rar5_", 0) == 0;
         auto fresh = [&] {
             fs::remove_all(out);
             fs::create_directories(out);
@@ -214,9 +215,11 @@ int main(int argc, char** argv)
             fresh();
             libX.push_back(seconds([&] { return shell(self + " --run extract " + quoted(archive) + " " + quoted(out)); }));
             fresh();
-            tarX.push_back(seconds([&] { return shell("bsdtar -xf " + quoted(archive) + " -C " + quoted(out)); }));
+            // bsdtar refuses rar5_win32.rar's folder entry (and says so) after extracting the files.
+            const std::string tolerate = sample ? " 2>/dev/null; true" : "";
+            tarX.push_back(seconds([&] { return shell("bsdtar -xf " + quoted(archive) + " -C " + quoted(out) + tolerate); }));
             libT.push_back(seconds([&] { return shell(self + " --run test " + quoted(archive) + " " + quoted(out)); }));
-            tarT.push_back(seconds([&] { return shell("bsdtar -xOf " + quoted(archive) + " >/dev/null"); }));
+            tarT.push_back(seconds([&] { return shell("bsdtar -xOf " + quoted(archive) + " >/dev/null" + tolerate); }));
         }
         fresh();
         long peakExtract = peakKiB({self, "--run", "extract", archive.string(), out.string()});

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "unrar/src/decode/Huffman.h"
 #include "unrar/src/decode/OutputPipeline.h"
 #include "unrar/src/decode/Rar5Decoder.h"
+#include "tests/support/Rar5Encoder.h"
 #include "unrar/src/decode/Window.h"
 
 using namespace unrar::decode;
@@ -137,5 +139,35 @@ TEST(DecodeBlocks, Rar5DecoderRefusesFuzzFindings)
         out.begin(nullptr, nullptr, false);
         EXPECT_EQ(decoder.decode(entry, in, out), ERAR_BAD_DATA);
         out.abandon();
+    }
+}
+
+// An entry whose unpacked size is flagged unknown decodes until the last
+// block; data beyond what a known size allows fails.
+TEST(DecodeBlocks, Rar5DecoderHonoursTheLastBlockWhenTheSizeIsUnknown)
+{
+    std::string data;
+    for (int i = 0; data.size() < 300000; ++i) data += "record " + std::to_string(i % 977) + ";";
+    const std::string packed = tavrel::test::Rar5Encoder().encode(data, {{tavrel::test::Rar5Filter::Delta, 5, 4000, 2}});
+    for (const auto& [known, size, code] : {std::tuple{false, uint64_t(0), int(ERAR_SUCCESS)},
+                                             std::tuple{true, uint64_t(data.size()), int(ERAR_SUCCESS)},
+                                             std::tuple{true, uint64_t(data.size() - 1), int(ERAR_BAD_DATA)}}) {
+        Rar5Decoder decoder;
+        Rar5Entry entry;
+        entry.dictionarySize = 128 << 10;
+        entry.sizeKnown = known;
+        entry.unpackedSize = size;
+        MemorySource in(packed.data(), packed.size());
+        OutputPipeline out(1 << 16, 3);
+        std::string got;
+        out.begin(nullptr, [&got](const uint8_t* d, size_t n) { got.append(reinterpret_cast<const char*>(d), n); return 0; }, false);
+        const int r = decoder.decode(entry, in, out);
+        EXPECT_EQ(r, code);
+        if (r == ERAR_SUCCESS) {
+            EXPECT_EQ(out.finish(), 0);
+            EXPECT_TRUE(got == data);
+        } else {
+            out.abandon();
+        }
     }
 }

@@ -62,7 +62,7 @@ std::vector<Fixture> fixtures()
                  {{"a.txt", text}}});
     f.push_back({"FiltersAcrossTheRingEnd",
                  [=] {
-                     // 128 KiB dictionary: the ring is 256 KiB or so, and these ranges straddle its end.
+                     // 128 KiB dictionary: the ring is 128 KiB, and these ranges straddle its end.
                      std::vector<Rar5Filter> filters = {{Rar5Filter::Delta, 1000, 5000, 3},
                                                         {Rar5Filter::E8, 262000, 9000, 1},
                                                         {Rar5Filter::E8E9, 300000, 65536, 1},
@@ -86,6 +86,16 @@ std::vector<Fixture> fixtures()
                  },
                  {{"1.txt", text2}, {"stored.txt", "stored"}, {"lit.txt", text2.substr(0, 9000)},
                   {"2.txt", text2.substr(100) + "tail"}, {"3.bin", bin.substr(0, 50000)}}});
+    f.push_back({"SolidDictionaryGrowsBetweenEntries",
+                 [=] {
+                     // The second entry declares a larger dictionary and repeats the first
+                     // from further back than the first one's ring reached.
+                     RarWriter w(RarFormat::Rar5);
+                     w.lzCompressed("small-dict.bin", bin.substr(0, 100000), {}, 0);
+                     w.lzCompressed("large-dict.bin", text.substr(0, 300000) + bin.substr(0, 100000), {}, 3);
+                     return std::move(w.solid());
+                 },
+                 {{"small-dict.bin", bin.substr(0, 100000)}, {"large-dict.bin", text.substr(0, 300000) + bin.substr(0, 100000)}}});
     f.push_back({"SplitAcrossVolumes",
                  [=] {
                      RarWriter w(RarFormat::Rar5);

@@ -109,6 +109,33 @@ TEST_P(RarWriterCrossCheck, BsdtarExtractsASingleArchive)
     EXPECT_EQ(readFile(dir / "x/docs/a.txt"), "hello world\n");
 }
 
+// The LZ encoder's streams (matches, repeat distances, every filter type,
+// a solid stream) decode in libarchive too: our decoder's tests on them do
+// not rest on an encoder and decoder sharing one mistake.
+TEST(RarWriterCrossCheck, LibarchiveDecodesTheLzEncodersStreams)
+{
+    using tavrel::test::Rar5Filter;
+    TempDir dir;
+    std::string text;
+    for (int i = 0; text.size() < 200000; ++i) text += "line " + std::to_string(i * 7919 % 1000) + " of the release notes\n";
+    std::string bin(150000, '\0');
+    for (size_t i = 0; i < bin.size(); ++i) bin[i] = static_cast<char>(i % 37 == 0 ? 0xE8 : i % 4 == 3 && i % 3 == 0 ? 0xEB : (i * 7) >> 3);
+    const std::vector<Rar5Filter> filters = {{Rar5Filter::Delta, 100, 20000, 4}, {Rar5Filter::E8, 30000, 30000, 1},
+                                             {Rar5Filter::E8E9, 60000, 40000, 1}, {Rar5Filter::Arm, 100001, 40000, 1}};
+    for (bool solid : {false, true}) {
+        auto arc = RarWriter(RarFormat::Rar5)
+                       .lzCompressed("text.txt", text)
+                       .lzCompressed("bin.bin", bin, filters)
+                       .lzCompressed("again.txt", text.substr(5000) + bin.substr(0, 1000))
+                       .solid(solid)
+                       .write(dir.path(), solid ? "solid" : "plain");
+        EXPECT_EQ(readWithLibarchive(arc), (std::map<std::string, std::string>{
+                                               {"text.txt", digest(text)},
+                                               {"bin.bin", digest(bin)},
+                                               {"again.txt", digest(text.substr(5000) + bin.substr(0, 1000))}}));
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Formats, RarWriterCrossCheck, ::testing::Values(RarFormat::Rar4, RarFormat::Rar5),
                          [](const auto& info) { return info.param == RarFormat::Rar4 ? "Rar4" : "Rar5"; });
 

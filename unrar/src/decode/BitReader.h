@@ -1,10 +1,11 @@
 #pragma once
 // Reads a bit stream most-significant bit first (the order of both RAR
-// compressed formats) from a byte buffer. Up to 32 bits are looked at or
-// taken at once with one unaligned 64-bit load; near the end of the buffer
-// the missing bytes read as zero, so nothing is ever read outside it.
-// Callers compare position() with their own budget to tell real bits from
-// that padding.
+// compressed formats) from a byte buffer. The next bits wait left-aligned
+// in a 64-bit register, refilled with one unaligned load whenever fewer
+// than 32 remain, so up to 32 bits are looked at or taken at once. Past
+// the end of the buffer the missing bytes read as zero, so nothing is ever
+// read outside it; callers compare position() with their own budget to
+// tell real bits from that padding.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -22,27 +23,30 @@ public:
     {
         data_ = data;
         size_ = size;
-        bit_ = 0;
+        setPosition(0);
     }
 
     // The next `n` bits (1..32) without consuming them.
-    uint32_t peek(unsigned n) const
+    uint32_t peek(unsigned n)
     {
-        const size_t byte = static_cast<size_t>(bit_ >> 3);
-        uint64_t w;
-        if (byte + 8 <= size_) [[likely]] {
-            std::memcpy(&w, data_ + byte, 8);
-            w = __builtin_bswap64(w);
-        } else {
-            w = loadTail(byte);
-        }
-        return static_cast<uint32_t>((w << (bit_ & 7)) >> (64 - n));
+        if (count_ < n) refill();
+        return static_cast<uint32_t>(buf_ >> (64 - n));
     }
-    void skip(unsigned n) { bit_ += n; }
+    // Consumes `n` bits (0..32).
+    void skip(unsigned n)
+    {
+        if (n <= count_) {
+            buf_ <<= n;
+            count_ -= n;
+        } else {
+            setPosition(position() + n);
+        }
+    }
     uint32_t read(unsigned n)
     {
-        uint32_t v = peek(n);
-        bit_ += n;
+        const uint32_t v = peek(n);
+        buf_ <<= n;
+        count_ -= n;
         return v;
     }
     // Up to 64 bits in two steps.
@@ -52,30 +56,52 @@ public:
         uint64_t hi = read(n - 32);
         return hi << 32 | read(32);
     }
-    void alignToByte() { bit_ = (bit_ + 7) & ~uint64_t(7); }
+    void alignToByte() { skip(count_ & 7); }
 
-    uint64_t position() const { return bit_; }       // bits consumed since data[0]
-    size_t bytePosition() const { return static_cast<size_t>((bit_ + 7) >> 3); }
-    void setPosition(uint64_t bit) { bit_ = bit; }
+    uint64_t position() const { return uint64_t(next_) * 8 - count_; }  // bits consumed since data[0]
+    size_t bytePosition() const { return static_cast<size_t>((position() + 7) >> 3); }
+    void setPosition(uint64_t bit)
+    {
+        next_ = static_cast<size_t>(bit >> 3);
+        buf_ = 0;
+        count_ = 0;
+        refill();
+        buf_ <<= (bit & 7);
+        count_ -= static_cast<unsigned>(bit & 7);
+    }
     // True once more bits were consumed than the buffer holds.
-    bool overrun() const { return bit_ > uint64_t(size_) * 8; }
+    bool overrun() const { return position() > uint64_t(size_) * 8; }
     const uint8_t* data() const { return data_; }
     size_t size() const { return size_; }
 
 private:
-    uint64_t loadTail(size_t byte) const
+    // Tops the register up to at least 56 bits. Bits below count_ may
+    // already hold the start of the next byte; loading it again ORs in the
+    // same values.
+    void refill()
     {
-        uint64_t w = 0;
-        for (size_t k = 0; k < 8; ++k) {
-            w <<= 8;
-            if (byte + k < size_) w |= data_[byte + k];
+        if (next_ <= size_ && size_ - next_ >= 8) [[likely]] {
+            uint64_t w;
+            std::memcpy(&w, data_ + next_, 8);
+            buf_ |= __builtin_bswap64(w) >> count_;
+            const unsigned bytes = (63 - count_) >> 3;
+            next_ += bytes;
+            count_ += bytes * 8;
+            return;
         }
-        return w;
+        while (count_ <= 56) {
+            const uint64_t b = next_ < size_ ? data_[next_] : 0;
+            buf_ |= b << (56 - count_);
+            ++next_;
+            count_ += 8;
+        }
     }
 
     const uint8_t* data_ = nullptr;
     size_t size_ = 0;
-    uint64_t bit_ = 0;
+    size_t next_ = 0;    // next byte to load
+    uint64_t buf_ = 0;   // left-aligned bits not yet consumed
+    unsigned count_ = 0; // how many of them are valid
 };
 
 }  // namespace unrar::decode

@@ -44,4 +44,17 @@ bool HuffmanTable::build(const uint8_t* lengths, size_t count)
     return true;
 }
 
+int HuffmanTable::decodeLong(BitReader& in, uint32_t v) const
+{
+    for (unsigned l = kFastBits + 1; l <= kMaxLength; ++l) {
+        if (v < limit_[l]) {
+            const uint32_t idx = first_[l] + ((v - limit_[l - 1]) >> (16 - l));
+            if (idx >= symbolCount_) return kBadCode;
+            in.skip(l);
+            return sorted_[idx];
+        }
+    }
+    return kBadCode;
+}
+
 }  // namespace unrar::decode

@@ -31,23 +31,18 @@ public:
     int decode(BitReader& in) const
     {
         const uint32_t v = in.peek(16);
-        if (v < limit_[kFastBits]) {
+        if (v < limit_[kFastBits]) [[likely]] {
             const Fast f = fast_[v >> (16 - kFastBits)];
             in.skip(f.length);
             return f.symbol;
         }
-        for (unsigned l = kFastBits + 1; l <= kMaxLength; ++l) {
-            if (v < limit_[l]) {
-                const uint32_t idx = first_[l] + ((v - limit_[l - 1]) >> (16 - l));
-                if (idx >= symbolCount_) return kBadCode;
-                in.skip(l);
-                return sorted_[idx];
-            }
-        }
-        return kBadCode;
+        return decodeLong(in, v);
     }
 
 private:
+    // Codes longer than kFastBits (kept out of line so that decode() inlines).
+    int decodeLong(BitReader& in, uint32_t v) const;
+
     struct Fast {
         uint16_t symbol;
         uint8_t length;

@@ -46,13 +46,11 @@ inline void putLe32(uint8_t* p, uint32_t v)
 
 int Rar5Decoder::decode(const Rar5Entry& entry, PackedSource& in, OutputPipeline& out)
 {
-    const bool continues = entry.solid;
-    if (entry.dictionarySize > kMaxDictionary) return ERAR_LARGE_DICT;
-    if (entry.dictionarySize == 0 || (continues && !ready_)) {
-        ready_ = false;
-        return ERAR_BAD_DATA;
-    }
+    // Whatever happens, a solid successor needs this entry decoded whole.
+    const bool wasReady = ready_;
     ready_ = false;
+    if (entry.dictionarySize > kMaxDictionary) return ERAR_LARGE_DICT;
+    if (entry.dictionarySize == 0 || (entry.solid && !wasReady)) return ERAR_BAD_DATA;
     const int r = run(entry, in, out);
     ready_ = r == ERAR_SUCCESS;
     return r;
@@ -139,7 +137,9 @@ bool Rar5Decoder::fill(PackedSource& in, size_t n, int& error)
         if (inEnd_ > inPos_) std::memmove(in_.data(), in_.data() + inPos_, inEnd_ - inPos_);
         inEnd_ -= inPos_;
         inPos_ = 0;
-        if (in_.size() < n || in_.size() < kReadChunk) in_.resize(std::max(n, kReadChunk));
+        // Small entries need no large buffer: it doubles up to kReadChunk (or one block).
+        if (in_.size() < n || in_.size() < kReadChunk)
+            in_.resize(std::max(n, std::min(kReadChunk, std::max<size_t>(2 * in_.size(), 64 << 10))));
     }
     while (inEnd_ - inPos_ < n) {
         if (inEof_) return false;

@@ -27,7 +27,7 @@ public:
     // The largest dictionary accepted (RAR 5.x writes at most 1 GiB);
     // anything above gives ERAR_LARGE_DICT.
     static constexpr uint64_t kMaxDictionary = uint64_t(1) << 30;
-    static constexpr size_t kMinWindow = size_t(256) << 10;
+    static constexpr size_t kMinWindow = size_t(64) << 10;
 
     // Decodes one entry from `in` into `out` (which the caller has begun).
     // Returns an ERAR_* code; after a failure the solid state is gone.

@@ -40,7 +40,16 @@ public:
             uint8_t* d = data_.get() + dst;
             const uint8_t* s = data_.get() + src;
             if (distance >= length) {
-                std::memcpy(d, s, length);
+                // Short copies as two fixed-size moves that may overlap each other.
+                if (length >= 8 && length <= 16) {
+                    std::memcpy(d, s, 8);
+                    std::memcpy(d + length - 8, s + length - 8, 8);
+                } else if (length >= 4 && length < 8) {
+                    std::memcpy(d, s, 4);
+                    std::memcpy(d + length - 4, s + length - 4, 4);
+                } else {
+                    std::memcpy(d, s, length);
+                }
             } else if (distance >= 8) {
                 // Overlapping by whole words: each 8-byte step reads bytes already written.
                 size_t i = 0;
