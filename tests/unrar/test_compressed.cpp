@@ -1,6 +1,6 @@
-// Compressed RAR 5.0 entries go through libarchive's decoder; the writer
-// makes real compressed data (literals only), so these check how the
-// library finds each entry there, across volumes and in solid archives.
+// Compressed RAR 5.0 entries through the library's own decoder; the writer
+// makes real compressed data (literals only), so these check each entry is
+// found and decoded, across volumes and in solid archives.
 #include <gtest/gtest.h>
 
 #include "tests/support/RarWriter.h"

@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "tests/support/RarWriter.h"
+#include "tests/unrar/Samples.h"
 #include "tests/unrar/UnrarHarness.h"
 
 using namespace unrar_test;
@@ -191,8 +192,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(UnrarDerivedField, Blake2SampleReportsTheDigestStartAsItsCrc)
 {
-    const fs::path sample = fs::path(UNRAR_SAMPLES_DIR) / "rar5_blake2.rar";
-    if (!fs::exists(sample)) GTEST_SKIP() << "reference sample not found: " << sample;
+    if (const std::string why = missingSample("rar5_blake2.rar"); !why.empty()) GTEST_SKIP() << why;
+    const fs::path sample = samplePath("rar5_blake2.rar");
     Session s;
     ASSERT_TRUE(s.openArchive(sample, RAR_OM_LIST));
     Header h;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include "tests/support/RarWriter.h"
+#include "tests/unrar/Samples.h"
 #include "tests/unrar/UnrarHarness.h"
 
 using namespace unrar_test;
@@ -186,18 +187,19 @@ INSTANTIATE_TEST_SUITE_P(Formats, UnrarLinkTest, ::testing::Values(RarFormat::Ra
 // RAR 4.x Unix link.
 TEST(UnrarLinkSamples, ExtractWithTheirLinks)
 {
-    const fs::path samples = UNRAR_SAMPLES_DIR;
-    if (!fs::is_directory(samples)) GTEST_SKIP() << "reference samples not found at " << samples;
     struct Sample {
         const char* file;
         std::vector<std::pair<std::string, std::string>> links;  // name, target
     };
-    for (const Sample& sample : {Sample{"rar5_symlink.rar", {{"symlink.txt", "file.txt"}, {"dirlink", "dir"}}},
-                                 Sample{"rar.rar", {{"testlink", "test.txt"}}}}) {
+    const std::vector<Sample> samples = {Sample{"rar5_symlink.rar", {{"symlink.txt", "file.txt"}, {"dirlink", "dir"}}},
+                                         Sample{"rar.rar", {{"testlink", "test.txt"}}}};
+    for (const Sample& sample : samples)
+        if (const std::string why = missingSample(sample.file); !why.empty()) GTEST_SKIP() << why;
+    for (const Sample& sample : samples) {
         TempDir dir;
         for (int op : {RAR_TEST, RAR_EXTRACT}) {
             Session s;
-            ASSERT_TRUE(s.openArchive(samples / sample.file, RAR_OM_EXTRACT)) << sample.file;
+            ASSERT_TRUE(s.openArchive(samplePath(sample.file), RAR_OM_EXTRACT)) << sample.file;
             auto walk = s.walk(op, dir / "out");
             EXPECT_EQ(walk.processCodes, std::vector<int>(walk.headers.size(), 0)) << sample.file << " " << op;
             EXPECT_EQ(walk.endCode, ERAR_END_ARCHIVE) << sample.file;

@@ -3,25 +3,12 @@
 // Windows-made ones, tested and extracted through the C interface.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
+#include "tests/unrar/Samples.h"
 #include "tests/unrar/UnrarHarness.h"
 
 using namespace unrar_test;
 
 namespace {
-
-// The samples live beside the project (../shared/reference/samples), from
-// a worktree one level further up; TAVREL_RAR_SAMPLES overrides.
-fs::path samplesFolder()
-{
-    if (const char* env = std::getenv("TAVREL_RAR_SAMPLES")) return env;
-    for (const char* rel : {"../shared/reference/samples", "../../shared/reference/samples"}) {
-        fs::path p = fs::path(UNRAR_SOURCE_DIR) / rel;
-        if (fs::is_directory(p)) return p;
-    }
-    return {};
-}
 
 struct Sample {
     const char* file;
@@ -32,11 +19,9 @@ class UnrarRar5Samples : public ::testing::TestWithParam<Sample> {};
 
 TEST_P(UnrarRar5Samples, TestAndExtractMatchTheStoredChecksums)
 {
-    const fs::path folder = samplesFolder();
-    if (folder.empty()) GTEST_SKIP() << "the RAR sample archives (../shared/reference/samples) are not here";
     const Sample& sample = GetParam();
-    const fs::path arc = folder / sample.file;
-    if (!fs::exists(arc)) GTEST_SKIP() << arc << " is missing";
+    if (const std::string why = missingSample(sample.file); !why.empty()) GTEST_SKIP() << why;
+    const fs::path arc = samplePath(sample.file);
     TempDir dir;
     for (int op : {RAR_TEST, RAR_EXTRACT}) {
         Session s;

@@ -1,12 +1,12 @@
 #include "unrar/src/Archive.h"
 
 #include <algorithm>
-#include <algorithm>
 #include <filesystem>
 
 #include "unrar/src/Crc32.h"
 #include "unrar/src/Destination.h"
 #include "unrar/src/Rar29Entry.h"
+#include "unrar/src/Rar5Entry.h"
 #include "unrar/src/SafePath.h"
 #include "unrar/src/TextConvert.h"
 #include "unrar/src/VolumeNames.h"
@@ -110,7 +110,7 @@ void Archive::scanFirstHeaders()
         if (c.stored())
             text = packed;
         else if (main_.version == RarVersion::Rar4 ? !unpackRar29(c, packed, text)
-                                                   : !unpackServiceData(true, c, packed, text))
+                                                   : !unpackRar5(c, packed, text))
             continue;
         if (crc32Update(0, reinterpret_cast<const unsigned char*>(text.data()), text.size()) != c.crc) continue;
         if (main_.version == RarVersion::Rar4 && (c.attributes & 0x01)) {
@@ -318,35 +318,6 @@ int Archive::passOver()
     return walkParts(nullptr, crc, total, last);
 }
 
-int Archive::readCompressed(const Sink& sink, uint32_t& crc, uint64_t& total)
-{
-    if (!compressed_ || compressed_->failed() || compressed_->nextOrdinal() > static_cast<uint64_t>(ordinal_) ||
-        compressed_->volumeCount() < volumes_.size()) {
-        // libarchive reads the set in its own pass: give it every volume
-        // that exists so far, so that it can read ahead.
-        std::vector<std::string> names = volumes_;
-        for (int i = 0; i < 10000; ++i) {
-            std::string next = nextVolumeName(names.back(), main_.newNumbering);
-            if (!main_.volume || !fileExists(next)) break;
-            names.push_back(next);
-        }
-        compressed_ = std::make_unique<CompressedReader>();
-        if (!compressed_->open(names)) return ERAR_BAD_DATA;
-    }
-    int r = compressed_->seek(static_cast<uint64_t>(ordinal_), current_->name);
-    if (r != ERAR_SUCCESS) return r;
-    const void* data;
-    size_t size;
-    while (compressed_->nextBlock(data, size)) {
-        auto p = static_cast<const unsigned char*>(data);
-        crc = crc32Update(crc, p, size);
-        total += size;
-        r = sink(p, size);
-        if (r != ERAR_SUCCESS) return r;
-    }
-    return compressed_->failed() ? ERAR_BAD_DATA : ERAR_SUCCESS;
-}
-
 int Archive::passwordFailure()
 {
     if (!passwordSet_ && !passwordAsked_) {
@@ -464,15 +435,8 @@ int Archive::process(int operation, const char* destPath, const char* destName)
             result = decodeRar29(&sink, crc, total, last);
         else if ((result = walkParts(nullptr, crc, total, last)) == ERAR_SUCCESS)
             result = ERAR_UNKNOWN_FORMAT;
-    } else if (decodesOwn(e)) {
-        result = decodeOwn(e, extract ? &out : nullptr, crc, total, last);
     } else {
-        result = walkParts(nullptr, crc, total, last);
-        if (result == ERAR_SUCCESS) {
-            crc = 0;
-            total = 0;
-            result = readCompressed(sink, crc, total);
-        }
+        result = decodeOwn(e, extract ? &out : nullptr, crc, total, last);
     }
     if (result == ERAR_SUCCESS) {
         bool crcOk = !last.hasCrc || crc == last.crc;

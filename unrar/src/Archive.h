@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "unrar/src/Callbacks.h"
-#include "unrar/src/CompressedReader.h"
 #include "unrar/src/Destination.h"
 #include "unrar/src/Entry.h"
 #include "unrar/src/ExtractedItems.h"
@@ -75,7 +74,6 @@ private:
     int decodeRar29(const Sink* sink, uint32_t& crc, uint64_t& total, Entry& lastPart);
     // Moves past the current entry's data, decoding it when a solid stream needs it.
     int passOver();
-    int readCompressed(const Sink& sink, uint32_t& crc, uint64_t& total);
     // After a part's data: moves to the entry's continuation in the next volume.
     int nextPart(Entry& part);
     // Our own decoder (ArchiveDecode.cpp): RAR 5.0 compressed entries.
@@ -120,7 +118,6 @@ private:
     int finishedCode_ = 0;  // non-zero: every further header read returns it
 
     ExtractedItems extracted_;
-    std::unique_ptr<CompressedReader> compressed_;
     std::unique_ptr<rar29::Decoder> rar29_;
     bool rar29Owed_ = false;  // the current entry belongs to a solid stream and is not decoded yet
     std::unique_ptr<decode::Rar5Decoder> rar5_;
