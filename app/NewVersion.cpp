@@ -81,6 +81,8 @@ void TFNewVersion::resizeEvent(QResizeEvent* event)
 
 void TFNewVersion::FormCreate()
 {
+    // Copy mode until start-up has read the fetch mode, also when reading it fails.
+    setup_ = updateSetup(programFolder_, false);
     const auto source = startUp(dm_, messages_, programFolder_);
     if (!source) {
         // Ends the program once the message loop runs; the dialog is never
@@ -89,6 +91,7 @@ void TFNewVersion::FormCreate()
         QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
         return;
     }
+    setup_.http = source->http;
     run_->setDownloadLimits(readDownloadLimits());
     DENew->setText(QString::fromStdU16String(platform::ansiToUtf16(source->location)));
     if (!source->embeddedDatabase.empty())
@@ -102,7 +105,7 @@ void TFNewVersion::BBRenewClick()
     // The location exactly as the user left it; the "http://" rule is not
     // applied again.
     const std::string source = platform::utf16ToAnsi(DENew->text().toStdU16String());
-    run_->BBRenewClick(source);
+    run_->BBRenewClick(setup_, source);
     Progress->hide();
     if (closeAfterUpdate_)
         close();

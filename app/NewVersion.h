@@ -63,6 +63,9 @@ private:
     std::filesystem::path programFolder_;
     std::unique_ptr<platform::HttpClient> http_;
     std::unique_ptr<TUpdateRun> run_;
+    // What the run is handed: the program folder and its settings file from
+    // the start, the fetch mode once start-up has read it.
+    UpdateSetup setup_;
     bool terminationRequested_ = false;
     bool closeAfterUpdate_ = false;
 };

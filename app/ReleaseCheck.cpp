@@ -1,6 +1,5 @@
 #include "ReleaseCheck.h"
 
-#include "app/ProcessVariables.h"
 #include "db/SettingsFile.h"
 #include "platform/FileOps.h"
 #include "platform/TextCodec.h"
@@ -63,7 +62,8 @@ bool TReleaseCheck::keyUsable()
     return true;
 }
 
-void TReleaseCheck::fetchSignature(const std::string& source, const std::string& archive, const FetchFile& fetch)
+void TReleaseCheck::fetchSignature(const std::string& source, const std::string& archive, const FetchFile& fetch,
+                                   bool http)
 {
     if (keyText_.empty())
         return;
@@ -76,7 +76,7 @@ void TReleaseCheck::fetchSignature(const std::string& source, const std::string&
     // A missing signature file is the refusal's business; the copy's own
     // "not found" message speaks of the release and would mislead.
     const std::string remote = signatureOf(source);
-    if (!FHttp && !platform::isExistingFile(remote)) {
+    if (!http && !platform::isExistingFile(remote)) {
         view_.fetchFailed("no signature file " + remote);
         return;
     }

@@ -37,10 +37,11 @@ public:
     // refuses every release while the key is unusable.
     bool keyUsable();
 
-    // After the release `source` was fetched into `archive` (8-bit ANSI):
-    // fetches its signature beside it when a key is configured. A signature
-    // that cannot be fetched is left for confirm() to report.
-    void fetchSignature(const std::string& source, const std::string& archive, const FetchFile& fetch);
+    // After the release `source` was fetched into `archive` (8-bit ANSI),
+    // downloaded when `http` is set, else copied: fetches its signature
+    // beside it when a key is configured. A signature that cannot be fetched
+    // is left for confirm() to report.
+    void fetchSignature(const std::string& source, const std::string& archive, const FetchFile& fetch, bool http);
 
     // Whether `archive` may be opened: true without a key, or when its
     // signature holds. Otherwise one error message names the archive and

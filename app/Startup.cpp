@@ -40,12 +40,23 @@ UpdateSource readUpdateSource(TMainDM& dm)
     return source;
 }
 
+UpdateSetup updateSetup(const std::filesystem::path& programFolder, bool http)
+{
+    UpdateSetup setup;
+    // Both ways through the ANSI code page, as every 8-bit path of the program.
+    setup.programFolder = platform::fromPath(programFolder / "");
+    setup.http = http;
+    setup.settingsFile = platform::toPath(setup.programFolder + kSettingsFileName);
+    return setup;
+}
+
 std::optional<UpdateSource> startUp(TMainDM& dm, platform::Messages& messages,
                                     const std::filesystem::path& programFolder)
 {
-    // Both ways through the ANSI code page, as every 8-bit path of the program.
-    WorkDir = platform::fromPath(programFolder / "");
-    UserIniFile = std::make_unique<TSettingsFile>(platform::toPath(WorkDir + kSettingsFileName));
+    // Other modules read the program folder and the settings from here.
+    const UpdateSetup setup = updateSetup(programFolder, false);
+    WorkDir = setup.programFolder;
+    UserIniFile = std::make_unique<TSettingsFile>(setup.settingsFile);
 
     if (!dm.ConnectDB(dm.FDconUrv, "urv", "LoginU", urvDB)) {
         messages.error(u"Нет соединения с БД \"Tavrel\"! Проверьте секцию Login в ini-файле.");

@@ -3,6 +3,7 @@
 // find the program folder, open the settings file, connect to the
 // working-time database and read where releases are published.
 #include "app/DownloadLimits.h"
+#include "app/UpdateSetup.h"
 #include "platform/Messages.h"
 
 #include <filesystem>
@@ -34,6 +35,10 @@ std::string withHttpScheme(const std::string& location);
 
 // The download limits with the size cap of the settings file UserIniFile.
 DownloadLimits readDownloadLimits();
+
+// What the update run of the program in `programFolder` is handed: the folder
+// as WorkDir holds it, the fetch mode, and the settings file beside the program.
+UpdateSetup updateSetup(const std::filesystem::path& programFolder, bool http);
 
 // Reads the fetch mode and location from the first row of the product
 // parameter table. Throws on a database error (missing table or column).

@@ -1,7 +1,6 @@
 #include "UpdateRun.h"
 
 #include "app/FailureCause.h"
-#include "app/ProcessVariables.h"
 #include "app/ReleaseCheck.h"
 #include "app/ReleaseInstaller.h"
 #include "app/Startup.h"
@@ -12,6 +11,7 @@
 #include "platform/PinnedFile.h"
 #include "platform/TextCodec.h"
 
+#include <optional>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -105,7 +105,7 @@ bool isSettingsFile(const fs::path& relative)
 
 } // namespace
 
-UpdateOutcome TUpdateRun::BBRenewClick(const std::string& source)
+UpdateOutcome TUpdateRun::BBRenewClick(const UpdateSetup& setup, const std::string& source)
 {
     // The dialog processes events during progress calls, so a second click
     // may arrive before the button shows as disabled.
@@ -115,20 +115,24 @@ UpdateOutcome TUpdateRun::BBRenewClick(const std::string& source)
     cancelled_ = false;
 
     // The publisher's key is read afresh for every run.
-    TReleaseCheck releaseCheck(messages_, view_, UserIniFile.get());
+    std::optional<TSettingsFile> settings;
+    if (!setup.settingsFile.empty())
+        settings.emplace(setup.settingsFile);
+    TReleaseCheck releaseCheck(messages_, view_, settings ? &*settings : nullptr);
     if (!releaseCheck.keyUsable())
         return UpdateOutcome::PublicKeyMalformed;
 
     // HTTP mode downloads into the current directory; copy mode copies into
     // the program folder. Each unpacks the file it fetched, so that a stale
     // archive elsewhere is never installed by mistake.
-    const std::string archive = FHttp ? std::string(kLocalArchiveName) : WorkDir + kLocalArchiveName;
-    const auto fetchFile = [this](const std::string& from, const std::string& to) {
-        return FHttp ? fetch_.GetInetFile(from, to) : fetch_.GetNetFile(from, to);
+    const bool http = setup.http;
+    const std::string archive = http ? std::string(kLocalArchiveName) : setup.programFolder + kLocalArchiveName;
+    const auto fetchFile = [this, http](const std::string& from, const std::string& to) {
+        return http ? fetch_.GetInetFile(from, to) : fetch_.GetNetFile(from, to);
     };
     bool ok = fetchFile(source, archive);
     if (ok) {
-        releaseCheck.fetchSignature(source, archive, fetchFile);
+        releaseCheck.fetchSignature(source, archive, fetchFile, http);
         ok = !cancelled_; // a cancelled signature fetch ends the run as a cancelled release fetch does
     }
     if (!ok) {
@@ -146,16 +150,17 @@ UpdateOutcome TUpdateRun::BBRenewClick(const std::string& source)
     const platform::PinnedFile pinned(platform::absolutePath(archive));
     if (!releaseCheck.confirm(archive, pinned.open() ? pinned.readPath() : archive))
         return UpdateOutcome::SignatureNotConfirmed;
-    return unpackPinned(archive, pinned);
+    return unpackPinned(archive, pinned, setup.programFolder);
 }
 
-UpdateOutcome TUpdateRun::UnRarFile(const std::string& RarFileName)
+UpdateOutcome TUpdateRun::UnRarFile(const std::string& RarFileName, const std::string& programFolder)
 {
     const platform::PinnedFile pinned(platform::absolutePath(RarFileName));
-    return unpackPinned(RarFileName, pinned);
+    return unpackPinned(RarFileName, pinned, programFolder);
 }
 
-UpdateOutcome TUpdateRun::unpackPinned(const std::string& RarFileName, const platform::PinnedFile& pinned)
+UpdateOutcome TUpdateRun::unpackPinned(const std::string& RarFileName, const platform::PinnedFile& pinned,
+                                       const std::string& programFolder)
 {
     const std::string archive = platform::absolutePath(RarFileName);
     const std::u16string shownArchive = platform::ansiToUtf16(archive);
@@ -174,7 +179,7 @@ UpdateOutcome TUpdateRun::unpackPinned(const std::string& RarFileName, const pla
         messages_.error(u"Архив " + shownArchive + u" поврежден!");
         return UpdateOutcome::TestFailed;
     }
-    const UpdateOutcome outcome = install(shownArchive, pinned);
+    const UpdateOutcome outcome = install(shownArchive, pinned, programFolder);
     if (outcome != UpdateOutcome::Installed)
         return outcome;
     messages_.information(u"Разархивация завершена.");
@@ -191,12 +196,12 @@ void TUpdateRun::extractFailed(const std::u16string& shownArchive, const std::u1
     messages_.error(u"Ошибка при распаковке архива " + shownArchive + u": " + detail);
 }
 
-bool TUpdateRun::isProtected(const fs::path& relative) const
+bool TUpdateRun::isProtected(const fs::path& relative, const std::string& programFolder) const
 {
     if (isSettingsFile(relative))
         return true;
     std::error_code ec;
-    const fs::path target = fs::weakly_canonical(platform::toPath(WorkDir) / relative, ec);
+    const fs::path target = fs::weakly_canonical(platform::toPath(programFolder) / relative, ec);
     for (const std::string& path : protected_) {
         std::error_code ignored;
         if (!ec && fs::weakly_canonical(platform::toPath(path), ignored) == target)
@@ -205,13 +210,14 @@ bool TUpdateRun::isProtected(const fs::path& relative) const
     return false;
 }
 
-UpdateOutcome TUpdateRun::install(const std::u16string& shownArchive, const platform::PinnedFile& pinned)
+UpdateOutcome TUpdateRun::install(const std::u16string& shownArchive, const platform::PinnedFile& pinned,
+                                  const std::string& programFolder)
 {
-    const UpdateFolder folder(platform::toPath(WorkDir));
+    const UpdateFolder folder(platform::toPath(programFolder));
     // Until it is moved in by renames the whole release lies in the staging
     // area, beside the files it replaces.
     const auto needed = static_cast<std::uint64_t>(RAR1.ArchiveInformation().UnCompressedSize());
-    const auto left = platform::freeBytes(WorkDir);
+    const auto left = platform::freeBytes(programFolder);
     if (left && *left < needed) {
         extractFailed(shownArchive, std::u16string(kNoSpaceCause) + u" (нужно " + megabytes(needed) +
                                         u" МБ, свободно " + megabytes(*left) + u" МБ)");
@@ -270,7 +276,9 @@ UpdateOutcome TUpdateRun::install(const std::u16string& shownArchive, const plat
     }
 
     ReleaseInstaller installer(folder);
-    installer.isProtected = [this](const fs::path& relative) { return isProtected(relative); };
+    installer.isProtected = [this, &programFolder](const fs::path& relative) {
+        return isProtected(relative, programFolder);
+    };
     installer.interrupted = [this] { return interrupted(); };
     installer.onStep = OnStep;
     switch (installer.install()) {

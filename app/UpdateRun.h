@@ -6,6 +6,7 @@
 // command-line front end, which hold the update lock around it.
 #include "RAR_Component/RAR.h"
 #include "app/Fetch.h"
+#include "app/UpdateSetup.h"
 #include "app/UpdateView.h"
 #include "platform/HttpClient.h"
 #include "platform/Messages.h"
@@ -39,18 +40,19 @@ class TUpdateRun {
 public:
     TUpdateRun(platform::Messages& messages, UpdateView& view, platform::HttpClient& http);
 
-    // Runs one update from `source` (8-bit ANSI, the location as the user left
-    // it): a URL when FHttp is set, else the path of the archive file. With a
-    // public key in the settings file, the release is opened only when its
-    // publisher's signature holds. The renew button is enabled again also
-    // when an exception escapes; the exception itself goes on to the caller's
-    // default report.
-    UpdateOutcome BBRenewClick(const std::string& source);
+    // Runs one update of `setup`'s program folder from `source` (8-bit ANSI,
+    // the location as the user left it): a URL when setup.http is set, else
+    // the path of the archive file. With a public key in setup's settings
+    // file, the release is opened only when its publisher's signature holds.
+    // The renew button is enabled again also when an exception escapes; the
+    // exception itself goes on to the caller's default report.
+    UpdateOutcome BBRenewClick(const UpdateSetup& setup, const std::string& source);
 
     // Tests and unpacks the archive `RarFileName` (8-bit ANSI, relative to the
-    // current directory or absolute) into the program folder WorkDir and
-    // deletes it; every outcome is shown in a message box.
-    UpdateOutcome UnRarFile(const std::string& RarFileName);
+    // current directory or absolute) into `programFolder` (8-bit ANSI, ending
+    // in a path separator) and deletes it; every outcome is shown in a
+    // message box.
+    UpdateOutcome UnRarFile(const std::string& RarFileName, const std::string& programFolder);
 
     // Asks a running fetch to stop; it then fails as any broken fetch does.
     // Unpacking and installing go on: the dialog's user waits for them.
@@ -78,10 +80,12 @@ private:
     bool interrupted() const { return Interrupted && Interrupted(); }
     // Unpacks into the staging area and installs; the archive has been tested.
     // Tests, stages and installs the archive held open by `pinned`, named `RarFileName`.
-    UpdateOutcome unpackPinned(const std::string& RarFileName, const platform::PinnedFile& pinned);
-    UpdateOutcome install(const std::u16string& shownArchive, const platform::PinnedFile& pinned);
+    UpdateOutcome unpackPinned(const std::string& RarFileName, const platform::PinnedFile& pinned,
+                               const std::string& programFolder);
+    UpdateOutcome install(const std::u16string& shownArchive, const platform::PinnedFile& pinned,
+                          const std::string& programFolder);
     void extractFailed(const std::u16string& shownArchive, const std::u16string& detail);
-    bool isProtected(const std::filesystem::path& relative) const;
+    bool isProtected(const std::filesystem::path& relative, const std::string& programFolder) const;
 
     // Forwards fetch progress to the view and adds cancellation.
     class FetchWatch : public FetchObserver {

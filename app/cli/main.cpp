@@ -276,9 +276,10 @@ int main(int argc, char* argv[])
     run.Interrupted = [] { return platform::interruptSignal() != 0; };
     if (!source->embeddedDatabase.empty())
         run.protectFile(source->embeddedDatabase);
+    const UpdateSetup setup = updateSetup(platform::executableFolder(), source->http);
     int exitCode = kUnexpectedError;
     try {
-        exitCode = exitCodeOf(run.BBRenewClick(source->location));
+        exitCode = exitCodeOf(run.BBRenewClick(setup, source->location));
     } catch (...) {
         messages.error(platform::exceptionText(std::current_exception()));
     }

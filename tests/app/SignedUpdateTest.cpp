@@ -3,9 +3,7 @@
 // real archive component and our UnRAR library, by copy and over a loopback
 // HTTP server. Keys and signatures come from the minisign tool and from
 // libsodium directly; the program folder is compared before and after.
-#include "app/ProcessVariables.h"
 #include "app/UpdateRun.h"
-#include "db/SettingsFile.h"
 #include "platform/RecordingMessages.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/MinisignKeys.h"
@@ -163,10 +161,9 @@ protected:
     {
         fs::create_directories(program);
         writeFileBytes(program / "Tavrel.exe", "old program");
-        WorkDir = program.string() + "/";
-        UserIniFile = std::make_unique<TSettingsFile>(program / "Tavrel.INI");
+        setup.programFolder = program.string() + "/";
+        setup.settingsFile = program / "Tavrel.INI";
     }
-    ~SignedUpdate() override { UserIniFile.reset(); }
 
     void configure(Key key)
     {
@@ -194,6 +191,7 @@ protected:
     NoteView view;
     std::unique_ptr<platform::HttpClient> http = platform::makeCurlHttpClient();
     TUpdateRun run{messages, view, *http};
+    UpdateSetup setup; // the program folder and its settings file
 };
 std::unique_ptr<testsupport::TempDir> SignedUpdate::releases;
 std::unique_ptr<testsupport::TempDir> SignedUpdate::keys;
@@ -204,7 +202,7 @@ std::unique_ptr<testsupport::HttpTestServer> SignedUpdate::server;
 TEST_P(SignedUpdate, InstallsOnlyAConfirmedRelease)
 {
     const auto& [c, overHttp] = GetParam();
-    FHttp = overHttp;
+    setup.http = overHttp;
     configure(c.key);
     const std::string name = std::string(c.name) + ".rar";
     const std::string source = overHttp ? server->url("/files/" + name) : (releases->path() / name).string();
@@ -216,7 +214,7 @@ TEST_P(SignedUpdate, InstallsOnlyAConfirmedRelease)
     if (keyUsable)
         fs::copy_file(releases->path() / "ToolPrehashed.rar.minisig", archive.string() + ".minisig");
 
-    EXPECT_EQ(run.BBRenewClick(source), c.outcome);
+    EXPECT_EQ(run.BBRenewClick(setup, source), c.outcome);
 
     std::vector<std::string> texts;
     switch (c.outcome) {
@@ -252,24 +250,24 @@ TEST_P(SignedUpdate, InstallsOnlyAConfirmedRelease)
 
 TEST_F(SignedUpdate, CancelledSignatureFetchIsAFailedFetchAndLeavesNothing)
 {
-    FHttp = false;
+    setup.http = false;
     configure(Key::Tool);
     const auto before = snapshot(program);
     view.duringFetch = [&] {
         if (fs::exists(program / "NewExe.zip")) // the release is in, its signature on the way
             run.cancel();
     };
-    EXPECT_EQ(run.BBRenewClick((releases->path() / "ToolPrehashed.rar").string()), UpdateOutcome::FetchFailed);
+    EXPECT_EQ(run.BBRenewClick(setup, (releases->path() / "ToolPrehashed.rar").string()), UpdateOutcome::FetchFailed);
     EXPECT_EQ(messages.texts(), (std::vector<std::string>{"Не удалось обновить файл!"}));
     EXPECT_EQ(snapshot(program), before);
 }
 
 TEST_F(SignedUpdate, SignatureThatCannotBeWrittenEscapesAndTakesTheReleaseWithIt)
 {
-    FHttp = true;
+    setup.http = true;
     configure(Key::Tool);
     fs::create_directories(work / "NewExe.zip.minisig"); // the download cannot take this name
-    EXPECT_THROW(run.BBRenewClick(server->url("/files/ToolPrehashed.rar")), std::system_error);
+    EXPECT_THROW(run.BBRenewClick(setup, server->url("/files/ToolPrehashed.rar")), std::system_error);
     EXPECT_FALSE(fs::exists(work / "NewExe.zip"));
     EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "old program");
     EXPECT_EQ(view.enabled, (std::vector<bool>{false, true}));

@@ -3,7 +3,6 @@
 // folders: the program folder has Cyrillic letters in its path and the
 // current directory is another folder, as when the program is started from
 // a shortcut elsewhere.
-#include "app/ProcessVariables.h"
 #include "app/UpdateFolder.h"
 #include "app/UpdateRun.h"
 #include "platform/RecordingMessages.h"
@@ -98,8 +97,7 @@ protected:
     {
         fs::create_directories(program);
         writeFileBytes(program / "Tavrel.exe", "old program");
-        WorkDir = program.string() + "/";
-        FHttp = false;
+        setup.programFolder = program.string() + "/";
     }
 
     std::string release(const std::string& name) const { return (releases->path() / name).string(); }
@@ -116,6 +114,7 @@ protected:
     RecordingView view;
     std::unique_ptr<platform::HttpClient> http = platform::makeCurlHttpClient();
     TUpdateRun run{messages, view, *http};
+    UpdateSetup setup; // the program folder, copy mode, no settings file
 };
 std::unique_ptr<testsupport::TempDir> UpdateRun::releases;
 std::unique_ptr<testsupport::HttpTestServer> UpdateRun::server;
@@ -131,7 +130,7 @@ TEST_F(UpdateRun, CopyModeInstallsTheCopiedArchiveEvenFromAnotherDirectory)
         }
     };
 
-    EXPECT_EQ(run.BBRenewClick(release("release.rar")), UpdateOutcome::Installed);
+    EXPECT_EQ(run.BBRenewClick(setup, release("release.rar")), UpdateOutcome::Installed);
 
     EXPECT_EQ(messages.texts(), (std::vector<std::string>{kReceived, kUnpacked}));
     EXPECT_EQ(messages.all().at(0).kind, platform::MessageKind::Information);
@@ -146,8 +145,8 @@ TEST_F(UpdateRun, CopyModeInstallsTheCopiedArchiveEvenFromAnotherDirectory)
 
 TEST_F(UpdateRun, HttpModeDownloadsToAndUnpacksFromTheCurrentDirectory)
 {
-    FHttp = true;
-    EXPECT_EQ(run.BBRenewClick(server->url("/files/release.rar")), UpdateOutcome::Installed);
+    setup.http = true;
+    EXPECT_EQ(run.BBRenewClick(setup, server->url("/files/release.rar")), UpdateOutcome::Installed);
     EXPECT_EQ(messages.texts(), (std::vector<std::string>{kReceived, kUnpacked}));
     EXPECT_EQ(readFileBytes(program / "Help" / "Tavrel.chm"), "new help");
     EXPECT_FALSE(fs::exists(archiveInWork()));
@@ -156,7 +155,7 @@ TEST_F(UpdateRun, HttpModeDownloadsToAndUnpacksFromTheCurrentDirectory)
     // The button is back, and a second update runs afresh.
     messages.clear();
     writeFileBytes(program / "Tavrel.exe", "changed since");
-    EXPECT_EQ(run.BBRenewClick(server->url("/files/release.rar")), UpdateOutcome::Installed);
+    EXPECT_EQ(run.BBRenewClick(setup, server->url("/files/release.rar")), UpdateOutcome::Installed);
     EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "new program");
     EXPECT_EQ(view.enabled, (std::vector<bool>{false, true, false, true}));
 }
@@ -176,8 +175,8 @@ class RejectedArchives : public UpdateRun, public ::testing::WithParamInterface<
 TEST_P(RejectedArchives, AreReportedWithTheirAbsolutePathAndKept)
 {
     const RejectedArchive& c = GetParam();
-    FHttp = true;
-    EXPECT_EQ(run.BBRenewClick(server->url(c.path)), c.outcome);
+    setup.http = true;
+    EXPECT_EQ(run.BBRenewClick(setup, server->url(c.path)), c.outcome);
     const std::string archive = fs::current_path() / "NewExe.zip";
     EXPECT_EQ(messages.texts(), (std::vector<std::string>{kReceived, c.before + archive + c.after}));
     EXPECT_EQ(messages.all().back().kind, platform::MessageKind::Error);
@@ -210,10 +209,10 @@ TEST_F(UpdateRun, FailedFetchAddsItsSummaryAndUnpacksNothing)
         {true, server->url("/cut/4096/100"), {kFailed}},
     };
     for (const Case& c : cases) {
-        FHttp = c.http;
+        setup.http = c.http;
         messages.clear();
         view.enabled.clear();
-        EXPECT_EQ(run.BBRenewClick(c.source), UpdateOutcome::FetchFailed) << c.source;
+        EXPECT_EQ(run.BBRenewClick(setup, c.source), UpdateOutcome::FetchFailed) << c.source;
         EXPECT_EQ(messages.texts(), c.texts) << c.source;
         EXPECT_EQ(messages.all().back().kind, platform::MessageKind::Error);
         EXPECT_EQ(view.enabled, (std::vector<bool>{false, true})) << c.source;
@@ -225,7 +224,7 @@ TEST_F(UpdateRun, FailedFetchAddsItsSummaryAndUnpacksNothing)
 TEST_F(UpdateRun, MissingLibraryIsAnOpeningFailure)
 {
     run.RAR1.setDllName("libtavrel-no-such-unrar.so");
-    EXPECT_EQ(run.BBRenewClick(release("release.rar")), UpdateOutcome::OpenFailed);
+    EXPECT_EQ(run.BBRenewClick(setup, release("release.rar")), UpdateOutcome::OpenFailed);
     EXPECT_EQ(messages.texts(),
               (std::vector<std::string>{kReceived, "Ошибка при открытии архива " + (program / "NewExe.zip").string()}));
     EXPECT_TRUE(fs::exists(program / "NewExe.zip"));
@@ -291,7 +290,7 @@ TEST_P(Faults, LeaveTheProgramFolderAsItWasAndKeepTheArchive)
         program = root / "disk" / "program";
         fs::create_directories(program);
         writeFileBytes(program / "Tavrel.exe", "old program");
-        WorkDir = program.string() + "/";
+        setup.programFolder = program.string() + "/";
     }
     c.prepare(program);
     fs::copy_file(release(c.archive), work / "NewExe.zip");
@@ -304,7 +303,7 @@ TEST_P(Faults, LeaveTheProgramFolderAsItWasAndKeepTheArchive)
         }
     };
 
-    EXPECT_EQ(run.UnRarFile("NewExe.zip"), UpdateOutcome::ExtractFailed);
+    EXPECT_EQ(run.UnRarFile("NewExe.zip", setup.programFolder), UpdateOutcome::ExtractFailed);
     EXPECT_EQ(messages.texts(),
               (std::vector<std::string>{"Ошибка при распаковке архива " + (work / "NewExe.zip").string() + c.tail}));
     EXPECT_EQ(messages.all().back().kind, platform::MessageKind::Error);
@@ -352,7 +351,7 @@ TEST_F(UpdateRun, AFailureAfterSomeMovesPutsEveryFileBack)
             writeFileBytes(program / kUpdateFolderName / "backup", "in the way");
     };
 
-    EXPECT_EQ(run.UnRarFile("NewExe.zip"), UpdateOutcome::ExtractFailed);
+    EXPECT_EQ(run.UnRarFile("NewExe.zip", setup.programFolder), UpdateOutcome::ExtractFailed);
     ASSERT_EQ(messages.texts().size(), 1u);
     EXPECT_EQ(messages.texts()[0].rfind("Ошибка при распаковке архива " + (work / "NewExe.zip").string() +
                                             ": Tavrel.exe: ",
@@ -388,7 +387,7 @@ TEST_P(ProtectedEntries, AreKeptAndNamedWhileTheRestIsInstalled)
         .file(c.entry, "from the release")
         .write(work, "protected");
 
-    EXPECT_EQ(run.UnRarFile("protected.rar"), UpdateOutcome::Installed);
+    EXPECT_EQ(run.UnRarFile("protected.rar", setup.programFolder), UpdateOutcome::Installed);
     EXPECT_EQ(messages.texts(),
               (std::vector<std::string>{"Файл " + c.entry + " из обновления не установлен: оставлен файл рабочего места.",
                                         kUnpacked}));
@@ -438,7 +437,7 @@ TEST_P(SwappedArchives, NeverInstallAnArchiveThatWasNotTested)
     };
     const auto before = tree(program);
 
-    EXPECT_EQ(run.UnRarFile("NewExe.zip"), c.outcome);
+    EXPECT_EQ(run.UnRarFile("NewExe.zip", setup.programFolder), c.outcome);
     EXPECT_TRUE(swapped);
     if (c.outcome == UpdateOutcome::Installed) {
         EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "new program") << "the tested release";
@@ -478,9 +477,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(UpdateRun, EscapingExceptionReenablesTheButton)
 {
-    FHttp = true;
+    setup.http = true;
     fs::create_directory(archiveInWork()); // the download cannot take this name
-    EXPECT_THROW(run.BBRenewClick(server->url("/files/release.rar")), std::system_error);
+    EXPECT_THROW(run.BBRenewClick(setup, server->url("/files/release.rar")), std::system_error);
     EXPECT_EQ(view.enabled, (std::vector<bool>{false, true}));
     EXPECT_FALSE(run.running());
     EXPECT_TRUE(messages.all().empty());
@@ -488,13 +487,13 @@ TEST_F(UpdateRun, EscapingExceptionReenablesTheButton)
 
 TEST_F(UpdateRun, ClickDuringARunIsIgnoredAndCancelStopsTheFetch)
 {
-    FHttp = true;
+    setup.http = true;
     std::optional<UpdateOutcome> nested;
     view.duringFetch = [&] {
-        nested = run.BBRenewClick(server->url("/files/release.rar"));
+        nested = run.BBRenewClick(setup, server->url("/files/release.rar"));
         run.cancel();
     };
-    EXPECT_EQ(run.BBRenewClick(server->url("/slow/4/10")), UpdateOutcome::FetchFailed);
+    EXPECT_EQ(run.BBRenewClick(setup, server->url("/slow/4/10")), UpdateOutcome::FetchFailed);
     EXPECT_EQ(nested, UpdateOutcome::AlreadyRunning);
     EXPECT_EQ(messages.texts(), (std::vector<std::string>{kFailed}));
     EXPECT_FALSE(fs::exists(archiveInWork()));

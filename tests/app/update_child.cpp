@@ -13,7 +13,6 @@
 //     ACTION  kill (SIGKILL), INT or TERM
 // Exit code: the update's outcome as its number in UpdateOutcome (0
 // installed, 6 interrupted), 8 when another updater holds the folder.
-#include "app/ProcessVariables.h"
 #include "app/UpdateRun.h"
 #include "app/UpdateSession.h"
 #include "platform/InterruptSignals.h"
@@ -75,8 +74,9 @@ int main(int argc, char* argv[])
     UpdateSession session(program, messages);
     if (session.busy())
         return 8;
-    WorkDir = program + "/";
-    FHttp = source.rfind("http://", 0) == 0;
+    UpdateSetup setup;
+    setup.programFolder = program + "/";
+    setup.http = source.rfind("http://", 0) == 0;
 
     Steps steps(argv[3], argv[4]);
     ChildView view;
@@ -85,5 +85,5 @@ int main(int argc, char* argv[])
     TUpdateRun run(messages, view, *http);
     run.Interrupted = [] { return platform::interruptSignal() != 0; };
     run.OnStep = [&steps](std::string_view name) { steps(name); };
-    return static_cast<int>(run.BBRenewClick(source));
+    return static_cast<int>(run.BBRenewClick(setup, source));
 }

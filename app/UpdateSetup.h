@@ -1,0 +1,18 @@
+#pragma once
+// What one update run needs to know of the workstation, handed to it by the
+// front end from what start-up found, so that the run depends on nothing
+// process-wide.
+#include <filesystem>
+#include <string>
+
+struct UpdateSetup {
+    // The program folder the release is installed into (8-bit ANSI, ending
+    // in a path separator).
+    std::string programFolder;
+    // Download the release over HTTP into the current directory; otherwise
+    // copy the file into the program folder.
+    bool http = false;
+    // The settings file that may hold the publisher's public key; read afresh
+    // for every run. Empty: no key.
+    std::filesystem::path settingsFile;
+};
