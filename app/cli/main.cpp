@@ -15,6 +15,7 @@
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <string_view>
 
@@ -286,7 +287,13 @@ int main(int argc, char* argv[])
     if (platform::interruptSignal() != 0) {
         view.endProgressLine();
         std::cerr << "tavrel-update: interrupted by signal " << platform::interruptSignal() << std::endl;
-        return kInterrupted;
+        std::cout.flush();
+        // The folder is whole by now (staging removed, an install undone or
+        // finished, the database closed long ago). Leave at once: the exit
+        // handlers of the database engine, run after a signal, were seen to
+        // crash the process (SIGSEGV, SIGABRT) and turn this exit code into a
+        // signal. The system releases the update lock.
+        std::_Exit(kInterrupted);
     }
     return exitCode;
 }
