@@ -4,15 +4,15 @@
 #include <filesystem>
 
 enum class ExecutableKind {
-    None,     // not a program, or unreadable
-    Win32,    // 32-bit Windows (PE32)
-    Dos,      // MS-DOS (MZ without a newer header)
-    Win16,    // 16-bit Windows (NE)
-    Pif,      // program information file
-    Posix,    // PE image of the POSIX subsystem
-    Os2,      // 16-bit OS/2 (NE for OS/2)
-    Win64,    // 64-bit Windows (PE32+)
-    Elf       // ELF program of any class
+    None,  // not a program, or unreadable
+    Win32, // 32-bit Windows (PE32)
+    Dos,   // MS-DOS (MZ without a newer header)
+    Win16, // 16-bit Windows (NE)
+    Pif,   // program information file
+    Posix, // PE image of the POSIX subsystem
+    Os2,   // 16-bit OS/2 (NE for OS/2)
+    Win64, // 64-bit Windows (PE32+)
+    Elf    // ELF program of any class
 };
 
 ExecutableKind executableKind(const std::filesystem::path& file);

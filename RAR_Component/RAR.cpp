@@ -21,10 +21,9 @@ std::string assertionText(const std::source_location& where)
 EAssertionFailed::EAssertionFailed(const std::source_location& where) : std::logic_error(assertionText(where)) {}
 
 TRAR::TRAR(platform::Messages& messages)
-    : fArchiveInformation(std::make_unique<TRARArchiveInformation>()), fDLLName(kDefaultUnrarLibrary),
-      MySelf(this), messages_(messages)
-{
-}
+    : fArchiveInformation(std::make_unique<TRARArchiveInformation>()), fDLLName(kDefaultUnrarLibrary), MySelf(this),
+      messages_(messages)
+{}
 
 TRAR::~TRAR()
 {
@@ -91,11 +90,8 @@ void TRAR::Error(std::int32_t ErrorCode, TRAROperation Operation)
     case ERAR_EWRITE:
     case ERAR_SMALL_BUF:
     case ERAR_UNKNOWN:
-    case ERAR_DLL_LOAD_ERROR:
-        fAbort = true;
-        break;
-    default:
-        break;
+    case ERAR_DLL_LOAD_ERROR: fAbort = true; break;
+    default: break;
     }
     if (OnError)
         OnError(*this, ErrorCode, Operation);
@@ -158,11 +154,8 @@ bool TRAR::InitArchive(bool Extract)
     case ERAR_NO_MEMORY:
     case ERAR_BAD_DATA:
     case ERAR_UNKNOWN_FORMAT:
-    case ERAR_SMALL_BUF:
-        Error(state, roInitArchive);
-        break;
-    default:
-        break;
+    case ERAR_SMALL_BUF: Error(state, roInitArchive); break;
+    default: break;
     }
     return state == ERAR_NO_COMMENTS || state == ERAR_COMMENTS_EXISTS;
 }

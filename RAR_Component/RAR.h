@@ -13,8 +13,8 @@
 // own is EAssertionFailed, thrown when an operation starts and the archive
 // file does not exist. An exception thrown by an event handler ends the
 // operation: the archive is closed and the exception reaches the caller.
-#include "RAR_DLL.h"
 #include "RARArchiveInformation.h"
+#include "RAR_DLL.h"
 
 #include "platform/DynamicLibrary.h"
 #include "platform/Messages.h"
@@ -40,20 +40,20 @@ enum TRARReplace { rrCancel = 0, rrOverwrite = 1, rrSkip = 2 };
 struct TRARReplaceData {
     std::string FileName; // 8-bit, system code page
     std::int64_t Size = 0;
-    double Time = 0;      // date-time value
+    double Time = 0; // date-time value
 };
 
 // One entry as the listing reports it to OnListFile.
 struct TRARFileItem {
-    std::string FileName;      // 8-bit, system code page
+    std::string FileName; // 8-bit, system code page
     std::u16string FileNameW;
     std::uint32_t CompressedSize = 0; // whole file for a split file counted at its last part
     std::uint32_t UnCompressedSize = 0;
-    std::u16string HostOS;     // "DOS", "IBM OS/2", "Windows", "Unix" or "unknown"
-    std::u16string CRC32;      // upper-case hexadecimal, no leading zeros
+    std::u16string HostOS; // "DOS", "IBM OS/2", "Windows", "Unix" or "unknown"
+    std::u16string CRC32;  // upper-case hexadecimal, no leading zeros
     std::uint32_t Attributes = 0;
     std::string Comment;
-    double Time = 0;           // stored MS-DOS time, no time-zone conversion
+    double Time = 0;                       // stored MS-DOS time, no time-zone conversion
     std::uint32_t CompressionStrength = 0; // RAR_METHOD_* value as stored
     std::uint32_t ArchiverVersion = 0;     // version needed to extract, major * 10 + minor
     bool Encrypted = false;

@@ -137,16 +137,10 @@ int TRAR::answerCallBack(unsigned int msg, RAR_LPARAM P1, RAR_LPARAM P2)
 {
     bool Cancel = false;
     switch (msg) {
-    case UCM_CHANGEVOLUME:
-        return answerChangeVolume(reinterpret_cast<char*>(P1), P2, Cancel);
-    case UCM_PROCESSDATA:
-        answerProcessData(P2);
-        return 0;
-    case UCM_NEEDPASSWORD:
-        answerPassword(reinterpret_cast<char*>(P1), P2, Cancel);
-        return Cancel ? -1 : 0;
-    default:
-        return 0;
+    case UCM_CHANGEVOLUME: return answerChangeVolume(reinterpret_cast<char*>(P1), P2, Cancel);
+    case UCM_PROCESSDATA: answerProcessData(P2); return 0;
+    case UCM_NEEDPASSWORD: answerPassword(reinterpret_cast<char*>(P1), P2, Cancel); return Cancel ? -1 : 0;
+    default: return 0;
     }
 }
 

@@ -8,7 +8,6 @@
 #include "platform/FileOps.h"
 #include "platform/TextCodec.h"
 
-
 namespace {
 
 std::int32_t asInt32(std::uint32_t value) { return static_cast<std::int32_t>(value); }
@@ -134,9 +133,7 @@ bool TRAR::extractEntries(const std::string& Path, bool RestoreFolder, const std
                 OnReplace(*this, ExistingData, NewData, Action);
 
             switch (Action) {
-            case rrCancel:
-                fAbort = true;
-                break;
+            case rrCancel: fAbort = true; break;
             case rrOverwrite:
                 if (RestoreFolder) {
                     code = dll_.RARProcessFile(ArchiveHandle, RAR_EXTRACT, folder.data(), nullptr);
@@ -150,8 +147,8 @@ bool TRAR::extractEntries(const std::string& Path, bool RestoreFolder, const std
             case rrSkip:
                 code = dll_.RARProcessFile(ArchiveHandle, RAR_SKIP, folder.data(), nullptr);
                 rethrowPending();
-                fProgressInfo.FileBytesDone = asInt32(static_cast<std::uint32_t>(fProgressInfo.FileBytesDone) +
-                                                      hdrData.UnpSize);
+                fProgressInfo.FileBytesDone =
+                    asInt32(static_cast<std::uint32_t>(fProgressInfo.FileBytesDone) + hdrData.UnpSize);
                 break;
             }
         }

@@ -115,11 +115,9 @@ bool isSFX(const std::u16string& FileName)
     case ExecutableKind::Pif:
     case ExecutableKind::Posix:
     case ExecutableKind::Os2:
-    case ExecutableKind::Elf:
-        return true;
+    case ExecutableKind::Elf: return true;
     case ExecutableKind::None:
-    case ExecutableKind::Win64:
-        return false;
+    case ExecutableKind::Win64: return false;
     }
     return false;
 }

@@ -23,8 +23,7 @@ inline constexpr const char* kMaxDownloadKey = "MaxDownloadMB";
 // why the download must stop, or an empty text to go on.
 class DownloadGuard {
 public:
-    DownloadGuard(DownloadLimits limits, std::filesystem::path folder)
-        : limits_(limits), folder_(std::move(folder)) {}
+    DownloadGuard(DownloadLimits limits, std::filesystem::path folder) : limits_(limits), folder_(std::move(folder)) {}
 
     // Before the body, with the length the server announced (if any).
     std::string beforeBody(std::optional<std::uint64_t> announced) const;

@@ -22,11 +22,9 @@ public:
     using Progress = std::function<bool(std::uint64_t, std::optional<std::uint64_t>)>;
 
     DownloadSink(const std::string& target, const DownloadLimits& limits, Progress progress)
-        : target_(target),
-          guard_(limits, platform::toPath(platform::absolutePath(target)).parent_path()),
+        : target_(target), guard_(limits, platform::toPath(platform::absolutePath(target)).parent_path()),
           progress_(std::move(progress))
-    {
-    }
+    {}
 
     bool begin(const std::string& status, std::optional<std::uint64_t> contentLength) override
     {
@@ -99,9 +97,8 @@ bool TFetch::GetNetFile(const std::string& Src, const std::string& Dest)
 
 bool TFetch::GetInetFile(const std::string& fileURL, const std::string& FileName)
 {
-    DownloadSink sink(FileName, limits_, [this](std::uint64_t done, std::optional<std::uint64_t> total) {
-        return progress(done, total);
-    });
+    DownloadSink sink(FileName, limits_,
+                      [this](std::uint64_t done, std::optional<std::uint64_t> total) { return progress(done, total); });
     const std::string agent = platform::fromPath(platform::executablePath().filename());
     // Blanks and non-ASCII letters as typed are escaped; what still is no URL is named.
     const std::string url = platform::encodeUrl(platform::toUtf8(platform::ansiToUtf16(fileURL)));

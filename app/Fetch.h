@@ -13,8 +13,7 @@ class TFetch {
 public:
     TFetch(platform::Messages& messages, platform::HttpClient& http, FetchObserver* observer = nullptr)
         : messages_(messages), http_(http), observer_(observer)
-    {
-    }
+    {}
 
     // Bounds every later download; a download that would pass them stops and fails.
     void setLimits(const DownloadLimits& limits) { limits_ = limits; }

@@ -8,8 +8,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGroupBox>
-#include <QProgressBar>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScreen>
@@ -26,10 +26,7 @@ constexpr int kGroupMargin = 5;
 
 TFNewVersion::TFNewVersion(TMainDM& dm, platform::Messages& messages, const std::filesystem::path& programFolder,
                            QWidget* parent)
-    : QWidget(parent),
-      dm_(dm),
-      messages_(messages),
-      programFolder_(programFolder),
+    : QWidget(parent), dm_(dm), messages_(messages), programFolder_(programFolder),
       http_(platform::makeCurlHttpClient()),
       run_(std::make_unique<TUpdateRun>(messages_, static_cast<UpdateView&>(*this), *http_))
 {
@@ -65,8 +62,10 @@ void TFNewVersion::createControls()
     Progress->hide();
     BBRenew->setFocus();
 
-    connect(BBRenew, &QPushButton::clicked, this, [this] { platform::runGuarded(messages_, [this] { BBRenewClick(); }); });
-    connect(BBClose, &QPushButton::clicked, this, [this] { platform::runGuarded(messages_, [this] { BBCloseClick(); }); });
+    connect(BBRenew, &QPushButton::clicked, this,
+            [this] { platform::runGuarded(messages_, [this] { BBRenewClick(); }); });
+    connect(BBClose, &QPushButton::clicked, this,
+            [this] { platform::runGuarded(messages_, [this] { BBCloseClick(); }); });
 
     if (const QScreen* screen = QApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());

@@ -87,18 +87,17 @@ bool TReleaseCheck::confirm(const std::string& archive, const std::string& readF
 {
     const std::string shown = platform::absolutePath(archive);
     if (keyText_.empty()) {
-        view_.releaseChecked("the release " + shown + " was not verified: no public key in section [" +
-                             kUpdateSection + "], key " + kPublicKeyIdent + " of the settings file");
+        view_.releaseChecked("the release " + shown + " was not verified: no public key in section [" + kUpdateSection +
+                             "], key " + kPublicKeyIdent + " of the settings file");
         return true;
     }
     if (!key_) { // keyUsable() was not asked: a configured key that is unusable lets nothing through
         removeFetched();
         return keyUsable();
     }
-    const SignatureResult result = signatureFetched_
-                                       ? verifySignature(*key_, platform::toPath(readFrom),
-                                                         platform::toPath(signatureOf(archive)))
-                                       : SignatureResult{SignatureCheck::SignatureUnreadable, {}};
+    const SignatureResult result =
+        signatureFetched_ ? verifySignature(*key_, platform::toPath(readFrom), platform::toPath(signatureOf(archive)))
+                          : SignatureResult{SignatureCheck::SignatureUnreadable, {}};
     if (result.check == SignatureCheck::Verified) {
         confirmed_ = true;
         platform::removeFile(signatureOf(archive));

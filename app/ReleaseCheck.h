@@ -58,7 +58,7 @@ private:
     std::string settingsFile_;
     std::string keyText_;
     std::optional<MinisignPublicKey> key_;
-    std::string archive_;   // set once the release was fetched with a key configured
+    std::string archive_; // set once the release was fetched with a key configured
     bool signatureFetched_ = false;
     bool confirmed_ = false;
 };

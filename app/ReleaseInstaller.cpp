@@ -201,9 +201,7 @@ void ReleaseInstaller::rollBack(const UpdateFolder& folder, const std::vector<Jo
                 fs::rename(aside, target);
             break;
         }
-        case JournalEntry::Kind::Add:
-            fs::remove(target, ec);
-            break;
+        case JournalEntry::Kind::Add: fs::remove(target, ec); break;
         case JournalEntry::Kind::Folder:
             fs::remove(target, ec); // only when empty: nothing of the user's goes
             break;

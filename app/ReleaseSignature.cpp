@@ -116,8 +116,7 @@ ReadOutcome readSignatureFile(const std::filesystem::path& path, SignatureFile& 
 }
 
 // Feeds the file to `consume` in blocks.
-template <typename Consume>
-void streamFile(const std::filesystem::path& file, Consume consume)
+template <typename Consume> void streamFile(const std::filesystem::path& file, Consume consume)
 {
     errno = 0;
     std::ifstream in(file, std::ios::binary);
@@ -137,16 +136,16 @@ bool fileSignatureHolds(const MinisignPublicKey& key, const SignatureFile& sig, 
     if (sig.algorithm == "ED") {
         crypto_generichash_state state;
         crypto_generichash_init(&state, nullptr, 0, kPrehashBytes);
-        streamFile(file, [&](const unsigned char* data, std::size_t size) {
-            crypto_generichash_update(&state, data, size);
-        });
+        streamFile(file,
+                   [&](const unsigned char* data, std::size_t size) { crypto_generichash_update(&state, data, size); });
         std::array<unsigned char, kPrehashBytes> hash{};
         crypto_generichash_final(&state, hash.data(), hash.size());
         return crypto_sign_verify_detached(sig.signature.data(), hash.data(), hash.size(), key.key.data()) == 0;
     }
     // The legacy form signs the file itself, which Ed25519 needs whole.
     std::vector<unsigned char> content;
-    streamFile(file, [&](const unsigned char* data, std::size_t size) { content.insert(content.end(), data, data + size); });
+    streamFile(file,
+               [&](const unsigned char* data, std::size_t size) { content.insert(content.end(), data, data + size); });
     return crypto_sign_verify_detached(sig.signature.data(), content.data(), content.size(), key.key.data()) == 0;
 }
 

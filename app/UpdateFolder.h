@@ -11,8 +11,7 @@ inline constexpr const char* kUpdateFolderName = ".tavrel-update";
 struct UpdateFolder {
     explicit UpdateFolder(const std::filesystem::path& programFolder)
         : program(programFolder), root(programFolder / kUpdateFolderName)
-    {
-    }
+    {}
 
     std::filesystem::path program;
     std::filesystem::path root;

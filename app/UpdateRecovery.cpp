@@ -21,7 +21,10 @@ bool endsWith(const std::string& text, const std::string& suffix)
 }
 
 // A download's temporary file: the archive name with a random suffix.
-bool isPartialDownload(const std::string& name) { return startsWith(name, std::string(".") + kLocalArchiveName + ".part-"); }
+bool isPartialDownload(const std::string& name)
+{
+    return startsWith(name, std::string(".") + kLocalArchiveName + ".part-");
+}
 
 // A file the UnRAR library was writing when the process ended.
 bool isPartialEntry(const std::string& name) { return startsWith(name, ".unrar-") && endsWith(name, ".tmp"); }

@@ -68,7 +68,10 @@ private:
     bool& flag_;
 };
 
-std::u16string megabytes(std::uint64_t bytes) { return platform::toUtf16(std::to_string((bytes + (1u << 20) - 1) >> 20)); }
+std::u16string megabytes(std::uint64_t bytes)
+{
+    return platform::toUtf16(std::to_string((bytes + (1u << 20) - 1) >> 20));
+}
 
 // Why the library stopped at an entry of the release.
 std::u16string unpackingCause(int code, const std::string& folder)
@@ -228,8 +231,8 @@ UpdateOutcome TUpdateRun::install(const std::u16string& shownArchive, const plat
     fs::remove_all(folder.staging(), ec);
     fs::create_directories(folder.staging(), ec);
     if (ec) {
-        extractFailed(shownArchive, platform::ansiToUtf16(platform::fromPath(folder.staging())) + u": " +
-                                        failureCause(ec));
+        extractFailed(shownArchive,
+                      platform::ansiToUtf16(platform::fromPath(folder.staging())) + u": " + failureCause(ec));
         return UpdateOutcome::ExtractFailed;
     }
     // Whatever way this ends, nothing of the staging area stays behind;
@@ -286,8 +289,8 @@ UpdateOutcome TUpdateRun::install(const std::u16string& shownArchive, const plat
     case ReleaseInstaller::Result::Interrupted: return UpdateOutcome::Interrupted;
     case ReleaseInstaller::Result::Failed: {
         const std::string entry = installer.failedEntry().generic_string();
-        extractFailed(shownArchive, (entry.empty() ? u"" : platform::ansiToUtf16(entry) + u": ") +
-                                        installer.failureCause());
+        extractFailed(shownArchive,
+                      (entry.empty() ? u"" : platform::ansiToUtf16(entry) + u": ") + installer.failureCause());
         return UpdateOutcome::ExtractFailed;
     }
     }

@@ -22,13 +22,13 @@ class PinnedFile;
 }
 
 enum class UpdateOutcome {
-    Installed,      // fetched, tested, unpacked, archive deleted
-    FetchFailed,    // "Не удалось обновить файл!" shown
-    OpenFailed,     // the archive could not be opened (or the library loaded)
-    TestFailed,     // an entry of the archive is damaged
-    ExtractFailed,  // unpacking or installing failed; the program folder is unchanged, the archive kept
-    AlreadyRunning, // asked again while an update runs (events processed in progress calls)
-    Interrupted,    // Interrupted() became true; the program folder is unchanged
+    Installed,             // fetched, tested, unpacked, archive deleted
+    FetchFailed,           // "Не удалось обновить файл!" shown
+    OpenFailed,            // the archive could not be opened (or the library loaded)
+    TestFailed,            // an entry of the archive is damaged
+    ExtractFailed,         // unpacking or installing failed; the program folder is unchanged, the archive kept
+    AlreadyRunning,        // asked again while an update runs (events processed in progress calls)
+    Interrupted,           // Interrupted() became true; the program folder is unchanged
     SignatureNotConfirmed, // a key is configured and the release's signature did not hold; both removed
     PublicKeyMalformed,    // the configured key is no public key; nothing fetched
 };

@@ -69,7 +69,6 @@ double seconds(const std::function<void()>& run)
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-
 std::vector<std::string> dump(QTreeWidget& widget)
 {
     std::vector<std::string> lines;
@@ -108,12 +107,14 @@ int main(int argc, char** argv)
     double child = 1e9;
     for (int run = 0; run < runs; ++run) {
         select = std::min(select, seconds([&] {
-            QSqlQuery query(dm.FDconUrv.Database());
-            query.setForwardOnly(true);
-            query.exec("select s.PARENT_ID, s.CHILD_ID, d.NAIM_K from STRUCTURE s left join DEPARTM d on s.CHILD_ID=d.CODE");
-            while (query.next())
-                checksum += query.value(0).toInt() + query.value(1).toInt() + query.value(2).toString().size();
-        }));
+                              QSqlQuery query(dm.FDconUrv.Database());
+                              query.setForwardOnly(true);
+                              query.exec("select s.PARENT_ID, s.CHILD_ID, d.NAIM_K from STRUCTURE s left join DEPARTM "
+                                         "d on s.CHILD_ID=d.CODE");
+                              while (query.next())
+                                  checksum += query.value(0).toInt() + query.value(1).toInt() +
+                                              query.value(2).toString().size();
+                          }));
         tree = std::min(tree, seconds([&] { dm.BuildTree(view, true, ""); }));
         child = std::min(child, seconds([&] { codes = dm.FindDepChild(1); }));
     }
@@ -149,7 +150,8 @@ int main(int argc, char** argv)
     std::printf("%-44s %10s %10s %8s\n", "measurement", "seconds", "statements", "ratio");
     std::printf("%-44s %10.4f %10d %8.2f\n", "select STRUCTURE join DEPARTM (reference)", select, 1, 1.0);
     std::printf("%-44s %10.4f %10d %8.2f\n", "BuildTree, whole hierarchy", tree, treeStatements, tree / select);
-    std::printf("%-44s %10.4f %10d %8.2f\n", "FindDepChild of the top department", child, childStatements, child / select);
+    std::printf("%-44s %10.4f %10d %8.2f\n", "FindDepChild of the top department", child, childStatements,
+                child / select);
     std::printf("%-44s %10.4f %10d %8.2f\n", "BuildTree, one query per parent node (once)", treeByQueries,
                 treeByQueriesStatements, treeByQueries / select);
     std::printf("%-44s %10.4f %10d %8.2f\n", "FindDepChild, one query per parent (once)", childByQueries,

@@ -34,13 +34,15 @@ bool runLibrary(const fs::path& archive, int operation, const fs::path& dest)
     open.ArcName = name.data();
     open.OpenMode = RAR_OM_EXTRACT;
     RAR_HANDLE h = RAROpenArchiveEx(&open);
-    if (!h) return false;
+    if (!h)
+        return false;
     RARHeaderDataEx header;
     bool ok = true;
     for (;;) {
         std::memset(&header, 0, sizeof header);
         int r = RARReadHeaderEx(h, &header);
-        if (r == ERAR_END_ARCHIVE) break;
+        if (r == ERAR_END_ARCHIVE)
+            break;
         // Links are refused on extraction by design; their data is still tested.
         int p = r == 0 ? RARProcessFile(h, operation, destPath.data(), nullptr) : r;
         if (p != 0 && !(p == ERAR_ECREATE && operation == RAR_EXTRACT)) {
@@ -56,7 +58,8 @@ bool runLibrary(const fs::path& archive, int operation, const fs::path& dest)
 bool inChild(const std::function<bool()>& run)
 {
     pid_t pid = fork();
-    if (pid == 0) _exit(run() ? 0 : 1);
+    if (pid == 0)
+        _exit(run() ? 0 : 1);
     int status = 0;
     waitpid(pid, &status, 0);
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
@@ -67,7 +70,8 @@ bool bsdtar(std::vector<std::string> args)
 {
     args.insert(args.begin(), "bsdtar");
     std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
+    for (std::string& a : args)
+        argv.push_back(a.data());
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -76,7 +80,8 @@ bool bsdtar(std::vector<std::string> args)
     pid_t pid;
     int r = posix_spawnp(&pid, "bsdtar", &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (r != 0) return false;
+    if (r != 0)
+        return false;
     int status = 0;
     waitpid(pid, &status, 0);
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
@@ -95,7 +100,7 @@ double median(std::vector<double> v)
     return v[v.size() / 2];
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -114,9 +119,11 @@ int main(int argc, char** argv)
     };
     double ratioX = 1, ratioT = 1;
     int counted = 0;
-    for (const char* name : {"rar_binary_data.rar", "rar_compress_best.rar", "rar_filter.rar", "rar_ppmd_lzss_conversion.rar"}) {
+    for (const char* name :
+         {"rar_binary_data.rar", "rar_compress_best.rar", "rar_filter.rar", "rar_ppmd_lzss_conversion.rar"}) {
         const fs::path archive = samples / name;
-        if (!fs::exists(archive)) continue;
+        if (!fs::exists(archive))
+            continue;
         const std::string a = archive.string(), o = out.string();
         // Only where bsdtar's own CRC checks pass is its time a yardstick.
         fresh();
@@ -140,8 +147,10 @@ int main(int argc, char** argv)
         }
         const double x = median(libX) / median(tarX), t = median(libT) / median(tarT);
         std::printf("%s, median of %d\n", name, rounds);
-        std::printf("  extract: library %.4f s, bsdtar -xf %.4f s, library/bsdtar %.2f\n", median(libX), median(tarX), x);
-        std::printf("  test:    library %.4f s, bsdtar -xOf %.4f s, library/bsdtar %.2f\n", median(libT), median(tarT), t);
+        std::printf("  extract: library %.4f s, bsdtar -xf %.4f s, library/bsdtar %.2f\n", median(libX), median(tarX),
+                    x);
+        std::printf("  test:    library %.4f s, bsdtar -xOf %.4f s, library/bsdtar %.2f\n", median(libT), median(tarT),
+                    t);
         ratioX *= x;
         ratioT *= t;
         ++counted;

@@ -35,7 +35,8 @@ fs::path makeArchive(const fs::path& folder, int files, bool compressed)
 {
     std::string stem = (compressed ? "compressed-" : "stored-") + std::to_string(files * 4) + "MiB";
     fs::path path = folder / (stem + ".rar");
-    if (fs::exists(path)) return path;
+    if (fs::exists(path))
+        return path;
     RarWriter w(RarFormat::Rar5);
     for (int i = 0; i < files; ++i) {
         uint64_t shift = static_cast<uint64_t>(i) * kFileSize;
@@ -45,7 +46,8 @@ fs::path makeArchive(const fs::path& folder, int files, bool compressed)
             fillPattern(shift, data);
             w.compressed(name, std::move(data));
         } else {
-            w.generated(name, kFileSize, [shift](uint64_t offset, std::span<char> out) { fillPattern(offset + shift, out); });
+            w.generated(name, kFileSize,
+                        [shift](uint64_t offset, std::span<char> out) { fillPattern(offset + shift, out); });
         }
     }
     return w.write(folder, stem).front();
@@ -54,8 +56,9 @@ fs::path makeArchive(const fs::path& folder, int files, bool compressed)
 // Text with repeats near and far, about 4:1 for a greedy LZ coder.
 std::string prose(size_t size, uint32_t seed)
 {
-    static const char* words[] = {"update ", "archive ", "volume ", "release ", "the ", "of ", "and ", "server ",
-                                  "department ", "file ", "version ", "\n", "setting ", "folder ", "user ", "copy "};
+    static const char* words[] = {"update ",  "archive ", "volume ",     "release ", "the ",     "of ",
+                                  "and ",     "server ",  "department ", "file ",    "version ", "\n",
+                                  "setting ", "folder ",  "user ",       "copy "};
     std::string s;
     uint32_t x = seed * 2654435761u + 1;
     while (s.size() < size) {
@@ -65,7 +68,8 @@ std::string prose(size_t size, uint32_t seed)
             s += s.substr(from - std::min<size_t>(from, 3000), 100 + (x >> 9) % 3000);
         } else {
             s += words[(x >> 16) % 16];
-            if ((x >> 12 & 15) == 0) s += std::to_string(x >> 20);
+            if ((x >> 12 & 15) == 0)
+                s += std::to_string(x >> 20);
         }
     }
     s.resize(size);
@@ -91,13 +95,15 @@ std::string machineCode(size_t size, uint32_t seed)
 fs::path makeLzArchive(const fs::path& folder)
 {
     fs::path path = folder / "compressed-lz-64MiB.rar";
-    if (fs::exists(path)) return path;
+    if (fs::exists(path))
+        return path;
     RarWriter w(RarFormat::Rar5);
     for (int i = 0; i < 16; ++i) {
         const std::string name = "data/file" + std::to_string(i) + (i % 4 == 3 ? ".exe" : ".txt");
         if (i % 4 == 3) {
             std::vector<Rar5Filter> filters;
-            for (uint64_t at = 0; at < kFileSize; at += 1 << 20) filters.push_back({Rar5Filter::E8E9, at, 1 << 20, 1});
+            for (uint64_t at = 0; at < kFileSize; at += 1 << 20)
+                filters.push_back({Rar5Filter::E8E9, at, 1 << 20, 1});
             w.lzCompressed(name, machineCode(kFileSize, i + 1), filters, 5);
         } else {
             w.lzCompressed(name, prose(kFileSize, i + 1), {}, 5);
@@ -108,7 +114,8 @@ fs::path makeLzArchive(const fs::path& folder)
 
 int RAR_CALLBACK countData(unsigned msg, RAR_LPARAM userData, RAR_LPARAM, RAR_LPARAM p2)
 {
-    if (msg == UCM_PROCESSDATA) *reinterpret_cast<uint64_t*>(userData) += static_cast<uint64_t>(p2);
+    if (msg == UCM_PROCESSDATA)
+        *reinterpret_cast<uint64_t*>(userData) += static_cast<uint64_t>(p2);
     return 1;
 }
 
@@ -124,13 +131,15 @@ bool runLibrary(const fs::path& archive, int operation, const fs::path& dest)
     open.Callback = countData;
     open.UserData = reinterpret_cast<RAR_LPARAM>(&bytes);
     RAR_HANDLE h = RAROpenArchiveEx(&open);
-    if (!h) return false;
+    if (!h)
+        return false;
     RARHeaderDataEx header;
     bool ok = true;
     for (;;) {
         std::memset(&header, 0, sizeof header);
         int r = RARReadHeaderEx(h, &header);
-        if (r == ERAR_END_ARCHIVE) break;
+        if (r == ERAR_END_ARCHIVE)
+            break;
         if (r != 0 || RARProcessFile(h, operation, destPath.data(), nullptr) != 0) {
             ok = false;
             break;
@@ -162,7 +171,8 @@ long peakKiB(std::vector<std::string> args)
     pid_t pid = fork();
     if (pid == 0) {
         std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
+        for (std::string& a : args)
+            argv.push_back(a.data());
         argv.push_back(nullptr);
         execv(argv[0], argv.data());
         _exit(127);
@@ -175,11 +185,11 @@ long peakKiB(std::vector<std::string> args)
 
 bool shell(const std::string& command) { return std::system(command.c_str()) == 0; }
 
-std::string self;  // this program, for the library's side as a whole process
+std::string self; // this program, for the library's side as a whole process
 
 std::string quoted(const fs::path& p) { return "'" + p.string() + "'"; }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -193,16 +203,18 @@ int main(int argc, char** argv)
     // literal blocks only (the decoder's work without matches), one with
     // matches and filters; the RARLAB RAR 5.0 samples when given.
     std::vector<fs::path> archives;
-    const char* only = std::getenv("UNRAR_BENCH_ONLY");  // substring of the archive names to run
+    const char* only = std::getenv("UNRAR_BENCH_ONLY"); // substring of the archive names to run
     for (auto [files, compressed] : {std::pair{16, false}, std::pair{64, false}, std::pair{16, true}})
         archives.push_back(makeArchive(work, files, compressed));
     archives.push_back(makeLzArchive(work));
     if (argc > 3)
         for (const char* sample : {"rar5_compressed.rar", "rar5_multiple_files_solid.rar", "rar5_arm.rar",
                                    "rar5_blake2.rar", "rar5_win32.rar"})
-            if (fs::exists(fs::path(argv[3]) / sample)) archives.push_back(fs::path(argv[3]) / sample);
+            if (fs::exists(fs::path(argv[3]) / sample))
+                archives.push_back(fs::path(argv[3]) / sample);
     for (const fs::path& archive : archives) {
-        if (only && archive.filename().string().find(only) == std::string::npos) continue;
+        if (only && archive.filename().string().find(only) == std::string::npos)
+            continue;
         fs::path out = work / "out";
         const bool sample = archive.filename().string().rfind("rar5_", 0) == 0;
         auto fresh = [&] {
@@ -213,11 +225,13 @@ int main(int argc, char** argv)
         // Alternate the tools so that both meet the same cache and disk state.
         for (int i = 0; i < rounds; ++i) {
             fresh();
-            libX.push_back(seconds([&] { return shell(self + " --run extract " + quoted(archive) + " " + quoted(out)); }));
+            libX.push_back(
+                seconds([&] { return shell(self + " --run extract " + quoted(archive) + " " + quoted(out)); }));
             fresh();
             // bsdtar refuses rar5_win32.rar's folder entry (and says so) after extracting the files.
             const std::string tolerate = sample ? " 2>/dev/null; true" : "";
-            tarX.push_back(seconds([&] { return shell("bsdtar -xf " + quoted(archive) + " -C " + quoted(out) + tolerate); }));
+            tarX.push_back(
+                seconds([&] { return shell("bsdtar -xf " + quoted(archive) + " -C " + quoted(out) + tolerate); }));
             libT.push_back(seconds([&] { return shell(self + " --run test " + quoted(archive) + " " + quoted(out)); }));
             tarT.push_back(seconds([&] { return shell("bsdtar -xOf " + quoted(archive) + " >/dev/null" + tolerate); }));
         }
@@ -234,7 +248,8 @@ int main(int argc, char** argv)
         std::printf("  peak RSS: extract %ld KiB, test %ld KiB\n", peakExtract, peakTest);
         if (std::getenv("UNRAR_BENCH_VERBOSE")) {
             for (int i = 0; i < rounds; ++i)
-                std::printf("    round %d: extract %.3f / %.3f, test %.3f / %.3f\n", i, libX[i], tarX[i], libT[i], tarT[i]);
+                std::printf("    round %d: extract %.3f / %.3f, test %.3f / %.3f\n", i, libX[i], tarX[i], libT[i],
+                            tarT[i]);
         }
     }
     return 0;

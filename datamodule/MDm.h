@@ -65,10 +65,10 @@ public:
 private:
     platform::HelpViewer* helpViewer_ = nullptr;
     services::TDepartmentTree departments_{FDconUrv, {QDepByCod, QFindDep, QDepChild, QDepParents, QFDep, QFJob}};
-    services::TPersonnelSync personnel_{{FDconGremond, FDTrGremondQ, QF_UID, QF_ID, QIdTp, QFDepK, QInsDepK, QFJobK,
-                                         QInsJobK, QFOrgK, pGenK, QTmpK},
-                                        urvDB,
-                                        gremondDB};
+    services::TPersonnelSync personnel_{
+        {FDconGremond, FDTrGremondQ, QF_UID, QF_ID, QIdTp, QFDepK, QInsDepK, QFJobK, QInsJobK, QFOrgK, pGenK, QTmpK},
+        urvDB,
+        gremondDB};
 };
 
 // The single data module, set by start-up.

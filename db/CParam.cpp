@@ -160,10 +160,7 @@ void TFCParam::BBOKClick()
         done(ConnectionParamsPrompt::mrOk);
 }
 
-void TFCParam::reject()
-{
-    done(ConnectionParamsPrompt::mrCancel);
-}
+void TFCParam::reject() { done(ConnectionParamsPrompt::mrCancel); }
 
 void TFCParam::showEvent(QShowEvent* event)
 {
@@ -182,8 +179,7 @@ void TFCParam::keyPressEvent(QKeyEvent* event)
     case Qt::Key_Enter:
         event->accept(); // the dialog closes only through its buttons or its window
         return;
-    default:
-        QDialog::keyPressEvent(event);
+    default: QDialog::keyPressEvent(event);
     }
 }
 

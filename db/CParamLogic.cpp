@@ -17,10 +17,7 @@ void TFCParamLogic::Fill(const ConnectionParamsRequest& request)
     PanelTtl = request.Title;
 }
 
-void TFCParamLogic::FormShow()
-{
-    ComboDBChange();
-}
+void TFCParamLogic::FormShow() { ComboDBChange(); }
 
 void TFCParamLogic::ComboDBChange()
 {

@@ -10,15 +10,15 @@ class TFCParamLogic {
 public:
     static constexpr int kindOracle = 2;
 
-    std::string Sect;             // settings section that OK writes
-    std::u16string PanelTtl;      // why the dialog is open
-    int ComboDBIndex = -1;        // -1: nothing selected
+    std::string Sect;        // settings section that OK writes
+    std::u16string PanelTtl; // why the dialog is open
+    int ComboDBIndex = -1;   // -1: nothing selected
     std::u16string EServ;
     std::u16string EBase;
     std::u16string EUser;
     std::u16string EPass;
-    bool EServVisible = true;     // the label LServ follows it
-    int ModalResult = 0;          // 0 while open
+    bool EServVisible = true; // the label LServ follows it
+    int ModalResult = 0;      // 0 while open
 
     // Fills the dialog for one connection attempt.
     void Fill(const ConnectionParamsRequest& request);

@@ -41,7 +41,8 @@ QString qt(const std::string& ansi)
 
 std::string lower(std::string text)
 {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return text;
 }
 
@@ -174,10 +175,7 @@ bool TDbConnection::Connected() const
     return QSqlDatabase::contains(connectionName_) && QSqlDatabase::database(connectionName_, false).isOpen();
 }
 
-QSqlDatabase TDbConnection::Database() const
-{
-    return QSqlDatabase::database(connectionName_, false);
-}
+QSqlDatabase TDbConnection::Database() const { return QSqlDatabase::database(connectionName_, false); }
 
 void TDbConnection::ExecSQL(const std::string& SQL)
 {

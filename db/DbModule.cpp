@@ -50,10 +50,7 @@ TSettingsFile& settings()
 
 } // namespace
 
-TDbModule::TDbModule(platform::Messages& messages) : messages_(messages)
-{
-    QParam.SQL = "select * from TAVREL_PARAMS";
-}
+TDbModule::TDbModule(platform::Messages& messages) : messages_(messages) { QParam.SQL = "select * from TAVREL_PARAMS"; }
 
 std::string TDbModule::XorEncode(const std::string& Source) const { return scramble::XorEncode(Source); }
 
@@ -86,11 +83,12 @@ void TDbModule::SetParams(ConnectValues& v, TDbConnection& dbCon, const std::str
 }
 
 void TDbModule::Fallback(ConnectValues& v, TDbConnection& dbCon, const std::string& DBName, const std::string& Sect,
-                       std::string& Subd, bool& Result)
+                         std::string& Subd, bool& Result)
 {
     try {
         ConnectionParamsRequest request;
-        request.Title = u"Нет соединения с БД \"" + platform::ansiToUtf16(DBName) + u"\"!  Укажите параметры подключения:";
+        request.Title =
+            u"Нет соединения с БД \"" + platform::ansiToUtf16(DBName) + u"\"!  Укажите параметры подключения:";
         request.Sect = Sect;
         request.Kind = v.i;
         request.Server = v.oServ;

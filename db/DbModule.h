@@ -32,7 +32,7 @@ public:
 
     // The further queries and stored-procedure calls, created closed.
 #define TAVREL_DM_QUERY(name, connection, readTr, updateTr, sql) TDbQuery name{connection, readTr, updateTr, sql};
-#define TAVREL_DM_STORED_PROC(name, connection, readTr, updateTr, procName, params) \
+#define TAVREL_DM_STORED_PROC(name, connection, readTr, updateTr, procName, params)                                    \
     TDbStoredProc name{connection, readTr, updateTr, procName, params};
 #include "db/QueriesList.h"
 #undef TAVREL_DM_QUERY

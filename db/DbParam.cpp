@@ -11,8 +11,7 @@ bool isNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || 
 
 // Walks the text once, handing each parameter name (without its colon) and
 // each stretch of other text to the callbacks.
-template <typename OnText, typename OnParam>
-void scanSql(const std::string& sql, OnText onText, OnParam onParam)
+template <typename OnText, typename OnParam> void scanSql(const std::string& sql, OnText onText, OnParam onParam)
 {
     size_t i = 0;
     size_t textStart = 0;
@@ -28,7 +27,8 @@ void scanSql(const std::string& sql, OnText onText, OnParam onParam)
             continue;
         }
         const bool starts = c == ':' && i + 1 < sql.size() && isNameChar(sql[i + 1]) &&
-                            !std::isdigit(static_cast<unsigned char>(sql[i + 1])) && (i == 0 || !isNameChar(sql[i - 1]));
+                            !std::isdigit(static_cast<unsigned char>(sql[i + 1])) &&
+                            (i == 0 || !isNameChar(sql[i - 1]));
         if (!starts) {
             ++i;
             continue;
@@ -45,10 +45,7 @@ void scanSql(const std::string& sql, OnText onText, OnParam onParam)
 
 } // namespace
 
-void TDbParam::SetString(const std::string& ansi)
-{
-    Value = QString::fromStdU16String(platform::ansiToUtf16(ansi));
-}
+void TDbParam::SetString(const std::string& ansi) { Value = QString::fromStdU16String(platform::ansiToUtf16(ansi)); }
 
 int TDbParam::AsInteger() const
 {

@@ -12,7 +12,8 @@ class TDbParam {
 public:
     TDbParam() = default;
     explicit TDbParam(std::string name, TDbParamDirection direction = TDbParamDirection::Input)
-        : Name(std::move(name)), ParamType(direction) {}
+        : Name(std::move(name)), ParamType(direction)
+    {}
 
     std::string Name;
     TDbParamDirection ParamType = TDbParamDirection::Input;

@@ -48,7 +48,8 @@ void TDbQuery::Open()
         for (size_t i = 0; ran && i < occurrences.size(); ++i) {
             const TDbParam* bound = nullptr;
             for (const TDbParam& p : statement.Params)
-                if (QString::fromStdString(p.Name).compare(QString::fromStdString(occurrences[i]), Qt::CaseInsensitive) == 0)
+                if (QString::fromStdString(p.Name).compare(QString::fromStdString(occurrences[i]),
+                                                           Qt::CaseInsensitive) == 0)
                     bound = &p;
             query->addBindValue(bound ? bound->Value : QVariant());
         }

@@ -30,9 +30,11 @@ private:
 class TDbQuery {
 public:
     TDbQuery(TDbConnection& connection, TDbTransaction* transaction, TDbTransaction* updateTransaction)
-        : Connection(connection), Transaction(transaction), UpdateTransaction(updateTransaction) {}
+        : Connection(connection), Transaction(transaction), UpdateTransaction(updateTransaction)
+    {}
     TDbQuery(TDbConnection& connection, TDbTransaction* transaction, TDbTransaction* updateTransaction, std::string sql)
-        : Connection(connection), Transaction(transaction), UpdateTransaction(updateTransaction), SQL(std::move(sql)) {}
+        : Connection(connection), Transaction(transaction), UpdateTransaction(updateTransaction), SQL(std::move(sql))
+    {}
 
     TDbConnection& Connection;
     TDbTransaction* Transaction;

@@ -10,8 +10,8 @@
 #include <vector>
 
 struct TDbStatement {
-    std::string SQL;             // as written, named parameters included
-    std::string StoredProcName;  // set for stored-procedure calls
+    std::string SQL;            // as written, named parameters included
+    std::string StoredProcName; // set for stored-procedure calls
     std::vector<TDbParam> Params;
 };
 

@@ -59,9 +59,8 @@ void takeOutputRow(QSqlQuery& query, const QString& qtDriver, std::vector<TDbPar
     for (int column = 0; column < record.count(); ++column) {
         if (used[static_cast<size_t>(column)])
             continue;
-        while (next < params.size() &&
-               (filled[next] || params[next].ParamType == TDbParamDirection::Input ||
-                params[next].ParamType == TDbParamDirection::Result))
+        while (next < params.size() && (filled[next] || params[next].ParamType == TDbParamDirection::Input ||
+                                        params[next].ParamType == TDbParamDirection::Result))
             ++next;
         if (next == params.size())
             break;

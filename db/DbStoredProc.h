@@ -13,7 +13,8 @@ public:
     TDbStoredProc(TDbConnection& connection, TDbTransaction* transaction, TDbTransaction* updateTransaction,
                   std::string storedProcName, std::vector<TDbParam> params = {})
         : Connection(connection), Transaction(transaction), UpdateTransaction(updateTransaction),
-          StoredProcName(std::move(storedProcName)), Params(std::move(params)) {}
+          StoredProcName(std::move(storedProcName)), Params(std::move(params))
+    {}
 
     TDbConnection& Connection;
     TDbTransaction* Transaction;

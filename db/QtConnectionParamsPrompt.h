@@ -9,7 +9,8 @@ class QtConnectionParamsPrompt : public ConnectionParamsPrompt {
 public:
     // messages receives the report of a refused settings write.
     explicit QtConnectionParamsPrompt(platform::Messages& messages, QWidget* owner = nullptr)
-        : messages_(messages), owner_(owner) {}
+        : messages_(messages), owner_(owner)
+    {}
 
     int ShowModal(const ConnectionParamsRequest& request) override;
 

@@ -3,12 +3,6 @@
 #include <QCursor>
 #include <QGuiApplication>
 
-void QtWaitCursor::Show()
-{
-    QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
-}
+void QtWaitCursor::Show() { QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor)); }
 
-void QtWaitCursor::Hide()
-{
-    QGuiApplication::restoreOverrideCursor();
-}
+void QtWaitCursor::Hide() { QGuiApplication::restoreOverrideCursor(); }

@@ -22,7 +22,8 @@ int TSettingsFile::ReadInteger(const std::string& Section, const std::string& Id
     return value;
 }
 
-std::string TSettingsFile::ReadString(const std::string& Section, const std::string& Ident, const std::string& Default) const
+std::string TSettingsFile::ReadString(const std::string& Section, const std::string& Ident,
+                                      const std::string& Default) const
 {
     return file_.read(Section, Ident).value_or(Default);
 }

@@ -27,9 +27,12 @@ uint64_t entryData = 0;
 int RAR_CALLBACK answer(unsigned msg, RAR_LPARAM, RAR_LPARAM p1, RAR_LPARAM p2)
 {
     // A missing volume is never supplied; a password is offered once.
-    if ((msg == UCM_CHANGEVOLUME || msg == UCM_CHANGEVOLUMEW) && p2 == RAR_VOL_ASK) return -1;
-    if (msg == UCM_NEEDPASSWORD && p2 > 4) std::strcpy(reinterpret_cast<char*>(p1), "pw");
-    if (msg == UCM_PROCESSDATA && (entryData += static_cast<uint64_t>(p2)) > kDataLimit) return -1;
+    if ((msg == UCM_CHANGEVOLUME || msg == UCM_CHANGEVOLUMEW) && p2 == RAR_VOL_ASK)
+        return -1;
+    if (msg == UCM_NEEDPASSWORD && p2 > 4)
+        std::strcpy(reinterpret_cast<char*>(p1), "pw");
+    if (msg == UCM_PROCESSDATA && (entryData += static_cast<uint64_t>(p2)) > kDataLimit)
+        return -1;
     return 1;
 }
 
@@ -43,11 +46,13 @@ void walk(const std::string& path, unsigned mode, int operation, const std::stri
     open.CmtBufSize = sizeof comment;
     open.Callback = answer;
     RAR_HANDLE h = RAROpenArchiveEx(&open);
-    if (!h) return;
+    if (!h)
+        return;
     RARHeaderDataEx header;
     for (int i = 0; i < 256; ++i) {
         std::memset(&header, 0, sizeof header);
-        if (RARReadHeaderEx(h, &header) != 0) break;
+        if (RARReadHeaderEx(h, &header) != 0)
+            break;
         entryData = 0;
         RARProcessFile(h, operation, const_cast<char*>(dest.c_str()), nullptr);
     }
@@ -58,9 +63,10 @@ void walk(const std::string& path, unsigned mode, int operation, const std::stri
 // solid continuation (bit 2); bytes 1-3: unpacked size; then the stream.
 void decodeRaw(const uint8_t* data, size_t size)
 {
-    if (size < 4) return;
+    if (size < 4)
+        return;
     static unrar::decode::OutputPipeline out(1 << 16, 3);
-    static unrar::decode::Rar5Decoder decoder;  // kept: its buffers are reused, its state reset by pass 0
+    static unrar::decode::Rar5Decoder decoder; // kept: its buffers are reused, its state reset by pass 0
     unrar::decode::Rar5Entry entry;
     entry.dictionarySize = uint64_t(128 << 10) << (data[0] & 3);
     entry.unpackedSize = data[1] | data[2] << 8 | data[3] << 16;
@@ -81,8 +87,9 @@ void decodeRaw(const uint8_t* data, size_t size)
 // bit 1 decode to the end marker; bytes 2-4: unpacked size; then the stream.
 void decodeRaw29(const uint8_t* data, size_t size)
 {
-    if (size < 5) return;
-    static unrar::rar29::Decoder decoder;  // kept: its buffers are reused, its state reset by pass 0
+    if (size < 5)
+        return;
+    static unrar::rar29::Decoder decoder; // kept: its buffers are reused, its state reset by pass 0
     unrar::rar29::FileRequest request;
     request.untilEndMarker = data[1] & 2;
     request.size = data[2] | data[3] << 8 | data[4] << 16;
@@ -102,7 +109,7 @@ void decodeRaw29(const uint8_t* data, size_t size)
     }
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -118,7 +125,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static const std::string path = base + ".rar";
     static const std::string dest = base + "-out";
     FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return 0;
+    if (!f)
+        return 0;
     std::fwrite(data, 1, size, f);
     std::fclose(f);
     walk(path, RAR_OM_LIST_INCSPLIT, RAR_SKIP, dest);

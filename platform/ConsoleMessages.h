@@ -11,9 +11,7 @@ class ConsoleMessages : public Messages {
 public:
     // Questions read their answer as a line from `in`; without one they are
     // answered No, the default button of a box.
-    ConsoleMessages(std::ostream& out, std::ostream& err, std::istream* in = nullptr) : out_(out), err_(err), in_(in)
-    {
-    }
+    ConsoleMessages(std::ostream& out, std::ostream& err, std::istream* in = nullptr) : out_(out), err_(err), in_(in) {}
     void error(const std::u16string& text) override;
     void information(const std::u16string& text) override;
     void plain(const std::u16string& text, const std::u16string& caption) override;

@@ -6,7 +6,7 @@ namespace platform {
 
 std::optional<std::uint64_t> freeBytes(const std::string& folder)
 {
-    struct statvfs info{};
+    struct statvfs info {};
     if (::statvfs(folder.c_str(), &info) != 0)
         return std::nullopt;
     return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;

@@ -1,7 +1,7 @@
 #include "Durability.h"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <fcntl.h>
 #include <system_error>
 #include <unistd.h>

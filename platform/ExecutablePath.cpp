@@ -1,8 +1,8 @@
 #include "ExecutablePath.h"
 
 #ifdef _WIN32
-#include <windows.h>
 #include <vector>
+#include <windows.h>
 #endif
 
 namespace platform {

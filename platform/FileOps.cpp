@@ -66,8 +66,8 @@ struct FileCloser {
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 // Portable copy through a buffer of 1 MiB.
-void copyByBlocks(std::FILE* in, StagedFile& out, std::uint64_t done, std::uint64_t total,
-                  const FileProgress& progress, std::error_code& ec)
+void copyByBlocks(std::FILE* in, StagedFile& out, std::uint64_t done, std::uint64_t total, const FileProgress& progress,
+                  std::error_code& ec)
 {
     std::vector<char> buffer(1 << 20);
     for (;;) {

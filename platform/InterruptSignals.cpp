@@ -19,7 +19,7 @@ extern "C" void onInterrupt(int signal)
 
 void catchInterrupts()
 {
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

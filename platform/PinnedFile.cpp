@@ -17,7 +17,7 @@ struct Stamp {
 
 bool stamp(int fd, Stamp& out)
 {
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd, &st) != 0)
         return false;
     out.size = st.st_size;

@@ -39,8 +39,7 @@ std::string encodeUrl(const std::string& utf8)
     for (std::size_t i = start; i < utf8.size(); ++i) {
         const auto c = static_cast<unsigned char>(utf8[i]);
         const bool escape =
-            c == '%' ? !(i + 2 < utf8.size() && isHexDigit(utf8[i + 1]) && isHexDigit(utf8[i + 2]))
-                     : mustBeEscaped(c);
+            c == '%' ? !(i + 2 < utf8.size() && isHexDigit(utf8[i + 1]) && isHexDigit(utf8[i + 2])) : mustBeEscaped(c);
         if (escape) {
             url += '%';
             url += kHex[c >> 4];

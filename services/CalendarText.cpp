@@ -11,12 +11,11 @@ namespace services {
 namespace {
 
 // Literals are UTF-16 so that they reach the 8-bit code page of any system intact.
-constexpr std::array<const char16_t*, 13> kUkrMonths = {u"Помилка", u"Січень", u"Лютий", u"Березень",
-                                                        u"Квітень", u"Травень", u"Червень", u"Липень",
-                                                        u"Серпень", u"Вересень", u"Жовтень", u"Листопад",
-                                                        u"Грудень"};
-constexpr std::array<const char16_t*, 13> kRusMonths = {u"Ошибка", u"Январь", u"Февраль", u"Март", u"Апрель",
-                                                        u"Май", u"Июнь", u"Июль", u"Август", u"Сентябрь",
+constexpr std::array<const char16_t*, 13> kUkrMonths = {u"Помилка", u"Січень",   u"Лютий",  u"Березень", u"Квітень",
+                                                        u"Травень", u"Червень",  u"Липень", u"Серпень",  u"Вересень",
+                                                        u"Жовтень", u"Листопад", u"Грудень"};
+constexpr std::array<const char16_t*, 13> kRusMonths = {u"Ошибка",  u"Январь", u"Февраль", u"Март",   u"Апрель",
+                                                        u"Май",     u"Июнь",   u"Июль",    u"Август", u"Сентябрь",
                                                         u"Октябрь", u"Ноябрь", u"Декабрь"};
 
 std::string monthName(const std::array<const char16_t*, 13>& names, int Num)
@@ -103,7 +102,13 @@ std::int32_t Hex2Dec(const std::u16string& S)
 std::uint16_t DayInMonth(std::uint16_t M, std::uint16_t Y)
 {
     switch (M) {
-    case 1: case 3: case 5: case 7: case 8: case 10: case 12: return 31;
+    case 1:
+    case 3:
+    case 5:
+    case 7:
+    case 8:
+    case 10:
+    case 12: return 31;
     case 2: return IsLeapYear(Y) ? 29 : 28;
     default: return 30;
     }

@@ -15,8 +15,8 @@ namespace departments {
 
 // One row of STRUCTURE with the short name of its child department.
 struct Link {
-    int Child = 0;          // CHILD_ID; a null reads as 0
-    std::u16string Name;    // NAIM_K; empty when DEPARTM lacks the child
+    int Child = 0;       // CHILD_ID; a null reads as 0
+    std::u16string Name; // NAIM_K; empty when DEPARTM lacks the child
 };
 
 // The rows of STRUCTURE grouped by parent, each group in the order given to

@@ -81,8 +81,7 @@ std::optional<int> decimal(const std::string& text)
 
 // Calls `each` with every item of a comma-separated list; empty items count,
 // an empty list has none.
-template <typename Each>
-void forEachItem(const std::string& list, Each each)
+template <typename Each> void forEachItem(const std::string& list, Each each)
 {
     if (list.empty())
         return;

@@ -33,8 +33,7 @@ public:
     // The driver identifiers are read at each call: connecting fills them later.
     TPersonnelSync(AccessControlDb db, const std::string& urvDriver, const std::string& gremondDriver)
         : db_(db), urvDriver_(urvDriver), gremondDriver_(gremondDriver)
-    {
-    }
+    {}
 
     // USER_ID of the person with personnel number TabN (FOur) or NUM TabN; -1 when none or on failure.
     int FindUserID(bool FOur, const std::string& TabN);

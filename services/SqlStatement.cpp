@@ -2,8 +2,7 @@
 
 namespace services {
 
-bool RunStatement(TDbConnection& connection, TDbTransaction& transaction, const std::string& S,
-                  bool checkBeforeCommit)
+bool RunStatement(TDbConnection& connection, TDbTransaction& transaction, const std::string& S, bool checkBeforeCommit)
 {
     try {
         // Inside the guard too: a failing commit of pending work must not

@@ -11,7 +11,6 @@ namespace services {
 // false, rolled back and nothing passed on when it fails. `checkBeforeCommit`
 // false commits without asking whether the transaction is still active, so a
 // failing commit counts as a failed statement.
-bool RunStatement(TDbConnection& connection, TDbTransaction& transaction, const std::string& S,
-                  bool checkBeforeCommit);
+bool RunStatement(TDbConnection& connection, TDbTransaction& transaction, const std::string& S, bool checkBeforeCommit);
 
 } // namespace services

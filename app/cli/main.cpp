@@ -167,10 +167,7 @@ public:
 
     void testProgress(std::uint64_t done, std::uint64_t total) override { archiveProgress("testing", done, total); }
 
-    void unpackProgress(std::uint64_t done, std::uint64_t total) override
-    {
-        archiveProgress("unpacking", done, total);
-    }
+    void unpackProgress(std::uint64_t done, std::uint64_t total) override { archiveProgress("unpacking", done, total); }
 
     // Messages must start on a line of their own.
     void endProgressLine()

@@ -98,8 +98,9 @@ protected:
         const fs::path out = root / "stdout";
         const fs::path err = root / "stderr";
         // A run that hangs fails the test instead of stopping the suite.
-        const std::string command = "cd '" + work.string() + "' && timeout 120 '" + (program / "tavrel-update").string() + "' " +
-                                    arguments + " > '" + out.string() + "' 2> '" + err.string() + "' < /dev/null";
+        const std::string command = "cd '" + work.string() + "' && timeout 120 '" +
+                                    (program / "tavrel-update").string() + "' " + arguments + " > '" + out.string() +
+                                    "' 2> '" + err.string() + "' < /dev/null";
         const int status = std::system(command.c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFileBytes(out), readFileBytes(err)};
     }
@@ -178,9 +179,11 @@ TEST_F(Cli, InstallsTheReleaseByCopyAndOverHttp)
 TEST_F(Cli, ChecksTheReleaseSignatureWhenAKeyIsConfigured)
 {
     const MinisignToolKey key(root.path(), "publisher");
-    fs::copy_file(releases->path() / "release.rar", releases->path() / "signed.rar", fs::copy_options::overwrite_existing);
+    fs::copy_file(releases->path() / "release.rar", releases->path() / "signed.rar",
+                  fs::copy_options::overwrite_existing);
     key.sign(releases->path() / "signed.rar");
-    fs::copy_file(releases->path() / "signed.rar", releases->path() / "tampered.rar", fs::copy_options::overwrite_existing);
+    fs::copy_file(releases->path() / "signed.rar", releases->path() / "tampered.rar",
+                  fs::copy_options::overwrite_existing);
     fs::copy_file(releases->path() / "signed.rar.minisig", releases->path() / "tampered.rar.minisig",
                   fs::copy_options::overwrite_existing);
     std::string tampered = readFileBytes(releases->path() / "tampered.rar");
@@ -192,7 +195,7 @@ TEST_F(Cli, ChecksTheReleaseSignatureWhenAKeyIsConfigured)
         std::string publicKey; // empty: no [Update] section
         const char* release;
         int exitCode;
-        std::string reason; // on standard error
+        std::string reason;  // on standard error
         const char* program; // Tavrel.exe afterwards
     };
     const Case cases[] = {
@@ -257,7 +260,8 @@ TEST_F(Cli, MissingLocationIsReportedAndEndsWithTheParameterCode)
         db->execute(sql);
         const CliRun r = run();
         EXPECT_EQ(r.exitCode, 7) << name << ": " << r.err;
-        EXPECT_TRUE(contains(r.err, "Путь к обновлению не указан! Проверьте поле NEWVERSIONPASS таблицы TAVREL_PARAMS."))
+        EXPECT_TRUE(
+            contains(r.err, "Путь к обновлению не указан! Проверьте поле NEWVERSIONPASS таблицы TAVREL_PARAMS."))
             << name << ": " << r.err;
         EXPECT_FALSE(fs::exists(work / "NewExe.zip")) << name;
     }
@@ -293,9 +297,11 @@ TEST_F(Cli, FailuresExitWithTheirCodeAndReason)
         {"missing file", (releases->path() / "absent.rar").string(), "0", 1,
          "Файл обновления по указанному пути не найден!"},
         {"status 404", server->url("/status/404"), "1", 1, "HTTP status 404"},
-        {"not an archive", server->url("/status/302"), "1", 2, "Ошибка при открытии архива " + (work / "NewExe.zip").string()},
+        {"not an archive", server->url("/status/302"), "1", 2,
+         "Ошибка при открытии архива " + (work / "NewExe.zip").string()},
         {"damaged", server->url("/files/damaged.rar"), "1", 3, "поврежден!"},
-        {"no URL", "http://bad host/release.rar", "1", 1, "Неверный адрес файла обновления: http://bad host/release.rar"},
+        {"no URL", "http://bad host/release.rar", "1", 1,
+         "Неверный адрес файла обновления: http://bad host/release.rar"},
         {"endless body", server->url("/endless"), "1", 1, "larger than 1 MiB"},
     };
     writeSettings(db->path().string(), "[Update]\nMaxDownloadMB=1\n");
@@ -405,12 +411,12 @@ TEST_F(Cli, ReleaseReplacingTheUpdaterAndItsLibraryInstallsAndTheNewOnesRun)
         .unixHost(0755)
         .write(root.path(), "self");
     publish((root / "self.rar").string(), "0");
-    struct stat before{};
+    struct stat before {};
     ::stat((program / "tavrel-update").c_str(), &before);
 
     CliRun r = run();
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    struct stat after{};
+    struct stat after {};
     ::stat((program / "tavrel-update").c_str(), &after);
     EXPECT_NE(before.st_ino, after.st_ino) << "the running executable was replaced";
     EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "new program");

@@ -37,10 +37,7 @@ std::string readFile(const fs::path& p)
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-void writeFile(const fs::path& p, const std::string& data)
-{
-    std::ofstream(p, std::ios::binary) << data;
-}
+void writeFile(const fs::path& p, const std::string& data) { std::ofstream(p, std::ios::binary) << data; }
 
 class TempFolder {
 public:
@@ -121,22 +118,20 @@ TEST_P(DownloadCases, ReplacesTheArchiveOnlyWhenTheWholeBodyArrived)
     EXPECT_EQ(observer.failure.empty(), c.ok) << observer.failure;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Fetch, DownloadCases,
-    ::testing::Values(
-        DownloadCase{"Status200", "/ok/2048", true, pattern(2048)},
-        DownloadCase{"EmptyBody", "/empty", true, ""},
-        DownloadCase{"SlowBody", "/slow/5/40", true, pattern(5 * 1024)},
-        DownloadCase{"RedirectFollowed", "/redirect/ok/300", true, pattern(300)},
-        DownloadCase{"Final302KeepsItsBody", "/status/302", true, "status 302 body"},
-        DownloadCase{"Status404", "/status/404", false, ""},
-        DownloadCase{"Status500", "/status/500", false, ""},
-        DownloadCase{"RedirectTo404", "/redirect/status/404", false, ""},
-        DownloadCase{"BodyCutOff", "/cut/4096/1000", false, ""},
-        DownloadCase{"ChunkedBodyCutOff", "/chunked-cut", false, ""},
-        DownloadCase{"NoAnswer", "http://127.0.0.1:1/x", false, ""},
-        DownloadCase{"NotAWebAddress", "file:///etc/hostname", false, ""}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Fetch, DownloadCases,
+                         ::testing::Values(DownloadCase{"Status200", "/ok/2048", true, pattern(2048)},
+                                           DownloadCase{"EmptyBody", "/empty", true, ""},
+                                           DownloadCase{"SlowBody", "/slow/5/40", true, pattern(5 * 1024)},
+                                           DownloadCase{"RedirectFollowed", "/redirect/ok/300", true, pattern(300)},
+                                           DownloadCase{"Final302KeepsItsBody", "/status/302", true, "status 302 body"},
+                                           DownloadCase{"Status404", "/status/404", false, ""},
+                                           DownloadCase{"Status500", "/status/500", false, ""},
+                                           DownloadCase{"RedirectTo404", "/redirect/status/404", false, ""},
+                                           DownloadCase{"BodyCutOff", "/cut/4096/1000", false, ""},
+                                           DownloadCase{"ChunkedBodyCutOff", "/chunked-cut", false, ""},
+                                           DownloadCase{"NoAnswer", "http://127.0.0.1:1/x", false, ""},
+                                           DownloadCase{"NotAWebAddress", "file:///etc/hostname", false, ""}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Download, LocationsTypedWithBlanksOrLettersReachTheServerEscaped)
 {
@@ -159,7 +154,8 @@ TEST_F(Download, LocationThatIsNoUrlIsNamedInAMessage)
 {
     writeFile(target, kEarlierArchive);
     EXPECT_FALSE(get("http://bad host/Release.rar"));
-    EXPECT_EQ(messages.texts(), std::vector<std::string>{"Неверный адрес файла обновления: http://bad host/Release.rar"});
+    EXPECT_EQ(messages.texts(),
+              std::vector<std::string>{"Неверный адрес файла обновления: http://bad host/Release.rar"});
     EXPECT_EQ(readFile(target), kEarlierArchive);
 }
 

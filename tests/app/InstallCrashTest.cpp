@@ -15,8 +15,8 @@
 
 #include <algorithm>
 #include <csignal>
-#include <set>
 #include <map>
+#include <set>
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -192,13 +192,13 @@ TEST_F(InstallCrash, KilledAtEveryStepTheNextStartLeavesAllOldOrAllNew)
 
         const bool committed = contains(reached, "committed");
         const Tree tree = snapshot(program);
-        EXPECT_EQ(tree, committed ? newTree : oldTree)
-            << "killed at step " << at << " (" << step << "), folder now:\n" << describe(tree);
+        EXPECT_EQ(tree, committed ? newTree : oldTree) << "killed at step " << at << " (" << step << "), folder now:\n"
+                                                       << describe(tree);
         const bool journalled = contains(reached, "journal");
         const bool cleaned = contains(reached, "cleaned");
-        const std::u16string report = recoveryMessage(
-            !journalled || cleaned ? RecoveryOutcome::NothingToDo
-                                   : committed ? RecoveryOutcome::Completed : RecoveryOutcome::RolledBack);
+        const std::u16string report = recoveryMessage(!journalled || cleaned ? RecoveryOutcome::NothingToDo
+                                                      : committed            ? RecoveryOutcome::Completed
+                                                                             : RecoveryOutcome::RolledBack);
         EXPECT_EQ(messages.texts().empty(), report.empty()) << step;
         expectOnlyTheLock();
     }
@@ -226,8 +226,7 @@ TEST_F(InstallCrash, InterruptsStopTheUpdateAndLeaveTheFolderWhole)
     for (const Case& c : cases) {
         writeOldTree();
         const Tree oldTree = snapshot(program);
-        const ChildRun r =
-            runChild(work, {program.string(), server->url("/files/release.rar"), c.at, c.signal});
+        const ChildRun r = runChild(work, {program.string(), server->url("/files/release.rar"), c.at, c.signal});
         EXPECT_EQ(r.exitCode(), c.installed ? kInstalled : kInterrupted) << c.name << "\n" << r.out;
         if (c.installed)
             EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "new program") << c.name;

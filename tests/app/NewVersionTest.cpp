@@ -56,9 +56,9 @@ protected:
 
     void writeSettings(const std::string& database)
     {
-        writeFileBytes(programFolder / "Tavrel.INI", "[LoginU]\nDB=0\nServer=\nDatabase=" + database +
-                                                         "\nUserName=SYSDBA\nPassword=" +
-                                                         scramble::XorEncode("masterkey") + "\n");
+        writeFileBytes(programFolder / "Tavrel.INI",
+                       "[LoginU]\nDB=0\nServer=\nDatabase=" + database +
+                           "\nUserName=SYSDBA\nPassword=" + scramble::XorEncode("masterkey") + "\n");
     }
 
     static void publish(const std::string& location, const char* doUpdate)
@@ -112,7 +112,8 @@ TEST_F(NewVersionTest, FormCreateShowsTheLocationByTheFetchMode)
         EXPECT_EQ(form.DENew->text().toStdString(), c.shown);
         EXPECT_EQ(FHttp, c.http);
         EXPECT_FALSE(form.terminationRequested());
-        EXPECT_EQ(messages.texts(), c.reportedMissing ? std::vector<std::string>{kNoLocation} : std::vector<std::string>{});
+        EXPECT_EQ(messages.texts(),
+                  c.reportedMissing ? std::vector<std::string>{kNoLocation} : std::vector<std::string>{});
         messages.clear();
         dm.FDconUrv.Close();
     }
@@ -314,7 +315,8 @@ TEST_F(NewVersionTest, ClosingDuringAnUpdateAsksFirst)
                 EXPECT_EQ(m.kind, platform::MessageKind::Question);
                 EXPECT_EQ(m.caption, form.windowTitle().toStdString());
             }
-        EXPECT_EQ(testsupport::readFileBytes(programFolder / "Tavrel.exe"), c.installed ? "new program" : "old program");
+        EXPECT_EQ(testsupport::readFileBytes(programFolder / "Tavrel.exe"),
+                  c.installed ? "new program" : "old program");
         EXPECT_EQ(form.isVisible(), c.stillOpen);
         EXPECT_TRUE(form.BBRenew->isEnabled());
         dm.FDconUrv.Close();

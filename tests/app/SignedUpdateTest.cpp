@@ -59,8 +59,8 @@ std::map<std::string, std::string> snapshot(const fs::path& folder)
 enum class Key { None, Tool, Sodium, Malformed };
 
 struct SignedCase {
-    const char* name;   // also the release's file name on the server and in the folder
-    Key key;            // what "Tavrel.INI" holds
+    const char* name; // also the release's file name on the server and in the folder
+    Key key;          // what "Tavrel.INI" holds
     UpdateOutcome outcome;
     std::string reason; // the refusal's reason, or the note of an installed release
 };

@@ -3,8 +3,8 @@
 // folders: the program folder has Cyrillic letters in its path and the
 // current directory is another folder, as when the program is started from
 // a shortcut elsewhere.
-#include "app/UpdateFolder.h"
 #include "app/UpdateRun.h"
+#include "app/UpdateFolder.h"
 #include "platform/RecordingMessages.h"
 #include "platform/TextCodec.h"
 #include "tests/support/HttpTestServer.h"
@@ -20,8 +20,8 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <system_error>
 #include <sys/mount.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -185,15 +185,16 @@ TEST_P(RejectedArchives, AreReportedWithTheirAbsolutePathAndKept)
     EXPECT_EQ(view.enabled, (std::vector<bool>{false, true}));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Update, RejectedArchives,
-    ::testing::Values(
-        RejectedArchive{"WebPageFrom302", "/status/302", UpdateOutcome::OpenFailed, "Ошибка при открытии архива ", ""},
-        RejectedArchive{"EmptyBody", "/empty", UpdateOutcome::OpenFailed, "Ошибка при открытии архива ", ""},
-        RejectedArchive{"DamagedEntry", "/files/damaged.rar", UpdateOutcome::TestFailed, "Архив ", " поврежден!"},
-        RejectedArchive{"DamagedLastEntry", "/files/damaged-last.rar", UpdateOutcome::TestFailed, "Архив ",
-                        " поврежден!"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Update, RejectedArchives,
+                         ::testing::Values(RejectedArchive{"WebPageFrom302", "/status/302", UpdateOutcome::OpenFailed,
+                                                           "Ошибка при открытии архива ", ""},
+                                           RejectedArchive{"EmptyBody", "/empty", UpdateOutcome::OpenFailed,
+                                                           "Ошибка при открытии архива ", ""},
+                                           RejectedArchive{"DamagedEntry", "/files/damaged.rar",
+                                                           UpdateOutcome::TestFailed, "Архив ", " поврежден!"},
+                                           RejectedArchive{"DamagedLastEntry", "/files/damaged-last.rar",
+                                                           UpdateOutcome::TestFailed, "Архив ", " поврежден!"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(UpdateRun, FailedFetchAddsItsSummaryAndUnpacksNothing)
 {
@@ -318,26 +319,36 @@ TEST_P(Faults, LeaveTheProgramFolderAsItWasAndKeepTheArchive)
 
 INSTANTIATE_TEST_SUITE_P(
     Update, Faults,
-    ::testing::Values(
-        Fault{"FileWhereTheReleaseHasAFolder",
-              [](const fs::path& p) { writeFileBytes(p / "Help", "in the way"); }, ": Help: на месте папки лежит файл", "release.rar", false, {}},
-        Fault{"FolderWhereTheReleaseHasAFile",
-              [](const fs::path& p) {
-                  fs::create_directories(p / "Help" / "Tavrel.chm");
-                  writeFileBytes(p / "Help" / "Tavrel.chm" / "inside", "a folder's file");
-              },
-              ": Help/Tavrel.chm: на месте файла лежит папка, он не может быть заменён", "release.rar", false, {}},
-        Fault{"TooLittleSpaceForTheRelease", [](const fs::path&) {},
-              ": недостаточно места на диске (нужно 6 МБ, свободно 4 МБ)", "big.rar", true, {}},
-        Fault{"DiskFullWhileUnpacking", [](const fs::path&) {}, ": Part1.bin: недостаточно места на диске", "fits.rar",
-              true,
-              [](const fs::path& p) {
-                  // Leaves less than the rest of the release needs.
-                  std::ofstream filler(p / "filler", std::ios::binary);
-                  const std::string block(64 * 1024, 'x');
-                  while (filler.write(block.data(), block.size()))
-                      ;
-              }}),
+    ::testing::Values(Fault{"FileWhereTheReleaseHasAFolder",
+                            [](const fs::path& p) { writeFileBytes(p / "Help", "in the way"); },
+                            ": Help: на месте папки лежит файл",
+                            "release.rar",
+                            false,
+                            {}},
+                      Fault{"FolderWhereTheReleaseHasAFile",
+                            [](const fs::path& p) {
+                                fs::create_directories(p / "Help" / "Tavrel.chm");
+                                writeFileBytes(p / "Help" / "Tavrel.chm" / "inside", "a folder's file");
+                            },
+                            ": Help/Tavrel.chm: на месте файла лежит папка, он не может быть заменён",
+                            "release.rar",
+                            false,
+                            {}},
+                      Fault{"TooLittleSpaceForTheRelease",
+                            [](const fs::path&) {},
+                            ": недостаточно места на диске (нужно 6 МБ, свободно 4 МБ)",
+                            "big.rar",
+                            true,
+                            {}},
+                      Fault{"DiskFullWhileUnpacking", [](const fs::path&) {},
+                            ": Part1.bin: недостаточно места на диске", "fits.rar", true,
+                            [](const fs::path& p) {
+                                // Leaves less than the rest of the release needs.
+                                std::ofstream filler(p / "filler", std::ios::binary);
+                                const std::string block(64 * 1024, 'x');
+                                while (filler.write(block.data(), block.size()))
+                                    ;
+                            }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(UpdateRun, AFailureAfterSomeMovesPutsEveryFileBack)
@@ -353,9 +364,8 @@ TEST_F(UpdateRun, AFailureAfterSomeMovesPutsEveryFileBack)
 
     EXPECT_EQ(run.UnRarFile("NewExe.zip", setup.programFolder), UpdateOutcome::ExtractFailed);
     ASSERT_EQ(messages.texts().size(), 1u);
-    EXPECT_EQ(messages.texts()[0].rfind("Ошибка при распаковке архива " + (work / "NewExe.zip").string() +
-                                            ": Tavrel.exe: ",
-                                        0),
+    EXPECT_EQ(messages.texts()[0].rfind(
+                  "Ошибка при распаковке архива " + (work / "NewExe.zip").string() + ": Tavrel.exe: ", 0),
               0u)
         << messages.texts()[0];
     auto after = tree(program);
@@ -366,8 +376,8 @@ TEST_F(UpdateRun, AFailureAfterSomeMovesPutsEveryFileBack)
 
 struct ProtectedEntry {
     const char* name;
-    std::string entry;     // stored in the release
-    std::string protect;   // absolute path given to protectFile, relative to the program folder; empty: none
+    std::string entry;   // stored in the release
+    std::string protect; // absolute path given to protectFile, relative to the program folder; empty: none
 };
 
 void PrintTo(const ProtectedEntry& c, std::ostream* os) { *os << c.name; }
@@ -389,24 +399,23 @@ TEST_P(ProtectedEntries, AreKeptAndNamedWhileTheRestIsInstalled)
 
     EXPECT_EQ(run.UnRarFile("protected.rar", setup.programFolder), UpdateOutcome::Installed);
     EXPECT_EQ(messages.texts(),
-              (std::vector<std::string>{"Файл " + c.entry + " из обновления не установлен: оставлен файл рабочего места.",
-                                        kUnpacked}));
+              (std::vector<std::string>{
+                  "Файл " + c.entry + " из обновления не установлен: оставлен файл рабочего места.", kUnpacked}));
     EXPECT_EQ(readFileBytes(workstationFile), "the workstation's own");
     EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "new program");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Update, ProtectedEntries,
-    ::testing::Values(ProtectedEntry{"SettingsFile", "Tavrel.INI", ""},
-                      ProtectedEntry{"SettingsFileInOtherCase", "TAVREL.ini", ""},
-                      ProtectedEntry{"EmbeddedDatabase", "urv.fdb", "urv.fdb"},
-                      ProtectedEntry{"EmbeddedDatabaseInASubFolderByAnotherSpelling", "Data/urv.fdb",
-                                     "Help/../Data/./urv.fdb"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Update, ProtectedEntries,
+                         ::testing::Values(ProtectedEntry{"SettingsFile", "Tavrel.INI", ""},
+                                           ProtectedEntry{"SettingsFileInOtherCase", "TAVREL.ini", ""},
+                                           ProtectedEntry{"EmbeddedDatabase", "urv.fdb", "urv.fdb"},
+                                           ProtectedEntry{"EmbeddedDatabaseInASubFolderByAnotherSpelling",
+                                                          "Data/urv.fdb", "Help/../Data/./urv.fdb"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct Swap {
     const char* name;
-    bool duringTest;       // else during unpacking
+    bool duringTest; // else during unpacking
     std::function<void(const fs::path& archive, const fs::path& releases)> swap;
     UpdateOutcome outcome;
 };
@@ -451,29 +460,28 @@ TEST_P(SwappedArchives, NeverInstallAnArchiveThatWasNotTested)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Update, SwappedArchives,
-    ::testing::Values(
-        Swap{"ReplacedByAnotherReleaseDuringTheTest", true,
-             [](const fs::path& a, const fs::path& r) {
-                 fs::copy_file(r / "other.rar", fs::path(a) += ".new");
-                 fs::rename(fs::path(a) += ".new", a);
-             },
-             UpdateOutcome::Installed},
-        Swap{"ReplacedByAnotherReleaseDuringUnpacking", false,
-             [](const fs::path& a, const fs::path& r) {
-                 fs::copy_file(r / "other.rar", fs::path(a) += ".new");
-                 fs::rename(fs::path(a) += ".new", a);
-             },
-             UpdateOutcome::Installed},
-        Swap{"DeletedDuringUnpacking", false, [](const fs::path& a, const fs::path&) { fs::remove(a); },
-             UpdateOutcome::Installed},
-        Swap{"WrittenToInPlaceDuringUnpacking", false,
-             [](const fs::path& a, const fs::path&) {
-                 std::ofstream(a, std::ios::binary | std::ios::app) << "appended";
-             },
-             UpdateOutcome::ExtractFailed}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Update, SwappedArchives,
+                         ::testing::Values(Swap{"ReplacedByAnotherReleaseDuringTheTest", true,
+                                                [](const fs::path& a, const fs::path& r) {
+                                                    fs::copy_file(r / "other.rar", fs::path(a) += ".new");
+                                                    fs::rename(fs::path(a) += ".new", a);
+                                                },
+                                                UpdateOutcome::Installed},
+                                           Swap{"ReplacedByAnotherReleaseDuringUnpacking", false,
+                                                [](const fs::path& a, const fs::path& r) {
+                                                    fs::copy_file(r / "other.rar", fs::path(a) += ".new");
+                                                    fs::rename(fs::path(a) += ".new", a);
+                                                },
+                                                UpdateOutcome::Installed},
+                                           Swap{"DeletedDuringUnpacking", false,
+                                                [](const fs::path& a, const fs::path&) { fs::remove(a); },
+                                                UpdateOutcome::Installed},
+                                           Swap{"WrittenToInPlaceDuringUnpacking", false,
+                                                [](const fs::path& a, const fs::path&) {
+                                                    std::ofstream(a, std::ios::binary | std::ios::app) << "appended";
+                                                },
+                                                UpdateOutcome::ExtractFailed}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(UpdateRun, EscapingExceptionReenablesTheButton)
 {

@@ -115,7 +115,8 @@ TEST_F(CParamDialogTest, LayoutTextsAndTabOrder)
     EXPECT_EQ(form.BBClose->geometry(), QRect(300, 236, 97, 25));
     EXPECT_FALSE(form.BBClose->icon().isNull());
 
-    const QWidget* expectedOrder[] = {form.EServ, form.EBase, form.EUser, form.EPass, form.ComboDB, form.BBOK, form.BBClose};
+    const QWidget* expectedOrder[] = {form.EServ,   form.EBase, form.EUser,  form.EPass,
+                                      form.ComboDB, form.BBOK,  form.BBClose};
     const QWidget* current = form.EServ;
     for (const QWidget* expected : expectedOrder) {
         EXPECT_EQ(current, expected);
@@ -131,7 +132,8 @@ TEST_F(CParamDialogTest, FailThenCancelWritesNothing)
     const std::string before = readFileBytes(iniPath);
     whileShown([this](TFCParam& form) {
         ++dialogsShown;
-        EXPECT_EQ(form.PanelTtl->text(), QString::fromUtf16(u"Нет соединения с БД \"urv\"!  Укажите параметры подключения:"));
+        EXPECT_EQ(form.PanelTtl->text(),
+                  QString::fromUtf16(u"Нет соединения с БД \"urv\"!  Укажите параметры подключения:"));
         EXPECT_EQ(form.ComboDB->currentIndex(), 0);
         EXPECT_EQ(form.EBase->text(), "/nowhere/urv.fdb");
         EXPECT_EQ(form.EUser->text(), "SYSDBA");

@@ -77,9 +77,8 @@ protected:
     void writeSection(const std::string& kind, const std::string& database, const std::string& password,
                       const std::string& server = "")
     {
-        writeFileBytes(iniPath, "[Main]\nLang=ru\n\n[LoginU]\nDB=" + kind + "\nServer=" + server +
-                                    "\nDatabase=" + database + "\nUserName=SYSDBA\nPassword=" +
-                                    scramble::XorEncode(password) + "\n");
+        writeFileBytes(iniPath, "[Main]\nLang=ru\n\n[LoginU]\nDB=" + kind + "\nServer=" + server + "\nDatabase=" +
+                                    database + "\nUserName=SYSDBA\nPassword=" + scramble::XorEncode(password) + "\n");
     }
 
     bool connect() { return dm.ConnectDB(dm.FDconUrv, "urv", "LoginU", subd); }
@@ -125,15 +124,16 @@ struct ParamListCase {
 void PrintTo(const ParamListCase& c, std::ostream* os) { *os << c.name; }
 
 const ParamListCase paramListCases[] = {
-    {"firebird", "0", "FB",
-     {"DriverID=FB", "Database=/nowhere/urv.fdb", "User_Name=SYSDBA", "Server="}},
-    {"mssqlAddsMars", "1", "MSSQL",
+    {"firebird", "0", "FB", {"DriverID=FB", "Database=/nowhere/urv.fdb", "User_Name=SYSDBA", "Server="}},
+    {"mssqlAddsMars",
+     "1",
+     "MSSQL",
      {"DriverID=MSSQL", "Database=/nowhere/urv.fdb", "User_Name=SYSDBA", "Server=", "MARS=Yes"}},
-    {"oracle", "2", "Ora",
-     {"DriverID=Ora", "Database=/nowhere/urv.fdb", "User_Name=SYSDBA", "Server="}},
-    {"unknownKindHasNoDriver", "7", "",
-     {"DriverID=", "Database=/nowhere/urv.fdb", "User_Name=SYSDBA", "Server="}},
-    {"notANumberReadsAsFirebird", "abc", "FB",
+    {"oracle", "2", "Ora", {"DriverID=Ora", "Database=/nowhere/urv.fdb", "User_Name=SYSDBA", "Server="}},
+    {"unknownKindHasNoDriver", "7", "", {"DriverID=", "Database=/nowhere/urv.fdb", "User_Name=SYSDBA", "Server="}},
+    {"notANumberReadsAsFirebird",
+     "abc",
+     "FB",
      {"DriverID=FB", "Database=/nowhere/urv.fdb", "User_Name=SYSDBA", "Server="}},
 };
 

@@ -17,15 +17,27 @@ TEST(SqlParams, NamedParametersAndTheirPositionalForm)
         std::vector<std::string> occurrences;
     } rows[] = {
         {"none", "select * from RDB$DATABASE", {}, "select * from RDB$DATABASE", {}},
-        {"two", "select N from HLDTAB where\n(M=:pm) and (D=:pd)", {"pm", "pd"},
-         "select N from HLDTAB where\n(M=?) and (D=?)", {"pm", "pd"}},
-        {"one name twice", "values (:pCD, :pN, :pN, :pDt)", {"pCD", "pN", "pDt"}, "values (?, ?, ?, ?)",
+        {"two",
+         "select N from HLDTAB where\n(M=:pm) and (D=:pd)",
+         {"pm", "pd"},
+         "select N from HLDTAB where\n(M=?) and (D=?)",
+         {"pm", "pd"}},
+        {"one name twice",
+         "values (:pCD, :pN, :pN, :pDt)",
+         {"pCD", "pN", "pDt"},
+         "values (?, ?, ?, ?)",
          {"pCD", "pN", "pN", "pDt"}},
         {"names differ only in case", "where A=:pN or B=:pn", {"pN"}, "where A=? or B=?", {"pN", "pn"}},
-        {"colons in quotes", "select ':no', \":no\" from T where X=:yes", {"yes"},
-         "select ':no', \":no\" from T where X=?", {"yes"}},
-        {"double colon and times", "select CAST(X AS TIME)::text, a:b from T where T=:p", {"p"},
-         "select CAST(X AS TIME)::text, a:b from T where T=?", {"p"}},
+        {"colons in quotes",
+         "select ':no', \":no\" from T where X=:yes",
+         {"yes"},
+         "select ':no', \":no\" from T where X=?",
+         {"yes"}},
+        {"double colon and times",
+         "select CAST(X AS TIME)::text, a:b from T where T=:p",
+         {"p"},
+         "select CAST(X AS TIME)::text, a:b from T where T=?",
+         {"p"}},
         {"unclosed quote", "select 'a:b", {}, "select 'a:b", {}},
         {"colon at the end", "select :", {}, "select :", {}},
     };
@@ -55,7 +67,11 @@ TEST(StoredProcCallText, TheCallFormOfEachDatabaseSystem)
                                            TDbParam("@iGenN", TDbParamDirection::Input),
                                            TDbParam("@oNV", TDbParamDirection::InputOutput)};
     const std::vector<TDbParam> outputOnly{TDbParam("X", TDbParamDirection::Output)};
-    const struct { const char* driver; const std::vector<TDbParam>* params; const char* text; } rows[] = {
+    const struct {
+        const char* driver;
+        const std::vector<TDbParam>* params;
+        const char* text;
+    } rows[] = {
         {"FB", &withResult, "execute procedure GetGenValue(?, ?)"},
         {"MSSQL", &withResult, "{? = call GetGenValue(?, ?)}"},
         {"Ora", &withResult, "begin ? := GetGenValue(?, ?); end;"},

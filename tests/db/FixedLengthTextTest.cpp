@@ -40,7 +40,8 @@ TEST_F(FixedLengthText, CharLosesTrailingBlanksAndVarcharKeepsThem)
         std::string c, nc, v, co;
     };
     const Row rows[] = {
-        {"plain", "'/srv/Release.rar', 'abc', '/srv/Release.rar', 'x'", "/srv/Release.rar", "abc", "/srv/Release.rar", "x"},
+        {"plain", "'/srv/Release.rar', 'abc', '/srv/Release.rar', 'x'", "/srv/Release.rar", "abc", "/srv/Release.rar",
+         "x"},
         {"trailing blanks", "'a  ', 'b ', 'a  ', 'c '", "a", "b", "a  ", "c"},
         {"leading and inner blanks stay", "' a b', ' c', ' a b ', ' d'", " a b", " c", " a b ", " d"},
         {"only blanks", "'   ', ' ', '   ', ' '", "", "", "   ", ""},

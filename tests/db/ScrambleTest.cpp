@@ -59,10 +59,7 @@ const DecodeCase decodeCases[] = {
 
 class XorDecodeTest : public testing::TestWithParam<DecodeCase> {};
 
-TEST_P(XorDecodeTest, DecodesWithoutFailing)
-{
-    EXPECT_EQ(scramble::XorDecode(GetParam().stored), GetParam().plain);
-}
+TEST_P(XorDecodeTest, DecodesWithoutFailing) { EXPECT_EQ(scramble::XorDecode(GetParam().stored), GetParam().plain); }
 
 INSTANTIATE_TEST_SUITE_P(Scramble, XorDecodeTest, testing::ValuesIn(decodeCases),
                          [](const auto& info) { return std::string(info.param.name); });

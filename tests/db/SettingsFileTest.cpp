@@ -151,7 +151,8 @@ TEST_F(SettingsFileTest, EveryReadGoesToTheFileAndEveryWriteReachesItAtOnce)
 
 TEST_F(SettingsFileTest, WriteKeepsOtherSectionsKeysAndComments)
 {
-    writeFileBytes(iniPath, "; workstation settings\n[Main]\nLang=ru\n\n[LoginU]\nDB=0\nServer=old\n\n[LoginG]\nDB=1\n");
+    writeFileBytes(iniPath,
+                   "; workstation settings\n[Main]\nLang=ru\n\n[LoginU]\nDB=0\nServer=old\n\n[LoginG]\nDB=1\n");
     ini.WriteString("LoginU", "Server", "new");
     ini.WriteString("LoginU", "Password", "");
     EXPECT_EQ(ini.ReadString("Main", "Lang", ""), "ru");

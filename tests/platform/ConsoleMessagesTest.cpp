@@ -15,8 +15,8 @@ struct AnswerCase {
 TEST(ConsoleMessages, QuestionReadsYesOrNoAndDefaultsToNo)
 {
     const AnswerCase cases[] = {
-        {std::nullopt, false}, {"", false},       {"y\n", true},   {"YES\n", true},   {" да \r\n", true},
-        {"Д\n", true},         {"n\n", false},    {"yesno\n", false}, {"нет\n", false},
+        {std::nullopt, false}, {"", false},    {"y\n", true},      {"YES\n", true},  {" да \r\n", true},
+        {"Д\n", true},         {"n\n", false}, {"yesno\n", false}, {"нет\n", false},
     };
     for (const AnswerCase& c : cases) {
         SCOPED_TRACE(c.typed.value_or("<no input>"));

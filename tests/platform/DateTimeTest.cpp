@@ -6,8 +6,11 @@
 
 TEST(TDateTime, DayNumbersCountFromThe30thOfDecember1899)
 {
-    const struct { int y, m, d; double value; } rows[] = {
-        {1899, 12, 30, 0}, {1899, 12, 31, 1}, {1900, 1, 1, 2}, {1900, 3, 1, 61},
+    const struct {
+        int y, m, d;
+        double value;
+    } rows[] = {
+        {1899, 12, 30, 0},   {1899, 12, 31, 1},    {1900, 1, 1, 2},    {1900, 3, 1, 61},
         {2000, 1, 1, 36526}, {2024, 2, 29, 45351}, {1, 1, 1, -693593}, {9999, 12, 31, 2958465},
     };
     for (const auto& row : rows) {
@@ -28,7 +31,11 @@ TEST(TDateTime, NegativeValuesTruncateTowardZero)
 
 TEST(TDateTime, ValuesOutsideTheCalendarDoNotDecode)
 {
-    const double rows[] = {-693594, 2958466, 1e20, -1e20, std::numeric_limits<double>::quiet_NaN(),
+    const double rows[] = {-693594,
+                           2958466,
+                           1e20,
+                           -1e20,
+                           std::numeric_limits<double>::quiet_NaN(),
                            std::numeric_limits<double>::infinity()};
     for (const double value : rows) {
         int y = 0, m = 0, d = 0;

@@ -26,7 +26,7 @@ TEST(QtTreeViewTest, NodesGoWhereAskedAndAreWalkedDepthFirst)
 
     platform::TreeNode* a = view.add(nullptr, u"a");
     platform::TreeNode* a1 = view.addChild(a, u"a1");
-    view.add(a1, u"a2");  // after a sibling below a: below a too
+    view.add(a1, u"a2"); // after a sibling below a: below a too
     platform::TreeNode* b = view.add(a, u"b");
     view.addChild(nullptr, u"c");
     view.addChild(view.firstChild(a), u"a1x");

@@ -56,10 +56,10 @@ TEST_F(Accounting, ArchiveFlagsCommentAndTotals)
     EXPECT_EQ(info().FileName(), archive);
     EXPECT_EQ(info().ArchiverMajorVersion(), 2u); // 29 then 20: never goes down
     EXPECT_EQ(info().ArchiverMinorVersion(), 9u);
-    EXPECT_EQ(info().TotalFiles(), 2);            // the folder is not a file
+    EXPECT_EQ(info().TotalFiles(), 2); // the folder is not a file
     EXPECT_EQ(info().CompressedSize(), 16);
     EXPECT_EQ(info().UnCompressedSize(), 16);
-    EXPECT_EQ(info().HostOS(), u"Windows");       // of the last entry
+    EXPECT_EQ(info().HostOS(), u"Windows"); // of the last entry
     EXPECT_TRUE(info().Encryption());
     EXPECT_TRUE(info().FileComment());
     EXPECT_TRUE(info().ArchiveComment());
@@ -127,11 +127,27 @@ TEST_F(Accounting, FolderEntriesAndDictionarySize)
         {"DirectoryFlag", with(fileEntry("d"), RHDF_DIRECTORY, 0x41ED), 0, 0},
         {"FolderAttribute", with(fileEntry("d"), 0, 16), 0, 0},
         {"SolidFile", with(fileEntry("f"), RHDF_SOLID | 0x40, 0x20), 1, 4096 * 1024},
-        {"DictSizeInKilobytes", [] { auto e = fileEntry("f"); e.dictSizeKb = 128; return e; }(), 1, 128 * 1024},
-        {"OlderLibraryFlagBits", [] { auto e = with(fileEntry("f"), 0x80 | 0x40); e.dictSizeKb = 0; return e; }(), 1,
-         std::int64_t{65536} << 6},
+        {"DictSizeInKilobytes",
+         [] {
+             auto e = fileEntry("f");
+             e.dictSizeKb = 128;
+             return e;
+         }(),
+         1, 128 * 1024},
+        {"OlderLibraryFlagBits",
+         [] {
+             auto e = with(fileEntry("f"), 0x80 | 0x40);
+             e.dictSizeKb = 0;
+             return e;
+         }(),
+         1, std::int64_t{65536} << 6},
         {"OlderLibraryCodeSevenKeepsSize",
-         [] { auto e = with(fileEntry("f"), 0xE0, 0x20); e.dictSizeKb = 0; return e; }(), 0, 0},
+         [] {
+             auto e = with(fileEntry("f"), 0xE0, 0x20);
+             e.dictSizeKb = 0;
+             return e;
+         }(),
+         0, 0},
     };
     for (const Row& row : rows) {
         items.clear();
@@ -196,7 +212,9 @@ TEST_P(Passwords, AnsweredByTheHandler)
 {
     const PasswordCase& c = GetParam();
     scripted::Entry e = fileEntry("dir/secret.txt");
-    e.requests = {{.when = c.duringOpen ? When::Read : When::Process, .msg = UCM_NEEDPASSWORD, .p2 = c.bufferSize,
+    e.requests = {{.when = c.duringOpen ? When::Read : When::Process,
+                   .msg = UCM_NEEDPASSWORD,
+                   .p2 = c.bufferSize,
                    .failureCode = 22}};
     struct Call {
         bool header;
@@ -204,8 +222,7 @@ TEST_P(Passwords, AnsweredByTheHandler)
     };
     std::vector<Call> calls;
     if (c.handler) {
-        rar.OnPasswordRequired = [&](TRAR&, bool header, const std::string& name, std::string& password,
-                                     bool& cancel) {
+        rar.OnPasswordRequired = [&](TRAR&, bool header, const std::string& name, std::string& password, bool& cancel) {
             EXPECT_TRUE(password.empty());
             EXPECT_FALSE(cancel);
             calls.push_back({header, name});
@@ -243,11 +260,11 @@ struct VolumeCase {
     bool duringOpen;
     bool readToEnd;
     long mode;
-    std::string required;   // buffer content before the call
-    std::optional<std::string> handlerName;  // nullopt: no handler
+    std::string required;                   // buffer content before the call
+    std::optional<std::string> handlerName; // nullopt: no handler
     bool cancel;
     int answer;
-    std::string buffer;     // content after the call
+    std::string buffer; // content after the call
     int handlerCalls;
 };
 void PrintTo(const VolumeCase& c, std::ostream* out) { *out << c.name; }
@@ -261,8 +278,11 @@ TEST_P(Volumes, AskedForOnlyWhenTheyMayBe)
     testsupport::writeFileBytes(existing, "Rar!");
     const std::string required = c.required == "EXISTING" ? existing : c.required;
     scripted::Entry e = fileEntry("a.txt");
-    e.requests = {{.when = c.duringOpen ? When::Read : When::Process, .msg = UCM_CHANGEVOLUME, .p2 = c.mode,
-                   .text = required, .failureCode = 15}};
+    e.requests = {{.when = c.duringOpen ? When::Read : When::Process,
+                   .msg = UCM_CHANGEVOLUME,
+                   .p2 = c.mode,
+                   .text = required,
+                   .failureCode = 15}};
     int calls = 0;
     if (c.handlerName) {
         rar.OnNextVolumeRequired = [&](TRAR&, const std::string& req, std::string& name, bool& cancel) {
@@ -292,7 +312,8 @@ const std::string kLongName(2000, 'v');
 INSTANTIATE_TEST_SUITE_P(
     Requests, Volumes,
     ::testing::Values(
-        VolumeCase{"RefusedWhileOpening", true, false, RAR_VOL_ASK, "x.part2.rar", "other", false, -1, "x.part2.rar", 0},
+        VolumeCase{"RefusedWhileOpening", true, false, RAR_VOL_ASK, "x.part2.rar", "other", false, -1, "x.part2.rar",
+                   0},
         VolumeCase{"AskedWhileOpeningToTheEnd", true, true, RAR_VOL_ASK, "x.part2.rar", "y.rar", false, 0, "y.rar", 1},
         VolumeCase{"HandlerNamesAnother", false, false, RAR_VOL_ASK, "x.part2.rar", "y.rar", false, 0, "y.rar", 1},
         VolumeCase{"HandlerCancels", false, false, RAR_VOL_ASK, "x.part2.rar", "", true, -1, "", 1},
@@ -326,9 +347,12 @@ TEST_F(Progress, CountsBlocksAndAbortAnswersEveryLaterCallback)
     };
     std::vector<Call> calls;
     rar.OnProgress = [&](TRAR&, const std::u16string& name, std::uint32_t at, std::uint32_t ad, std::uint32_t ft,
-                         std::uint32_t fd) { calls.push_back({name, at, ad, ft, fd}); };
+                         std::uint32_t fd) {
+        calls.push_back({name, at, ad, ft, fd});
+    };
     EXPECT_TRUE(rar.Test());
-    EXPECT_EQ(calls, (std::vector<Call>{{u"a.bin", 16, 4, 10, 4}, {u"a.bin", 16, 10, 10, 10}, {u"b.bin", 16, 16, 6, 6}}));
+    EXPECT_EQ(calls,
+              (std::vector<Call>{{u"a.bin", 16, 4, 10, 4}, {u"a.bin", 16, 10, 10, 10}, {u"b.bin", 16, 16, 6, 6}}));
 
     calls.clear();
     rar.OnProgress = [&](TRAR& sender, const std::u16string&, std::uint32_t, std::uint32_t, std::uint32_t,

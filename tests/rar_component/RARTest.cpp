@@ -101,29 +101,65 @@ INSTANTIATE_TEST_SUITE_P(
     Codes, Failures,
     ::testing::Values(
         FailureCase{"OpenRefused", Walk::Open, {.openFails = true}, false, true, {{99, roInitArchive}}, {"open 0"}},
-        FailureCase{"BrokenComment", Walk::Open, {.cmtState = 12}, false, true, {{12, roInitArchive}},
-                    {"open 0", "close 0"}},
+        FailureCase{
+            "BrokenComment", Walk::Open, {.cmtState = 12}, false, true, {{12, roInitArchive}}, {"open 0", "close 0"}},
         FailureCase{"CommentTooLong", Walk::Open, {.cmtState = 20}, false, true, {{20, roInitArchive}}, {}},
         // The failed header is still accounted and passed over, then the walk stops.
-        FailureCase{"ListReadFails", Walk::Open, {.entries = {failing(12, 0), fileEntry("b")}}, false, true,
-                    {{12, roListFiles}, kOk}, {"open 0", "callback", "read 12", "process 0 - - 0", "close 0"}},
+        FailureCase{"ListReadFails",
+                    Walk::Open,
+                    {.entries = {failing(12, 0), fileEntry("b")}},
+                    false,
+                    true,
+                    {{12, roListFiles}, kOk},
+                    {"open 0", "callback", "read 12", "process 0 - - 0", "close 0"}},
         FailureCase{"ListCloseFails", Walk::Open, {.closeResult = 17}, true, true, {{17, roInitArchive}}, {}},
-        FailureCase{"CrcError", Walk::Test, {.entries = {failing(0, 12), fileEntry("b")}}, false, true,
-                    {{12, roListFiles}}, {"open 1", "callback", "read 0", "process 1 - - 12", "close 0"}},
-        FailureCase{"ReadErrorWhileTesting", Walk::Test, {.entries = {failing(0, 18)}}, false, true, {{18, roListFiles}}, {}},
-        FailureCase{"BadArchiveDoesNotAbort", Walk::Test, {.entries = {failing(0, 13)}}, false, false,
-                    {{13, roListFiles}}, {}},
-        FailureCase{"MissingPasswordDoesNotAbort", Walk::Test, {.entries = {failing(0, 22)}}, false, false,
-                    {{22, roListFiles}}, {}},
-        FailureCase{"TestCloseFailsKeepsResult", Walk::Test, {.closeResult = 17, .entries = {fileEntry("a")}}, true,
-                    true, {{17, roInitArchive}}, {}},
-        FailureCase{"ExtractWriteError", Walk::Extract, {.entries = {failing(0, 19), fileEntry("b")}}, false, true,
-                    {{19, roListFiles}}, {}},
+        FailureCase{"CrcError",
+                    Walk::Test,
+                    {.entries = {failing(0, 12), fileEntry("b")}},
+                    false,
+                    true,
+                    {{12, roListFiles}},
+                    {"open 1", "callback", "read 0", "process 1 - - 12", "close 0"}},
+        FailureCase{
+            "ReadErrorWhileTesting", Walk::Test, {.entries = {failing(0, 18)}}, false, true, {{18, roListFiles}}, {}},
+        FailureCase{
+            "BadArchiveDoesNotAbort", Walk::Test, {.entries = {failing(0, 13)}}, false, false, {{13, roListFiles}}, {}},
+        FailureCase{"MissingPasswordDoesNotAbort",
+                    Walk::Test,
+                    {.entries = {failing(0, 22)}},
+                    false,
+                    false,
+                    {{22, roListFiles}},
+                    {}},
+        FailureCase{"TestCloseFailsKeepsResult",
+                    Walk::Test,
+                    {.closeResult = 17, .entries = {fileEntry("a")}},
+                    true,
+                    true,
+                    {{17, roInitArchive}},
+                    {}},
+        FailureCase{"ExtractWriteError",
+                    Walk::Extract,
+                    {.entries = {failing(0, 19), fileEntry("b")}},
+                    false,
+                    true,
+                    {{19, roListFiles}},
+                    {}},
         // A header that failed to read is never extracted: its record may still name the previous entry.
-        FailureCase{"ExtractReadFails", Walk::Extract, {.entries = {fileEntry("a"), failing(12, 0)}}, false, true,
-                    {{12, roListFiles}}, {"open 1", "callback", "read 0", "process 2 OUT - 0", "read 12", "close 0"}},
-        FailureCase{"ExtractCloseFailsStopsIt", Walk::Extract, {.closeResult = 17, .entries = {fileEntry("a")}},
-                    false, true, {{17, roInitArchive}}, {}}),
+        FailureCase{"ExtractReadFails",
+                    Walk::Extract,
+                    {.entries = {fileEntry("a"), failing(12, 0)}},
+                    false,
+                    true,
+                    {{12, roListFiles}},
+                    {"open 1", "callback", "read 0", "process 2 OUT - 0", "read 12", "close 0"}},
+        FailureCase{"ExtractCloseFailsStopsIt",
+                    Walk::Extract,
+                    {.closeResult = 17, .entries = {fileEntry("a")}},
+                    false,
+                    true,
+                    {{17, roInitArchive}},
+                    {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Walks, FailedListingStillMarksTheArchiveOpened)
@@ -157,8 +193,7 @@ TEST_F(Extracting, RestoreFolderWritesBelowThePathWithStoredFolders)
     EXPECT_TRUE(rar.Extract(out, true, nullptr));
     const std::string base = out + "/";
     EXPECT_EQ(log(), (Log{"open 1", "callback", "read 0", "process 2 " + base + " - 0", "read 0",
-                          "process 2 " + base + " - 0", "read 0", "process 2 " + base + " - 0", "read 10",
-                          "close 0"}));
+                          "process 2 " + base + " - 0", "read 0", "process 2 " + base + " - 0", "read 10", "close 0"}));
     EXPECT_EQ(readFile(fs::path(out) / "sub" / "a.txt"), "A");
     EXPECT_EQ(readFile(fs::path(out) / "b.txt"), "B");
 }
@@ -212,9 +247,9 @@ struct ReplaceCase {
     const char* name;
     TRARReplace answer;
     bool result;
-    std::string aContent;    // the existing file afterwards
+    std::string aContent; // the existing file afterwards
     bool laterEntryWritten;
-    std::string aCall;       // the library call for the existing file's entry
+    std::string aCall; // the library call for the existing file's entry
 };
 void PrintTo(const ReplaceCase& c, std::ostream* out) { *out << c.name; }
 
@@ -253,13 +288,13 @@ TEST_P(Replacing, OnReplaceDecidesForExistingFiles)
     EXPECT_DOUBLE_EQ(seen[1].Time, 45429 + (10 * 3600 + 20 * 60 + 30) / 86400.0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Answers, Replacing,
-    ::testing::Values(ReplaceCase{"Overwrite", rrOverwrite, true, "new", true, "process 2 OUT - 0"},
-                      ReplaceCase{"Skip", rrSkip, true, "old file", true, "process 0 OUT - 0"},
-                      // No library call for the cancelled entry; the walk closes at once.
-                      ReplaceCase{"Cancel", rrCancel, false, "old file", false, "close 0"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Answers, Replacing,
+                         ::testing::Values(ReplaceCase{"Overwrite", rrOverwrite, true, "new", true,
+                                                       "process 2 OUT - 0"},
+                                           ReplaceCase{"Skip", rrSkip, true, "old file", true, "process 0 OUT - 0"},
+                                           // No library call for the cancelled entry; the walk closes at once.
+                                           ReplaceCase{"Cancel", rrCancel, false, "old file", false, "close 0"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Extracting, FlatteningMeetsTheFileItJustWrote)
 {

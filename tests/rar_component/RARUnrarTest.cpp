@@ -252,7 +252,8 @@ TEST_P(RealLibrary, ReleaseWithALinkLeadingOutsideFailsAndWritesNothingThere)
     EXPECT_FALSE(fs::is_symlink(prog / "escape"));
     std::vector<std::string> outsideProg;
     for (const auto& e : fs::recursive_directory_iterator(dir.path()))
-        if (e.path().string().rfind(prog.string(), 0) != 0) outsideProg.push_back(fs::relative(e.path(), dir.path()).string());
+        if (e.path().string().rfind(prog.string(), 0) != 0)
+            outsideProg.push_back(fs::relative(e.path(), dir.path()).string());
     std::sort(outsideProg.begin(), outsideProg.end());
     EXPECT_EQ(outsideProg, (std::vector<std::string>{"outside", "update.rar"}));
 }

@@ -15,7 +15,7 @@ struct LoadCase {
     std::string dll;
     bool loaded;
     int versionMessagesOnLoad;
-    int version;               // GetDllVersion after LoadDLL
+    int version; // GetDllVersion after LoadDLL
     std::vector<ErrorCall> errors;
 };
 void PrintTo(const LoadCase& c, std::ostream* out) { *out << c.name; }
@@ -48,14 +48,13 @@ TEST_P(LoadLibrary, LoadsChecksVersionAndReports)
 
 INSTANTIATE_TEST_SUITE_P(
     Libraries, LoadLibrary,
-    ::testing::Values(
-        LoadCase{"MissingFile", "/nonexistent/libunrar.so", false, 0, 0, {{99, roInitArchive}}},
-        LoadCase{"Complete", SCRIPTED_UNRAR, true, 0, 9, {}},
-        LoadCase{"BareNameBesideExecutable", SCRIPTED_UNRAR_FILE_NAME, true, 0, 9, {}},
-        LoadCase{"OldVersionStillLoads", SCRIPTED_UNRAR_V3, true, 1, 3, {}},
-        // Not loaded, yet the version is asked; GetDllVersion loads (and warns) again.
-        LoadCase{"LacksSetCallback", SCRIPTED_UNRAR_V3_NO_CALLBACK, false, 1, 0, {{99, roInitArchive}}},
-        LoadCase{"LacksGetDllVersion", SCRIPTED_UNRAR_NO_VERSION, false, 0, 0, {{99, roInitArchive}}}),
+    ::testing::Values(LoadCase{"MissingFile", "/nonexistent/libunrar.so", false, 0, 0, {{99, roInitArchive}}},
+                      LoadCase{"Complete", SCRIPTED_UNRAR, true, 0, 9, {}},
+                      LoadCase{"BareNameBesideExecutable", SCRIPTED_UNRAR_FILE_NAME, true, 0, 9, {}},
+                      LoadCase{"OldVersionStillLoads", SCRIPTED_UNRAR_V3, true, 1, 3, {}},
+                      // Not loaded, yet the version is asked; GetDllVersion loads (and warns) again.
+                      LoadCase{"LacksSetCallback", SCRIPTED_UNRAR_V3_NO_CALLBACK, false, 1, 0, {{99, roInitArchive}}},
+                      LoadCase{"LacksGetDllVersion", SCRIPTED_UNRAR_NO_VERSION, false, 0, 0, {{99, roInitArchive}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LoadLibrary, IncompleteLibraryIsTriedAgainByEveryOpenFile)
@@ -176,15 +175,15 @@ TEST(FileHelpers, SizeAndTimeOfExistingAndMissingFiles)
     const auto file = dir / "f.bin";
     testsupport::writeFileBytes(file, "12345");
     const std::time_t moment = 1715941231; // 2024-05-17, an odd second
-    std::filesystem::last_write_time(
-        file, std::chrono::file_clock::from_sys(std::chrono::system_clock::from_time_t(moment)));
+    std::filesystem::last_write_time(file,
+                                     std::chrono::file_clock::from_sys(std::chrono::system_clock::from_time_t(moment)));
     std::tm local{};
     localtime_r(&moment, &local);
 
     EXPECT_EQ(RAR_DLL::GetFileSize(file.u16string()), 5);
     EXPECT_DOUBLE_EQ(RAR_DLL::GetFileModifyDate(file.u16string()),
-                     encodeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                                    local.tm_min, local.tm_sec - 1));
+                     encodeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                                    local.tm_sec - 1));
     EXPECT_EQ(RAR_DLL::GetFileSize((dir / "missing").u16string()), 0);
     EXPECT_EQ(RAR_DLL::GetFileModifyDate((dir / "missing").u16string()), 0);
 }
@@ -193,7 +192,7 @@ TEST(DateTimeValue, DosTimesAsStoredAndImpossibleOnes)
 {
     // 2024-05-17 10:20:30 is day 45429 after 30 December 1899.
     EXPECT_DOUBLE_EQ(dosDateTimeToValue(0x58B1528F), 45429 + (10 * 3600 + 20 * 60 + 30) / 86400.0);
-    EXPECT_EQ(dosDateTimeToValue(0), 0);                 // month and day 0
+    EXPECT_EQ(dosDateTimeToValue(0), 0);                                // month and day 0
     EXPECT_EQ(dosDateTimeToValue((44u << 9 | 2u << 5 | 30u) << 16), 0); // 30 February 2024
 }
 

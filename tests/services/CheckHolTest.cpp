@@ -28,8 +28,11 @@ protected:
 TEST_F(CheckHolTest, DayAndMonthListedInHldtabAreHolidaysInEveryYear)
 {
     servicestest::connectEmbedded(dm.FDconUrv, *urv);
-    const struct { int y, m, d; bool holiday; } rows[] = {
-        {2024, 1, 1, true}, {1950, 1, 1, true}, {2099, 1, 1, true}, {2024, 5, 9, true},
+    const struct {
+        int y, m, d;
+        bool holiday;
+    } rows[] = {
+        {2024, 1, 1, true},  {1950, 1, 1, true},  {2099, 1, 1, true},  {2024, 5, 9, true},
         {2024, 2, 29, true}, {2024, 1, 2, false}, {2024, 9, 5, false}, {2023, 3, 1, false},
     };
     for (const auto& row : rows) {

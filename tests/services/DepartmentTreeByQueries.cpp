@@ -16,15 +16,17 @@ std::u16string text(const TDbQuery& query) { return platform::ansiToUtf16(query.
 struct TreeWalk {
     TMainDM& dm;
     platform::TreeView& view;
-    std::array<platform::TreeNode*, 9> nodes{};  // entry j: the parent for level j
+    std::array<platform::TreeNode*, 9> nodes{}; // entry j: the parent for level j
 
     void expandLevel(int j, int P)
     {
         TDbQuery level(dm.QBranch.Connection, nullptr, nullptr,
                        "select s.CHILD_ID, d.NAIM_K\n"
                        "from STRUCTURE s left join DEPARTM d on s.CHILD_ID=d.CODE\n"
-                       "where (s.Parent_ID = " + std::to_string(P) + ")\n"
-                       "order by s.POS");
+                       "where (s.Parent_ID = " +
+                           std::to_string(P) +
+                           ")\n"
+                           "order by s.POS");
         level.Open();
         while (!level.Eof()) {
             platform::TreeNode* node = view.addChild(nodes[j], text(level));
@@ -61,8 +63,10 @@ void collect(TMainDM& dm, int j, int P, std::string& S)
     TDbQuery level(dm.QDepChild.Connection, nullptr, nullptr,
                    "select s.CHILD_ID, d.NAIM_K\n"
                    "from STRUCTURE s inner join DEPARTM d on s.CHILD_ID = d.CODE\n"
-                   "where s.Parent_ID = " + std::to_string(P) + "\n"
-                   "order by s.POS");
+                   "where s.Parent_ID = " +
+                       std::to_string(P) +
+                       "\n"
+                       "order by s.POS");
     level.Open();
     while (!level.Eof()) {
         S += "," + level.FieldByName("CHILD_ID").AsString();

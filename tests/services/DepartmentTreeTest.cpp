@@ -145,8 +145,8 @@ protected:
                             "', null)");
         chain.push_back("insert into STRUCTURE values (0, 1, 1)");
         for (int code = 2; code <= 13; ++code)
-            chain.push_back("insert into STRUCTURE values (" + std::to_string(code - 1) + ", " +
-                            std::to_string(code) + ", 1)");
+            chain.push_back("insert into STRUCTURE values (" + std::to_string(code - 1) + ", " + std::to_string(code) +
+                            ", 1)");
         chain.push_back("insert into STRUCTURE values (10, 14, 2)");
         chain.push_back("insert into STRUCTURE values (9, 15, 2)");
         deep = departmentsDb(chain);
@@ -363,8 +363,11 @@ TEST_F(DepartmentTreeTest, ReadingAtOnceGivesTheNodesOfReadingPerParentNode)
         const testsupport::FirebirdTestDb* db;
         const char* list;
     } rows[] = {
-        {"small", small.get(), "5,x,12,99,1"}, {"deep", deep.get(), "3,10"},     {"rootless", rootless.get(), "1,2"},
-        {"cyclic", cyclic.get(), "51,60"},     {"generated", generated.get(), "4,x,17,,9999,40,2,23"},
+        {"small", small.get(), "5,x,12,99,1"},
+        {"deep", deep.get(), "3,10"},
+        {"rootless", rootless.get(), "1,2"},
+        {"cyclic", cyclic.get(), "51,60"},
+        {"generated", generated.get(), "4,x,17,,9999,40,2,23"},
         {"textual positions", textualPos.get(), "1,9"},
     };
     for (const auto& row : rows) {
@@ -389,16 +392,16 @@ TEST_F(DepartmentTreeTest, ListedDepartmentsWithTheirBranches)
         Lines tree;
     } rows[] = {
         {"non-numeric item skipped", "5,x,7", {"Склад #5", "  Экспедиция #7", "Экспедиция #7"}},
-        {"branch levels", "12",
-         {"Цех #12", "  Бригада #21", "  Участок #20", "    Смена #30", "   #77"}},
+        {"branch levels", "12", {"Цех #12", "  Бригада #21", "  Участок #20", "    Смена #30", "   #77"}},
         {"empty list", "", {}},
         {"empty items and a missing department", ",,1000,", {}},
-        {"branch of an unknown code below the last department found", "5,99,40",
+        {"branch of an unknown code below the last department found",
+         "5,99,40",
          {"Склад #5", "  Экспедиция #7", "  Сирота #8", "Гараж #40"}},
-        {"branch of an unknown code at the top before any is found", "99,5",
+        {"branch of an unknown code at the top before any is found",
+         "99,5",
          {"Сирота #8", "Склад #5", "  Экспедиция #7"}},
-        {"out of range and signed items", "99999999999,-5,+5,5 ,20",
-         {"Участок #20", "  Смена #30"}},
+        {"out of range and signed items", "99999999999,-5,+5,5 ,20", {"Участок #20", "  Смена #30"}},
     };
     for (const auto& row : rows) {
         dm.BuildTree(view, false, row.list);
@@ -418,8 +421,8 @@ TEST_F(DepartmentTreeTest, CodesAboveAndBelowADepartment)
     } rows[] = {
         {30, "20,12,3,0", "30"},
         {20, "12,3,0", "20,30"},
-        {3, "0", "3,12,21,20,30"},  // the link to 77 has no department: left out
-        {7, "5,", "7"},              // a null parent reads as an empty last item
+        {3, "0", "3,12,21,20,30"}, // the link to 77 has no department: left out
+        {7, "5,", "7"},            // a null parent reads as an empty last item
         {40, "", "40"},
         {1000, "", "1000"},
     };

@@ -154,7 +154,7 @@ TEST_F(HelpWindowTest, MissingForeignAndDamagedHelpFiles)
 {
     const struct {
         const char* name;
-        const char* fixture; // nullptr: no file; "" : a text file
+        const char* fixture;               // nullptr: no file; "" : a text file
         std::vector<std::string> messages; // for contents, then topic 25
     } rows[] = {
         {"missing", nullptr, {notFound, notFound}},

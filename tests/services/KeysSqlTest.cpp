@@ -93,9 +93,8 @@ TEST_F(KeysSqlTest, FirebirdDrawsTheNextGeneratorValue)
 
 TEST_F(KeysSqlTest, AScratchQueryLeftOpenDoesNotAnswerForTheGenerator)
 {
-    for (auto [scratch, getGen, db, generator] :
-         {std::tuple{&dm.QTmp, &TMainDM::GetGen, urv.get(), "GEN_URV"},
-          std::tuple{&dm.QTmpK, &TMainDM::GetGenK, gremond.get(), "DJ_GEN"}}) {
+    for (auto [scratch, getGen, db, generator] : {std::tuple{&dm.QTmp, &TMainDM::GetGen, urv.get(), "GEN_URV"},
+                                                  std::tuple{&dm.QTmpK, &TMainDM::GetGenK, gremond.get(), "DJ_GEN"}}) {
         scratch->SQL = "select -5 NV from RDB$DATABASE";
         scratch->Open();
         const int value = (dm.*getGen)(generator);
@@ -190,8 +189,13 @@ TEST_F(KeysSqlTest, DoSqlRunsAndCommitsTheStatement)
 
 TEST_F(KeysSqlTest, ARejectedStatementIsRolledBackAndPendingWorkStaysCommitted)
 {
-    const struct { const char* name; TDbConnection* connection; TDbTransaction* transaction;
-                   testsupport::FirebirdTestDb* db; bool (TMainDM::*doSql)(const std::string&); } rows[] = {
+    const struct {
+        const char* name;
+        TDbConnection* connection;
+        TDbTransaction* transaction;
+        testsupport::FirebirdTestDb* db;
+        bool (TMainDM::*doSql)(const std::string&);
+    } rows[] = {
         {"urv", &dm.FDconUrv, &dm.FDTrUrvQ, urv.get(), &TMainDM::DoSQLUrv},
         {"gremond", &dm.FDconGremond, &dm.FDTrGremondQ, gremond.get(), &TMainDM::DoSQLGremond},
     };

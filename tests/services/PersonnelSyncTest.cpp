@@ -77,11 +77,16 @@ protected:
         gremondDB.clear();
     }
 
-    static void addPerson(int uid) { gremond->execute("insert into PERSONNEL (USER_ID) values (" + std::to_string(uid) + ")"); }
+    static void addPerson(int uid)
+    {
+        gremond->execute("insert into PERSONNEL (USER_ID) values (" + std::to_string(uid) + ")");
+    }
     static std::string person(int uid, const std::string& column)
     {
-        return committedValue(*gremond, "select coalesce(cast(" + column + " as varchar(60)), '<null>') as V "
-                                        "from PERSONNEL where USER_ID=" + std::to_string(uid));
+        return committedValue(*gremond, "select coalesce(cast(" + column +
+                                            " as varchar(60)), '<null>') as V "
+                                            "from PERSONNEL where USER_ID=" +
+                                            std::to_string(uid));
     }
     static std::string value(const std::string& select) { return committedValue(*gremond, select); }
     static std::string today() { return QDate::currentDate().toString(Qt::ISODate).toStdString(); }
@@ -126,8 +131,8 @@ TEST_F(PersonnelSyncTest, ExistingDepartmentsAndProfessionsAreFoundAsGivenOrTrim
         const char* department;
     } rows[] = {
         {"Склад", 201, "20"},
-        {" \tСклад\r\n", 202, "20"},  // only the trimmed text matches
-        {" Цех ", 203, "21"},         // stored with its blanks, matched as given
+        {" \tСклад\r\n", 202, "20"}, // only the trimmed text matches
+        {" Цех ", 203, "21"},        // stored with its blanks, matched as given
     };
     for (const auto& row : rows) {
         addPerson(row.uid);
@@ -159,7 +164,8 @@ TEST_F(PersonnelSyncTest, MissingNamesAreInsertedUntrimmedUnderAKeyOfTheChosenGe
     for (const auto& row : rows) {
         urvDB = row.urv;
         addPerson(row.uid);
-        const int key = std::stoi(value(std::string("select GEN_ID(") + row.generator + ", 0) + 1 as V from RDB$DATABASE"));
+        const int key =
+            std::stoi(value(std::string("select GEN_ID(") + row.generator + ", 0) + 1 as V from RDB$DATABASE"));
         if (row.department)
             dm.ChDepInCM(row.name, row.uid, true);
         else
@@ -176,7 +182,7 @@ TEST_F(PersonnelSyncTest, MissingNamesAreInsertedUntrimmedUnderAKeyOfTheChosenGe
 
 TEST_F(PersonnelSyncTest, AKeyOfZeroIsInsertedButThePersonKeepsTheOldValue)
 {
-    gremondDB = "";  // no supported system: the generator gives 0
+    gremondDB = ""; // no supported system: the generator gives 0
     addPerson(221);
     dm.ChDepInCM("Без ключа", 221, true);
     EXPECT_EQ(value("select CODE as V from DEPARTMENT where NAME='Без ключа'"), "0");
@@ -209,7 +215,8 @@ TEST_F(PersonnelSyncTest, AFailureRollsBackSilentlyAfterPendingWorkWasCommitted)
         };
         dm.ChDepInCM(name, uid, true);
         dm.FDconGremond.OnStatement = nullptr;
-        EXPECT_EQ(value("select count(*) as V from AlienOrg where NAME='" + pending + "'"), "1") << row.failingStatement;
+        EXPECT_EQ(value("select count(*) as V from AlienOrg where NAME='" + pending + "'"), "1")
+            << row.failingStatement;
         EXPECT_EQ(value("select count(*) as V from DEPARTMENT where NAME='" + name + "'"),
                   row.departmentStays ? "1" : "0")
             << row.failingStatement;

@@ -199,7 +199,10 @@ TEST_F(QueriesTest, LookupsRunOnTheirDatabaseWithTheirParameters)
 TEST_F(QueriesTest, InsertsFillNameAndFullNameFromTheOneParameter)
 {
     connectEmbedded(dm.FDconGremond, *gremond);
-    const struct { TDbQuery* query; const char* check; } rows[] = {
+    const struct {
+        TDbQuery* query;
+        const char* check;
+    } rows[] = {
         {&dm.QInsDepK, "select NAME || '|' || FULL_NAME || '|' || DATE_START as V from DEPARTMENT where CODE=77"},
         {&dm.QInsJobK,
          "select NAME || '|' || FULL_NAME || '|' || DATE_START as V from PROFESSION where PROFESSION_ID=77"},

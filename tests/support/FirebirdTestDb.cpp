@@ -20,8 +20,8 @@ namespace {
 void runIsql(const std::filesystem::path& script, const std::filesystem::path& log)
 {
     // ISC_USER/ISC_PASSWORD of the caller must not change the login.
-    const std::string command = "env -u ISC_USER -u ISC_PASSWORD isql-fb -q -bail -i '" + script.string() + "' > '" +
-                                log.string() + "' 2>&1";
+    const std::string command =
+        "env -u ISC_USER -u ISC_PASSWORD isql-fb -q -bail -i '" + script.string() + "' > '" + log.string() + "' 2>&1";
     if (std::system(command.c_str()) != 0)
         throw std::runtime_error("isql-fb failed: " + readFileBytes(log));
 }
@@ -31,8 +31,8 @@ void runIsql(const std::filesystem::path& script, const std::filesystem::path& l
 FirebirdTestDb::FirebirdTestDb() : dir_("tavrel-fb"), file_(dir_.path() / "test.fdb")
 {
     const auto script = dir_.path() / "create.sql";
-    writeFileBytes(script, "create database '" + file_.string() +
-                               "' user 'SYSDBA' password '" + embeddedPassword() + "' default character set UTF8;\nquit;\n");
+    writeFileBytes(script, "create database '" + file_.string() + "' user 'SYSDBA' password '" + embeddedPassword() +
+                               "' default character set UTF8;\nquit;\n");
     runIsql(script, dir_.path() / "create.log");
     std::filesystem::remove(script);
     std::filesystem::remove(dir_.path() / "create.log");
@@ -78,10 +78,7 @@ std::string firebirdServerPassword()
     return value && *value ? value : "masterkey";
 }
 
-std::string embeddedPassword()
-{
-    return firebirdServerPassword();
-}
+std::string embeddedPassword() { return firebirdServerPassword(); }
 
 bool firebirdServerReachable()
 {

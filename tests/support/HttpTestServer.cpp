@@ -1,13 +1,13 @@
 #include "HttpTestServer.h"
 
 #include <csignal>
-#include <filesystem>
-#include <vector>
 #include <cstdlib>
+#include <filesystem>
 #include <spawn.h>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 extern char** environ;
 

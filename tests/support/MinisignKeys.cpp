@@ -66,8 +66,7 @@ std::string SodiumKey::publicKeyLine() const
 }
 
 void SodiumKey::sign(const std::filesystem::path& file, const std::filesystem::path& signature, bool prehashed,
-                     const std::string& trustedComment,
-                     const std::optional<std::array<unsigned char, 8>>& keyId) const
+                     const std::string& trustedComment, const std::optional<std::array<unsigned char, 8>>& keyId) const
 {
     const std::string content = readFileBytes(file);
     std::vector<unsigned char> message(content.begin(), content.end());
@@ -90,9 +89,9 @@ void SodiumKey::sign(const std::filesystem::path& file, const std::filesystem::p
     crypto_sign_detached(globalSignature.data(), nullptr, global.data(), global.size(), secretKey_.data());
 
     writeFileBytes(signature, "untrusted comment: signed by libsodium\n" +
-                                  base64(signatureLine.data(), signatureLine.size()) + "\ntrusted comment: " +
-                                  trustedComment + "\n" + base64(globalSignature.data(), globalSignature.size()) +
-                                  "\n");
+                                  base64(signatureLine.data(), signatureLine.size()) +
+                                  "\ntrusted comment: " + trustedComment + "\n" +
+                                  base64(globalSignature.data(), globalSignature.size()) + "\n");
 }
 
 } // namespace testsupport

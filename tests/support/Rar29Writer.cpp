@@ -17,7 +17,8 @@ enum Table { Main, Dist, Low, Len };
 constexpr unsigned kTableBits[4] = {kMainBits, kDistBits, kLowBits, kLenBits};
 constexpr unsigned kTableSize = 299 + 60 + 17 + 28;
 
-constexpr uint8_t kLenBase[28] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 10, 12, 14, 16, 20, 24, 28, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224};
+constexpr uint8_t kLenBase[28] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  10,  12,  14,  16,  20,
+                                  24, 28, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224};
 constexpr uint8_t kLenExtra[28] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5};
 constexpr uint8_t kShortBase[8] = {0, 4, 8, 16, 32, 64, 128, 192};
 constexpr uint8_t kShortExtra[8] = {2, 2, 3, 4, 5, 6, 6, 6};
@@ -26,7 +27,8 @@ unsigned distExtra(unsigned c) { return c < 4 ? 0 : c < 36 ? c / 2 - 1 : c < 48 
 uint32_t distBase(unsigned c)
 {
     uint32_t b = 0;
-    for (unsigned i = 0; i < c; ++i) b += 1u << distExtra(i);
+    for (unsigned i = 0; i < c; ++i)
+        b += 1u << distExtra(i);
     return b;
 }
 
@@ -40,13 +42,16 @@ uint32_t crcOf(const std::string& s)
 // bits); another `at` when that system is singular.
 std::string forgeProgram(size_t length, uint32_t crc, size_t at)
 {
-    if (at == 0) throw std::logic_error("forgeProgram: no solution");
+    if (at == 0)
+        throw std::logic_error("forgeProgram: no solution");
     std::string code(length, '\0');
-    for (size_t i = 1; i < length; ++i) code[i] = static_cast<char>(i * 37 + 1);
+    for (size_t i = 1; i < length; ++i)
+        code[i] = static_cast<char>(i * 37 + 1);
     auto value = [&](const std::string& c) {
         uint8_t x = 0;
-        for (size_t i = 0; i < c.size(); ++i) x ^= static_cast<uint8_t>(c[i]);
-        return uint64_t(crcOf(c)) | uint64_t(x) << 32;  // 40 bits that must become crc and 0
+        for (size_t i = 0; i < c.size(); ++i)
+            x ^= static_cast<uint8_t>(c[i]);
+        return uint64_t(crcOf(c)) | uint64_t(x) << 32; // 40 bits that must become crc and 0
     };
     auto bitAt = [&](unsigned v) -> std::pair<size_t, unsigned> {
         return v < 8 ? std::pair<size_t, unsigned>{0, v} : std::pair<size_t, unsigned>{at + (v - 8) / 8, (v - 8) % 8};
@@ -65,8 +70,10 @@ std::string forgeProgram(size_t length, uint32_t crc, size_t at)
     for (unsigned r = 0; r < 40; ++r) {
         uint64_t row = 0;
         for (unsigned v = 0; v < 40; ++v)
-            if ((column[v] >> r) & 1) row |= uint64_t(1) << v;
-        if ((want >> r) & 1) row |= uint64_t(1) << 40;
+            if ((column[v] >> r) & 1)
+                row |= uint64_t(1) << v;
+        if ((want >> r) & 1)
+            row |= uint64_t(1) << 40;
         rows[r] = row;
     }
     unsigned rank = 0;
@@ -74,20 +81,26 @@ std::string forgeProgram(size_t length, uint32_t crc, size_t at)
     pivotOf.fill(-1);
     for (unsigned v = 0; v < 40; ++v) {
         unsigned p = rank;
-        while (p < 40 && !((rows[p] >> v) & 1)) ++p;
-        if (p == 40) continue;
+        while (p < 40 && !((rows[p] >> v) & 1))
+            ++p;
+        if (p == 40)
+            continue;
         std::swap(rows[p], rows[rank]);
         for (unsigned r = 0; r < 40; ++r)
-            if (r != rank && ((rows[r] >> v) & 1)) rows[r] ^= rows[rank];
+            if (r != rank && ((rows[r] >> v) & 1))
+                rows[r] ^= rows[rank];
         pivotOf[v] = static_cast<int>(rank++);
     }
-    if (rank < 40) return forgeProgram(length, crc, at - 1);
+    if (rank < 40)
+        return forgeProgram(length, crc, at - 1);
     for (unsigned v = 0; v < 40; ++v) {
-        if (!((rows[pivotOf[v]] >> 40) & 1)) continue;
+        if (!((rows[pivotOf[v]] >> 40) & 1))
+            continue;
         auto [byte, bit] = bitAt(v);
         code[byte] = static_cast<char>(code[byte] ^ (1 << bit));
     }
-    if (crcOf(code) != crc) throw std::logic_error("forgeProgram failed");
+    if (crcOf(code) != crc)
+        throw std::logic_error("forgeProgram failed");
     return code;
 }
 
@@ -121,7 +134,8 @@ public:
     }
     std::string take()
     {
-        if (used_) put(0, 8 - used_);
+        if (used_)
+            put(0, 8 - used_);
         return out_;
     }
 
@@ -153,7 +167,8 @@ struct RangeEncoder {
         range *= size;
         for (;;) {
             if ((low ^ (low + range)) >= (1u << 24)) {
-                if (range >= (1u << 15)) return;
+                if (range >= (1u << 15))
+                    return;
                 range = (0u - low) & ((1u << 15) - 1);
             }
             out->push_back(static_cast<char>(low >> 24));
@@ -170,7 +185,7 @@ struct RangeEncoder {
     }
 };
 
-}  // namespace
+} // namespace
 
 std::string rar29FilterProgram(Rar29Filter filter)
 {
@@ -185,7 +200,8 @@ std::string rar29FilterProgram(Rar29Filter filter)
     }
     std::string code = "\0unknown program";
     uint8_t x = 0;
-    for (size_t i = 1; i < code.size(); ++i) x ^= static_cast<uint8_t>(code[i]);
+    for (size_t i = 1; i < code.size(); ++i)
+        x ^= static_cast<uint8_t>(code[i]);
     code[0] = static_cast<char>(x);
     return code;
 }
@@ -213,15 +229,19 @@ void Rar29Writer::symbol(unsigned table, unsigned sym) { bits(sym, kTableBits[ta
 
 Rar29Writer& Rar29Writer::lzBlock(bool keepOldTables)
 {
-    if (used_) bits(0, 8 - used_);
+    if (used_)
+        bits(0, 8 - used_);
     bits(0, 1);
     bits(keepOldTables ? 1 : 0, 1);
-    if (!keepOldTables) std::fill(std::begin(oldLengths_), std::end(oldLengths_), 0);
-    for (int i = 0; i < 20; ++i) bits(kPreBits, 4);
+    if (!keepOldTables)
+        std::fill(std::begin(oldLengths_), std::end(oldLengths_), 0);
+    for (int i = 0; i < 20; ++i)
+        bits(kPreBits, 4);
     uint8_t lengths[kTableSize];
     for (unsigned i = 0; i < kTableSize; ++i)
         lengths[i] = static_cast<uint8_t>(i < 299 ? kMainBits : i < 359 ? kDistBits : i < 376 ? kLowBits : kLenBits);
-    for (unsigned i = 0; i < kTableSize; ++i) bits((lengths[i] - oldLengths_[i]) & 15, kPreBits);
+    for (unsigned i = 0; i < kTableSize; ++i)
+        bits((lengths[i] - oldLengths_[i]) & 15, kPreBits);
     std::copy(std::begin(lengths), std::end(lengths), oldLengths_);
     lowRep_ = lastLow_ = 0;
     return *this;
@@ -229,7 +249,8 @@ Rar29Writer& Rar29Writer::lzBlock(bool keepOldTables)
 
 Rar29Writer& Rar29Writer::literal(const std::string& bytes)
 {
-    for (char c : bytes) symbol(Main, static_cast<uint8_t>(c));
+    for (char c : bytes)
+        symbol(Main, static_cast<uint8_t>(c));
     return *this;
 }
 
@@ -237,7 +258,8 @@ void Rar29Writer::distance(uint32_t d, bool repeatLow)
 {
     const uint32_t v = d - 1;
     unsigned c = 59;
-    while (distBase(c) > v) --c;
+    while (distBase(c) > v)
+        --c;
     symbol(Dist, c);
     const uint32_t rest = v - distBase(c);
     const unsigned extra = distExtra(c);
@@ -245,10 +267,12 @@ void Rar29Writer::distance(uint32_t d, bool repeatLow)
         bits(rest, extra);
         return;
     }
-    if (extra > 4) bits(rest >> 4, extra - 4);
+    if (extra > 4)
+        bits(rest >> 4, extra - 4);
     const unsigned low = rest & 15;
     if (lowRep_ > 0 || repeatLow) {
-        if (low != lastLow_) throw std::logic_error("Rar29Writer: low distance bits must repeat");
+        if (low != lastLow_)
+            throw std::logic_error("Rar29Writer: low distance bits must repeat");
         if (lowRep_ > 0) {
             --lowRep_;
         } else {
@@ -265,8 +289,10 @@ Rar29Writer& Rar29Writer::match(uint32_t length, uint32_t d, bool repeatLow)
 {
     const uint32_t lc = length - (d >= 0x2000) - (d >= 0x40000) - 3;
     unsigned slot = 27;
-    while (kLenBase[slot] > lc) --slot;
-    if (lc - kLenBase[slot] >= (1u << kLenExtra[slot])) throw std::logic_error("Rar29Writer: length out of range");
+    while (kLenBase[slot] > lc)
+        --slot;
+    if (lc - kLenBase[slot] >= (1u << kLenExtra[slot]))
+        throw std::logic_error("Rar29Writer: length out of range");
     symbol(Main, 271 + slot);
     bits(lc - kLenBase[slot], kLenExtra[slot]);
     distance(d, repeatLow);
@@ -277,7 +303,8 @@ Rar29Writer& Rar29Writer::shortMatch(uint32_t d)
 {
     const uint32_t v = d - 1;
     unsigned k = 7;
-    while (kShortBase[k] > v) --k;
+    while (kShortBase[k] > v)
+        --k;
     symbol(Main, 263 + k);
     bits(v - kShortBase[k], kShortExtra[k]);
     return *this;
@@ -293,7 +320,8 @@ Rar29Writer& Rar29Writer::oldDistance(unsigned index, uint32_t length)
 {
     const uint32_t lc = length - 2;
     unsigned slot = 27;
-    while (kLenBase[slot] > lc) --slot;
+    while (kLenBase[slot] > lc)
+        --slot;
     symbol(Main, 259 + index);
     symbol(Len, slot);
     bits(lc - kLenBase[slot], kLenExtra[slot]);
@@ -306,7 +334,8 @@ std::string Rar29Writer::recordBytes(const FilterRecord& r)
     uint8_t flags = 0x80;
     const size_t index = r.program < 0 ? programs_ : static_cast<size_t>(r.program);
     body.number(static_cast<uint32_t>(index + 1));
-    if (r.program < 0) ++programs_;
+    if (r.program < 0)
+        ++programs_;
     if (r.start >= 258) {
         flags |= 0x40;
         body.number(r.start - 258);
@@ -320,15 +349,18 @@ std::string Rar29Writer::recordBytes(const FilterRecord& r)
     if (!r.registers.empty()) {
         flags |= 0x10;
         unsigned mask = 0;
-        for (auto& [reg, value] : r.registers) mask |= 1u << reg;
+        for (auto& [reg, value] : r.registers)
+            mask |= 1u << reg;
         body.put(mask, 7);
         for (unsigned i = 0; i < 7; ++i)
             for (auto& [reg, value] : r.registers)
-                if (reg == i) body.number(value);
+                if (reg == i)
+                    body.number(value);
     }
     if (r.program < 0) {
         body.number(static_cast<uint32_t>(r.bytecode.size()));
-        for (char c : r.bytecode) body.put(static_cast<uint8_t>(c), 8);
+        for (char c : r.bytecode)
+            body.put(static_cast<uint8_t>(c), 8);
     }
     const std::string b = body.take();
     std::string out;
@@ -348,7 +380,8 @@ std::string Rar29Writer::recordBytes(const FilterRecord& r)
 Rar29Writer& Rar29Writer::filter(const FilterRecord& record)
 {
     symbol(Main, 257);
-    for (char c : recordBytes(record)) bits(static_cast<uint8_t>(c), 8);
+    for (char c : recordBytes(record))
+        bits(static_cast<uint8_t>(c), 8);
     return *this;
 }
 
@@ -369,20 +402,24 @@ Rar29Writer& Rar29Writer::endOfFile(bool nextHasHeader)
 
 Rar29Writer& Rar29Writer::ppmdBlock(const PpmdBlock& b)
 {
-    if (used_) bits(0, 8 - used_);
+    if (used_)
+        bits(0, 8 - used_);
     unsigned flags = 0x80;
     if (b.newModel) {
         flags |= 0x20;
         flags |= b.order <= 16 ? b.order - 1 : (b.order - 16) / 3 + 15;
     }
-    if (b.escape >= 0) flags |= 0x40;
+    if (b.escape >= 0)
+        flags |= 0x40;
     bits(flags, 8);
-    if (b.newModel) bits(b.memoryMiB - 1, 8);
+    if (b.newModel)
+        bits(b.memoryMiB - 1, 8);
     if (b.escape >= 0) {
         bits(static_cast<uint32_t>(b.escape), 8);
         escape_ = b.escape;
     }
-    if (b.newModel && !ppmd_->model.start(b.memoryMiB << 20, b.order)) throw std::runtime_error("PPMd memory");
+    if (b.newModel && !ppmd_->model.start(b.memoryMiB << 20, b.order))
+        throw std::runtime_error("PPMd memory");
     ppmd_->rc = RangeEncoder{};
     ppmd_->rc.out = &out_;
     return *this;
@@ -391,7 +428,8 @@ Rar29Writer& Rar29Writer::ppmdBlock(const PpmdBlock& b)
 void Rar29Writer::ppmdSymbol(unsigned sym)
 {
     ppmd_->rc.target = static_cast<int>(sym);
-    if (ppmd_->model.code(ppmd_->rc) != static_cast<int>(sym)) throw std::logic_error("Rar29Writer: PPMd symbol not coded");
+    if (ppmd_->model.code(ppmd_->rc) != static_cast<int>(sym))
+        throw std::logic_error("Rar29Writer: PPMd symbol not coded");
 }
 
 Rar29Writer& Rar29Writer::ppmdText(const std::string& text)
@@ -399,7 +437,8 @@ Rar29Writer& Rar29Writer::ppmdText(const std::string& text)
     for (char c : text) {
         const unsigned b = static_cast<uint8_t>(c);
         ppmdSymbol(b);
-        if (static_cast<int>(b) == escape_) ppmdSymbol(1);
+        if (static_cast<int>(b) == escape_)
+            ppmdSymbol(1);
     }
     return *this;
 }
@@ -420,7 +459,8 @@ Rar29Writer& Rar29Writer::ppmdFilter(const FilterRecord& record)
 {
     ppmdSymbol(static_cast<unsigned>(escape_));
     ppmdSymbol(3);
-    for (char c : recordBytes(record)) ppmdSymbol(static_cast<uint8_t>(c));
+    for (char c : recordBytes(record))
+        ppmdSymbol(static_cast<uint8_t>(c));
     return *this;
 }
 
@@ -434,10 +474,11 @@ Rar29Writer& Rar29Writer::ppmdEnd(bool endOfFile)
 
 std::string Rar29Writer::take()
 {
-    if (used_) bits(0, 8 - used_);
+    if (used_)
+        bits(0, 8 - used_);
     std::string out;
     out.swap(out_);
     return out;
 }
 
-}  // namespace tavrel::test
+} // namespace tavrel::test

@@ -23,15 +23,15 @@ public:
     // `repeatLow` sends the low-distance repeat code (the low 4 bits of this
     // and the next 15 long distances must then be equal).
     Rar29Writer& match(uint32_t length, uint32_t distance, bool repeatLow = false);
-    Rar29Writer& shortMatch(uint32_t distance);  // length 2, distance 1..256
-    Rar29Writer& repeatLast();                   // the previous match again
-    Rar29Writer& oldDistance(unsigned index, uint32_t length);  // index 0..3, length 2..257
+    Rar29Writer& shortMatch(uint32_t distance);                // length 2, distance 1..256
+    Rar29Writer& repeatLast();                                 // the previous match again
+    Rar29Writer& oldDistance(unsigned index, uint32_t length); // index 0..3, length 2..257
 
     struct FilterRecord {
-        int program = -1;        // index of an existing program; -1 for a new one
-        std::string bytecode;    // for a new program
-        uint32_t start = 0;      // bytes after the current position
-        uint32_t length = 0;     // 0 = the program's remembered length
+        int program = -1;     // index of an existing program; -1 for a new one
+        std::string bytecode; // for a new program
+        uint32_t start = 0;   // bytes after the current position
+        uint32_t length = 0;  // 0 = the program's remembered length
         std::vector<std::pair<unsigned, uint32_t>> registers;
     };
     Rar29Writer& filter(const FilterRecord& record);
@@ -48,11 +48,11 @@ public:
         bool newModel = true;
         unsigned order = 6;
         unsigned memoryMiB = 1;
-        int escape = -1;  // -1: keep the current escape byte
+        int escape = -1; // -1: keep the current escape byte
     };
     Rar29Writer& ppmdBlock(const PpmdBlock& block);
     Rar29Writer& ppmdText(const std::string& text);
-    Rar29Writer& ppmdMatch(uint32_t length, uint32_t distance);  // length 32..287
+    Rar29Writer& ppmdMatch(uint32_t length, uint32_t distance); // length 32..287
     Rar29Writer& ppmdFilter(const FilterRecord& record);
     // Ends the PPMd block: with another block header following, or the file.
     Rar29Writer& ppmdEnd(bool endOfFile);
@@ -84,4 +84,4 @@ private:
     int escape_ = 2;
 };
 
-}  // namespace tavrel::test
+} // namespace tavrel::test

@@ -18,8 +18,10 @@ struct BitWriter {
     void put(uint64_t value, unsigned count)
     {
         for (int i = static_cast<int>(count) - 1; i >= 0; --i) {
-            if (bits % 8 == 0) out.push_back('\0');
-            if ((value >> i) & 1) out.back() = static_cast<char>(out.back() | (0x80 >> (bits % 8)));
+            if (bits % 8 == 0)
+                out.push_back('\0');
+            if ((value >> i) & 1)
+                out.back() = static_cast<char>(out.back() | (0x80 >> (bits % 8)));
             ++bits;
         }
     }
@@ -34,8 +36,10 @@ std::vector<uint8_t> codeLengths(std::vector<uint64_t> freq)
     for (;;) {
         std::vector<size_t> used;
         for (size_t s = 0; s < n; ++s)
-            if (freq[s]) used.push_back(s);
-        if (used.empty()) return lengths;
+            if (freq[s])
+                used.push_back(s);
+        if (used.empty())
+            return lengths;
         if (used.size() == 1) {
             lengths[used[0]] = 1;
             return lengths;
@@ -66,16 +70,19 @@ std::vector<uint8_t> codeLengths(std::vector<uint64_t> freq)
             auto [i, depth] = stack.back();
             stack.pop_back();
             if (nodes[i].left < 0) {
-                if (depth > 15) fits = false;
+                if (depth > 15)
+                    fits = false;
                 lengths[nodes[i].right] = static_cast<uint8_t>(std::min(depth, 15u));
             } else {
                 stack.push_back({nodes[i].left, depth + 1});
                 stack.push_back({nodes[i].right, depth + 1});
             }
         }
-        if (fits) return lengths;
+        if (fits)
+            return lengths;
         for (uint64_t& f : freq)
-            if (f) f = (f + 1) / 2;
+            if (f)
+                f = (f + 1) / 2;
     }
 }
 
@@ -85,7 +92,8 @@ std::vector<uint32_t> canonicalCodes(const std::vector<uint8_t>& lengths)
     uint32_t code = 0;
     for (unsigned len = 1; len <= 15; ++len) {
         for (size_t s = 0; s < lengths.size(); ++s)
-            if (lengths[s] == len) codes[s] = code++;
+            if (lengths[s] == len)
+                codes[s] = code++;
         code <<= 1;
     }
     return codes;
@@ -101,7 +109,8 @@ struct Code {
     }
     void put(BitWriter& bw, size_t s) const
     {
-        if (!lengths[s]) throw std::logic_error("Rar5Encoder: symbol without a code");
+        if (!lengths[s])
+            throw std::logic_error("Rar5Encoder: symbol without a code");
         bw.put(codes[s], lengths[s]);
     }
 };
@@ -109,7 +118,7 @@ struct Code {
 // One command of the stream.
 struct Token {
     enum Kind { Literal, Match, Rep, LastRep, Filter } kind;
-    uint32_t value = 0;   // literal byte, length, or filter index
+    uint32_t value = 0; // literal byte, length, or filter index
     uint64_t distance = 0;
     unsigned rep = 0;
 };
@@ -150,13 +159,15 @@ void putNumber(BitWriter& bw, uint32_t v)
 {
     unsigned bytes = v < 0x100 ? 1 : v < 0x10000 ? 2 : v < 0x1000000 ? 3 : 4;
     bw.put(bytes - 1, 2);
-    for (unsigned i = 0; i < bytes; ++i) bw.put((v >> (8 * i)) & 0xFF, 8);
+    for (unsigned i = 0; i < bytes; ++i)
+        bw.put((v >> (8 * i)) & 0xFF, 8);
 }
 
 void writeTables(BitWriter& bw, const std::array<Code, 4>& codes)
 {
     std::vector<uint8_t> all;
-    for (const Code& c : codes) all.insert(all.end(), c.lengths.begin(), c.lengths.end());
+    for (const Code& c : codes)
+        all.insert(all.end(), c.lengths.begin(), c.lengths.end());
     // Stage 2: run-length coded lengths.
     struct Item {
         unsigned symbol, extra, bits;
@@ -164,7 +175,8 @@ void writeTables(BitWriter& bw, const std::array<Code, 4>& codes)
     std::vector<Item> items;
     for (size_t i = 0; i < all.size();) {
         size_t run = 1;
-        while (i + run < all.size() && all[i + run] == all[i]) ++run;
+        while (i + run < all.size() && all[i + run] == all[i])
+            ++run;
         if (all[i] == 0 && run >= 3) {
             const size_t n = std::min<size_t>(run, 138);
             items.push_back(n >= 11 ? Item{19, unsigned(n - 11), 7} : Item{18, unsigned(n - 3), 3});
@@ -179,7 +191,8 @@ void writeTables(BitWriter& bw, const std::array<Code, 4>& codes)
         }
     }
     std::vector<uint64_t> freq(20, 0);
-    for (const Item& it : items) ++freq[it.symbol];
+    for (const Item& it : items)
+        ++freq[it.symbol];
     Code bitLengths;
     bitLengths.build(freq);
     // Stage 1: 20 four-bit lengths, 15 escaped, zero runs as 15 + count.
@@ -192,7 +205,8 @@ void writeTables(BitWriter& bw, const std::array<Code, 4>& codes)
             continue;
         }
         size_t run = 0;
-        while (l == 0 && i + run < 20 && bitLengths.lengths[i + run] == 0) ++run;
+        while (l == 0 && i + run < 20 && bitLengths.lengths[i + run] == 0)
+            ++run;
         if (l == 0 && run >= 3) {
             const size_t n = std::min<size_t>(run, 17);
             bw.put(15, 4);
@@ -205,11 +219,12 @@ void writeTables(BitWriter& bw, const std::array<Code, 4>& codes)
     }
     for (const Item& it : items) {
         bitLengths.put(bw, it.symbol);
-        if (it.bits) bw.put(it.extra, it.bits);
+        if (it.bits)
+            bw.put(it.extra, it.bits);
     }
 }
 
-}  // namespace
+} // namespace
 
 std::string applyForwardFilter(const std::string& data, const Rar5Filter& f)
 {
@@ -221,7 +236,10 @@ std::string applyForwardFilter(const std::string& data, const Rar5Filter& f)
     uint8_t* r = d + f.start;
     const uint8_t* o = in + f.start;
     auto le32 = [](const uint8_t* p) { return uint32_t(p[0]) | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; };
-    auto put32 = [](uint8_t* p, uint32_t v) { for (int k = 0; k < 4; ++k) p[k] = static_cast<uint8_t>(v >> (8 * k)); };
+    auto put32 = [](uint8_t* p, uint32_t v) {
+        for (int k = 0; k < 4; ++k)
+            p[k] = static_cast<uint8_t>(v >> (8 * k));
+    };
     switch (f.type) {
     case Rar5Filter::Delta: {
         size_t j = 0;
@@ -238,7 +256,8 @@ std::string applyForwardFilter(const std::string& data, const Rar5Filter& f)
     case Rar5Filter::E8E9:
         for (uint32_t i = 0; i + 4 < length;) {
             const uint8_t op = o[i++];
-            if (op != 0xE8 && !(f.type == Rar5Filter::E8E9 && op == 0xE9)) continue;
+            if (op != 0xE8 && !(f.type == Rar5Filter::E8E9 && op == 0xE9))
+                continue;
             const int64_t pos = static_cast<int64_t>((base + i) & 0xFFFFFF);
             const int64_t rel = static_cast<int32_t>(le32(o + i));
             if (rel >= -pos && rel < 0x1000000 - pos)
@@ -250,7 +269,8 @@ std::string applyForwardFilter(const std::string& data, const Rar5Filter& f)
         break;
     case Rar5Filter::Arm:
         for (uint32_t i = 0; i + 3 < length; i += 4) {
-            if (o[i + 3] != 0xEB) continue;
+            if (o[i + 3] != 0xEB)
+                continue;
             uint32_t off = le32(o + i) & 0xFFFFFF;
             off = (off + static_cast<uint32_t>((base + i) / 4)) & 0xFFFFFF;
             put32(r + i, off | 0xEB000000);
@@ -260,12 +280,15 @@ std::string applyForwardFilter(const std::string& data, const Rar5Filter& f)
     return out;
 }
 
-Rar5Encoder::Rar5Encoder(unsigned dictExponent, size_t blockInput) : dictExponent_(dictExponent), blockInput_(blockInput) {}
+Rar5Encoder::Rar5Encoder(unsigned dictExponent, size_t blockInput)
+    : dictExponent_(dictExponent), blockInput_(blockInput)
+{}
 
 std::string Rar5Encoder::encode(const std::string& original, const std::vector<Rar5Filter>& filters)
 {
     std::string data = original;
-    for (const Rar5Filter& f : filters) data = applyForwardFilter(data, f);
+    for (const Rar5Filter& f : filters)
+        data = applyForwardFilter(data, f);
     const size_t base = history_.size();
     history_ += data;
     const auto* h = reinterpret_cast<const uint8_t*>(history_.data());
@@ -277,25 +300,30 @@ std::string Rar5Encoder::encode(const std::string& original, const std::vector<R
     // hash-chain candidates, a repeat preferred when nearly as long.
     constexpr unsigned kHashBits = 16, kChain = 8;
     std::vector<int64_t> head(size_t(1) << kHashBits, -1);
-    std::vector<int64_t> prev(static_cast<size_t>(window), -1);  // chain links, by position modulo the window
+    std::vector<int64_t> prev(static_cast<size_t>(window), -1); // chain links, by position modulo the window
     const size_t ringMask = static_cast<size_t>(window) - 1;
-    auto hash = [h](size_t i) { return (uint32_t(h[i]) | h[i + 1] << 8 | h[i + 2] << 16) * 2654435761u >> (32 - kHashBits); };
+    auto hash = [h](size_t i) {
+        return (uint32_t(h[i]) | h[i + 1] << 8 | h[i + 2] << 16) * 2654435761u >> (32 - kHashBits);
+    };
     auto insert = [&](size_t i) {
-        if (i + 3 > end) return;
+        if (i + 3 > end)
+            return;
         const uint32_t k = hash(i);
         prev[i & ringMask] = head[k];
         head[k] = static_cast<int64_t>(i);
     };
-    for (size_t i = base > window ? base - window : 0; i < base; ++i) insert(i);
+    for (size_t i = base > window ? base - window : 0; i < base; ++i)
+        insert(i);
     auto matchLength = [&](size_t i, uint64_t d) {
         const size_t limit = std::min<size_t>(end - i, kMaxLength);
         size_t n = 0;
-        while (n < limit && h[i + n] == h[i + n - d]) ++n;
+        while (n < limit && h[i + n] == h[i + n - d])
+            ++n;
         return static_cast<uint32_t>(n);
     };
 
     std::vector<Token> tokens;
-    std::vector<size_t> tokenPos;  // entry offset where each token starts
+    std::vector<size_t> tokenPos; // entry offset where each token starts
     size_t nextFilter = 0;
     for (size_t i = base; i < end;) {
         const size_t p = i - base;
@@ -309,7 +337,8 @@ std::string Rar5Encoder::encode(const std::string& original, const std::vector<R
         int bestRep = -1;
         for (int k = 0; k < 4; ++k) {
             const uint64_t d = rep_[k];
-            if (d == 0 || d > i || d > window) continue;
+            if (d == 0 || d > i || d > window)
+                continue;
             const uint32_t n = matchLength(i, d);
             if (n >= 2 && n > bestLen) {
                 bestLen = n;
@@ -321,7 +350,8 @@ std::string Rar5Encoder::encode(const std::string& original, const std::vector<R
             int64_t c = head[hash(i)];
             for (unsigned step = 0; c >= 0 && step < kChain; ++step) {
                 const uint64_t d = i - static_cast<size_t>(c);
-                if (d > window - 1) break;
+                if (d > window - 1)
+                    break;
                 const uint32_t n = matchLength(i, d);
                 if (n >= 4 && n >= 2 + bonus(d) && n > bestLen + (bestRep >= 0 ? 2 : 0)) {
                     bestLen = n;
@@ -329,7 +359,8 @@ std::string Rar5Encoder::encode(const std::string& original, const std::vector<R
                     bestRep = -1;
                 }
                 const int64_t older = prev[static_cast<size_t>(c) & ringMask];
-                if (older >= c) break;  // the link was overwritten by a newer position
+                if (older >= c)
+                    break; // the link was overwritten by a newer position
                 c = older;
             }
         }
@@ -344,7 +375,8 @@ std::string Rar5Encoder::encode(const std::string& original, const std::vector<R
             tokens.push_back({Token::LastRep, bestLen, bestDist});
         } else if (bestRep >= 0) {
             tokens.push_back({Token::Rep, bestLen, bestDist, static_cast<unsigned>(bestRep)});
-            for (int j = bestRep; j > 0; --j) rep_[j] = rep_[j - 1];
+            for (int j = bestRep; j > 0; --j)
+                rep_[j] = rep_[j - 1];
             rep_[0] = bestDist;
             lastLen_ = bestLen;
         } else {
@@ -355,7 +387,8 @@ std::string Rar5Encoder::encode(const std::string& original, const std::vector<R
             rep_[0] = bestDist;
             lastLen_ = bestLen;
         }
-        for (uint32_t k = 0; k < bestLen; ++k) insert(i + k);
+        for (uint32_t k = 0; k < bestLen; ++k)
+            insert(i + k);
         i += bestLen;
     }
     while (nextFilter < filters.size()) {
@@ -371,13 +404,15 @@ std::string Rar5Encoder::encode(const std::string& original, const std::vector<R
     int blockIndex = 0;
     do {
         size_t stop = t;
-        while (stop < tokens.size() && tokenPos[stop] < tokenPos[t] + blockInput_) ++stop;
-        if (stop == t && stop < tokens.size()) ++stop;
+        while (stop < tokens.size() && tokenPos[stop] < tokenPos[t] + blockInput_)
+            ++stop;
+        if (stop == t && stop < tokens.size())
+            ++stop;
         const bool withTables = blockIndex % 2 == 0;
         BitWriter bw;
         if (withTables) {
             std::vector<uint64_t> mainF(kMain, 1), distF(kDist, 1), lowF(kLowDist, 1), lenF(kLen, 1);
-            for (size_t k = t; k < tokens.size(); ++k) {  // the rest of the entry: later blocks may reuse
+            for (size_t k = t; k < tokens.size(); ++k) { // the rest of the entry: later blocks may reuse
                 const Token& tk = tokens[k];
                 uint32_t extra;
                 unsigned bits;
@@ -385,14 +420,18 @@ std::string Rar5Encoder::encode(const std::string& original, const std::vector<R
                 case Token::Literal: mainF[tk.value] += 4; break;
                 case Token::Filter: ++mainF[256]; break;
                 case Token::LastRep: mainF[257] += 4; break;
-                case Token::Rep: mainF[258 + tk.rep] += 4; lenF[lengthSlot(tk.value, extra, bits)] += 4; break;
+                case Token::Rep:
+                    mainF[258 + tk.rep] += 4;
+                    lenF[lengthSlot(tk.value, extra, bits)] += 4;
+                    break;
                 case Token::Match: {
                     mainF[262 + lengthSlot(tk.value - bonus(tk.distance), extra, bits)] += 4;
                     uint64_t dx;
                     unsigned db;
                     const unsigned slot = distanceSlot(tk.distance, dx, db);
                     distF[slot] += 4;
-                    if (db >= 4) lowF[dx & 15] += 4;
+                    if (db >= 4)
+                        lowF[dx & 15] += 4;
                     break;
                 }
                 }
@@ -415,26 +454,31 @@ std::string Rar5Encoder::encode(const std::string& original, const std::vector<R
                 putNumber(bw, static_cast<uint32_t>(f.start - tokenPos[k]));
                 putNumber(bw, f.length);
                 bw.put(f.type, 3);
-                if (f.type == Rar5Filter::Delta) bw.put(f.channels - 1, 5);
+                if (f.type == Rar5Filter::Delta)
+                    bw.put(f.channels - 1, 5);
                 break;
             }
             case Token::LastRep: codes[0].put(bw, 257); break;
             case Token::Rep: {
                 codes[0].put(bw, 258 + tk.rep);
                 codes[3].put(bw, lengthSlot(tk.value, extra, bits));
-                if (bits) bw.put(extra, bits);
+                if (bits)
+                    bw.put(extra, bits);
                 break;
             }
             case Token::Match: {
                 codes[0].put(bw, 262 + lengthSlot(tk.value - bonus(tk.distance), extra, bits));
-                if (bits) bw.put(extra, bits);
+                if (bits)
+                    bw.put(extra, bits);
                 uint64_t dx;
                 unsigned db;
                 codes[1].put(bw, distanceSlot(tk.distance, dx, db));
                 if (db < 4) {
-                    if (db) bw.put(dx, db);
+                    if (db)
+                        bw.put(dx, db);
                 } else {
-                    if (db > 4) bw.put(dx >> 4, db - 4);
+                    if (db > 4)
+                        bw.put(dx >> 4, db - 4);
                     codes[2].put(bw, dx & 15);
                 }
                 break;
@@ -445,9 +489,10 @@ std::string Rar5Encoder::encode(const std::string& original, const std::vector<R
         const size_t size = bw.out.size();
         const unsigned lastBits = bw.bits % 8 == 0 ? 8 : static_cast<unsigned>(bw.bits % 8);
         const unsigned sizeBytes = size < 0x100 ? 1 : size < 0x10000 ? 2 : 3;
-        if (size > 0xFFFFFF) throw std::logic_error("Rar5Encoder: block too large");
-        const uint8_t flags = static_cast<uint8_t>((withTables ? 0x80 : 0) | (last ? 0x40 : 0) | (sizeBytes - 1) << 3 |
-                                                   (lastBits - 1));
+        if (size > 0xFFFFFF)
+            throw std::logic_error("Rar5Encoder: block too large");
+        const uint8_t flags =
+            static_cast<uint8_t>((withTables ? 0x80 : 0) | (last ? 0x40 : 0) | (sizeBytes - 1) << 3 | (lastBits - 1));
         uint8_t check = static_cast<uint8_t>(0x5A ^ flags);
         std::string header(1, static_cast<char>(flags));
         header.push_back('\0');
@@ -464,4 +509,4 @@ std::string Rar5Encoder::encode(const std::string& original, const std::vector<R
     return out;
 }
 
-}  // namespace tavrel::test
+} // namespace tavrel::test

@@ -13,9 +13,9 @@ namespace tavrel::test {
 struct Rar5Filter {
     enum Type : unsigned { Delta = 0, E8 = 1, E8E9 = 2, Arm = 3 };
     Type type = Delta;
-    uint64_t start = 0;   // offset in the entry
-    uint32_t length = 0;  // 4 .. 4 MiB
-    unsigned channels = 1;  // delta only, 1..32
+    uint64_t start = 0;    // offset in the entry
+    uint32_t length = 0;   // 4 .. 4 MiB
+    unsigned channels = 1; // delta only, 1..32
 };
 
 class Rar5Encoder {
@@ -33,7 +33,7 @@ public:
 private:
     unsigned dictExponent_;
     size_t blockInput_;
-    std::string history_;  // everything the decoder's window has seen
+    std::string history_; // everything the decoder's window has seen
     uint64_t rep_[4] = {};
     uint32_t lastLen_ = 0;
 };
@@ -42,4 +42,4 @@ private:
 // it: what an encoder compresses in place of the original.
 std::string applyForwardFilter(const std::string& data, const Rar5Filter& f);
 
-}  // namespace tavrel::test
+} // namespace tavrel::test

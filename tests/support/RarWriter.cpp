@@ -21,8 +21,16 @@ uint32_t crc(const void* data, size_t size, uint32_t seed = 0)
 uint32_t crc(const Bytes& b) { return crc(b.data(), b.size()); }
 
 void putU8(Bytes& b, uint8_t v) { b.push_back(static_cast<char>(v)); }
-void putU16(Bytes& b, uint16_t v) { putU8(b, v & 0xFF); putU8(b, v >> 8); }
-void putU32(Bytes& b, uint32_t v) { putU16(b, v & 0xFFFF); putU16(b, v >> 16); }
+void putU16(Bytes& b, uint16_t v)
+{
+    putU8(b, v & 0xFF);
+    putU8(b, v >> 8);
+}
+void putU32(Bytes& b, uint32_t v)
+{
+    putU16(b, v & 0xFFFF);
+    putU16(b, v >> 16);
+}
 void putVint(Bytes& b, uint64_t v)
 {
     do {
@@ -53,11 +61,11 @@ void writeAll(FILE* f, const void* data, size_t size)
 }
 void writeAll(FILE* f, const Bytes& b) { writeAll(f, b.data(), b.size()); }
 
-
 bool isAscii(const std::string& s)
 {
     for (unsigned char c : s)
-        if (c >= 0x80) return false;
+        if (c >= 0x80)
+            return false;
     return true;
 }
 
@@ -65,17 +73,20 @@ bool isAscii(const std::string& s)
 // the UTF-16 name written as full code units.
 Bytes rar4NameField(const std::string& name)
 {
-    if (isAscii(name)) return name;
+    if (isAscii(name))
+        return name;
     std::u16string w = platform::toUtf16(name);
     Bytes field(w.size(), '?');
     putU8(field, 0);
-    putU8(field, 0);  // high byte, unused by full-unit ops
+    putU8(field, 0); // high byte, unused by full-unit ops
     for (size_t i = 0; i < w.size(); i += 4) {
         size_t n = std::min<size_t>(4, w.size() - i);
         uint8_t flags = 0;
-        for (size_t k = 0; k < n; ++k) flags |= 2 << (6 - 2 * k);
+        for (size_t k = 0; k < n; ++k)
+            flags |= 2 << (6 - 2 * k);
         putU8(field, flags);
-        for (size_t k = 0; k < n; ++k) putU16(field, w[i + k]);
+        for (size_t k = 0; k < n; ++k)
+            putU16(field, w[i + k]);
     }
     return field;
 }
@@ -85,14 +96,12 @@ std::string storedName(const RarEntry& e, RarFormat format)
     std::string n = e.name;
     if (format == RarFormat::Rar4 && !e.rawName)
         for (char& c : n)
-            if (c == '/') c = '\\';
+            if (c == '/')
+                c = '\\';
     return n;
 }
 
-bool isLink(const RarEntry& e)
-{
-    return e.kind != RarEntry::Kind::File && e.kind != RarEntry::Kind::Directory;
-}
+bool isLink(const RarEntry& e) { return e.kind != RarEntry::Kind::File && e.kind != RarEntry::Kind::Directory; }
 
 uint64_t redirectionType(RarEntry::Kind kind)
 {
@@ -107,12 +116,13 @@ uint64_t redirectionType(RarEntry::Kind kind)
 
 uint32_t defaultAttributes(const RarEntry& e)
 {
-    if (e.attributes) return e.attributes;
+    if (e.attributes)
+        return e.attributes;
     switch (e.kind) {
     case RarEntry::Kind::Directory: return e.unixHost ? 040755 : 0x10;
     case RarEntry::Kind::Symlink: return 0120777;
     case RarEntry::Kind::WindowsSymlink:
-    case RarEntry::Kind::Junction: return 0x420;  // archive and reparse point
+    case RarEntry::Kind::Junction: return 0x420; // archive and reparse point
     default: return e.unixHost ? 0100644 : 0x20;
     }
 }
@@ -121,8 +131,7 @@ class VolumeSetWriter {
 public:
     VolumeSetWriter(RarFormat format, const std::vector<RarEntry>& entries, bool solid)
         : format_(format), entries_(entries), solid_(solid), wholeCrc_(entries.size(), 0)
-    {
-    }
+    {}
 
     Bytes fileHeader(const Piece& p, uint32_t crcValue) const
     {
@@ -152,7 +161,8 @@ public:
             done += n;
         }
         uint32_t value = p.last ? (e.packed ? crc(e.unpackedData) : wholeCrc_[p.entry]) : partCrc;
-        if (p.last && e.wrongCrc) value ^= 0x5A5A5A5A;
+        if (p.last && e.wrongCrc)
+            value ^= 0x5A5A5A5A;
         long endPos = std::ftell(f);
         std::fseek(f, headerPos, SEEK_SET);
         writeAll(f, fileHeader(p, value));
@@ -162,9 +172,11 @@ public:
 private:
     bool solidFlag(const Piece& p) const
     {
-        if (!solid_) return false;
+        if (!solid_)
+            return false;
         for (size_t i = 0; i < p.entry; ++i)
-            if (entries_[i].kind == RarEntry::Kind::File) return true;
+            if (entries_[i].kind == RarEntry::Kind::File)
+                return true;
         return false;
     }
 
@@ -223,15 +235,20 @@ private:
             record(1, r);
         }
         uint64_t hflags = 0x0002;
-        if (!extra.empty()) hflags |= 0x0001;
-        if (!p.first) hflags |= 0x0008;
-        if (!p.last) hflags |= 0x0010;
+        if (!extra.empty())
+            hflags |= 0x0001;
+        if (!p.first)
+            hflags |= 0x0008;
+        if (!p.last)
+            hflags |= 0x0010;
         const bool crcField = !dir && e.blake2.empty();
         uint64_t fileFlags = 0x0002 | (dir ? 0x0001 : 0) | (crcField ? 0x0004 : 0);
         uint64_t unp = e.claimedUnpackedSize ? e.claimedUnpackedSize : (dir ? 0 : e.size());
-        if (e.packed && !e.claimedUnpackedSize) unp = e.unpackedData.size();
+        if (e.packed && !e.claimedUnpackedSize)
+            unp = e.unpackedData.size();
         // RAR gives a symbolic link the size of its target and no data.
-        if (isLink(e) && e.kind != RarEntry::Kind::FileCopy && !e.claimedUnpackedSize) unp = e.linkTarget.size();
+        if (isLink(e) && e.kind != RarEntry::Kind::FileCopy && !e.claimedUnpackedSize)
+            unp = e.linkTarget.size();
         uint64_t comp = (solidFlag(p) ? 0x40 : 0) | uint64_t(e.method & 7) << 7 | uint64_t(e.dictExponent & 15) << 10 |
                         (e.algorithm & 0x3F);
         bool unix = e.unixHost;
@@ -240,13 +257,15 @@ private:
         Bytes body;
         putVint(body, 2);
         putVint(body, hflags);
-        if (!extra.empty()) putVint(body, extra.size());
+        if (!extra.empty())
+            putVint(body, extra.size());
         putVint(body, p.length);
         putVint(body, fileFlags);
         putVint(body, unp);
         putVint(body, defaultAttributes(e));
         putU32(body, e.unixTime);
-        if (crcField) putU32(body, crcValue);
+        if (crcField)
+            putU32(body, crcValue);
         putVint(body, comp);
         putVint(body, unix ? 1 : 0);
         putVint(body, name.size());
@@ -264,17 +283,25 @@ private:
         std::string name = storedName(e, RarFormat::Rar4);
         Bytes nameField = rar4NameField(name);
         uint64_t unp = e.claimedUnpackedSize ? e.claimedUnpackedSize : (dir ? 0 : e.size());
-        if (e.packed && !e.claimedUnpackedSize) unp = e.unpackedData.size();
+        if (e.packed && !e.claimedUnpackedSize)
+            unp = e.unpackedData.size();
         bool large = unp > 0xFFFFFFFFu || p.length > 0xFFFFFFFFu;
 
         uint16_t flags = 0x8000;
-        if (!p.first) flags |= 0x0001;
-        if (!p.last) flags |= 0x0002;
-        if (e.encrypted) flags |= 0x0004 | 0x0400;
-        if (solidFlag(p)) flags |= 0x0010;
-        if (dir) flags |= 0x00E0;
-        if (large) flags |= 0x0100;
-        if (nameField.size() != name.size()) flags |= 0x0200;
+        if (!p.first)
+            flags |= 0x0001;
+        if (!p.last)
+            flags |= 0x0002;
+        if (e.encrypted)
+            flags |= 0x0004 | 0x0400;
+        if (solidFlag(p))
+            flags |= 0x0010;
+        if (dir)
+            flags |= 0x00E0;
+        if (large)
+            flags |= 0x0100;
+        if (nameField.size() != name.size())
+            flags |= 0x0200;
         bool unix = e.unixHost || e.kind == RarEntry::Kind::Symlink;
 
         Bytes h;
@@ -292,7 +319,8 @@ private:
             putU32(h, static_cast<uint32_t>(unp >> 32));
         }
         h += nameField;
-        if (e.encrypted) h += Bytes(8, '\x22');
+        if (e.encrypted)
+            h += Bytes(8, '\x22');
         return rar4Block(0x74, flags, h);
     }
 
@@ -330,7 +358,8 @@ std::vector<std::vector<Piece>> planVolumes(const std::vector<RarEntry>& entries
 {
     uint64_t total = 0;
     for (const RarEntry& e : entries)
-        if (e.kind != RarEntry::Kind::Directory) total += e.size();
+        if (e.kind != RarEntry::Kind::Directory)
+            total += e.size();
     const uint64_t capacity = std::max<uint64_t>(1, (total + count - 1) / count);
     std::vector<std::vector<Piece>> volumes(count);
     size_t vol = 0;
@@ -346,14 +375,16 @@ std::vector<std::vector<Piece>> planVolumes(const std::vector<RarEntry>& entries
         }
         for (;;) {
             uint64_t take = remaining;
-            if (vol + 1 < volumes.size()) take = std::min(remaining, capacity - std::min(used, capacity));
+            if (vol + 1 < volumes.size())
+                take = std::min(remaining, capacity - std::min(used, capacity));
             bool last = take == remaining;
             volumes[vol].push_back({i, offset, take, first, last});
             used += take;
             offset += take;
             remaining -= take;
             first = false;
-            if (last) break;
+            if (last)
+                break;
             ++vol;
             used = 0;
         }
@@ -368,8 +399,10 @@ struct BitWriter {
     void put(uint32_t value, int count)
     {
         for (int i = count - 1; i >= 0; --i) {
-            if (bits % 8 == 0) out.push_back('\0');
-            if ((value >> i) & 1) out.back() = static_cast<char>(out.back() | (0x80 >> (bits % 8)));
+            if (bits % 8 == 0)
+                out.push_back('\0');
+            if ((value >> i) & 1)
+                out.back() = static_cast<char>(out.back() | (0x80 >> (bits % 8)));
             ++bits;
         }
     }
@@ -384,10 +417,13 @@ std::string packBlock(const std::string& data, bool last)
     BitWriter bw;
     // Code lengths of the table alphabet: symbol 8 (length 8) gets 1 bit,
     // 17 (repeat the previous length) and 19 (run of zeros) 2 bits each.
-    for (int i = 0; i < 20; ++i) bw.put(i == 8 ? 1 : (i == 17 || i == 19) ? 2 : 0, 4);
+    for (int i = 0; i < 20; ++i)
+        bw.put(i == 8 ? 1 : (i == 17 || i == 19) ? 2 : 0, 4);
     auto symbol = [&bw](int s) {
-        if (s == 8) bw.put(0, 1);
-        else bw.put(s == 17 ? 2 : 3, 2);
+        if (s == 8)
+            bw.put(0, 1);
+        else
+            bw.put(s == 17 ? 2 : 3, 2);
     };
     // 430 code lengths: 256 literals of 8 bits, then 174 unused symbols.
     symbol(8);
@@ -399,18 +435,19 @@ std::string packBlock(const std::string& data, bool last)
     bw.put(138 - 11, 7);
     symbol(19);
     bw.put(36 - 11, 7);
-    for (unsigned char b : data) bw.put(b, 8);
+    for (unsigned char b : data)
+        bw.put(b, 8);
     const uint32_t blockSize = static_cast<uint32_t>(bw.out.size());
     const int lastBits = bw.bits % 8 == 0 ? 8 : static_cast<int>(bw.bits % 8);
     const int sizeBytes = blockSize < 0x100 ? 1 : 2;
     // Flags: tables present, last block, size field width, bits in the last byte.
-    const uint8_t flags =
-        static_cast<uint8_t>(0x80 | (last ? 0x40 : 0) | (sizeBytes - 1) << 3 | (lastBits - 1));
+    const uint8_t flags = static_cast<uint8_t>(0x80 | (last ? 0x40 : 0) | (sizeBytes - 1) << 3 | (lastBits - 1));
     const uint8_t check = static_cast<uint8_t>(0x5A ^ flags ^ (blockSize & 0xFF) ^ ((blockSize >> 8) & 0xFF));
     Bytes out;
     putU8(out, flags);
     putU8(out, check);
-    for (int i = 0; i < sizeBytes; ++i) putU8(out, static_cast<uint8_t>(blockSize >> (8 * i)));
+    for (int i = 0; i < sizeBytes; ++i)
+        putU8(out, static_cast<uint8_t>(blockSize >> (8 * i)));
     return out + bw.out;
 }
 
@@ -427,11 +464,12 @@ std::string packLiterals(const std::string& data)
     return out;
 }
 
-}  // namespace
+} // namespace
 
 RarWriter& RarWriter::compressed(std::string name, std::string data)
 {
-    if (format_ != RarFormat::Rar5) throw std::logic_error("RarWriter: compressed entries are RAR 5.0 only");
+    if (format_ != RarFormat::Rar5)
+        throw std::logic_error("RarWriter: compressed entries are RAR 5.0 only");
     RarEntry e;
     e.name = std::move(name);
     e.data = packLiterals(data);
@@ -443,7 +481,8 @@ RarWriter& RarWriter::compressed(std::string name, std::string data)
 
 RarWriter& RarWriter::packedRar4(std::string name, std::string packedData, std::string unpacked, unsigned unpVer)
 {
-    if (format_ != RarFormat::Rar4) throw std::logic_error("RarWriter: packedRar4 is for RAR 4.x archives");
+    if (format_ != RarFormat::Rar4)
+        throw std::logic_error("RarWriter: packedRar4 is for RAR 4.x archives");
     RarEntry e;
     e.name = std::move(name);
     e.data = std::move(packedData);
@@ -457,7 +496,8 @@ RarWriter& RarWriter::packedRar4(std::string name, std::string packedData, std::
 RarWriter& RarWriter::lzCompressed(std::string name, std::string data, std::vector<Rar5Filter> filters,
                                    unsigned dictExponent)
 {
-    if (format_ != RarFormat::Rar5) throw std::logic_error("RarWriter: compressed entries are RAR 5.0 only");
+    if (format_ != RarFormat::Rar5)
+        throw std::logic_error("RarWriter: compressed entries are RAR 5.0 only");
     RarEntry e;
     e.name = std::move(name);
     e.unpackedData = std::move(data);
@@ -475,15 +515,19 @@ std::vector<RarEntry> RarWriter::packedEntries() const
 {
     std::vector<RarEntry> out = entries_;
     unsigned exponent = 0;
-    for (const RarEntry& e : out) exponent = std::max(exponent, e.dictExponent);
+    for (const RarEntry& e : out)
+        exponent = std::max(exponent, e.dictExponent);
     Rar5Encoder shared(exponent);
     for (RarEntry& e : out) {
-        if (!e.packed) continue;
+        if (!e.packed)
+            continue;
         if (!e.lz) {
-            if (solid_) shared.passOver(e.unpackedData);
+            if (solid_)
+                shared.passOver(e.unpackedData);
             continue;
         }
-        e.data = solid_ ? shared.encode(e.unpackedData, e.filters) : Rar5Encoder(e.dictExponent).encode(e.unpackedData, e.filters);
+        e.data = solid_ ? shared.encode(e.unpackedData, e.filters)
+                        : Rar5Encoder(e.dictExponent).encode(e.unpackedData, e.filters);
     }
     return out;
 }
@@ -498,7 +542,8 @@ void fillPattern(uint64_t offset, std::span<char> out)
 
 RarEntry& RarWriter::last()
 {
-    if (entries_.empty()) throw std::logic_error("RarWriter: no entry to adjust");
+    if (entries_.empty())
+        throw std::logic_error("RarWriter: no entry to adjust");
     return entries_.back();
 }
 
@@ -541,7 +586,8 @@ RarWriter& RarWriter::symlink(std::string name, std::string target)
     e.linkTarget = target;
     e.unixHost = true;
     // RAR 4.x keeps a Unix link's target as its data.
-    if (format_ == RarFormat::Rar4) e.data = std::move(target);
+    if (format_ == RarFormat::Rar4)
+        e.data = std::move(target);
     return entry(std::move(e));
 }
 
@@ -582,14 +628,46 @@ RarWriter& RarWriter::fileCopy(std::string name, std::string target)
     return entry(std::move(e));
 }
 
-RarWriter& RarWriter::blake2(std::string digest) { last().blake2 = std::move(digest); return *this; }
-RarWriter& RarWriter::fileVersion(uint64_t version) { last().version = version; return *this; }
-RarWriter& RarWriter::ownerName(std::string name) { last().ownerName = std::move(name); return *this; }
-RarWriter& RarWriter::mtimeFiletime(uint64_t filetime) { last().filetime = filetime; return *this; }
-RarWriter& RarWriter::wrongCrc() { last().wrongCrc = true; return *this; }
-RarWriter& RarWriter::encrypted() { last().encrypted = true; return *this; }
-RarWriter& RarWriter::claimSize(uint64_t s) { last().claimedUnpackedSize = s; return *this; }
-RarWriter& RarWriter::packedWith(unsigned method) { last().method = method; return *this; }
+RarWriter& RarWriter::blake2(std::string digest)
+{
+    last().blake2 = std::move(digest);
+    return *this;
+}
+RarWriter& RarWriter::fileVersion(uint64_t version)
+{
+    last().version = version;
+    return *this;
+}
+RarWriter& RarWriter::ownerName(std::string name)
+{
+    last().ownerName = std::move(name);
+    return *this;
+}
+RarWriter& RarWriter::mtimeFiletime(uint64_t filetime)
+{
+    last().filetime = filetime;
+    return *this;
+}
+RarWriter& RarWriter::wrongCrc()
+{
+    last().wrongCrc = true;
+    return *this;
+}
+RarWriter& RarWriter::encrypted()
+{
+    last().encrypted = true;
+    return *this;
+}
+RarWriter& RarWriter::claimSize(uint64_t s)
+{
+    last().claimedUnpackedSize = s;
+    return *this;
+}
+RarWriter& RarWriter::packedWith(unsigned method)
+{
+    last().method = method;
+    return *this;
+}
 RarWriter& RarWriter::unixHost(uint32_t mode)
 {
     last().unixHost = true;
@@ -599,16 +677,33 @@ RarWriter& RarWriter::unixHost(uint32_t mode)
 
 RarWriter& RarWriter::comment(std::string text, bool compressed)
 {
-    if (compressed && format_ != RarFormat::Rar5) throw std::logic_error("RarWriter: compressed comments are RAR 5.0 only");
+    if (compressed && format_ != RarFormat::Rar5)
+        throw std::logic_error("RarWriter: compressed comments are RAR 5.0 only");
     comment_ = std::move(text);
     hasComment_ = true;
     commentCompressed_ = compressed;
     return *this;
 }
-RarWriter& RarWriter::solid(bool on) { solid_ = on; return *this; }
-RarWriter& RarWriter::locked(bool on) { locked_ = on; return *this; }
-RarWriter& RarWriter::encryptedHeaders(bool on) { encryptedHeaders_ = on; return *this; }
-RarWriter& RarWriter::sfxStub(std::string bytes) { sfx_ = std::move(bytes); return *this; }
+RarWriter& RarWriter::solid(bool on)
+{
+    solid_ = on;
+    return *this;
+}
+RarWriter& RarWriter::locked(bool on)
+{
+    locked_ = on;
+    return *this;
+}
+RarWriter& RarWriter::encryptedHeaders(bool on)
+{
+    encryptedHeaders_ = on;
+    return *this;
+}
+RarWriter& RarWriter::sfxStub(std::string bytes)
+{
+    sfx_ = std::move(bytes);
+    return *this;
+}
 RarWriter& RarWriter::volumes(int count, VolumeNaming naming)
 {
     volumeCount_ = std::max(1, count);
@@ -618,9 +713,11 @@ RarWriter& RarWriter::volumes(int count, VolumeNaming naming)
 
 std::string RarWriter::volumeName(const std::string& stem, int index, int count, VolumeNaming naming)
 {
-    if (count <= 1) return stem + ".rar";
+    if (count <= 1)
+        return stem + ".rar";
     if (naming == VolumeNaming::Old) {
-        if (index == 0) return stem + ".rar";
+        if (index == 0)
+            return stem + ".rar";
         // .r00 .. .r99, then .s00: the letter carries.
         int n = index - 1;
         std::string ext = ".";
@@ -635,8 +732,7 @@ std::string RarWriter::volumeName(const std::string& stem, int index, int count,
     return stem + buf;
 }
 
-std::vector<std::filesystem::path> RarWriter::write(const std::filesystem::path& folder,
-                                                    const std::string& stem) const
+std::vector<std::filesystem::path> RarWriter::write(const std::filesystem::path& folder, const std::string& stem) const
 {
     const bool rar5 = format_ == RarFormat::Rar5;
     const bool multi = volumeCount_ > 1;
@@ -647,8 +743,10 @@ std::vector<std::filesystem::path> RarWriter::write(const std::filesystem::path&
     for (int v = 0; v < volumeCount_; ++v) {
         std::filesystem::path path = folder / volumeName(stem, v, volumeCount_, naming_);
         FilePtr f(std::fopen(path.c_str(), "wb"));
-        if (!f) throw std::runtime_error("RarWriter: cannot create " + path.string());
-        if (v == 0) writeAll(f.get(), sfx_);
+        if (!f)
+            throw std::runtime_error("RarWriter: cannot create " + path.string());
+        if (v == 0)
+            writeAll(f.get(), sfx_);
         const bool lastVolume = v + 1 == volumeCount_;
         if (rar5) {
             writeAll(f.get(), Bytes("Rar!\x1A\x07\x01\x00", 8));
@@ -668,10 +766,11 @@ std::vector<std::filesystem::path> RarWriter::write(const std::filesystem::path&
             Bytes main;
             putVint(main, 1);
             putVint(main, 0);
-            uint64_t arcFlags = (multi ? 0x0001 : 0) | (v > 0 ? 0x0002 : 0) | (solid_ ? 0x0004 : 0) |
-                                (locked_ ? 0x0010 : 0);
+            uint64_t arcFlags =
+                (multi ? 0x0001 : 0) | (v > 0 ? 0x0002 : 0) | (solid_ ? 0x0004 : 0) | (locked_ ? 0x0010 : 0);
             putVint(main, arcFlags);
-            if (v > 0) putVint(main, v);
+            if (v > 0)
+                putVint(main, v);
             writeAll(f.get(), VolumeSetWriter::rar5Block(main));
             if (v == 0 && hasComment_) {
                 const Bytes body = commentCompressed_ ? packLiterals(comment_) : comment_;
@@ -692,10 +791,14 @@ std::vector<std::filesystem::path> RarWriter::write(const std::filesystem::path&
         } else {
             writeAll(f.get(), Bytes("Rar!\x1A\x07\x00", 7));
             uint16_t flags = 0;
-            if (multi) flags |= 0x0001 | (naming_ == VolumeNaming::New ? 0x0010 : 0) | (v == 0 ? 0x0100 : 0);
-            if (solid_) flags |= 0x0008;
-            if (locked_) flags |= 0x0004;
-            if (encryptedHeaders_) flags |= 0x0080;
+            if (multi)
+                flags |= 0x0001 | (naming_ == VolumeNaming::New ? 0x0010 : 0) | (v == 0 ? 0x0100 : 0);
+            if (solid_)
+                flags |= 0x0008;
+            if (locked_)
+                flags |= 0x0004;
+            if (encryptedHeaders_)
+                flags |= 0x0080;
             writeAll(f.get(), VolumeSetWriter::rar4Block(0x73, flags, Bytes(6, '\0')));
             if (encryptedHeaders_) {
                 writeAll(f.get(), Bytes(96, '\x5C'));
@@ -717,7 +820,8 @@ std::vector<std::filesystem::path> RarWriter::write(const std::filesystem::path&
                 writeAll(f.get(), VolumeSetWriter::rar4Block(0x7A, 0x8000, h) + comment_);
             }
         }
-        for (const Piece& p : plan[v]) writer.writePiece(f.get(), p);
+        for (const Piece& p : plan[v])
+            writer.writePiece(f.get(), p);
         if (rar5) {
             Bytes end;
             putVint(end, 5);
@@ -727,10 +831,11 @@ std::vector<std::filesystem::path> RarWriter::write(const std::filesystem::path&
         } else {
             writeAll(f.get(), VolumeSetWriter::rar4Block(0x7B, lastVolume ? 0x4000 : 0x4001, {}));
         }
-        if (std::fflush(f.get()) != 0) throw std::runtime_error("RarWriter: write failed");
+        if (std::fflush(f.get()) != 0)
+            throw std::runtime_error("RarWriter: write failed");
         paths.push_back(path);
     }
     return paths;
 }
 
-}  // namespace tavrel::test
+} // namespace tavrel::test

@@ -14,7 +14,7 @@
 namespace tavrel::test {
 
 enum class RarFormat { Rar4, Rar5 };
-enum class VolumeNaming { New, Old };  // name.partN.rar or name.rar, name.r00
+enum class VolumeNaming { New, Old }; // name.partN.rar or name.rar, name.r00
 
 // Fills `out` with the bytes of a generated entry starting at `offset`.
 using RarDataGenerator = std::function<void(uint64_t offset, std::span<char> out)>;
@@ -23,9 +23,9 @@ struct RarEntry {
     // Symlink is a Unix link; the Windows kinds and FileCopy are RAR 5.0 only.
     enum class Kind { File, Directory, Symlink, Hardlink, WindowsSymlink, Junction, FileCopy };
     Kind kind = Kind::File;
-    std::string name;  // UTF-8, '/' separated; RAR 4.x stores '\' unless rawName
+    std::string name; // UTF-8, '/' separated; RAR 4.x stores '\' unless rawName
     bool rawName = false;
-    std::string data;  // used when no generator is set
+    std::string data; // used when no generator is set
     uint64_t generatedSize = 0;
     RarDataGenerator generator;
     std::string linkTarget;
@@ -45,10 +45,10 @@ struct RarEntry {
     uint32_t unixTime = 0x66472F6E;   // 2024-05-17 10:20:30 UTC (RAR 5.0)
     uint32_t dosTime = 0x58B1528F;    // 2024-05-17 10:20:30 (RAR 4.x, local)
     // RAR 5.0 extra records, written when set:
-    uint64_t filetime = 0;            // mtime as a FILETIME in a time record
-    std::string blake2;               // 32-byte BLAKE2sp digest, replacing the CRC-32 field
-    uint64_t version = 0;             // file version record
-    std::string ownerName;            // Unix owner record with a user name
+    uint64_t filetime = 0; // mtime as a FILETIME in a time record
+    std::string blake2;    // 32-byte BLAKE2sp digest, replacing the CRC-32 field
+    uint64_t version = 0;  // file version record
+    std::string ownerName; // Unix owner record with a user name
 
     uint64_t size() const { return generator ? generatedSize : data.size(); }
 };
@@ -61,7 +61,7 @@ public:
     RarWriter& generated(std::string name, uint64_t size, RarDataGenerator generator);
     RarWriter& directory(std::string name);
     RarWriter& symlink(std::string name, std::string target);
-    RarWriter& hardlink(std::string name, std::string target);  // RAR 5.0 only
+    RarWriter& hardlink(std::string name, std::string target); // RAR 5.0 only
     RarWriter& windowsSymlink(std::string name, std::string target);
     RarWriter& junction(std::string name, std::string target);
     RarWriter& fileCopy(std::string name, std::string target);
@@ -71,7 +71,7 @@ public:
     RarWriter& encrypted();
     RarWriter& unixHost(uint32_t mode = 0);
     RarWriter& claimSize(uint64_t unpackedSize);
-    RarWriter& packedWith(unsigned method);  // the data is taken as already packed
+    RarWriter& packedWith(unsigned method); // the data is taken as already packed
     RarWriter& blake2(std::string digest);
     RarWriter& fileVersion(uint64_t version);
     RarWriter& ownerName(std::string name);
@@ -87,17 +87,16 @@ public:
     RarWriter& lzCompressed(std::string name, std::string data, std::vector<Rar5Filter> filters = {},
                             unsigned dictExponent = 0);
 
-    RarWriter& comment(std::string text, bool compressed = false);  // CMT service header
+    RarWriter& comment(std::string text, bool compressed = false); // CMT service header
     RarWriter& solid(bool on = true);
     RarWriter& locked(bool on = true);
-    RarWriter& encryptedHeaders(bool on = true);  // flags/encryption header, then junk
+    RarWriter& encryptedHeaders(bool on = true); // flags/encryption header, then junk
     RarWriter& volumes(int count, VolumeNaming naming = VolumeNaming::New);
-    RarWriter& sfxStub(std::string bytes);  // written before the signature
+    RarWriter& sfxStub(std::string bytes); // written before the signature
 
     // Writes `folder/stem.rar` (or the volume set) and returns the files
     // in volume order. Throws std::runtime_error on I/O failure.
-    std::vector<std::filesystem::path> write(const std::filesystem::path& folder,
-                                             const std::string& stem) const;
+    std::vector<std::filesystem::path> write(const std::filesystem::path& folder, const std::string& stem) const;
 
     static std::string volumeName(const std::string& stem, int index, int count, VolumeNaming naming);
 
@@ -122,4 +121,4 @@ private:
 // misplaced block shows as a CRC error.
 void fillPattern(uint64_t offset, std::span<char> out);
 
-}  // namespace tavrel::test
+} // namespace tavrel::test

@@ -10,7 +10,8 @@ namespace unrar_test {
 
 inline std::filesystem::path samplesFolder()
 {
-    if (const char* env = std::getenv("TAVREL_RAR_SAMPLES"); env && *env) return env;
+    if (const char* env = std::getenv("TAVREL_RAR_SAMPLES"); env && *env)
+        return env;
     return UNRAR_SAMPLES_DIR;
 }
 
@@ -32,4 +33,4 @@ inline std::string missingSample(const std::string& file)
     return std::filesystem::exists(path) ? std::string() : "RAR sample not found: " + path.string();
 }
 
-}  // namespace unrar_test
+} // namespace unrar_test

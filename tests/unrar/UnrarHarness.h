@@ -54,8 +54,8 @@ inline void writeFile(const fs::path& p, const std::string& data)
 
 struct Message {
     unsigned msg;
-    std::string text;  // volume name (8-bit or converted wide), empty for data
-    long mode;         // P2: volume mode, data size or buffer size
+    std::string text; // volume name (8-bit or converted wide), empty for data
+    long mode;        // P2: volume mode, data size or buffer size
 };
 
 struct Header {
@@ -143,7 +143,8 @@ public:
 
     void close()
     {
-        if (handle) RARCloseArchive(handle);
+        if (handle)
+            RARCloseArchive(handle);
         handle = nullptr;
     }
 
@@ -151,14 +152,18 @@ public:
     {
         auto* self = reinterpret_cast<Session*>(userData);
         Message m{msg, {}, static_cast<long>(p2)};
-        if (msg == UCM_CHANGEVOLUME) m.text = reinterpret_cast<const char*>(p1);
+        if (msg == UCM_CHANGEVOLUME)
+            m.text = reinterpret_cast<const char*>(p1);
         if (msg == UCM_CHANGEVOLUMEW) {
             const wchar_t* w = reinterpret_cast<const wchar_t*>(p1);
-            for (; *w; ++w) m.text += static_cast<char>(*w < 128 ? *w : '?');
+            for (; *w; ++w)
+                m.text += static_cast<char>(*w < 128 ? *w : '?');
         }
-        if (msg == UCM_PROCESSDATA) self->processedBytes += static_cast<uint64_t>(p2);
+        if (msg == UCM_PROCESSDATA)
+            self->processedBytes += static_cast<uint64_t>(p2);
         self->messages.push_back(m);
-        if (self->onMessage) return self->onMessage(msg, p1, p2);
+        if (self->onMessage)
+            return self->onMessage(msg, p1, p2);
         return 1;
     }
 
@@ -166,7 +171,8 @@ public:
     {
         std::vector<unsigned> kinds;
         for (const Message& m : messages)
-            if (withData || m.msg != UCM_PROCESSDATA) kinds.push_back(m.msg);
+            if (withData || m.msg != UCM_PROCESSDATA)
+                kinds.push_back(m.msg);
         return kinds;
     }
 
@@ -177,8 +183,9 @@ private:
 inline std::vector<std::string> names(const Session::Walk& w)
 {
     std::vector<std::string> out;
-    for (const Header& h : w.headers) out.push_back(h.fileName);
+    for (const Header& h : w.headers)
+        out.push_back(h.fileName);
     return out;
 }
 
-}  // namespace unrar_test
+} // namespace unrar_test

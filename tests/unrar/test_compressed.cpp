@@ -15,7 +15,8 @@ namespace {
 std::string text(size_t size, char seed)
 {
     std::string s(size, '\0');
-    for (size_t i = 0; i < size; ++i) s[i] = static_cast<char>(seed + i % 23 + (i % 7 == 0));
+    for (size_t i = 0; i < size; ++i)
+        s[i] = static_cast<char>(seed + i % 23 + (i % 7 == 0));
     return s;
 }
 
@@ -34,7 +35,8 @@ TEST_P(UnrarCompressed, EntriesDecodeAmongStoredOnes)
     RarWriter w(RarFormat::Rar5);
     w.compressed("one.txt", text(70000, 'a')).directory("docs").file("docs/stored.txt", "stored");
     w.compressed("docs/two.txt", text(5000, 'k')).compressed("three.txt", "short");
-    if (c.solid) w.solid();
+    if (c.solid)
+        w.solid();
     w.volumes(c.volumes);
     fs::path arc = w.write(dir.path(), "packed").front();
     fs::path out = dir / "out";
@@ -60,7 +62,8 @@ TEST_P(UnrarCompressed, SkippedEntriesDoNotShiftTheOnesAfter)
     TempDir dir;
     RarWriter w(RarFormat::Rar5);
     w.compressed("a.txt", text(3000, 'a')).compressed("b.txt", text(4000, 'b')).compressed("c.txt", text(100, 'c'));
-    if (c.solid) w.solid();
+    if (c.solid)
+        w.solid();
     w.volumes(c.volumes);
     fs::path arc = w.write(dir.path(), "skips").front();
     Session s;
@@ -77,7 +80,7 @@ TEST_P(UnrarCompressed, SkippedEntriesDoNotShiftTheOnesAfter)
     ASSERT_EQ(h.fileName, "a.txt");
     ASSERT_EQ(s.process(RAR_SKIP), 0);
     ASSERT_EQ(nextFile(h), 0);
-    ASSERT_EQ(h.fileName, "b.txt");  // passed over without processing
+    ASSERT_EQ(h.fileName, "b.txt"); // passed over without processing
     ASSERT_EQ(nextFile(h), 0);
     ASSERT_EQ(h.fileName, "c.txt");
     EXPECT_EQ(s.process(RAR_EXTRACT, {}, dir / "c.out"), 0);
@@ -103,7 +106,8 @@ TEST(UnrarCompressed, PackedCommentIsDecoded)
 TEST(UnrarCompressed, WrongCrcOfPackedDataFailsAndKeepsTheGoodFile)
 {
     TempDir dir;
-    fs::path arc = RarWriter(RarFormat::Rar5).compressed("a.txt", "packed text").wrongCrc().write(dir.path(), "w").front();
+    fs::path arc =
+        RarWriter(RarFormat::Rar5).compressed("a.txt", "packed text").wrongCrc().write(dir.path(), "w").front();
     fs::create_directories(dir / "out");
     writeFile(dir / "out/a.txt", "good");
     Session s;
@@ -113,4 +117,4 @@ TEST(UnrarCompressed, WrongCrcOfPackedDataFailsAndKeepsTheGoodFile)
     EXPECT_EQ(readFile(dir / "out/a.txt"), "good");
 }
 
-}  // namespace
+} // namespace

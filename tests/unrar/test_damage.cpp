@@ -43,30 +43,58 @@ TEST_P(UnrarDamage, OpensAndTheWalkReportsTheDamageWhereItIs)
     EXPECT_EQ(walk.endCode, c.endCode);
 }
 
-const size_t kRar5Main = 8, kRar4Main = 7;  // just past the signature
+const size_t kRar5Main = 8, kRar4Main = 7; // just past the signature
 
 INSTANTIATE_TEST_SUITE_P(
     Archives, UnrarDamage,
     ::testing::Values(
-        DamageCase{"Rar5MainHeaderCheck", RarFormat::Rar5, [](std::string& b) { b[kRar5Main] ^= 0x01; }, {}, ERAR_BAD_DATA},
-        DamageCase{"Rar4MainHeaderCheck", RarFormat::Rar4, [](std::string& b) { b[kRar4Main] ^= 0x01; }, {}, ERAR_BAD_DATA},
-        DamageCase{"Rar5LaterHeaderCheck", RarFormat::Rar5, [](std::string& b) { b[b.find("b.txt")] = 'c'; },
-                   {"a.txt"}, ERAR_BAD_DATA},
-        DamageCase{"Rar4LaterHeaderCheck", RarFormat::Rar4, [](std::string& b) { b[b.find("b.txt")] = 'c'; },
-                   {"a.txt"}, ERAR_BAD_DATA},
-        DamageCase{"Rar5LaterHeaderSize", RarFormat::Rar5, [](std::string& b) { b[secondHeader(b) + 4] = 0; },
-                   {"a.txt"}, ERAR_BAD_DATA},
-        DamageCase{"Rar4LaterHeaderSize", RarFormat::Rar4,
-                   [](std::string& b) { b[secondHeader(b) + 5] = 3; b[secondHeader(b) + 6] = 0; },
-                   {"a.txt"}, ERAR_BAD_DATA},
-        DamageCase{"Rar5EndsInsideALaterHeader", RarFormat::Rar5, [](std::string& b) { b.resize(b.find("b.txt")); },
-                   {"a.txt"}, ERAR_END_ARCHIVE},
-        DamageCase{"Rar4EndsInsideALaterHeader", RarFormat::Rar4, [](std::string& b) { b.resize(b.find("b.txt")); },
-                   {"a.txt"}, ERAR_END_ARCHIVE},
-        DamageCase{"Rar5EndsInsideTheHeaderSize", RarFormat::Rar5, [](std::string& b) { b.resize(secondHeader(b) + 3); },
-                   {"a.txt"}, ERAR_END_ARCHIVE},
-        DamageCase{"Rar4EndsInsideTheCommonHeader", RarFormat::Rar4, [](std::string& b) { b.resize(secondHeader(b) + 5); },
-                   {"a.txt"}, ERAR_END_ARCHIVE}),
+        DamageCase{
+            "Rar5MainHeaderCheck", RarFormat::Rar5, [](std::string& b) { b[kRar5Main] ^= 0x01; }, {}, ERAR_BAD_DATA},
+        DamageCase{
+            "Rar4MainHeaderCheck", RarFormat::Rar4, [](std::string& b) { b[kRar4Main] ^= 0x01; }, {}, ERAR_BAD_DATA},
+        DamageCase{"Rar5LaterHeaderCheck",
+                   RarFormat::Rar5,
+                   [](std::string& b) { b[b.find("b.txt")] = 'c'; },
+                   {"a.txt"},
+                   ERAR_BAD_DATA},
+        DamageCase{"Rar4LaterHeaderCheck",
+                   RarFormat::Rar4,
+                   [](std::string& b) { b[b.find("b.txt")] = 'c'; },
+                   {"a.txt"},
+                   ERAR_BAD_DATA},
+        DamageCase{"Rar5LaterHeaderSize",
+                   RarFormat::Rar5,
+                   [](std::string& b) { b[secondHeader(b) + 4] = 0; },
+                   {"a.txt"},
+                   ERAR_BAD_DATA},
+        DamageCase{"Rar4LaterHeaderSize",
+                   RarFormat::Rar4,
+                   [](std::string& b) {
+                       b[secondHeader(b) + 5] = 3;
+                       b[secondHeader(b) + 6] = 0;
+                   },
+                   {"a.txt"},
+                   ERAR_BAD_DATA},
+        DamageCase{"Rar5EndsInsideALaterHeader",
+                   RarFormat::Rar5,
+                   [](std::string& b) { b.resize(b.find("b.txt")); },
+                   {"a.txt"},
+                   ERAR_END_ARCHIVE},
+        DamageCase{"Rar4EndsInsideALaterHeader",
+                   RarFormat::Rar4,
+                   [](std::string& b) { b.resize(b.find("b.txt")); },
+                   {"a.txt"},
+                   ERAR_END_ARCHIVE},
+        DamageCase{"Rar5EndsInsideTheHeaderSize",
+                   RarFormat::Rar5,
+                   [](std::string& b) { b.resize(secondHeader(b) + 3); },
+                   {"a.txt"},
+                   ERAR_END_ARCHIVE},
+        DamageCase{"Rar4EndsInsideTheCommonHeader",
+                   RarFormat::Rar4,
+                   [](std::string& b) { b.resize(secondHeader(b) + 5); },
+                   {"a.txt"},
+                   ERAR_END_ARCHIVE}),
     [](const auto& info) { return std::string(info.param.label); });
 
 // RAR limits an owner name; a longer one in an otherwise sound record is
@@ -88,4 +116,4 @@ TEST(UnrarDamage, OverlongOwnerNameIsSkipped)
     EXPECT_EQ(walk.endCode, ERAR_END_ARCHIVE);
 }
 
-}  // namespace
+} // namespace

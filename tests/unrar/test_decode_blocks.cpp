@@ -4,17 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <tuple>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "tests/support/Rar5Encoder.h"
 #include "unrar/include/unrar_api.h"
 #include "unrar/src/Crc32.h"
 #include "unrar/src/decode/BitReader.h"
 #include "unrar/src/decode/Huffman.h"
 #include "unrar/src/decode/OutputPipeline.h"
 #include "unrar/src/decode/Rar5Decoder.h"
-#include "tests/support/Rar5Encoder.h"
 #include "unrar/src/decode/Window.h"
 
 using namespace unrar::decode;
@@ -25,7 +25,7 @@ TEST(DecodeBlocks, BitReaderReadsMsbFirstAndZeroPadsTheEnd)
     BitReader r(bytes, sizeof bytes);
     EXPECT_EQ(r.read(4), 0xAu);
     EXPECT_EQ(r.read(8), 0x53u);
-    EXPECT_EQ(r.peek(16), 0xCFF0u);  // past the end reads zeros
+    EXPECT_EQ(r.peek(16), 0xCFF0u); // past the end reads zeros
     EXPECT_FALSE(r.overrun());
     r.skip(12);
     EXPECT_EQ(r.position(), 24u);
@@ -78,10 +78,12 @@ TEST(DecodeBlocks, WindowCopiesOverlappingAndAcrossTheWrap)
         w.put(static_cast<uint8_t>(c));
         expect += c;
     }
-    w.copyMatch(3, 10);  // overlapping pattern repeat
-    for (int i = 0; i < 10; ++i) expect += expect[expect.size() - 3];
-    w.copyMatch(9, 9);  // source and destination wrap around the end
-    for (int i = 0; i < 9; ++i) expect += expect[expect.size() - 9];
+    w.copyMatch(3, 10); // overlapping pattern repeat
+    for (int i = 0; i < 10; ++i)
+        expect += expect[expect.size() - 3];
+    w.copyMatch(9, 9); // source and destination wrap around the end
+    for (int i = 0; i < 9; ++i)
+        expect += expect[expect.size() - 9];
     ASSERT_EQ(w.position(), expect.size());
     std::string got(12, '\0');
     w.copyOut(w.position() - 12, 12, reinterpret_cast<uint8_t*>(got.data()));
@@ -96,13 +98,23 @@ TEST(DecodeBlocks, PipelineDeliversInOrderWithChecksumsAndStopsOnCancel)
 {
     OutputPipeline p(4096, 3);
     std::string data(100000, '\0');
-    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + i / 300);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>(i * 7 + i / 300);
     std::string written;
     size_t notified = 0;
-    p.begin([&](const uint8_t*, size_t n) { notified += n; return true; },
-            [&](const uint8_t* d, size_t n) { written.append(reinterpret_cast<const char*>(d), n); return 0; }, true);
+    p.begin(
+        [&](const uint8_t*, size_t n) {
+            notified += n;
+            return true;
+        },
+        [&](const uint8_t* d, size_t n) {
+            written.append(reinterpret_cast<const char*>(d), n);
+            return 0;
+        },
+        true);
     for (size_t off = 0; off < data.size(); off += 777)
-        ASSERT_TRUE(p.append(reinterpret_cast<const uint8_t*>(data.data()) + off, std::min<size_t>(777, data.size() - off)));
+        ASSERT_TRUE(
+            p.append(reinterpret_cast<const uint8_t*>(data.data()) + off, std::min<size_t>(777, data.size() - off)));
     EXPECT_EQ(p.finish(), 0);
     EXPECT_EQ(written, data);
     EXPECT_EQ(notified, data.size());
@@ -114,7 +126,8 @@ TEST(DecodeBlocks, PipelineDeliversInOrderWithChecksumsAndStopsOnCancel)
     EXPECT_FALSE(p.append(reinterpret_cast<const uint8_t*>(data.data()), data.size()));
     EXPECT_EQ(p.finish(), ERAR_UNKNOWN);
     // And a write failure.
-    p.begin(nullptr, [](const uint8_t*, size_t) { return int(ERAR_EWRITE); }, false);
+    p.begin(
+        nullptr, [](const uint8_t*, size_t) { return int(ERAR_EWRITE); }, false);
     p.append(reinterpret_cast<const uint8_t*>(data.data()), data.size());
     EXPECT_EQ(p.finish(), ERAR_EWRITE);
 }
@@ -147,11 +160,13 @@ TEST(DecodeBlocks, Rar5DecoderRefusesFuzzFindings)
 TEST(DecodeBlocks, Rar5DecoderHonoursTheLastBlockWhenTheSizeIsUnknown)
 {
     std::string data;
-    for (int i = 0; data.size() < 300000; ++i) data += "record " + std::to_string(i % 977) + ";";
-    const std::string packed = tavrel::test::Rar5Encoder().encode(data, {{tavrel::test::Rar5Filter::Delta, 5, 4000, 2}});
-    for (const auto& [known, size, code] : {std::tuple{false, uint64_t(0), int(ERAR_SUCCESS)},
-                                             std::tuple{true, uint64_t(data.size()), int(ERAR_SUCCESS)},
-                                             std::tuple{true, uint64_t(data.size() - 1), int(ERAR_BAD_DATA)}}) {
+    for (int i = 0; data.size() < 300000; ++i)
+        data += "record " + std::to_string(i % 977) + ";";
+    const std::string packed =
+        tavrel::test::Rar5Encoder().encode(data, {{tavrel::test::Rar5Filter::Delta, 5, 4000, 2}});
+    for (const auto& [known, size, code] :
+         {std::tuple{false, uint64_t(0), int(ERAR_SUCCESS)}, std::tuple{true, uint64_t(data.size()), int(ERAR_SUCCESS)},
+          std::tuple{true, uint64_t(data.size() - 1), int(ERAR_BAD_DATA)}}) {
         Rar5Decoder decoder;
         Rar5Entry entry;
         entry.dictionarySize = 128 << 10;
@@ -160,7 +175,13 @@ TEST(DecodeBlocks, Rar5DecoderHonoursTheLastBlockWhenTheSizeIsUnknown)
         MemorySource in(packed.data(), packed.size());
         OutputPipeline out(1 << 16, 3);
         std::string got;
-        out.begin(nullptr, [&got](const uint8_t* d, size_t n) { got.append(reinterpret_cast<const char*>(d), n); return 0; }, false);
+        out.begin(
+            nullptr,
+            [&got](const uint8_t* d, size_t n) {
+                got.append(reinterpret_cast<const char*>(d), n);
+                return 0;
+            },
+            false);
         const int r = decoder.decode(entry, in, out);
         EXPECT_EQ(r, code);
         if (r == ERAR_SUCCESS) {

@@ -52,7 +52,8 @@ TEST_P(UnrarExtract, WritesEveryEntryBelowTheDestination)
     EXPECT_EQ(s.processedBytes, 12u + 3 + 10);
     // Only the entries land there: no temporary file is left behind.
     size_t count = 0;
-    for (auto it = fs::recursive_directory_iterator(out); it != fs::recursive_directory_iterator(); ++it) ++count;
+    for (auto it = fs::recursive_directory_iterator(out); it != fs::recursive_directory_iterator(); ++it)
+        ++count;
     EXPECT_EQ(count, 6u);
 }
 
@@ -84,7 +85,8 @@ TEST_P(UnrarExtract, HeadersReadWithoutProcessingStillMoveOn)
     ASSERT_TRUE(s.openArchive(sample(), RAR_OM_EXTRACT));
     Header h;
     std::vector<std::string> seen;
-    while (s.readHeader(h) == 0) seen.push_back(h.fileName);
+    while (s.readHeader(h) == 0)
+        seen.push_back(h.fileName);
     EXPECT_EQ(seen, (std::vector<std::string>{"docs", "a.txt", "docs/sub/b.txt", "empty", "tool.sh"}));
 }
 
@@ -108,7 +110,8 @@ TEST_P(UnrarExtract, ExactFileNameReplacesAnExistingFile)
 
 TEST_P(UnrarExtract, WrongCrcFailsAndKeepsTheGoodFile)
 {
-    fs::path arc = RarWriter(GetParam()).file("a.txt", "new data").wrongCrc().file("b.txt", "b").write(dir.path(), "c").front();
+    fs::path arc =
+        RarWriter(GetParam()).file("a.txt", "new data").wrongCrc().file("b.txt", "b").write(dir.path(), "c").front();
     fs::path out = dir / "out";
     fs::create_directories(out);
     writeFile(out / "a.txt", "good");
@@ -131,7 +134,7 @@ TEST_P(UnrarExtract, CancelInTheDataCallbackStopsTheEntry)
     ASSERT_TRUE(s.openArchive(arc, RAR_OM_EXTRACT));
     Header h;
     ASSERT_EQ(s.readHeader(h), 0);
-    ASSERT_EQ(s.process(RAR_EXTRACT, dir / "out"), 0);  // a folder sends no data
+    ASSERT_EQ(s.process(RAR_EXTRACT, dir / "out"), 0); // a folder sends no data
     ASSERT_EQ(s.readHeader(h), 0);
     EXPECT_EQ(s.process(RAR_EXTRACT, dir / "out"), ERAR_UNKNOWN);
     EXPECT_FALSE(fs::exists(dir / "out/a.txt"));
@@ -148,7 +151,7 @@ TEST_P(UnrarExtract, FileThatCannotBeCreatedIsECreate)
     ASSERT_EQ(s.process(RAR_SKIP), 0);
     ASSERT_EQ(s.readHeader(h), 0);
     EXPECT_EQ(s.process(RAR_EXTRACT, {}, dir / "plain/inside.txt"), ERAR_ECREATE);
-    ASSERT_EQ(s.readHeader(h), 0);  // and the walk goes on
+    ASSERT_EQ(s.readHeader(h), 0); // and the walk goes on
     EXPECT_EQ(h.fileName, "docs/sub/b.txt");
 }
 
@@ -184,7 +187,8 @@ TEST_P(UnrarExtract, LargeEntryStreamsInBoundedBlocks)
     Session s;
     size_t largest = 0;
     s.onMessage = [&](unsigned msg, RAR_LPARAM, RAR_LPARAM p2) {
-        if (msg == UCM_PROCESSDATA) largest = std::max(largest, static_cast<size_t>(p2));
+        if (msg == UCM_PROCESSDATA)
+            largest = std::max(largest, static_cast<size_t>(p2));
         return 1;
     };
     ASSERT_TRUE(s.openArchive(arc, RAR_OM_EXTRACT));
@@ -221,7 +225,8 @@ TEST_P(UnrarEncryptedEntry, AsksOnceAndFailsTheEntry)
                        .front();
     Session s;
     s.onMessage = [&](unsigned msg, RAR_LPARAM p1, RAR_LPARAM) {
-        if (msg == UCM_NEEDPASSWORD && c.password) std::strcpy(reinterpret_cast<char*>(p1), c.password);
+        if (msg == UCM_NEEDPASSWORD && c.password)
+            std::strcpy(reinterpret_cast<char*>(p1), c.password);
         return c.answer;
     };
     ASSERT_TRUE(s.openArchive(arc, RAR_OM_EXTRACT));
@@ -237,7 +242,8 @@ TEST_P(UnrarEncryptedEntry, AsksOnceAndFailsTheEntry)
         EXPECT_EQ(s.process(RAR_TEST), ERAR_UNKNOWN_FORMAT);
     }
     size_t asks = 0;
-    for (unsigned k : s.messageKinds()) asks += k == UCM_NEEDPASSWORDW;
+    for (unsigned k : s.messageKinds())
+        asks += k == UCM_NEEDPASSWORDW;
     EXPECT_EQ(asks, 1u);
     EXPECT_EQ(s.processedBytes, 0u);
 }
@@ -255,4 +261,4 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(Formats, UnrarExtract, ::testing::Values(RarFormat::Rar4, RarFormat::Rar5),
                          [](const auto& info) { return info.param == RarFormat::Rar4 ? "Rar4" : "Rar5"; });
 
-}  // namespace
+} // namespace

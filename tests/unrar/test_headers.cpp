@@ -15,7 +15,7 @@ using tavrel::test::RarWriter;
 
 namespace {
 
-constexpr unsigned kDosTime = 0x58B1528F;  // 2024-05-17 10:20:30
+constexpr unsigned kDosTime = 0x58B1528F; // 2024-05-17 10:20:30
 constexpr uint64_t kFiletime = (0x66472F6EULL + 11644473600ULL) * 10000000ULL;
 
 struct Expected {
@@ -36,7 +36,7 @@ struct Expected {
 struct HeaderCase {
     const char* name;
     RarFormat format;
-    std::function<void(RarWriter&)> add;  // the entry under test is the last one
+    std::function<void(RarWriter&)> add; // the entry under test is the last one
     Expected expected;
 };
 
@@ -88,36 +88,54 @@ auto hello = [](RarWriter& w) { w.file("a.txt", "hello world\n"); };
 INSTANTIATE_TEST_SUITE_P(
     Entries, UnrarHeader,
     ::testing::Values(
-        HeaderCase{"Rar5File", RarFormat::Rar5, hello,
+        HeaderCase{"Rar5File",
+                   RarFormat::Rar5,
+                   hello,
                    {"a.txt", L"a.txt", 0, 12, 12, 2, kHelloCrc, 50, 0x30, 0x20, 128, RAR_HASH_CRC32}},
-        HeaderCase{"Rar4File", RarFormat::Rar4, hello,
+        HeaderCase{"Rar4File",
+                   RarFormat::Rar4,
+                   hello,
                    {"a.txt", L"a.txt", 0, 12, 12, 2, kHelloCrc, 20, 0x30, 0x20, 64, RAR_HASH_CRC32}},
-        HeaderCase{"Rar5Folder", RarFormat::Rar5, [](RarWriter& w) { w.directory("docs"); },
+        HeaderCase{"Rar5Folder",
+                   RarFormat::Rar5,
+                   [](RarWriter& w) { w.directory("docs"); },
                    {"docs", L"docs", RHDF_DIRECTORY, 0, 0, 2, 0, 50, 0x30, 0x10, 0, RAR_HASH_NONE}},
-        HeaderCase{"Rar4Folder", RarFormat::Rar4, [](RarWriter& w) { w.directory("docs"); },
+        HeaderCase{"Rar4Folder",
+                   RarFormat::Rar4,
+                   [](RarWriter& w) { w.directory("docs"); },
                    {"docs", L"docs", RHDF_DIRECTORY, 0, 0, 2, 0, 20, 0x30, 0x10, 0, RAR_HASH_CRC32}},
-        HeaderCase{"Rar5NestedUnicodeUnix", RarFormat::Rar5,
-                   [](RarWriter& w) { w.file("docs/Папка.txt", "x").unixHost(0100755); },
-                   {"docs/Папка.txt", L"docs/Папка.txt", 0, 1, 1, 3, 0x8CDC1683, 50, 0x30, 0100755, 128,
-                    RAR_HASH_CRC32}},
-        HeaderCase{"Rar4NestedUnicodeUnix", RarFormat::Rar4,
-                   [](RarWriter& w) { w.file("docs/Папка.txt", "x").unixHost(0100755); },
-                   {"docs/Папка.txt", L"docs/Папка.txt", 0, 1, 1, 3, 0x8CDC1683, 20, 0x30, 0100755, 64,
-                    RAR_HASH_CRC32}},
-        HeaderCase{"Rar5SolidSecondFile", RarFormat::Rar5,
+        HeaderCase{
+            "Rar5NestedUnicodeUnix",
+            RarFormat::Rar5,
+            [](RarWriter& w) { w.file("docs/Папка.txt", "x").unixHost(0100755); },
+            {"docs/Папка.txt", L"docs/Папка.txt", 0, 1, 1, 3, 0x8CDC1683, 50, 0x30, 0100755, 128, RAR_HASH_CRC32}},
+        HeaderCase{
+            "Rar4NestedUnicodeUnix",
+            RarFormat::Rar4,
+            [](RarWriter& w) { w.file("docs/Папка.txt", "x").unixHost(0100755); },
+            {"docs/Папка.txt", L"docs/Папка.txt", 0, 1, 1, 3, 0x8CDC1683, 20, 0x30, 0100755, 64, RAR_HASH_CRC32}},
+        HeaderCase{"Rar5SolidSecondFile",
+                   RarFormat::Rar5,
                    [](RarWriter& w) { w.solid().file("1", "").file("a.txt", "hello world\n"); },
                    {"a.txt", L"a.txt", RHDF_SOLID, 12, 12, 2, kHelloCrc, 50, 0x30, 0x20, 128, RAR_HASH_CRC32}},
-        HeaderCase{"Rar4SolidSecondFile", RarFormat::Rar4,
+        HeaderCase{"Rar4SolidSecondFile",
+                   RarFormat::Rar4,
                    [](RarWriter& w) { w.solid().file("1", "").file("a.txt", "hello world\n"); },
                    {"a.txt", L"a.txt", RHDF_SOLID, 12, 12, 2, kHelloCrc, 20, 0x30, 0x20, 64, RAR_HASH_CRC32}},
-        HeaderCase{"Rar5Encrypted", RarFormat::Rar5, [](RarWriter& w) { w.file("a.txt", "hello world\n").encrypted(); },
+        HeaderCase{"Rar5Encrypted",
+                   RarFormat::Rar5,
+                   [](RarWriter& w) { w.file("a.txt", "hello world\n").encrypted(); },
                    {"a.txt", L"a.txt", RHDF_ENCRYPTED, 12, 12, 2, kHelloCrc, 50, 0x30, 0x20, 128, RAR_HASH_CRC32}},
-        HeaderCase{"Rar4Encrypted", RarFormat::Rar4, [](RarWriter& w) { w.file("a.txt", "hello world\n").encrypted(); },
+        HeaderCase{"Rar4Encrypted",
+                   RarFormat::Rar4,
+                   [](RarWriter& w) { w.file("a.txt", "hello world\n").encrypted(); },
                    {"a.txt", L"a.txt", RHDF_ENCRYPTED, 12, 12, 2, kHelloCrc, 29, 0x30, 0x20, 64, RAR_HASH_CRC32}},
-        HeaderCase{"Rar5SizeAbove4GB", RarFormat::Rar5,
+        HeaderCase{"Rar5SizeAbove4GB",
+                   RarFormat::Rar5,
                    [](RarWriter& w) { w.file("a.txt", "hello world\n").claimSize(0x123456789ULL); },
                    {"a.txt", L"a.txt", 0, 12, 0x123456789ULL, 2, kHelloCrc, 50, 0x30, 0x20, 128, RAR_HASH_CRC32}},
-        HeaderCase{"Rar4SizeAbove4GB", RarFormat::Rar4,
+        HeaderCase{"Rar4SizeAbove4GB",
+                   RarFormat::Rar4,
                    [](RarWriter& w) { w.file("a.txt", "hello world\n").claimSize(0x123456789ULL); },
                    {"a.txt", L"a.txt", 0, 12, 0x123456789ULL, 2, kHelloCrc, 20, 0x30, 0x20, 64, RAR_HASH_CRC32}}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -166,33 +184,37 @@ constexpr unsigned kLateDos = 127u << 25 | 11u << 21 | 30u << 16 | 12u << 11;
 constexpr uint64_t kLateFiletime = (4352097600ULL + 11644473600ULL) * 10000000ULL;
 const std::string kDigest = [] {
     std::string d(32, '\0');
-    for (int i = 0; i < 32; ++i) d[static_cast<size_t>(i)] = static_cast<char>(0xA0 + i);
+    for (int i = 0; i < 32; ++i)
+        d[static_cast<size_t>(i)] = static_cast<char>(0xA0 + i);
     return d;
 }();
 
 INSTANTIATE_TEST_SUITE_P(
     Records, UnrarDerivedField,
-    ::testing::Values(
-        DerivedCase{"Blake2Only", RarFormat::Rar5, [](RarWriter& w) { w.file("a.txt", "hello world\n").blake2(kDigest); },
-                    "a.txt", 0xA3A2A1A0u, RAR_HASH_BLAKE2, kDosTime, kFiletime},
-        DerivedCase{"FileVersion", RarFormat::Rar5, [](RarWriter& w) { w.file("bin/2to3", "x").fileVersion(1); },
-                    "bin/2to3;1", 0x8CDC1683u, RAR_HASH_CRC32, kDosTime, kFiletime},
-        DerivedCase{"Rar5LateTime", RarFormat::Rar5, [](RarWriter& w) { w.file("a", "x").mtimeFiletime(kLateFiletime); },
-                    "a", 0x8CDC1683u, RAR_HASH_CRC32, kLateDos, kLateFiletime},
-        DerivedCase{"Rar4LateTime", RarFormat::Rar4,
-                    [](RarWriter& w) {
-                        RarEntry e;
-                        e.name = "a";
-                        e.data = "x";
-                        e.dosTime = kLateDos;
-                        w.entry(e);
-                    },
-                    "a", 0x8CDC1683u, RAR_HASH_CRC32, kLateDos, kLateFiletime}),
+    ::testing::Values(DerivedCase{"Blake2Only", RarFormat::Rar5,
+                                  [](RarWriter& w) { w.file("a.txt", "hello world\n").blake2(kDigest); }, "a.txt",
+                                  0xA3A2A1A0u, RAR_HASH_BLAKE2, kDosTime, kFiletime},
+                      DerivedCase{"FileVersion", RarFormat::Rar5,
+                                  [](RarWriter& w) { w.file("bin/2to3", "x").fileVersion(1); }, "bin/2to3;1",
+                                  0x8CDC1683u, RAR_HASH_CRC32, kDosTime, kFiletime},
+                      DerivedCase{"Rar5LateTime", RarFormat::Rar5,
+                                  [](RarWriter& w) { w.file("a", "x").mtimeFiletime(kLateFiletime); }, "a", 0x8CDC1683u,
+                                  RAR_HASH_CRC32, kLateDos, kLateFiletime},
+                      DerivedCase{"Rar4LateTime", RarFormat::Rar4,
+                                  [](RarWriter& w) {
+                                      RarEntry e;
+                                      e.name = "a";
+                                      e.data = "x";
+                                      e.dosTime = kLateDos;
+                                      w.entry(e);
+                                  },
+                                  "a", 0x8CDC1683u, RAR_HASH_CRC32, kLateDos, kLateFiletime}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST(UnrarDerivedField, Blake2SampleReportsTheDigestStartAsItsCrc)
 {
-    if (const std::string why = missingSample("rar5_blake2.rar"); !why.empty()) GTEST_SKIP() << why;
+    if (const std::string why = missingSample("rar5_blake2.rar"); !why.empty())
+        GTEST_SKIP() << why;
     const fs::path sample = samplePath("rar5_blake2.rar");
     Session s;
     ASSERT_TRUE(s.openArchive(sample, RAR_OM_LIST));
@@ -249,7 +271,7 @@ TEST(UnrarHeader, BrokenHeaderCrcIsBadData)
         fs::path arc = RarWriter(f).file("a.txt", "hello world\n").write(dir.path(), "b").front();
         std::string bytes = readFile(arc);
         size_t nameAt = bytes.find("a.txt");
-        bytes[nameAt] = 'b';  // header CRC no longer matches
+        bytes[nameAt] = 'b'; // header CRC no longer matches
         writeFile(arc, bytes);
         Session s;
         ASSERT_TRUE(s.openArchive(arc, RAR_OM_EXTRACT));
@@ -258,4 +280,4 @@ TEST(UnrarHeader, BrokenHeaderCrcIsBadData)
     }
 }
 
-}  // namespace
+} // namespace

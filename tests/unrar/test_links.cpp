@@ -23,7 +23,7 @@ struct SymlinkCase {
     RarEntry::Kind kind;
     std::string target;
     int code;
-    std::string created;  // the link's text on disk when created
+    std::string created; // the link's text on disk when created
 };
 
 class UnrarSymlink : public ::testing::TestWithParam<SymlinkCase> {};
@@ -38,7 +38,8 @@ TEST_P(UnrarSymlink, IsCreatedOnlyWhenItsTargetStaysInside)
     link.name = "lib/libfoo.so";
     link.linkTarget = c.target;
     link.unixHost = c.kind == RarEntry::Kind::Symlink;
-    if (c.format == RarFormat::Rar4) link.data = c.target;
+    if (c.format == RarFormat::Rar4)
+        link.data = c.target;
     RarWriter w(c.format);
     w.directory("lib").file("lib/libfoo.so.1", "library").entry(link).file("after.txt", "after");
     fs::path arc = w.write(dir.path(), "links").front();
@@ -58,7 +59,8 @@ TEST_P(UnrarSymlink, IsCreatedOnlyWhenItsTargetStaysInside)
     EXPECT_EQ(readFile(dest / "after.txt"), "after");
     // Nothing of the link's is left beside the destination's content.
     std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dest / "lib")) names.push_back(e.path().filename().string());
+    for (const auto& e : fs::directory_iterator(dest / "lib"))
+        names.push_back(e.path().filename().string());
     EXPECT_EQ(names.size(), c.code == 0 ? 2u : 1u);
 }
 
@@ -129,7 +131,7 @@ TEST(UnrarHardLink, NamesOnlyAFileThisExtractionWrote)
         .hardlink("existing2.txt", "existing.txt")
         .hardlink("escape.txt", "../outside.txt")
         .fileCopy("missing.copy", "no/such/file")
-        .symlink("bin/tool", "tool2")  // the written file's name now holds a link
+        .symlink("bin/tool", "tool2") // the written file's name now holds a link
         .hardlink("through.txt", "bin/tool");
     fs::path arc = w.write(dir.path(), "hard").front();
     Session s;
@@ -139,7 +141,7 @@ TEST(UnrarHardLink, NamesOnlyAFileThisExtractionWrote)
               (std::vector<int>{0, 0, 0, ERAR_ECREATE, ERAR_ECREATE, ERAR_ECREATE, 0, ERAR_ECREATE}));
     struct stat tool2, copy;
     ASSERT_EQ(::stat((dest / "bin/tool2").c_str(), &tool2), 0);
-    EXPECT_EQ(tool2.st_nlink, 1u);  // its first name was replaced by the link
+    EXPECT_EQ(tool2.st_nlink, 1u); // its first name was replaced by the link
     EXPECT_EQ(readFile(dest / "bin/tool"), "tool data");
     ASSERT_EQ(::stat((dest / "share/tool.copy").c_str(), &copy), 0);
     EXPECT_NE(copy.st_ino, tool2.st_ino);
@@ -154,7 +156,8 @@ TEST(UnrarHardLink, SharesTheFileItNames)
 {
     TempDir dir;
     fs::path dest = dir / "prog";
-    fs::path arc = RarWriter(RarFormat::Rar5).file("a.txt", "data").hardlink("b.txt", "a.txt").write(dir.path(), "h").front();
+    fs::path arc =
+        RarWriter(RarFormat::Rar5).file("a.txt", "data").hardlink("b.txt", "a.txt").write(dir.path(), "h").front();
     Session s;
     ASSERT_TRUE(s.openArchive(arc, RAR_OM_EXTRACT));
     EXPECT_EQ(s.walk(RAR_EXTRACT, dest).processCodes, (std::vector<int>{0, 0}));
@@ -176,7 +179,7 @@ TEST_P(UnrarLinkTest, SucceedsWithoutDataForTheApplication)
     auto walk = s.walk(RAR_TEST);
     EXPECT_EQ(walk.processCodes, std::vector<int>(walk.headers.size(), 0));
     EXPECT_EQ(walk.endCode, ERAR_END_ARCHIVE);
-    EXPECT_EQ(s.processedBytes, 4u);  // only a.txt
+    EXPECT_EQ(s.processedBytes, 4u); // only a.txt
     EXPECT_FALSE(fs::exists(dir / "a.txt"));
 }
 
@@ -189,12 +192,13 @@ TEST(UnrarLinkSamples, ExtractWithTheirLinks)
 {
     struct Sample {
         const char* file;
-        std::vector<std::pair<std::string, std::string>> links;  // name, target
+        std::vector<std::pair<std::string, std::string>> links; // name, target
     };
     const std::vector<Sample> samples = {Sample{"rar5_symlink.rar", {{"symlink.txt", "file.txt"}, {"dirlink", "dir"}}},
                                          Sample{"rar.rar", {{"testlink", "test.txt"}}}};
     for (const Sample& sample : samples)
-        if (const std::string why = missingSample(sample.file); !why.empty()) GTEST_SKIP() << why;
+        if (const std::string why = missingSample(sample.file); !why.empty())
+            GTEST_SKIP() << why;
     for (const Sample& sample : samples) {
         TempDir dir;
         for (int op : {RAR_TEST, RAR_EXTRACT}) {
@@ -211,4 +215,4 @@ TEST(UnrarLinkSamples, ExtractWithTheirLinks)
     }
 }
 
-}  // namespace
+} // namespace

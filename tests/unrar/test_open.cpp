@@ -33,32 +33,45 @@ TEST_P(UnrarOpenFailure, GivesNoHandleAndTheCode)
 
 INSTANTIATE_TEST_SUITE_P(
     Files, UnrarOpenFailure,
-    ::testing::Values(
-        BadFileCase{"Missing", [](const TempDir& d) { return d / "none.rar"; }, ERAR_EOPEN},
-        BadFileCase{"Empty", [](const TempDir& d) { writeFile(d / "e.rar", ""); return d / "e.rar"; }, ERAR_BAD_ARCHIVE},
-        BadFileCase{"PlainText",
-                    [](const TempDir& d) { writeFile(d / "t.rar", "just some text\n"); return d / "t.rar"; },
-                    ERAR_BAD_ARCHIVE},
-        BadFileCase{"Folder", [](const TempDir& d) { fs::create_directory(d / "f.rar"); return d / "f.rar"; },
-                    ERAR_EREAD},
-        BadFileCase{"SignatureThenGarbage",
-                    [](const TempDir& d) {
-                        writeFile(d / "g.rar", std::string("Rar!\x1A\x07\x01\x00", 8) + std::string(40, '\xEE'));
-                        return d / "g.rar";
-                    },
-                    ERAR_EREAD},
-        BadFileCase{"TruncatedMainHeader",
-                    [](const TempDir& d) {
-                        writeFile(d / "h.rar", std::string("Rar!\x1A\x07\x00\xCF\x90\x73", 10));
-                        return d / "h.rar";
-                    },
-                    ERAR_EREAD},
-        BadFileCase{"NewerFormat",
-                    [](const TempDir& d) {
-                        writeFile(d / "n.rar", std::string("Rar!\x1A\x07\x02\x00", 8) + std::string(40, '\0'));
-                        return d / "n.rar";
-                    },
-                    ERAR_UNKNOWN_FORMAT}),
+    ::testing::Values(BadFileCase{"Missing", [](const TempDir& d) { return d / "none.rar"; }, ERAR_EOPEN},
+                      BadFileCase{"Empty",
+                                  [](const TempDir& d) {
+                                      writeFile(d / "e.rar", "");
+                                      return d / "e.rar";
+                                  },
+                                  ERAR_BAD_ARCHIVE},
+                      BadFileCase{"PlainText",
+                                  [](const TempDir& d) {
+                                      writeFile(d / "t.rar", "just some text\n");
+                                      return d / "t.rar";
+                                  },
+                                  ERAR_BAD_ARCHIVE},
+                      BadFileCase{"Folder",
+                                  [](const TempDir& d) {
+                                      fs::create_directory(d / "f.rar");
+                                      return d / "f.rar";
+                                  },
+                                  ERAR_EREAD},
+                      BadFileCase{"SignatureThenGarbage",
+                                  [](const TempDir& d) {
+                                      writeFile(d / "g.rar",
+                                                std::string("Rar!\x1A\x07\x01\x00", 8) + std::string(40, '\xEE'));
+                                      return d / "g.rar";
+                                  },
+                                  ERAR_EREAD},
+                      BadFileCase{"TruncatedMainHeader",
+                                  [](const TempDir& d) {
+                                      writeFile(d / "h.rar", std::string("Rar!\x1A\x07\x00\xCF\x90\x73", 10));
+                                      return d / "h.rar";
+                                  },
+                                  ERAR_EREAD},
+                      BadFileCase{"NewerFormat",
+                                  [](const TempDir& d) {
+                                      writeFile(d / "n.rar",
+                                                std::string("Rar!\x1A\x07\x02\x00", 8) + std::string(40, '\0'));
+                                      return d / "n.rar";
+                                  },
+                                  ERAR_UNKNOWN_FORMAT}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct FlagsCase {
@@ -136,7 +149,8 @@ TEST_P(UnrarComment, FillsTheBufferAndState)
     const CommentCase& c = GetParam();
     TempDir dir;
     RarWriter w = plain(c.format);
-    if (!c.text.empty()) w.comment(c.text);
+    if (!c.text.empty())
+        w.comment(c.text);
     Session s;
     ASSERT_TRUE(s.openArchive(build(dir, w), RAR_OM_LIST, true, c.bufSize));
     EXPECT_EQ(s.open.CmtState, c.state);
@@ -194,9 +208,9 @@ TEST(UnrarOpen, FindsTheArchiveAfterAnExecutableStub)
 
 struct PasswordAnswerCase {
     const char* name;
-    int answer;          // to both password messages
-    const char* password;  // written into the 8-bit buffer when not null
-    unsigned openResult; // with the callback given at open
+    int answer;           // to both password messages
+    const char* password; // written into the 8-bit buffer when not null
+    unsigned openResult;  // with the callback given at open
 };
 
 class UnrarEncryptedHeaders : public ::testing::TestWithParam<PasswordAnswerCase> {};
@@ -208,13 +222,14 @@ TEST_P(UnrarEncryptedHeaders, AskForThePasswordDuringOpen)
         TempDir dir;
         Session s;
         s.onMessage = [&](unsigned msg, RAR_LPARAM p1, RAR_LPARAM) {
-            if (msg == UCM_NEEDPASSWORD && c.password) std::strcpy(reinterpret_cast<char*>(p1), c.password);
+            if (msg == UCM_NEEDPASSWORD && c.password)
+                std::strcpy(reinterpret_cast<char*>(p1), c.password);
             return c.answer;
         };
         EXPECT_FALSE(s.openArchive(build(dir, std::move(plain(f).encryptedHeaders())), RAR_OM_EXTRACT));
         EXPECT_EQ(s.open.OpenResult, c.openResult);
         std::vector<unsigned> asked = c.answer == -1 ? std::vector<unsigned>{UCM_NEEDPASSWORDW}
-                                                    : std::vector<unsigned>{UCM_NEEDPASSWORDW, UCM_NEEDPASSWORD};
+                                                     : std::vector<unsigned>{UCM_NEEDPASSWORDW, UCM_NEEDPASSWORD};
         EXPECT_EQ(s.messageKinds(), asked);
     }
 }
@@ -238,4 +253,4 @@ TEST(UnrarEncryptedHeaders, WithALateCallbackOpenAndAskAtTheFirstHeader)
     EXPECT_EQ(s.messageKinds(), std::vector<unsigned>{UCM_NEEDPASSWORDW});
 }
 
-}  // namespace
+} // namespace

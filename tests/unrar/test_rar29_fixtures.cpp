@@ -23,7 +23,7 @@ namespace {
 // filters), with the distance history the format keeps.
 struct Stream {
     Rar29Writer w;
-    std::string all;       // the whole stream so far (solid files included)
+    std::string all; // the whole stream so far (solid files included)
     size_t fileStart = 0;
     uint32_t dist[4] = {};
     uint32_t lastDist = 0, lastLen = 0;
@@ -36,12 +36,14 @@ struct Stream {
     }
     Stream& copy(uint32_t len, uint32_t d)
     {
-        for (uint32_t i = 0; i < len; ++i) all.push_back(all[all.size() - d]);
+        for (uint32_t i = 0; i < len; ++i)
+            all.push_back(all[all.size() - d]);
         return *this;
     }
     void pushDist(uint32_t d)
     {
-        for (int i = 3; i > 0; --i) dist[i] = dist[i - 1];
+        for (int i = 3; i > 0; --i)
+            dist[i] = dist[i - 1];
         dist[0] = d;
     }
     Stream& match(uint32_t len, uint32_t d, bool repeatLow = false)
@@ -64,7 +66,8 @@ struct Stream {
     {
         w.oldDistance(k, len);
         const uint32_t d = dist[k];
-        for (unsigned i = k; i > 0; --i) dist[i] = dist[i - 1];
+        for (unsigned i = k; i > 0; --i)
+            dist[i] = dist[i - 1];
         dist[0] = d;
         lastDist = d;
         lastLen = len;
@@ -148,7 +151,8 @@ std::string deltaDecode(const std::string& in, unsigned channels)
     size_t src = 0;
     for (unsigned c = 0; c < channels; ++c) {
         uint8_t prev = 0;
-        for (size_t i = c; i < in.size(); i += channels) out[i] = static_cast<char>(prev = static_cast<uint8_t>(prev - in[src++]));
+        for (size_t i = c; i < in.size(); i += channels)
+            out[i] = static_cast<char>(prev = static_cast<uint8_t>(prev - in[src++]));
     }
     return out;
 }
@@ -184,161 +188,169 @@ Packed x86Case(Rar29Filter f)
 
 INSTANTIATE_TEST_SUITE_P(
     Streams, Rar29Lz,
-    ::testing::Values(
-        LzCase{"EveryMatchKind",
-               [] {
-                   Stream s;
-                   s.w.lzBlock();
-                   s.lit(text(300, 1)).match(3, 1).match(10, 7).shortMatch(1).shortMatch(200).repeat();
-                   s.match(258, 290).old(2, 2).old(3, 40).old(0, 257).repeat().lit("tail");
-                   s.w.endOfFile();
-                   return finish(s);
-               }},
-        LzCase{"LongDistancesAndLengthBonus",
-               [] {
-                   Stream s;
-                   s.w.lzBlock();
-                   s.lit(text(5000, 2));
-                   while (s.all.size() < 0x48000) s.match(258, 4999);
-                   s.match(259, 0x2000).match(5, 0x3FFFF).match(260, 0x40000).match(6, 0x40000).match(200, 0x41234).lit("x");
-                   s.w.endOfFile();
-                   return finish(s);
-               }},
-        LzCase{"LowDistanceRepeatEndsAtNewTables",
-               [] {
-                   Stream s;
-                   s.w.lzBlock();
-                   s.lit(text(3000, 3));
-                   // Low bits 4 sent, then the repeat code: 15 more distances may reuse them silently.
-                   s.match(4, 261).match(5, 277, true).match(6, 293);
-                   s.w.blockEnd();
-                   s.w.lzBlock(true);
-                   // New tables end the repeat: these low bits are sent again.
-                   s.match(7, 314).match(8, 330).lit("end");
-                   s.w.endOfFile();
-                   return finish(s);
-               }},
-        LzCase{"TablesKeptAndRenewedInOneFile",
-               [] {
-                   Stream s;
-                   s.w.lzBlock();
-                   s.lit(text(400, 4)).match(50, 100);
-                   s.w.blockEnd();
-                   s.w.lzBlock(true);
-                   s.lit(text(100, 5)).match(20, 333);
-                   s.w.blockEnd();
-                   s.w.lzBlock(false);
-                   s.lit("abc").old(1, 5).repeat();
-                   s.w.endOfFile();
-                   return finish(s);
-               }},
-        LzCase{"PpmdTextWithEscapeBytes",
-               [] {
-                   Stream s;
-                   s.w.ppmdBlock({true, 6, 1, -1});
-                   s.ppmd(text(20000, 6) + "\x02\x02 escape \x02" + text(100, 7));
-                   s.w.ppmdEnd(true);
-                   return finish(s);
-               }},
-        LzCase{"PpmdModelRestartsWhenMemoryRunsOut",
-               [] {
-                   Stream s;
-                   s.w.ppmdBlock({true, 64, 1, 9});
-                   std::string noisy(300000, '\0');
-                   uint32_t x = 7;
-                   for (char& c : noisy) c = static_cast<char>((x = x * 1664525u + 1013904223u) >> 24);
-                   s.ppmd(noisy);
-                   s.w.ppmdEnd(true);
-                   return finish(s);
-               }},
-        LzCase{"PpmdAndLzBlocksAlternate",
-               [] {
-                   Stream s;
-                   s.w.ppmdBlock({true, 8, 2, -1});
-                   s.ppmd(text(5000, 8)).ppmdMatch(40, 100).ppmdMatch(287, 4000);
-                   s.w.ppmdEnd(false);
-                   s.w.lzBlock();
-                   s.lit("lz between").match(30, 2000);
-                   s.w.blockEnd();
-                   // The model goes on where it stopped, with a new escape byte.
-                   s.w.ppmdBlock({false, 0, 0, 7});
-                   s.ppmd(text(3000, 9) + "\x07 seven");
-                   s.w.ppmdEnd(false);
-                   s.w.lzBlock(true);
-                   s.lit("last").old(0, 12);
-                   s.w.endOfFile();
-                   return finish(s);
-               }},
-        LzCase{"E8Filter", [] { return x86Case(Rar29Filter::E8); }},
-        LzCase{"E8E9Filter", [] { return x86Case(Rar29Filter::E8E9); }},
-        LzCase{"FilterInsidePpmdBlock",
-               [] {
-                   Stream s;
-                   s.w.ppmdBlock({true, 4, 1, -1});
-                   s.ppmd(kPrefix16);
-                   s.w.ppmdFilter(newFilter(Rar29Filter::E8E9, 0, 16));
-                   s.ppmd(kCalls + "after");
-                   s.w.ppmdEnd(true);
-                   auto [p, e] = s.file();
-                   return Packed{p, kPrefix16 + kCallsE8E9 + "after"};
-               }},
-        LzCase{"ItaniumFilter",
-               [] {
-                   // Two bundles at file offset 32 (bundle numbers 2 and 3): template 0x10
-                   // patches slot 2, template 0x16 slot 0; opcode 5 marks the branches.
-                   std::string block(48, '\0'), want;
-                   block[0] = 0x10;
-                   block[12] = 0x50, block[13] = 0x34, block[14] = 0x12, block[15] = 0x50;  // target 0x12345
-                   block[16] = 0x16;
-                   block[18] = 0x78, block[19] = static_cast<char>(0xF3), block[20] = 0x2A, block[21] = 0x14;  // 0xABCDE
-                   want = block;
-                   want[12] = 0x30;                   // 0x12345 - 2
-                   want[18] = 0x6C;                   // 0xABCDE - 3
-                   const std::string prefix(32, 'p');
-                   Stream s;
-                   s.w.lzBlock();
-                   s.lit(prefix);
-                   s.w.filter(newFilter(Rar29Filter::Itanium, 0, 48));
-                   s.lit(block).lit("q");
-                   s.w.endOfFile();
-                   auto [p, e] = s.file();
-                   return Packed{p, prefix + want + "q"};
-               }},
-        LzCase{"ChainedFiltersOnOneBlock",
-               [] {
-                   const std::string block = text(60, 10);
-                   Stream s;
-                   s.w.lzBlock();
-                   s.lit("head");
-                   s.w.filter(newFilter(Rar29Filter::Delta, 0, 60, {{0, 3}}));
-                   Rar29Writer::FilterRecord again;
-                   again.program = 0;
-                   again.start = 0;
-                   again.length = 60;
-                   again.registers = {{0, 1}};
-                   s.w.filter(again);
-                   s.lit(block).lit("tail");
-                   s.w.endOfFile();
-                   auto [p, e] = s.file();
-                   return Packed{p, "head" + deltaDecode(deltaDecode(block, 3), 1) + "tail"};
-               }},
-        LzCase{"DeltaFilterWithRememberedLength",
-               [] {
-                   const std::string a = text(40, 11), b = text(40, 12);
-                   Stream s;
-                   s.w.lzBlock();
-                   s.w.filter(newFilter(Rar29Filter::Delta, 0, 40, {{0, 4}}));
-                   s.lit(a);
-                   Rar29Writer::FilterRecord again;
-                   again.program = 0;
-                   again.start = 10;
-                   again.registers = {{0, 2}};
-                   s.w.filter(again);
-                   s.lit(text(10, 13)).lit(b);
-                   s.w.endOfFile();
-                   auto [p, e] = s.file();
-                   return Packed{p, deltaDecode(a, 4) + text(10, 13) + deltaDecode(b, 2)};
-               }}),
+    ::testing::Values(LzCase{"EveryMatchKind",
+                             [] {
+                                 Stream s;
+                                 s.w.lzBlock();
+                                 s.lit(text(300, 1)).match(3, 1).match(10, 7).shortMatch(1).shortMatch(200).repeat();
+                                 s.match(258, 290).old(2, 2).old(3, 40).old(0, 257).repeat().lit("tail");
+                                 s.w.endOfFile();
+                                 return finish(s);
+                             }},
+                      LzCase{"LongDistancesAndLengthBonus",
+                             [] {
+                                 Stream s;
+                                 s.w.lzBlock();
+                                 s.lit(text(5000, 2));
+                                 while (s.all.size() < 0x48000)
+                                     s.match(258, 4999);
+                                 s.match(259, 0x2000)
+                                     .match(5, 0x3FFFF)
+                                     .match(260, 0x40000)
+                                     .match(6, 0x40000)
+                                     .match(200, 0x41234)
+                                     .lit("x");
+                                 s.w.endOfFile();
+                                 return finish(s);
+                             }},
+                      LzCase{"LowDistanceRepeatEndsAtNewTables",
+                             [] {
+                                 Stream s;
+                                 s.w.lzBlock();
+                                 s.lit(text(3000, 3));
+                                 // Low bits 4 sent, then the repeat code: 15 more distances may reuse them silently.
+                                 s.match(4, 261).match(5, 277, true).match(6, 293);
+                                 s.w.blockEnd();
+                                 s.w.lzBlock(true);
+                                 // New tables end the repeat: these low bits are sent again.
+                                 s.match(7, 314).match(8, 330).lit("end");
+                                 s.w.endOfFile();
+                                 return finish(s);
+                             }},
+                      LzCase{"TablesKeptAndRenewedInOneFile",
+                             [] {
+                                 Stream s;
+                                 s.w.lzBlock();
+                                 s.lit(text(400, 4)).match(50, 100);
+                                 s.w.blockEnd();
+                                 s.w.lzBlock(true);
+                                 s.lit(text(100, 5)).match(20, 333);
+                                 s.w.blockEnd();
+                                 s.w.lzBlock(false);
+                                 s.lit("abc").old(1, 5).repeat();
+                                 s.w.endOfFile();
+                                 return finish(s);
+                             }},
+                      LzCase{"PpmdTextWithEscapeBytes",
+                             [] {
+                                 Stream s;
+                                 s.w.ppmdBlock({true, 6, 1, -1});
+                                 s.ppmd(text(20000, 6) + "\x02\x02 escape \x02" + text(100, 7));
+                                 s.w.ppmdEnd(true);
+                                 return finish(s);
+                             }},
+                      LzCase{"PpmdModelRestartsWhenMemoryRunsOut",
+                             [] {
+                                 Stream s;
+                                 s.w.ppmdBlock({true, 64, 1, 9});
+                                 std::string noisy(300000, '\0');
+                                 uint32_t x = 7;
+                                 for (char& c : noisy)
+                                     c = static_cast<char>((x = x * 1664525u + 1013904223u) >> 24);
+                                 s.ppmd(noisy);
+                                 s.w.ppmdEnd(true);
+                                 return finish(s);
+                             }},
+                      LzCase{"PpmdAndLzBlocksAlternate",
+                             [] {
+                                 Stream s;
+                                 s.w.ppmdBlock({true, 8, 2, -1});
+                                 s.ppmd(text(5000, 8)).ppmdMatch(40, 100).ppmdMatch(287, 4000);
+                                 s.w.ppmdEnd(false);
+                                 s.w.lzBlock();
+                                 s.lit("lz between").match(30, 2000);
+                                 s.w.blockEnd();
+                                 // The model goes on where it stopped, with a new escape byte.
+                                 s.w.ppmdBlock({false, 0, 0, 7});
+                                 s.ppmd(text(3000, 9) + "\x07 seven");
+                                 s.w.ppmdEnd(false);
+                                 s.w.lzBlock(true);
+                                 s.lit("last").old(0, 12);
+                                 s.w.endOfFile();
+                                 return finish(s);
+                             }},
+                      LzCase{"E8Filter", [] { return x86Case(Rar29Filter::E8); }},
+                      LzCase{"E8E9Filter", [] { return x86Case(Rar29Filter::E8E9); }},
+                      LzCase{"FilterInsidePpmdBlock",
+                             [] {
+                                 Stream s;
+                                 s.w.ppmdBlock({true, 4, 1, -1});
+                                 s.ppmd(kPrefix16);
+                                 s.w.ppmdFilter(newFilter(Rar29Filter::E8E9, 0, 16));
+                                 s.ppmd(kCalls + "after");
+                                 s.w.ppmdEnd(true);
+                                 auto [p, e] = s.file();
+                                 return Packed{p, kPrefix16 + kCallsE8E9 + "after"};
+                             }},
+                      LzCase{"ItaniumFilter",
+                             [] {
+                                 // Two bundles at file offset 32 (bundle numbers 2 and 3): template 0x10
+                                 // patches slot 2, template 0x16 slot 0; opcode 5 marks the branches.
+                                 std::string block(48, '\0'), want;
+                                 block[0] = 0x10;
+                                 block[12] = 0x50, block[13] = 0x34, block[14] = 0x12,
+                                 block[15] = 0x50; // target 0x12345
+                                 block[16] = 0x16;
+                                 block[18] = 0x78, block[19] = static_cast<char>(0xF3), block[20] = 0x2A,
+                                 block[21] = 0x14; // 0xABCDE
+                                 want = block;
+                                 want[12] = 0x30; // 0x12345 - 2
+                                 want[18] = 0x6C; // 0xABCDE - 3
+                                 const std::string prefix(32, 'p');
+                                 Stream s;
+                                 s.w.lzBlock();
+                                 s.lit(prefix);
+                                 s.w.filter(newFilter(Rar29Filter::Itanium, 0, 48));
+                                 s.lit(block).lit("q");
+                                 s.w.endOfFile();
+                                 auto [p, e] = s.file();
+                                 return Packed{p, prefix + want + "q"};
+                             }},
+                      LzCase{"ChainedFiltersOnOneBlock",
+                             [] {
+                                 const std::string block = text(60, 10);
+                                 Stream s;
+                                 s.w.lzBlock();
+                                 s.lit("head");
+                                 s.w.filter(newFilter(Rar29Filter::Delta, 0, 60, {{0, 3}}));
+                                 Rar29Writer::FilterRecord again;
+                                 again.program = 0;
+                                 again.start = 0;
+                                 again.length = 60;
+                                 again.registers = {{0, 1}};
+                                 s.w.filter(again);
+                                 s.lit(block).lit("tail");
+                                 s.w.endOfFile();
+                                 auto [p, e] = s.file();
+                                 return Packed{p, "head" + deltaDecode(deltaDecode(block, 3), 1) + "tail"};
+                             }},
+                      LzCase{"DeltaFilterWithRememberedLength",
+                             [] {
+                                 const std::string a = text(40, 11), b = text(40, 12);
+                                 Stream s;
+                                 s.w.lzBlock();
+                                 s.w.filter(newFilter(Rar29Filter::Delta, 0, 40, {{0, 4}}));
+                                 s.lit(a);
+                                 Rar29Writer::FilterRecord again;
+                                 again.program = 0;
+                                 again.start = 10;
+                                 again.registers = {{0, 2}};
+                                 s.w.filter(again);
+                                 s.lit(text(10, 13)).lit(b);
+                                 s.w.endOfFile();
+                                 auto [p, e] = s.file();
+                                 return Packed{p, deltaDecode(a, 4) + text(10, 13) + deltaDecode(b, 2)};
+                             }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A solid stream: tables, distances, the window, the PPMd model and filter
@@ -357,7 +369,8 @@ SolidArchive makeSolid(const fs::path& folder)
     // `filtered` rewrites the decoded bytes as the file's filters do.
     auto add = [&](const std::string& name, std::function<std::string(const std::string&)> filtered = {}) {
         auto [packed, decoded] = s.file();
-        if (filtered) decoded = filtered(decoded);
+        if (filtered)
+            decoded = filtered(decoded);
         w.packedRar4(name, packed, decoded);
         a.names.push_back(name);
         a.contents.push_back(decoded);
@@ -366,11 +379,11 @@ SolidArchive makeSolid(const fs::path& folder)
     s.lit(text(2000, 20)).match(100, 1500);
     s.w.filter(newFilter(Rar29Filter::Delta, 0, 20, {{0, 2}}));
     s.lit(text(20, 21));
-    s.w.endOfFile(false);  // the next file goes on with these tables
+    s.w.endOfFile(false); // the next file goes on with these tables
     add("one.txt", [](const std::string& d) { return d.substr(0, 2100) + deltaDecode(text(20, 21), 2); });
 
-    s.lit("second file ").match(258, 1900);  // reaches into the first file
-    Rar29Writer::FilterRecord again;         // the program of the first file, by number
+    s.lit("second file ").match(258, 1900); // reaches into the first file
+    Rar29Writer::FilterRecord again;        // the program of the first file, by number
     again.program = 0;
     again.start = 0;
     again.length = 10;
@@ -389,13 +402,13 @@ SolidArchive makeSolid(const fs::path& folder)
     s.w.ppmdEnd(true);
     add("three.txt");
 
-    s.w.ppmdBlock({false, 0, 0, -1});  // the model of the file before, a fresh range decoder
+    s.w.ppmdBlock({false, 0, 0, -1}); // the model of the file before, a fresh range decoder
     s.ppmd(text(500, 23)).ppmdMatch(40, 3000);
     s.w.ppmdEnd(true);
     add("four.txt");
 
     s.w.lzBlock(true);
-    s.lit("five").old(0, 10);  // the last LZ distance, from the second file
+    s.lit("five").old(0, 10); // the last LZ distance, from the second file
     s.w.endOfFile(true);
     add("five.txt");
 
@@ -415,7 +428,8 @@ TEST(Rar29Solid, EveryFileTestsAndExtracts)
         EXPECT_EQ(walk.processCodes, std::vector<int>(a.names.size(), 0));
         EXPECT_EQ(s.open.Flags & ROADF_SOLID, unsigned(ROADF_SOLID));
     }
-    for (size_t i = 0; i < a.names.size(); ++i) EXPECT_EQ(readFile(dir / "out" / a.names[i]), a.contents[i]) << a.names[i];
+    for (size_t i = 0; i < a.names.size(); ++i)
+        EXPECT_EQ(readFile(dir / "out" / a.names[i]), a.contents[i]) << a.names[i];
 }
 
 TEST(Rar29Solid, FilesPassedOverAreStillDecoded)
@@ -455,8 +469,11 @@ TEST(Rar29Entries, SplitAcrossVolumesDecodes)
     s.ppmd(text(20000, 31));
     s.w.ppmdEnd(true);
     auto [packed, decoded] = s.file();
-    auto volumes = RarWriter(RarFormat::Rar4).packedRar4("big.txt", packed, decoded).file("after.txt", "after")
-                       .volumes(3).write(dir.path(), "split");
+    auto volumes = RarWriter(RarFormat::Rar4)
+                       .packedRar4("big.txt", packed, decoded)
+                       .file("after.txt", "after")
+                       .volumes(3)
+                       .write(dir.path(), "split");
     ASSERT_EQ(volumes.size(), 3u);
     Session x;
     ASSERT_TRUE(x.openArchive(volumes.front(), RAR_OM_EXTRACT));
@@ -497,7 +514,10 @@ class Rar29Damage : public ::testing::TestWithParam<DamageCase> {};
 TEST_P(Rar29Damage, FailsAndKeepsTheGoodFile)
 {
     TempDir dir;
-    fs::path arc = RarWriter(RarFormat::Rar4).packedRar4("f.bin", GetParam().packed(), text(5000, 40)).write(dir.path(), "d").front();
+    fs::path arc = RarWriter(RarFormat::Rar4)
+                       .packedRar4("f.bin", GetParam().packed(), text(5000, 40))
+                       .write(dir.path(), "d")
+                       .front();
     fs::create_directories(dir / "out");
     writeFile(dir / "out/f.bin", "good");
     Session x;
@@ -517,34 +537,34 @@ std::string goodStream()
     return s.file().first;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Streams, Rar29Damage,
-    ::testing::Values(DamageCase{"Truncated", [] { return goodStream().substr(0, 3000); }},
-                      DamageCase{"Empty", [] { return std::string(); }},
-                      DamageCase{"FlippedBits",
-                                 [] {
-                                     std::string p = goodStream();
-                                     for (size_t i = 300; i < p.size(); i += 97) p[i] = static_cast<char>(p[i] ^ 0x5A);
-                                     return p;
-                                 }},
-                      DamageCase{"UnknownFilterProgram",
-                                 [] {
-                                     Stream s;
-                                     s.w.lzBlock();
-                                     s.w.filter(newFilter(Rar29Filter::Unknown, 0, 100));
-                                     s.lit(text(5000, 40));
-                                     s.w.endOfFile();
-                                     return s.file().first;
-                                 }},
-                      DamageCase{"MatchBeforeTheStart",
-                                 [] {
-                                     Stream s;
-                                     s.w.lzBlock();
-                                     s.lit("ab");
-                                     s.w.match(10, 100);
-                                     s.w.endOfFile();
-                                     return s.file().first;
-                                 }}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Streams, Rar29Damage,
+                         ::testing::Values(DamageCase{"Truncated", [] { return goodStream().substr(0, 3000); }},
+                                           DamageCase{"Empty", [] { return std::string(); }},
+                                           DamageCase{"FlippedBits",
+                                                      [] {
+                                                          std::string p = goodStream();
+                                                          for (size_t i = 300; i < p.size(); i += 97)
+                                                              p[i] = static_cast<char>(p[i] ^ 0x5A);
+                                                          return p;
+                                                      }},
+                                           DamageCase{"UnknownFilterProgram",
+                                                      [] {
+                                                          Stream s;
+                                                          s.w.lzBlock();
+                                                          s.w.filter(newFilter(Rar29Filter::Unknown, 0, 100));
+                                                          s.lit(text(5000, 40));
+                                                          s.w.endOfFile();
+                                                          return s.file().first;
+                                                      }},
+                                           DamageCase{"MatchBeforeTheStart",
+                                                      [] {
+                                                          Stream s;
+                                                          s.w.lzBlock();
+                                                          s.lit("ab");
+                                                          s.w.match(10, 100);
+                                                          s.w.endOfFile();
+                                                          return s.file().first;
+                                                      }}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
-}  // namespace
+} // namespace

@@ -12,8 +12,8 @@ namespace {
 
 struct SampleCase {
     const char* file;
-    std::vector<std::string> names;  // every entry, in order
-    uint64_t compressedBytes;        // unpacked bytes of the UnpVer 29 entries
+    std::vector<std::string> names; // every entry, in order
+    uint64_t compressedBytes;       // unpacked bytes of the UnpVer 29 entries
 };
 
 class Rar29Samples : public ::testing::TestWithParam<SampleCase> {};
@@ -21,7 +21,8 @@ class Rar29Samples : public ::testing::TestWithParam<SampleCase> {};
 TEST_P(Rar29Samples, TestAndExtractMatchTheirCrcs)
 {
     const SampleCase& c = GetParam();
-    if (const std::string why = missingSample(c.file); !why.empty()) GTEST_SKIP() << why;
+    if (const std::string why = missingSample(c.file); !why.empty())
+        GTEST_SKIP() << why;
     const fs::path archive = samplePath(c.file);
     TempDir dir;
     for (int op : {RAR_TEST, RAR_EXTRACT}) {
@@ -33,13 +34,15 @@ TEST_P(Rar29Samples, TestAndExtractMatchTheirCrcs)
         // not handed over as file data.
         uint64_t expected = 0;
         for (const Header& h : walk.headers)
-            if (!(h.raw.Flags & RHDF_DIRECTORY) && h.fileName != "testlink") expected += h.raw.UnpSize;
+            if (!(h.raw.Flags & RHDF_DIRECTORY) && h.fileName != "testlink")
+                expected += h.raw.UnpSize;
         EXPECT_EQ(walk.processCodes, std::vector<int>(walk.headers.size(), 0)) << "operation " << op;
         EXPECT_EQ(walk.endCode, ERAR_END_ARCHIVE);
         EXPECT_EQ(s.processedBytes, expected);
         uint64_t packed = 0;
         for (const Header& h : walk.headers)
-            if (h.raw.UnpVer == 29) packed += h.raw.UnpSize;
+            if (h.raw.UnpVer == 29)
+                packed += h.raw.UnpSize;
         EXPECT_EQ(packed, c.compressedBytes);
     }
     for (const std::string& name : c.names)
@@ -60,8 +63,9 @@ INSTANTIATE_TEST_SUITE_P(
         std::string n = info.param.file;
         n = n.substr(0, n.find('.'));
         for (char& ch : n)
-            if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+            if (!std::isalnum(static_cast<unsigned char>(ch)))
+                ch = '_';
         return n;
     });
 
-}  // namespace
+} // namespace

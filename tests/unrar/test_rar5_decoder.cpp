@@ -19,15 +19,15 @@ namespace {
 // Text-like data with repeats near and far, so that every kind of match occurs.
 std::string prose(size_t size, unsigned seed)
 {
-    static const char* words[] = {"archive ", "volume ", "entry ", "window ", "filter ", "table ", "the ", "of ",
-                                  "and ", "decoder ", "match ", "distance ", "\n", "block ", "RAR ", "solid "};
+    static const char* words[] = {"archive ", "volume ",  "entry ", "window ",   "filter ", "table ", "the ", "of ",
+                                  "and ",     "decoder ", "match ", "distance ", "\n",      "block ", "RAR ", "solid "};
     std::string s;
     uint32_t x = seed * 2654435761u + 1;
     while (s.size() < size) {
         x = x * 1103515245u + 12345u;
         if ((x >> 28) == 0 && s.size() > 5000) {
             const size_t from = (x >> 4) % (s.size() - 2000);
-            s += s.substr(from, 40 + (x >> 8) % 1500);  // a long repeat
+            s += s.substr(from, 40 + (x >> 8) % 1500); // a long repeat
         } else {
             s += words[(x >> 16) % 16];
         }
@@ -43,7 +43,10 @@ std::string code(size_t size, unsigned seed)
     uint32_t x = seed + 7;
     for (size_t i = 0; i < size; ++i) {
         x = x * 1103515245u + 12345u;
-        s[i] = static_cast<char>((i % 4 == 3 && (x >> 29) == 0) ? 0xEB : (x >> 27) == 1 ? 0xE8 : (x >> 27) == 2 ? 0xE9 : (x >> 20) & 0x3F);
+        s[i] = static_cast<char>((i % 4 == 3 && (x >> 29) == 0) ? 0xEB
+                                 : (x >> 27) == 1               ? 0xE8
+                                 : (x >> 27) == 2               ? 0xE9
+                                                                : (x >> 20) & 0x3F);
     }
     return s;
 }
@@ -51,14 +54,15 @@ std::string code(size_t size, unsigned seed)
 struct Fixture {
     const char* name;
     std::function<RarWriter()> build;
-    std::vector<std::pair<std::string, std::string>> files;  // expected contents
+    std::vector<std::pair<std::string, std::string>> files; // expected contents
 };
 
 std::vector<Fixture> fixtures()
 {
     const std::string text = prose(300000, 1), text2 = prose(70000, 2), bin = code(600000, 3);
     std::vector<Fixture> f;
-    f.push_back({"Matches", [=] { return std::move(RarWriter(RarFormat::Rar5).lzCompressed("a.txt", text)); },
+    f.push_back({"Matches",
+                 [=] { return std::move(RarWriter(RarFormat::Rar5).lzCompressed("a.txt", text)); },
                  {{"a.txt", text}}});
     f.push_back({"FiltersAcrossTheRingEnd",
                  [=] {
@@ -76,16 +80,20 @@ std::vector<Fixture> fixtures()
                      return std::move(RarWriter(RarFormat::Rar5).lzCompressed("far.bin", far, {}, 3));
                  },
                  {{"far.bin", text + bin + text.substr(1000, 200000)}}});
-    f.push_back({"SolidEntriesReferToEarlierOnes",
-                 [=] {
-                     RarWriter w(RarFormat::Rar5);
-                     w.lzCompressed("1.txt", text2).file("stored.txt", "stored").compressed("lit.txt", text2.substr(0, 9000));
-                     w.lzCompressed("2.txt", text2.substr(100) + "tail").lzCompressed("3.bin", bin.substr(0, 50000),
-                                                                                      {{Rar5Filter::E8, 10, 40000, 1}});
-                     return std::move(w.solid());
-                 },
-                 {{"1.txt", text2}, {"stored.txt", "stored"}, {"lit.txt", text2.substr(0, 9000)},
-                  {"2.txt", text2.substr(100) + "tail"}, {"3.bin", bin.substr(0, 50000)}}});
+    f.push_back(
+        {"SolidEntriesReferToEarlierOnes",
+         [=] {
+             RarWriter w(RarFormat::Rar5);
+             w.lzCompressed("1.txt", text2).file("stored.txt", "stored").compressed("lit.txt", text2.substr(0, 9000));
+             w.lzCompressed("2.txt", text2.substr(100) + "tail")
+                 .lzCompressed("3.bin", bin.substr(0, 50000), {{Rar5Filter::E8, 10, 40000, 1}});
+             return std::move(w.solid());
+         },
+         {{"1.txt", text2},
+          {"stored.txt", "stored"},
+          {"lit.txt", text2.substr(0, 9000)},
+          {"2.txt", text2.substr(100) + "tail"},
+          {"3.bin", bin.substr(0, 50000)}}});
     f.push_back({"SolidDictionaryGrowsBetweenEntries",
                  [=] {
                      // The second entry declares a larger dictionary and repeats the first
@@ -95,11 +103,14 @@ std::vector<Fixture> fixtures()
                      w.lzCompressed("large-dict.bin", text.substr(0, 300000) + bin.substr(0, 100000), {}, 3);
                      return std::move(w.solid());
                  },
-                 {{"small-dict.bin", bin.substr(0, 100000)}, {"large-dict.bin", text.substr(0, 300000) + bin.substr(0, 100000)}}});
+                 {{"small-dict.bin", bin.substr(0, 100000)},
+                  {"large-dict.bin", text.substr(0, 300000) + bin.substr(0, 100000)}}});
     f.push_back({"SplitAcrossVolumes",
                  [=] {
                      RarWriter w(RarFormat::Rar5);
-                     w.lzCompressed("a.txt", text).lzCompressed("b.bin", bin.substr(0, 100000), {{Rar5Filter::Arm, 0, 60000, 1}, {Rar5Filter::Delta, 60000, 40000, 4}});
+                     w.lzCompressed("a.txt", text)
+                         .lzCompressed("b.bin", bin.substr(0, 100000),
+                                       {{Rar5Filter::Arm, 0, 60000, 1}, {Rar5Filter::Delta, 60000, 40000, 4}});
                      return std::move(w.volumes(4));
                  },
                  {{"a.txt", text}, {"b.bin", bin.substr(0, 100000)}}});
@@ -121,7 +132,8 @@ TEST_P(UnrarRar5Decoder, TestAndExtractGiveTheOriginalData)
     TempDir dir;
     const fs::path arc = fx.build().write(dir.path(), "fx").front();
     uint64_t expected = 0;
-    for (const auto& [name, data] : fx.files) expected += data.size();
+    for (const auto& [name, data] : fx.files)
+        expected += data.size();
     for (int op : {RAR_TEST, RAR_EXTRACT}) {
         Session s;
         ASSERT_TRUE(s.openArchive(arc, RAR_OM_EXTRACT));
@@ -130,7 +142,8 @@ TEST_P(UnrarRar5Decoder, TestAndExtractGiveTheOriginalData)
         EXPECT_EQ(walk.processCodes, std::vector<int>(walk.headers.size(), 0));
         EXPECT_EQ(s.processedBytes, expected);
     }
-    for (const auto& [name, data] : fx.files) EXPECT_TRUE(readFile(dir / "out" / name) == data) << name;
+    for (const auto& [name, data] : fx.files)
+        EXPECT_TRUE(readFile(dir / "out" / name) == data) << name;
 }
 
 TEST_P(UnrarRar5Decoder, SkippingEveryEntryButTheLastStillDecodesIt)
@@ -144,11 +157,12 @@ TEST_P(UnrarRar5Decoder, SkippingEveryEntryButTheLastStillDecodesIt)
     std::string lastName;
     int code = 0;
     while (s.readHeader(h) == 0) {
-        if (h.raw.Flags & RHDF_SPLITBEFORE) continue;
+        if (h.raw.Flags & RHDF_SPLITBEFORE)
+            continue;
         if (h.fileName == fx.files.back().first) {
             code = s.process(RAR_EXTRACT, {}, dir / "last");
             lastName = h.fileName;
-        }  // the others are passed over without a RARProcessFile
+        } // the others are passed over without a RARProcessFile
     }
     EXPECT_EQ(code, 0);
     EXPECT_TRUE(readFile(dir / "last") == fx.files.back().second);
@@ -157,7 +171,7 @@ TEST_P(UnrarRar5Decoder, SkippingEveryEntryButTheLastStillDecodesIt)
 INSTANTIATE_TEST_SUITE_P(Fixtures, UnrarRar5Decoder, ::testing::ValuesIn(fixtures()),
                          [](const auto& info) { return std::string(info.param.name); });
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -193,34 +207,33 @@ TEST_P(UnrarRar5Refusal, FailsWithTheLibrarysCodeAndKeepsTheOldFile)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, UnrarRar5Refusal,
-    ::testing::Values(
-        Refusal{"ClaimsMoreThanItHolds", [](RarWriter& w) { w.claimSize(20001); }, ERAR_BAD_DATA},
-        Refusal{"ClaimsLessThanItHolds", [](RarWriter& w) { w.claimSize(19999); }, ERAR_BAD_DATA},
-        Refusal{"WrongCrc", [](RarWriter& w) { w.wrongCrc(); }, ERAR_BAD_DATA},
-        Refusal{"DictionaryAboveOneGiB",
-                [](RarWriter& w) {
-                    tavrel::test::RarEntry e;
-                    e.name = "a.txt";
-                    e.packed = e.lz = true;
-                    e.unpackedData = "x";
-                    e.dictExponent = 14;  // 2 GiB
-                    e.method = 3;
-                    w = RarWriter(RarFormat::Rar5);
-                    w.entry(e);
-                },
-                ERAR_LARGE_DICT},
-        Refusal{"Rar7Algorithm",
-                [](RarWriter& w) {
-                    tavrel::test::RarEntry e;
-                    e.name = "a.txt";
-                    e.packed = e.lz = true;
-                    e.unpackedData = "x";
-                    e.algorithm = 1;
-                    e.method = 3;
-                    w = RarWriter(RarFormat::Rar5);
-                    w.entry(e);
-                },
-                ERAR_UNKNOWN_FORMAT}),
+    ::testing::Values(Refusal{"ClaimsMoreThanItHolds", [](RarWriter& w) { w.claimSize(20001); }, ERAR_BAD_DATA},
+                      Refusal{"ClaimsLessThanItHolds", [](RarWriter& w) { w.claimSize(19999); }, ERAR_BAD_DATA},
+                      Refusal{"WrongCrc", [](RarWriter& w) { w.wrongCrc(); }, ERAR_BAD_DATA},
+                      Refusal{"DictionaryAboveOneGiB",
+                              [](RarWriter& w) {
+                                  tavrel::test::RarEntry e;
+                                  e.name = "a.txt";
+                                  e.packed = e.lz = true;
+                                  e.unpackedData = "x";
+                                  e.dictExponent = 14; // 2 GiB
+                                  e.method = 3;
+                                  w = RarWriter(RarFormat::Rar5);
+                                  w.entry(e);
+                              },
+                              ERAR_LARGE_DICT},
+                      Refusal{"Rar7Algorithm",
+                              [](RarWriter& w) {
+                                  tavrel::test::RarEntry e;
+                                  e.name = "a.txt";
+                                  e.packed = e.lz = true;
+                                  e.unpackedData = "x";
+                                  e.algorithm = 1;
+                                  e.method = 3;
+                                  w = RarWriter(RarFormat::Rar5);
+                                  w.entry(e);
+                              },
+                              ERAR_UNKNOWN_FORMAT}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Damage anywhere in the packed data: the entry fails with ERAR_BAD_DATA
@@ -265,7 +278,8 @@ TEST(UnrarRar5Decoder, DamagedPackedDataNeverPassesAsGood)
 TEST(UnrarRar5Decoder, CancelInProcessDataStopsTheEntry)
 {
     TempDir dir;
-    const fs::path arc = RarWriter(RarFormat::Rar5).lzCompressed("a.txt", prose(3 << 20, 4)).write(dir.path(), "c").front();
+    const fs::path arc =
+        RarWriter(RarFormat::Rar5).lzCompressed("a.txt", prose(3 << 20, 4)).write(dir.path(), "c").front();
     Session s;
     s.onMessage = [](unsigned msg, RAR_LPARAM, RAR_LPARAM) { return msg == UCM_PROCESSDATA ? -1 : 1; };
     ASSERT_TRUE(s.openArchive(arc, RAR_OM_EXTRACT));
@@ -275,4 +289,4 @@ TEST(UnrarRar5Decoder, CancelInProcessDataStopsTheEntry)
     EXPECT_EQ(s.messageKinds(true), std::vector<unsigned>{UCM_PROCESSDATA});
 }
 
-}  // namespace
+} // namespace

@@ -12,7 +12,7 @@ namespace {
 
 struct Sample {
     const char* file;
-    std::vector<std::pair<std::string, uint64_t>> files;  // compressed or stored entries and sizes
+    std::vector<std::pair<std::string, uint64_t>> files; // compressed or stored entries and sizes
 };
 
 class UnrarRar5Samples : public ::testing::TestWithParam<Sample> {};
@@ -20,7 +20,8 @@ class UnrarRar5Samples : public ::testing::TestWithParam<Sample> {};
 TEST_P(UnrarRar5Samples, TestAndExtractMatchTheStoredChecksums)
 {
     const Sample& sample = GetParam();
-    if (const std::string why = missingSample(sample.file); !why.empty()) GTEST_SKIP() << why;
+    if (const std::string why = missingSample(sample.file); !why.empty())
+        GTEST_SKIP() << why;
     const fs::path arc = samplePath(sample.file);
     TempDir dir;
     for (int op : {RAR_TEST, RAR_EXTRACT}) {
@@ -32,7 +33,8 @@ TEST_P(UnrarRar5Samples, TestAndExtractMatchTheStoredChecksums)
         for (size_t i = 0; i < walk.headers.size(); ++i) {
             SCOPED_TRACE(walk.headers[i].fileName);
             EXPECT_EQ(walk.processCodes[i], 0);
-            if (!(walk.headers[i].raw.Flags & RHDF_DIRECTORY)) expected += walk.headers[i].raw.UnpSize;
+            if (!(walk.headers[i].raw.Flags & RHDF_DIRECTORY))
+                expected += walk.headers[i].raw.UnpSize;
         }
         EXPECT_EQ(s.processedBytes, expected);
     }
@@ -56,4 +58,4 @@ INSTANTIATE_TEST_SUITE_P(
         return n.substr(0, n.find('.'));
     });
 
-}  // namespace
+} // namespace

@@ -18,7 +18,8 @@ namespace {
 std::vector<std::string> tree(const fs::path& root)
 {
     std::vector<std::string> out;
-    if (!fs::exists(root)) return out;
+    if (!fs::exists(root))
+        return out;
     for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it)
         out.push_back(fs::relative(it->path(), root).string() + (it->is_symlink() ? "@" : ""));
     std::sort(out.begin(), out.end());
@@ -45,7 +46,7 @@ TEST_P(UnrarEscapingName, IsRefusedAndNothingLandsOutside)
     e.kind = c.directory ? RarEntry::Kind::Directory : RarEntry::Kind::File;
     e.data = c.directory ? "" : "escaped";
     e.unixHost = true;
-    e.attributes = c.directory ? 040000 : 0100777;  // a folder entry with mode 000
+    e.attributes = c.directory ? 040000 : 0100777; // a folder entry with mode 000
     fs::path arc = RarWriter(format).entry(e).file("ok.txt", "fine").write(dir.path(), "evil").front();
     struct stat before;
     ASSERT_EQ(::stat(dest.c_str(), &before), 0);
@@ -71,12 +72,11 @@ INSTANTIATE_TEST_SUITE_P(
                                          NameCase{"DriveLetter", "C:\\evil.txt", false},
                                          NameCase{"DriveRelative", "C:evil.txt", false},
                                          NameCase{"Unc", "\\\\server\\share\\evil.txt", false},
-                                         NameCase{"JustDotDot", "..", true},
-                                         NameCase{"JustDot", ".", true},
-                                         NameCase{"DotFolder", "./", true},
-                                         NameCase{"Empty", "", false})),
+                                         NameCase{"JustDotDot", "..", true}, NameCase{"JustDot", ".", true},
+                                         NameCase{"DotFolder", "./", true}, NameCase{"Empty", "", false})),
     [](const auto& info) {
-        return std::string(std::get<0>(info.param) == RarFormat::Rar4 ? "Rar4" : "Rar5") + std::get<1>(info.param).label;
+        return std::string(std::get<0>(info.param) == RarFormat::Rar4 ? "Rar4" : "Rar5") +
+               std::get<1>(info.param).label;
     });
 
 class UnrarLinks : public ::testing::TestWithParam<RarFormat> {};
@@ -88,14 +88,16 @@ TEST_P(UnrarLinks, LinksLeadingOutsideAreNotCreatedAndNothingIsWrittenThroughThe
     fs::create_directories(outside);
     RarWriter w(GetParam());
     w.symlink("link", outside.string()).file("link/planted.txt", "through the link");
-    if (GetParam() == RarFormat::Rar5) w.hardlink("hard", (outside / "victim").string());
+    if (GetParam() == RarFormat::Rar5)
+        w.hardlink("hard", (outside / "victim").string());
     writeFile(outside / "victim", "victim");
     fs::path arc = w.write(dir.path(), "links").front();
     Session s;
     ASSERT_TRUE(s.openArchive(arc, RAR_OM_EXTRACT));
     auto walk = s.walk(RAR_EXTRACT, dir / "out");
     std::vector<int> expected{ERAR_ECREATE, 0};
-    if (GetParam() == RarFormat::Rar5) expected.push_back(ERAR_ECREATE);
+    if (GetParam() == RarFormat::Rar5)
+        expected.push_back(ERAR_ECREATE);
     EXPECT_EQ(walk.processCodes, expected);
     EXPECT_EQ(tree(outside), std::vector<std::string>{"victim"});
     EXPECT_EQ(readFile(outside / "victim"), "victim");
@@ -131,7 +133,8 @@ TEST_P(UnrarLinks, SizesClaimedByTheHeaderAreNotTrusted)
     fs::create_directories(dest);
     writeFile(dest / "big.bin", "good");
     writeFile(dest / "cut.bin", "good");
-    fs::path claims = RarWriter(GetParam()).file("big.bin", "tiny").claimSize(1ULL << 40).write(dir.path(), "claims").front();
+    fs::path claims =
+        RarWriter(GetParam()).file("big.bin", "tiny").claimSize(1ULL << 40).write(dir.path(), "claims").front();
     fs::path cut = RarWriter(GetParam()).file("cut.bin", std::string(100000, 'c')).write(dir.path(), "cut").front();
     fs::resize_file(cut, 50000);
     for (const fs::path& arc : {claims, cut}) {
@@ -148,4 +151,4 @@ TEST_P(UnrarLinks, SizesClaimedByTheHeaderAreNotTrusted)
 INSTANTIATE_TEST_SUITE_P(Formats, UnrarLinks, ::testing::Values(RarFormat::Rar4, RarFormat::Rar5),
                          [](const auto& info) { return info.param == RarFormat::Rar4 ? "Rar4" : "Rar5"; });
 
-}  // namespace
+} // namespace

@@ -21,7 +21,8 @@ struct SetCase {
 std::string bigData()
 {
     std::string s(3000, '\0');
-    for (size_t i = 0; i < s.size(); ++i) s[i] = static_cast<char>('a' + i % 26);
+    for (size_t i = 0; i < s.size(); ++i)
+        s[i] = static_cast<char>('a' + i % 26);
     return s;
 }
 
@@ -55,7 +56,8 @@ protected:
     static std::vector<std::pair<unsigned, std::string>> asPairs(const std::vector<Message>& ms)
     {
         std::vector<std::pair<unsigned, std::string>> out;
-        for (const Message& m : ms) out.emplace_back(m.msg * 10 + static_cast<unsigned>(m.mode), m.text);
+        for (const Message& m : ms)
+            out.emplace_back(m.msg * 10 + static_cast<unsigned>(m.mode), m.text);
         return out;
     }
     TempDir dir;
@@ -93,7 +95,8 @@ TEST_P(UnrarVolumes, ListReportsASplitFileOnceAndIncSplitEveryPart)
     EXPECT_EQ(p.headers[1].raw.Flags, unsigned(RHDF_SPLITBEFORE | RHDF_SPLITAFTER));
     EXPECT_EQ(p.headers[2].raw.Flags, unsigned(RHDF_SPLITBEFORE));
     uint64_t packed = 0;
-    for (int i = 0; i < 3; ++i) packed += p.headers[i].raw.PackSize;
+    for (int i = 0; i < 3; ++i)
+        packed += p.headers[i].raw.PackSize;
     EXPECT_EQ(packed, 3000u);
     std::string data = bigData();
     EXPECT_EQ(p.headers[2].raw.FileCRC, crc32(0, reinterpret_cast<const Bytef*>(data.data()), 3000));
@@ -106,18 +109,21 @@ TEST_P(UnrarVolumes, ListingMovesToTheNextVolumeWhileSkippingAContinuedFile)
 {
     struct ModeCase {
         unsigned mode;
-        std::vector<std::string> steps;  // call, then the volumes notified during it
+        std::vector<std::string> steps; // call, then the volumes notified during it
     };
     const std::string v2 = paths[1].filename().string(), v3 = paths[2].filename().string();
-    for (const ModeCase& c : {ModeCase{RAR_OM_LIST, {"read big.bin", "skip " + v2, "read after.txt " + v3, "skip", "read end"}},
-                              ModeCase{RAR_OM_LIST_INCSPLIT, {"read big.bin", "skip " + v2, "read big.bin", "skip " + v3,
-                                                              "read big.bin", "skip", "read after.txt", "skip", "read end"}}}) {
+    for (const ModeCase& c :
+         {ModeCase{RAR_OM_LIST, {"read big.bin", "skip " + v2, "read after.txt " + v3, "skip", "read end"}},
+          ModeCase{RAR_OM_LIST_INCSPLIT,
+                   {"read big.bin", "skip " + v2, "read big.bin", "skip " + v3, "read big.bin", "skip",
+                    "read after.txt", "skip", "read end"}}}) {
         Session s;
         ASSERT_TRUE(s.openArchive(paths[0], c.mode));
         std::vector<std::string> steps;
         auto notified = [&](std::string step) {
             for (const Message& m : s.messages)
-                if (m.msg == UCM_CHANGEVOLUMEW && m.mode == RAR_VOL_NOTIFY) step += " " + fs::path(m.text).filename().string();
+                if (m.msg == UCM_CHANGEVOLUMEW && m.mode == RAR_VOL_NOTIFY)
+                    step += " " + fs::path(m.text).filename().string();
             s.messages.clear();
             steps.push_back(step);
         };
@@ -125,7 +131,8 @@ TEST_P(UnrarVolumes, ListingMovesToTheNextVolumeWhileSkippingAContinuedFile)
             Header h;
             const int r = s.readHeader(h);
             notified(r == 0 ? "read " + h.fileName : "read end");
-            if (r != 0) break;
+            if (r != 0)
+                break;
             EXPECT_EQ(s.process(RAR_SKIP), 0);
             notified("skip");
         }
@@ -158,7 +165,8 @@ TEST_P(UnrarVolumes, ANewNameFromTheCallbackIsOpened)
     Session s;
     s.onMessage = [&](unsigned msg, RAR_LPARAM p1, RAR_LPARAM mode) {
         char* name = reinterpret_cast<char*>(p1);
-        if (msg == UCM_CHANGEVOLUME && mode == RAR_VOL_ASK && paths[1] == name) std::strcpy(name, moved.c_str());
+        if (msg == UCM_CHANGEVOLUME && mode == RAR_VOL_ASK && paths[1] == name)
+            std::strcpy(name, moved.c_str());
         return 1;
     };
     ASSERT_TRUE(s.openArchive(paths[0], RAR_OM_EXTRACT));
@@ -178,7 +186,8 @@ TEST_P(UnrarVolumes, AVolumeNamedTwiceEndsInsteadOfLooping)
     Session s;
     // Always answers with the first volume: a set that would never end.
     s.onMessage = [&](unsigned msg, RAR_LPARAM p1, RAR_LPARAM mode) {
-        if (msg == UCM_CHANGEVOLUME && mode == RAR_VOL_ASK) std::strcpy(reinterpret_cast<char*>(p1), paths[0].c_str());
+        if (msg == UCM_CHANGEVOLUME && mode == RAR_VOL_ASK)
+            std::strcpy(reinterpret_cast<char*>(p1), paths[0].c_str());
         return 1;
     };
     fs::remove(paths[1]);
@@ -218,8 +227,8 @@ TEST_P(UnrarVolumes, SkippingASplitFileInExtractModeShowsItsContinuation)
 
 TEST(UnrarVolumeNames, ElevenVolumesKeepTheNumberWidthAndCarry)
 {
-    for (auto [format, naming] : {std::pair{RarFormat::Rar5, VolumeNaming::New},
-                                  std::pair{RarFormat::Rar4, VolumeNaming::Old}}) {
+    for (auto [format, naming] :
+         {std::pair{RarFormat::Rar5, VolumeNaming::New}, std::pair{RarFormat::Rar4, VolumeNaming::Old}}) {
         TempDir dir;
         auto paths = RarWriter(format).file("big.bin", bigData()).volumes(11, naming).write(dir.path(), "many");
         EXPECT_EQ(paths[9].filename(), naming == VolumeNaming::New ? "many.part10.rar" : "many.r08");
@@ -231,7 +240,8 @@ TEST(UnrarVolumeNames, ElevenVolumesKeepTheNumberWidthAndCarry)
         EXPECT_EQ(s.processedBytes, 3000u);
         std::string lastVolume;
         for (const Message& m : s.messages)
-            if (m.msg == UCM_CHANGEVOLUME) lastVolume = m.text;
+            if (m.msg == UCM_CHANGEVOLUME)
+                lastVolume = m.text;
         EXPECT_EQ(lastVolume, paths.back().string());
     }
 }
@@ -242,4 +252,4 @@ INSTANTIATE_TEST_SUITE_P(Sets, UnrarVolumes,
                                            SetCase{"Rar4OldNaming", RarFormat::Rar4, VolumeNaming::Old}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-}  // namespace
+} // namespace

@@ -30,15 +30,17 @@ std::string digest(const std::string& data)
 // Every entry's name and content digest (folders as "<dir>"), or an error text.
 std::map<std::string, std::string> readWithLibarchive(const std::vector<fs::path>& volumes)
 {
-    std::setlocale(LC_ALL, "C.UTF-8");  // names are converted through the locale
+    std::setlocale(LC_ALL, "C.UTF-8"); // names are converted through the locale
     std::map<std::string, std::string> out;
     struct archive* a = archive_read_new();
     archive_read_support_format_rar(a);
     archive_read_support_format_rar5(a);
     std::vector<std::string> names;
-    for (const fs::path& v : volumes) names.push_back(v.string());
+    for (const fs::path& v : volumes)
+        names.push_back(v.string());
     std::vector<const char*> list;
-    for (const std::string& n : names) list.push_back(n.c_str());
+    for (const std::string& n : names)
+        list.push_back(n.c_str());
     list.push_back(nullptr);
     if (archive_read_open_filenames(a, list.data(), 65536) != ARCHIVE_OK) {
         out["<error>"] = archive_error_string(a);
@@ -56,10 +58,12 @@ std::map<std::string, std::string> readWithLibarchive(const std::vector<fs::path
         std::string data;
         char buf[65536];
         la_ssize_t n;
-        while ((n = archive_read_data(a, buf, sizeof buf)) > 0) data.append(buf, static_cast<size_t>(n));
+        while ((n = archive_read_data(a, buf, sizeof buf)) > 0)
+            data.append(buf, static_cast<size_t>(n));
         out[name] = n < 0 ? "<error>" : digest(data);
     }
-    if (r != ARCHIVE_EOF) out["<error>"] = archive_error_string(a);
+    if (r != ARCHIVE_EOF)
+        out["<error>"] = archive_error_string(a);
     archive_read_free(a);
     return out;
 }
@@ -87,7 +91,8 @@ TEST_P(RarWriterCrossCheck, LibarchiveReadsWhatTheWriterWrote)
     EXPECT_EQ(readWithLibarchive(single), expected);
 
     for (VolumeNaming naming : {VolumeNaming::New, VolumeNaming::Old}) {
-        if (GetParam() == RarFormat::Rar5 && naming == VolumeNaming::Old) continue;
+        if (GetParam() == RarFormat::Rar5 && naming == VolumeNaming::Old)
+            continue;
         auto set = RarWriter(GetParam())
                        .generated("gen.bin", generated.size(), fillPattern)
                        .file("after.txt", "after")
@@ -117,11 +122,15 @@ TEST(RarWriterCrossCheck, LibarchiveDecodesTheLzEncodersStreams)
     using tavrel::test::Rar5Filter;
     TempDir dir;
     std::string text;
-    for (int i = 0; text.size() < 200000; ++i) text += "line " + std::to_string(i * 7919 % 1000) + " of the release notes\n";
+    for (int i = 0; text.size() < 200000; ++i)
+        text += "line " + std::to_string(i * 7919 % 1000) + " of the release notes\n";
     std::string bin(150000, '\0');
-    for (size_t i = 0; i < bin.size(); ++i) bin[i] = static_cast<char>(i % 37 == 0 ? 0xE8 : i % 4 == 3 && i % 3 == 0 ? 0xEB : (i * 7) >> 3);
-    const std::vector<Rar5Filter> filters = {{Rar5Filter::Delta, 100, 20000, 4}, {Rar5Filter::E8, 30000, 30000, 1},
-                                             {Rar5Filter::E8E9, 60000, 40000, 1}, {Rar5Filter::Arm, 100001, 40000, 1}};
+    for (size_t i = 0; i < bin.size(); ++i)
+        bin[i] = static_cast<char>(i % 37 == 0 ? 0xE8 : i % 4 == 3 && i % 3 == 0 ? 0xEB : (i * 7) >> 3);
+    const std::vector<Rar5Filter> filters = {{Rar5Filter::Delta, 100, 20000, 4},
+                                             {Rar5Filter::E8, 30000, 30000, 1},
+                                             {Rar5Filter::E8E9, 60000, 40000, 1},
+                                             {Rar5Filter::Arm, 100001, 40000, 1}};
     for (bool solid : {false, true}) {
         auto arc = RarWriter(RarFormat::Rar5)
                        .lzCompressed("text.txt", text)
@@ -129,14 +138,14 @@ TEST(RarWriterCrossCheck, LibarchiveDecodesTheLzEncodersStreams)
                        .lzCompressed("again.txt", text.substr(5000) + bin.substr(0, 1000))
                        .solid(solid)
                        .write(dir.path(), solid ? "solid" : "plain");
-        EXPECT_EQ(readWithLibarchive(arc), (std::map<std::string, std::string>{
-                                               {"text.txt", digest(text)},
-                                               {"bin.bin", digest(bin)},
-                                               {"again.txt", digest(text.substr(5000) + bin.substr(0, 1000))}}));
+        EXPECT_EQ(readWithLibarchive(arc),
+                  (std::map<std::string, std::string>{{"text.txt", digest(text)},
+                                                      {"bin.bin", digest(bin)},
+                                                      {"again.txt", digest(text.substr(5000) + bin.substr(0, 1000))}}));
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, RarWriterCrossCheck, ::testing::Values(RarFormat::Rar4, RarFormat::Rar5),
                          [](const auto& info) { return info.param == RarFormat::Rar4 ? "Rar4" : "Rar5"; });
 
-}  // namespace
+} // namespace

@@ -58,11 +58,7 @@ enum { RAR_VOL_ASK = 0, RAR_VOL_NOTIFY = 1 };
 /* Interface version that our library reports. */
 #define RAR_DLL_VERSION_CURRENT 9
 
-enum {
-    RAR_HASH_NONE = 0,
-    RAR_HASH_CRC32 = 1,
-    RAR_HASH_BLAKE2 = 2
-};
+enum { RAR_HASH_NONE = 0, RAR_HASH_CRC32 = 1, RAR_HASH_BLAKE2 = 2 };
 
 /* Entry flags in RARHeaderDataEx.Flags. */
 #define RHDF_SPLITBEFORE 0x01

@@ -22,7 +22,7 @@ constexpr uint64_t kMaxComment = 1 << 20;
 // Asking again for a volume the application cannot supply must end.
 constexpr int kMaxVolumeAsks = 100;
 
-}  // namespace
+} // namespace
 
 EntryMeta metaOf(const Entry& e)
 {
@@ -49,7 +49,8 @@ int Archive::openVolume(const std::string& path, VolumeFile& file, MainInfo& inf
     case Signature::Unsupported: return ERAR_UNKNOWN_FORMAT;
     case Signature::None: return ERAR_BAD_ARCHIVE;
     }
-    if (reader->readMain(file, offset, info) != ReadStatus::Ok) return ERAR_EREAD;
+    if (reader->readMain(file, offset, info) != ReadStatus::Ok)
+        return ERAR_EREAD;
     return ERAR_SUCCESS;
 }
 
@@ -59,7 +60,8 @@ std::unique_ptr<Archive> Archive::open(const OpenRequest& request, int& result)
     a->request_ = request;
     a->callbacks_ = request.callbacks;
     result = a->openVolume(request.path, a->file_, a->main_, a->reader_);
-    if (result != ERAR_SUCCESS) return nullptr;
+    if (result != ERAR_SUCCESS)
+        return nullptr;
     a->volumeName_ = request.path;
     a->volumes_.push_back(request.path);
     a->flags_ = a->main_.archiveFlags;
@@ -76,7 +78,8 @@ std::unique_ptr<Archive> Archive::open(const OpenRequest& request, int& result)
     }
     a->scanFirstHeaders();
     // The archive opens; the damage is reported by the first header read.
-    if (a->main_.damaged) a->finishedCode_ = ERAR_BAD_DATA;
+    if (a->main_.damaged)
+        a->finishedCode_ = ERAR_BAD_DATA;
     return a;
 }
 
@@ -87,9 +90,11 @@ void Archive::scanFirstHeaders()
     uint64_t pos = pos_;
     for (int i = 0; i < 64; ++i) {
         Block b;
-        if (reader_->readBlock(file_, pos, b) != ReadStatus::Ok || b.next <= pos) break;
+        if (reader_->readBlock(file_, pos, b) != ReadStatus::Ok || b.next <= pos)
+            break;
         pos = b.next;
-        if (b.type == BlockType::End) break;
+        if (b.type == BlockType::End)
+            break;
         if (b.type == BlockType::File) {
             if (main_.volume) {
                 if (b.entry.splitBefore)
@@ -99,20 +104,23 @@ void Archive::scanFirstHeaders()
             }
             break;
         }
-        if (b.type != BlockType::Service || b.entry.name != "CMT" || comment_.present) continue;
+        if (b.type != BlockType::Service || b.entry.name != "CMT" || comment_.present)
+            continue;
         comment_.present = true;
         flags_ |= ROADF_COMMENT;
         const Entry& c = b.entry;
-        if (c.packSize > kMaxComment || c.unpSize > kMaxComment || c.encrypted) continue;
+        if (c.packSize > kMaxComment || c.unpSize > kMaxComment || c.encrypted)
+            continue;
         std::string packed(static_cast<size_t>(c.packSize), '\0');
-        if (!file_.readExact(c.dataOffset, packed.data(), packed.size())) continue;
+        if (!file_.readExact(c.dataOffset, packed.data(), packed.size()))
+            continue;
         std::string text;
         if (c.stored())
             text = packed;
-        else if (main_.version == RarVersion::Rar4 ? !unpackRar29(c, packed, text)
-                                                   : !unpackRar5(c, packed, text))
+        else if (main_.version == RarVersion::Rar4 ? !unpackRar29(c, packed, text) : !unpackRar5(c, packed, text))
             continue;
-        if (crc32Update(0, reinterpret_cast<const unsigned char*>(text.data()), text.size()) != c.crc) continue;
+        if (crc32Update(0, reinterpret_cast<const unsigned char*>(text.data()), text.size()) != c.crc)
+            continue;
         if (main_.version == RarVersion::Rar4 && (c.attributes & 0x01)) {
             std::u16string u(text.size() / 2, u'\0');
             for (size_t k = 0; k < u.size(); ++k)
@@ -123,10 +131,12 @@ void Archive::scanFirstHeaders()
             comment_.text = main_.version == RarVersion::Rar5 ? utf8ToWide(text) : legacyToWide(text);
         }
         size_t nul = comment_.text.find(L'\0');
-        if (nul != std::wstring::npos) comment_.text.resize(nul);
+        if (nul != std::wstring::npos)
+            comment_.text.resize(nul);
         comment_.readable = true;
     }
-    if (main_.oldStyleComment) comment_.present = true;
+    if (main_.oldStyleComment)
+        comment_.present = true;
 }
 
 int Archive::switchVolume()
@@ -143,15 +153,21 @@ int Archive::switchVolume()
             opened = true;
         }
     }
-    auto seen = [this](const std::string& n) { return std::find(volumes_.begin(), volumes_.end(), n) != volumes_.end(); };
+    auto seen = [this](const std::string& n) {
+        return std::find(volumes_.begin(), volumes_.end(), n) != volumes_.end();
+    };
     // A volume already read cannot come again: that set would never end.
-    if (opened && seen(name)) opened = false;
+    if (opened && seen(name))
+        opened = false;
     for (int asks = 0; !opened; ++asks) {
-        if (asks == kMaxVolumeAsks || !callbacks_.askVolume(name)) return ERAR_EOPEN;
+        if (asks == kMaxVolumeAsks || !callbacks_.askVolume(name))
+            return ERAR_EOPEN;
         opened = !seen(name) && openVolume(name, file, info, reader) == ERAR_SUCCESS;
     }
-    if (info.version != main_.version || info.encryptedHeaders || info.damaged) return ERAR_BAD_DATA;
-    if (!callbacks_.notifyVolume(name)) return ERAR_EOPEN;
+    if (info.version != main_.version || info.encryptedHeaders || info.damaged)
+        return ERAR_BAD_DATA;
+    if (!callbacks_.notifyVolume(name))
+        return ERAR_EOPEN;
     file_ = std::move(file);
     reader_ = std::move(reader);
     volumeName_ = name;
@@ -162,42 +178,54 @@ int Archive::switchVolume()
 
 int Archive::readHeader()
 {
-    if (finishedCode_) return finishedCode_;
+    if (finishedCode_)
+        return finishedCode_;
     if (main_.encryptedHeaders) {
         std::string password;
-        if (passwordSet_ || callbacks_.askPassword(password)) return ERAR_UNKNOWN_FORMAT;
+        if (passwordSet_ || callbacks_.askPassword(password))
+            return ERAR_UNKNOWN_FORMAT;
         return ERAR_MISSING_PASSWORD;
     }
-    if (headerPending_) decodeSkipped();
+    if (headerPending_)
+        decodeSkipped();
     // A compressed entry passed over without decoding breaks a solid stream.
-    if (rar5_ && current_ && decodesOwn(*current_) && !currentDecoded_) rar5_->invalidate();
+    if (rar5_ && current_ && decodesOwn(*current_) && !currentDecoded_)
+        rar5_->invalidate();
     currentDecoded_ = false;
     headerPending_ = false;
     if (rar29Owed_) {
         // A file of a solid archive that was not tested or extracted is
         // still decoded: the files after it build on it.
         int r = passOver();
-        if (r == ERAR_EOPEN) return r;
+        if (r == ERAR_EOPEN)
+            return r;
     }
     for (;;) {
         Block b;
         ReadStatus s = reader_->readBlock(file_, pos_, b);
-        if (s == ReadStatus::Broken || s == ReadStatus::BadCrc) return ERAR_BAD_DATA;
+        if (s == ReadStatus::Broken || s == ReadStatus::BadCrc)
+            return ERAR_BAD_DATA;
         const bool followSet = main_.volume && (lastSplitAfter_ || (s == ReadStatus::Ok && b.endNextVolume));
         if (s == ReadStatus::EndOfData || b.type == BlockType::End) {
-            if (!followSet) return ERAR_END_ARCHIVE;
+            if (!followSet)
+                return ERAR_END_ARCHIVE;
             lastSplitAfter_ = false;
             int r = switchVolume();
-            if (r != ERAR_SUCCESS) return r;
+            if (r != ERAR_SUCCESS)
+                return r;
             continue;
         }
         // Every block must move forward, or a crafted size would loop forever.
-        if (b.next <= pos_) return ERAR_BAD_DATA;
+        if (b.next <= pos_)
+            return ERAR_BAD_DATA;
         pos_ = b.next;
-        if (b.type != BlockType::File) continue;
+        if (b.type != BlockType::File)
+            continue;
         lastSplitAfter_ = b.entry.splitAfter;
-        if (b.entry.splitBefore && request_.mode == RAR_OM_LIST) continue;
-        if (!b.entry.splitBefore) ++ordinal_;
+        if (b.entry.splitBefore && request_.mode == RAR_OM_LIST)
+            continue;
+        if (!b.entry.splitBefore)
+            ++ordinal_;
         const Entry& f = b.entry;
         rar29Owed_ = request_.mode == RAR_OM_EXTRACT && main_.version == RarVersion::Rar4 &&
                      (main_.archiveFlags & ROADF_SOLID) && !f.stored() && !f.directory && !f.encrypted &&
@@ -218,14 +246,15 @@ int Archive::walkParts(const Sink* sink, uint32_t& crc, uint64_t& total, Entry& 
         if (sink && result == ERAR_SUCCESS) {
             // Only as large as the part needs: zero-filling 4 MiB costs more than a small entry.
             const size_t need = static_cast<size_t>(std::min<uint64_t>(part.packSize, kBlockSize));
-            if (buffer_.size() < need) buffer_.resize(need);
+            if (buffer_.size() < need)
+                buffer_.resize(need);
             uint64_t offset = part.dataOffset;
             uint64_t remaining = part.packSize;
             while (remaining > 0) {
                 size_t want = static_cast<size_t>(std::min<uint64_t>(remaining, buffer_.size()));
                 long long got = file_.readAt(offset, buffer_.data(), want);
                 if (got <= 0) {
-                    result = ERAR_BAD_DATA;  // the header promised more than the volume holds
+                    result = ERAR_BAD_DATA; // the header promised more than the volume holds
                     break;
                 }
                 size_t n = static_cast<size_t>(got);
@@ -234,12 +263,15 @@ int Archive::walkParts(const Sink* sink, uint32_t& crc, uint64_t& total, Entry& 
                 offset += n;
                 remaining -= n;
                 result = (*sink)(buffer_.data(), n);
-                if (result != ERAR_SUCCESS) break;
+                if (result != ERAR_SUCCESS)
+                    break;
             }
         }
-        if (!part.splitAfter || result != ERAR_SUCCESS) return result;
+        if (!part.splitAfter || result != ERAR_SUCCESS)
+            return result;
         int r = nextPart(part);
-        if (r != ERAR_SUCCESS) return r;
+        if (r != ERAR_SUCCESS)
+            return r;
     }
 }
 
@@ -248,10 +280,11 @@ int Archive::nextPart(Entry& part)
 {
     lastSplitAfter_ = false;
     int r = switchVolume();
-    if (r != ERAR_SUCCESS) return r;
+    if (r != ERAR_SUCCESS)
+        return r;
     Block b;
-    if (reader_->readBlock(file_, pos_, b) != ReadStatus::Ok || b.type != BlockType::File ||
-        !b.entry.splitBefore || b.entry.name != current_->name || b.next <= pos_)
+    if (reader_->readBlock(file_, pos_, b) != ReadStatus::Ok || b.type != BlockType::File || !b.entry.splitBefore ||
+        b.entry.name != current_->name || b.next <= pos_)
         return ERAR_BAD_DATA;
     pos_ = b.next;
     part = std::move(b.entry);
@@ -270,16 +303,18 @@ int Archive::decodeRar29(const Sink* sink, uint32_t& crc, uint64_t& total, Entry
     // The packed data runs on from part to part, volume after volume.
     rar29::PackedSource source = [&](uint8_t* buffer, size_t size) -> long long {
         while (remaining == 0) {
-            if (!part.splitAfter) return 0;
+            if (!part.splitAfter)
+                return 0;
             partsResult = nextPart(part);
-            if (partsResult != ERAR_SUCCESS) return -1;
+            if (partsResult != ERAR_SUCCESS)
+                return -1;
             offset = part.dataOffset;
             remaining = part.packSize;
         }
         const size_t want = static_cast<size_t>(std::min<uint64_t>(remaining, size));
         const long long got = file_.readAt(offset, buffer, want);
         if (got <= 0) {
-            partsResult = ERAR_BAD_DATA;  // the header promised more than the volume holds
+            partsResult = ERAR_BAD_DATA; // the header promised more than the volume holds
             return -1;
         }
         offset += static_cast<uint64_t>(got);
@@ -290,7 +325,8 @@ int Archive::decodeRar29(const Sink* sink, uint32_t& crc, uint64_t& total, Entry
     rar29::OutputFunction output = [&](const uint8_t* data, size_t size) {
         crc = crc32Update(crc, data, size);
         total += size;
-        if (sink) sinkResult = (*sink)(data, size);
+        if (sink)
+            sinkResult = (*sink)(data, size);
         return sinkResult == ERAR_SUCCESS;
     };
     rar29::FileRequest request;
@@ -298,12 +334,16 @@ int Archive::decodeRar29(const Sink* sink, uint32_t& crc, uint64_t& total, Entry
     request.untilEndMarker = (main_.archiveFlags & ROADF_SOLID) != 0;
     request.sizeKnown = e.unpSizeKnown;
     request.size = e.unpSize;
-    if (!rar29_) rar29_ = std::make_unique<rar29::Decoder>();
+    if (!rar29_)
+        rar29_ = std::make_unique<rar29::Decoder>();
     const rar29::DecodeStatus status = rar29_->decodeFile(request, std::move(source), output);
     // The decoder may stop before the last part (the size was reached).
-    while (partsResult == ERAR_SUCCESS && part.splitAfter) partsResult = nextPart(part);
-    if (partsResult != ERAR_SUCCESS) return partsResult;
-    if (sinkResult != ERAR_SUCCESS) return sinkResult;
+    while (partsResult == ERAR_SUCCESS && part.splitAfter)
+        partsResult = nextPart(part);
+    if (partsResult != ERAR_SUCCESS)
+        return partsResult;
+    if (sinkResult != ERAR_SUCCESS)
+        return sinkResult;
     return rar29ResultCode(status);
 }
 
@@ -312,9 +352,11 @@ int Archive::passOver()
     uint32_t crc = 0;
     uint64_t total = 0;
     Entry last;
-    if (rar29Owed_) return decodeRar29(nullptr, crc, total, last);
+    if (rar29Owed_)
+        return decodeRar29(nullptr, crc, total, last);
     const int r = decodeSkipped();
-    if (currentDecoded_) return r;
+    if (currentDecoded_)
+        return r;
     return walkParts(nullptr, crc, total, last);
 }
 
@@ -330,19 +372,22 @@ int Archive::passwordFailure()
         finishedCode_ = main_.version == RarVersion::Rar4 ? ERAR_BAD_DATA : ERAR_END_ARCHIVE;
         return ERAR_MISSING_PASSWORD;
     }
-    return ERAR_UNKNOWN_FORMAT;  // the encryption is not supported here
+    return ERAR_UNKNOWN_FORMAT; // the encryption is not supported here
 }
 
 int Archive::locateBelow(const Entry& e, const char* destPath, DirHandle& folder, std::string& leaf, Place* place)
 {
     std::vector<std::string> parts;
-    if (!splitSafeRelativePath(e.name, parts)) return ERAR_ECREATE;
+    if (!splitSafeRelativePath(e.name, parts))
+        return ERAR_ECREATE;
     DirHandle root;
     const int r = openFolder(destPath ? destPath : "", root);
-    if (r != ERAR_SUCCESS) return r;
+    if (r != ERAR_SUCCESS)
+        return r;
     leaf = parts.back();
     parts.pop_back();
-    if (place) *place = Place{root.id(), parts, leaf};
+    if (place)
+        *place = Place{root.id(), parts, leaf};
     return openBelow(root, parts, folder);
 }
 
@@ -350,17 +395,21 @@ int Archive::makeOutput(const Entry& e, const char* destPath, const char* destNa
 {
     if (destName && *destName) {
         std::filesystem::path target(destName);
-        if (!target.has_filename()) return ERAR_ECREATE;
+        if (!target.has_filename())
+            return ERAR_ECREATE;
         DirHandle folder;
         int r = openFolder(target.parent_path().string(), folder);
-        if (r != ERAR_SUCCESS) return r;
-        if (place) *place = Place{folder.id(), {}, target.filename().string()};
+        if (r != ERAR_SUCCESS)
+            return r;
+        if (place)
+            *place = Place{folder.id(), {}, target.filename().string()};
         return out.create(std::move(folder), target.filename().string());
     }
     DirHandle folder;
     std::string leaf;
     const int r = locateBelow(e, destPath, folder, leaf, place);
-    if (r != ERAR_SUCCESS) return r;
+    if (r != ERAR_SUCCESS)
+        return r;
     return out.create(std::move(folder), leaf);
 }
 
@@ -370,20 +419,24 @@ int Archive::extractFolder(const Entry& e, const char* destPath, const char* des
         std::filesystem::path target(destName);
         DirHandle folder;
         int r = openFolder(target.parent_path().string(), folder);
-        if (r != ERAR_SUCCESS) return r;
+        if (r != ERAR_SUCCESS)
+            return r;
         return target.has_filename() ? makeFolder(folder, target.filename().string(), metaOf(e)) : ERAR_SUCCESS;
     }
     DirHandle folder;
     std::string leaf;
     const int r = locateBelow(e, destPath, folder, leaf);
-    if (r != ERAR_SUCCESS) return r;
+    if (r != ERAR_SUCCESS)
+        return r;
     return makeFolder(folder, leaf, metaOf(e));
 }
 
 int Archive::process(int operation, const char* destPath, const char* destName)
 {
-    if (finishedCode_) return finishedCode_ == ERAR_END_ARCHIVE ? ERAR_SUCCESS : finishedCode_;
-    if (!headerPending_ || !current_) return ERAR_UNKNOWN;
+    if (finishedCode_)
+        return finishedCode_ == ERAR_END_ARCHIVE ? ERAR_SUCCESS : finishedCode_;
+    if (!headerPending_ || !current_)
+        return ERAR_UNKNOWN;
     headerPending_ = false;
     const Entry e = *current_;
     uint32_t crc = 0;
@@ -393,7 +446,8 @@ int Archive::process(int operation, const char* destPath, const char* destName)
     if (!work) {
         // A skipped entry of a solid stream is still decoded: the next entry
         // continues its window.
-        if (request_.mode == RAR_OM_EXTRACT && operation == RAR_SKIP) return decodeSkipped();
+        if (request_.mode == RAR_OM_EXTRACT && operation == RAR_SKIP)
+            return decodeSkipped();
         // Listing moves on to the volume that continues the entry within
         // this call, as the genuine library does, so a volume handler runs
         // at the same step with either library.
@@ -401,30 +455,36 @@ int Archive::process(int operation, const char* destPath, const char* destName)
             lastSplitAfter_ = false;
             return switchVolume();
         }
-        return ERAR_SUCCESS;  // the position is already past the entry's data
+        return ERAR_SUCCESS; // the position is already past the entry's data
     }
-    if (e.splitBefore) return ERAR_BAD_DATA;  // the previous volume is needed
+    if (e.splitBefore)
+        return ERAR_BAD_DATA; // the previous volume is needed
     if (e.encrypted) {
         int r = passwordFailure();
         walkParts(nullptr, crc, total, last);
         return r;
     }
     const bool extract = operation == RAR_EXTRACT;
-    if (e.directory) return extract ? extractFolder(e, destPath, destName) : ERAR_SUCCESS;
+    if (e.directory)
+        return extract ? extractFolder(e, destPath, destName) : ERAR_SUCCESS;
 
-    if (e.redirType != FSREDIR_NONE) return processLink(e, extract, destPath, destName);
+    if (e.redirType != FSREDIR_NONE)
+        return processLink(e, extract, destPath, destName);
 
     OutputFile out;
     Place place;
     int result = ERAR_SUCCESS;
-    if (extract) result = makeOutput(e, destPath, destName, out, &place);
+    if (extract)
+        result = makeOutput(e, destPath, destName, out, &place);
     if (result != ERAR_SUCCESS) {
         passOver();
         return result;
     }
     Sink sink = [&](const unsigned char* data, size_t size) {
-        if (!callbacks_.processData(data, size)) return int(ERAR_UNKNOWN);
-        if (extract && !out.write(data, size)) return int(ERAR_EWRITE);
+        if (!callbacks_.processData(data, size))
+            return int(ERAR_UNKNOWN);
+        if (extract && !out.write(data, size))
+            return int(ERAR_EWRITE);
         return int(ERAR_SUCCESS);
     };
     if (e.stored()) {
@@ -441,13 +501,17 @@ int Archive::process(int operation, const char* destPath, const char* destName)
     if (result == ERAR_SUCCESS) {
         bool crcOk = !last.hasCrc || crc == last.crc;
         bool sizeOk = !e.unpSizeKnown || total == e.unpSize;
-        if (!crcOk || !sizeOk) result = ERAR_BAD_DATA;
+        if (!crcOk || !sizeOk)
+            result = ERAR_BAD_DATA;
     }
-    if (!extract) return result;
-    if (result != ERAR_SUCCESS) return result;  // `out` removes the temporary file
+    if (!extract)
+        return result;
+    if (result != ERAR_SUCCESS)
+        return result; // `out` removes the temporary file
     result = out.commit(metaOf(e));
-    if (result == ERAR_SUCCESS) extracted_.noteFile(place.root, place.path(), out.id());
+    if (result == ERAR_SUCCESS)
+        extracted_.noteFile(place.root, place.path(), out.id());
     return result;
 }
 
-}  // namespace unrar
+} // namespace unrar

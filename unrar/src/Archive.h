@@ -13,9 +13,9 @@
 #include "unrar/src/ExtractedItems.h"
 #include "unrar/src/FormatReader.h"
 #include "unrar/src/VolumeFile.h"
-#include "unrar/src/decode/rar29/Decoder.h"
 #include "unrar/src/decode/OutputPipeline.h"
 #include "unrar/src/decode/Rar5Decoder.h"
+#include "unrar/src/decode/rar29/Decoder.h"
 
 namespace unrar {
 
@@ -33,7 +33,7 @@ struct Place {
     FileId root;
     std::vector<std::string> folder;
     std::string leaf;
-    std::string path() const;  // folder and leaf joined by '/'
+    std::string path() const; // folder and leaf joined by '/'
 };
 
 // The mode and times an extracted item gets.
@@ -53,7 +53,11 @@ public:
     unsigned archiveFlags() const { return flags_; }
     const CommentText& comment() const { return comment_; }
     Callbacks& callbacks() { return callbacks_; }
-    void setPassword(const std::string& password) { password_ = password; passwordSet_ = true; }
+    void setPassword(const std::string& password)
+    {
+        password_ = password;
+        passwordSet_ = true;
+    }
 
     int readHeader();
     const Entry& current() const { return *current_; }
@@ -109,21 +113,21 @@ private:
     std::optional<Entry> current_;
     bool headerPending_ = false;
     bool lastSplitAfter_ = false;
-    int64_t ordinal_ = -1;  // position of the current entry among the archive's entries
+    int64_t ordinal_ = -1; // position of the current entry among the archive's entries
 
     std::string password_;
     bool passwordSet_ = false;
     bool passwordAsked_ = false;
     bool passwordRefused_ = false;
-    int finishedCode_ = 0;  // non-zero: every further header read returns it
+    int finishedCode_ = 0; // non-zero: every further header read returns it
 
     ExtractedItems extracted_;
     std::unique_ptr<rar29::Decoder> rar29_;
-    bool rar29Owed_ = false;  // the current entry belongs to a solid stream and is not decoded yet
+    bool rar29Owed_ = false; // the current entry belongs to a solid stream and is not decoded yet
     std::unique_ptr<decode::Rar5Decoder> rar5_;
     std::unique_ptr<decode::OutputPipeline> pipeline_;
-    bool currentDecoded_ = false;  // the decoder went through the current entry
+    bool currentDecoded_ = false; // the decoder went through the current entry
     std::vector<unsigned char> buffer_;
 };
 
-}  // namespace unrar
+} // namespace unrar

@@ -18,29 +18,30 @@ public:
     using NextPart = std::function<int(Entry&)>;
     PartSource(std::function<const VolumeFile&()> file, NextPart next, Entry& part)
         : file_(std::move(file)), next_(std::move(next)), part_(part), offset_(part.dataOffset), left_(part.packSize)
-    {
-    }
+    {}
 
     long long read(uint8_t* out, size_t size) override
     {
         while (left_ == 0) {
-            if (!part_.splitAfter || error_) return error_ ? -1 : 0;
+            if (!part_.splitAfter || error_)
+                return error_ ? -1 : 0;
             const Entry first = part_;
             const int r = next_(part_);
             // A continuation must describe the same packed stream.
-            if (r == ERAR_SUCCESS && (part_.method != first.method || part_.dictKB != first.dictKB ||
-                                      part_.unpVer != first.unpVer))
+            if (r == ERAR_SUCCESS &&
+                (part_.method != first.method || part_.dictKB != first.dictKB || part_.unpVer != first.unpVer))
                 error_ = ERAR_BAD_DATA;
             else
                 error_ = r;
-            if (error_) return -1;
+            if (error_)
+                return -1;
             offset_ = part_.dataOffset;
             left_ = part_.packSize;
         }
         const size_t want = static_cast<size_t>(std::min<uint64_t>(size, left_));
         const long long got = file_().readAt(offset_, out, want);
         if (got <= 0) {
-            error_ = ERAR_BAD_DATA;  // the header promised more than the volume holds
+            error_ = ERAR_BAD_DATA; // the header promised more than the volume holds
             return -1;
         }
         offset_ += static_cast<uint64_t>(got);
@@ -53,7 +54,8 @@ public:
     {
         while (part_.splitAfter) {
             const int r = next_(part_);
-            if (r != ERAR_SUCCESS) return r;
+            if (r != ERAR_SUCCESS)
+                return r;
         }
         return ERAR_SUCCESS;
     }
@@ -67,7 +69,7 @@ private:
     int error_ = 0;
 };
 
-}  // namespace
+} // namespace
 
 bool Archive::decodesOwn(const Entry& e) const
 {
@@ -82,12 +84,15 @@ int Archive::decodeOwn(const Entry& e, OutputFile* out, uint32_t& crc, uint64_t&
                       lastPart);
     // Only the RAR 5.0 algorithm is known here; methods 6 and 7 do not exist.
     if (e.unpVer != 50 || e.method > 0x35) {
-        if (rar5_) rar5_->invalidate();
+        if (rar5_)
+            rar5_->invalidate();
         const int r = source.skipRest();
         return r != ERAR_SUCCESS ? r : ERAR_UNKNOWN_FORMAT;
     }
-    if (!rar5_) rar5_ = std::make_unique<decode::Rar5Decoder>();
-    if (!pipeline_) pipeline_ = std::make_unique<decode::OutputPipeline>();
+    if (!rar5_)
+        rar5_ = std::make_unique<decode::Rar5Decoder>();
+    if (!pipeline_)
+        pipeline_ = std::make_unique<decode::OutputPipeline>();
 
     decode::Rar5Entry job;
     job.unpackedSize = e.unpSize;
@@ -99,7 +104,8 @@ int Archive::decodeOwn(const Entry& e, OutputFile* out, uint32_t& crc, uint64_t&
     if (callbacks_.callback || callbacks_.processDataProc)
         notify = [this](const uint8_t* d, size_t n) { return callbacks_.processData(d, n); };
     decode::OutputPipeline::Writer write;
-    if (out) write = [out](const uint8_t* d, size_t n) { return out->write(d, n) ? int(ERAR_SUCCESS) : int(ERAR_EWRITE); };
+    if (out)
+        write = [out](const uint8_t* d, size_t n) { return out->write(d, n) ? int(ERAR_SUCCESS) : int(ERAR_EWRITE); };
     pipeline_->begin(std::move(notify), std::move(write), e.hashType == RAR_HASH_BLAKE2);
     int result = rar5_->decode(job, source, *pipeline_);
     if (result == ERAR_SUCCESS) {
@@ -107,9 +113,11 @@ int Archive::decodeOwn(const Entry& e, OutputFile* out, uint32_t& crc, uint64_t&
     } else {
         // A cancel or write failure stopped the decoder: report that, not the stop.
         const int outputFailure = pipeline_->abandon();
-        if (outputFailure != ERAR_SUCCESS) result = outputFailure;
+        if (outputFailure != ERAR_SUCCESS)
+            result = outputFailure;
         const int r = source.skipRest();
-        if (result == ERAR_SUCCESS) result = r;
+        if (result == ERAR_SUCCESS)
+            result = r;
     }
     crc = pipeline_->crc32();
     total = pipeline_->total();
@@ -131,4 +139,4 @@ int Archive::decodeSkipped()
     return decodeOwn(e, nullptr, crc, total, last);
 }
 
-}  // namespace unrar
+} // namespace unrar

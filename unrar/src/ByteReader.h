@@ -26,10 +26,13 @@ public:
     {
         uint64_t value = 0;
         for (int shift = 0; shift < 70; shift += 7) {
-            if (!need(1)) return 0;
+            if (!need(1))
+                return 0;
             uint8_t b = data_[pos_++];
-            if (shift < 64) value |= static_cast<uint64_t>(b & 0x7F) << shift;
-            if (!(b & 0x80)) return value;
+            if (shift < 64)
+                value |= static_cast<uint64_t>(b & 0x7F) << shift;
+            if (!(b & 0x80))
+                return value;
         }
         ok_ = false;
         return 0;
@@ -37,7 +40,8 @@ public:
 
     std::string bytes(size_t n)
     {
-        if (!need(n)) return {};
+        if (!need(n))
+            return {};
         std::string s(reinterpret_cast<const char*>(data_ + pos_), n);
         pos_ += n;
         return s;
@@ -45,7 +49,8 @@ public:
 
     void skip(size_t n)
     {
-        if (need(n)) pos_ += n;
+        if (need(n))
+            pos_ += n;
     }
 
 private:
@@ -60,9 +65,11 @@ private:
 
     uint64_t fixed(int n)
     {
-        if (!need(static_cast<size_t>(n))) return 0;
+        if (!need(static_cast<size_t>(n)))
+            return 0;
         uint64_t v = 0;
-        for (int i = n - 1; i >= 0; --i) v = (v << 8) | data_[pos_ + i];
+        for (int i = n - 1; i >= 0; --i)
+            v = (v << 8) | data_[pos_ + i];
         pos_ += static_cast<size_t>(n);
         return v;
     }
@@ -73,4 +80,4 @@ private:
     bool ok_ = true;
 };
 
-}  // namespace unrar
+} // namespace unrar

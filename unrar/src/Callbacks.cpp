@@ -41,7 +41,7 @@ std::wstring fromBuffer(std::vector<wchar_t>& buf)
     return std::wstring(buf.data());
 }
 
-}  // namespace
+} // namespace
 
 bool Callbacks::processData(const unsigned char* data, size_t size) const
 {
@@ -56,36 +56,43 @@ bool Callbacks::notifyVolume(const std::string& name) const
 {
     if (callback) {
         auto wide = wideBuffer(utf8ToWide(name), kNameBuffer);
-        if (callback(UCM_CHANGEVOLUMEW, userData, asParam(wide.data()), RAR_VOL_NOTIFY) == -1) return false;
+        if (callback(UCM_CHANGEVOLUMEW, userData, asParam(wide.data()), RAR_VOL_NOTIFY) == -1)
+            return false;
         auto narrow = narrowBuffer(name, kNameBuffer);
-        if (callback(UCM_CHANGEVOLUME, userData, asParam(narrow.data()), RAR_VOL_NOTIFY) == -1) return false;
+        if (callback(UCM_CHANGEVOLUME, userData, asParam(narrow.data()), RAR_VOL_NOTIFY) == -1)
+            return false;
     }
     if (changeVolProc) {
         auto narrow = narrowBuffer(name, kNameBuffer);
-        if (changeVolProc(narrow.data(), RAR_VOL_NOTIFY) == 0) return false;
+        if (changeVolProc(narrow.data(), RAR_VOL_NOTIFY) == 0)
+            return false;
     }
     return true;
 }
 
 bool Callbacks::askVolume(std::string& name) const
 {
-    if (!callback && !changeVolProc) return false;
+    if (!callback && !changeVolProc)
+        return false;
     if (callback) {
         const std::wstring before = utf8ToWide(name);
         auto wide = wideBuffer(before, kNameBuffer);
-        if (callback(UCM_CHANGEVOLUMEW, userData, asParam(wide.data()), RAR_VOL_ASK) == -1) return false;
+        if (callback(UCM_CHANGEVOLUMEW, userData, asParam(wide.data()), RAR_VOL_ASK) == -1)
+            return false;
         std::wstring after = fromBuffer(wide);
         if (after != before) {
             name = wideToUtf8(after);
             return true;
         }
         auto narrow = narrowBuffer(name, kNameBuffer);
-        if (callback(UCM_CHANGEVOLUME, userData, asParam(narrow.data()), RAR_VOL_ASK) == -1) return false;
+        if (callback(UCM_CHANGEVOLUME, userData, asParam(narrow.data()), RAR_VOL_ASK) == -1)
+            return false;
         name = fromBuffer(narrow);
     }
     if (changeVolProc) {
         auto narrow = narrowBuffer(name, kNameBuffer);
-        if (changeVolProc(narrow.data(), RAR_VOL_ASK) == 0) return false;
+        if (changeVolProc(narrow.data(), RAR_VOL_ASK) == 0)
+            return false;
         name = fromBuffer(narrow);
     }
     return true;
@@ -93,7 +100,8 @@ bool Callbacks::askVolume(std::string& name) const
 
 bool Callbacks::askPassword(std::string& password) const
 {
-    if (!callback) return false;
+    if (!callback)
+        return false;
     std::vector<wchar_t> wide(kPasswordBuffer, L'\0');
     if (callback(UCM_NEEDPASSWORDW, userData, asParam(wide.data()), static_cast<RAR_LPARAM>(wide.size())) == -1)
         return false;
@@ -109,4 +117,4 @@ bool Callbacks::askPassword(std::string& password) const
     return !password.empty();
 }
 
-}  // namespace unrar
+} // namespace unrar

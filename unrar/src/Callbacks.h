@@ -25,4 +25,4 @@ public:
     bool askPassword(std::string& password) const;
 };
 
-}  // namespace unrar
+} // namespace unrar

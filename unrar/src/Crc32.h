@@ -9,9 +9,6 @@
 
 namespace unrar {
 
-inline uint32_t crc32Update(uint32_t crc, const void* data, size_t size)
-{
-    return libdeflate_crc32(crc, data, size);
-}
+inline uint32_t crc32Update(uint32_t crc, const void* data, size_t size) { return libdeflate_crc32(crc, data, size); }
 
-}  // namespace unrar
+} // namespace unrar

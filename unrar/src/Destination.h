@@ -23,7 +23,7 @@ struct FileId {
 struct EntryMeta {
     bool unixHost = false;
     uint32_t attributes = 0;
-    uint64_t mtime = 0;  // FILETIME, 0 = leave as is
+    uint64_t mtime = 0; // FILETIME, 0 = leave as is
     uint64_t atime = 0;
 };
 
@@ -75,4 +75,4 @@ int openBelow(const DirHandle& root, const std::vector<std::string>& components,
 // gives it the entry's mode and time.
 int makeFolder(const DirHandle& parent, const std::string& name, const EntryMeta& meta);
 
-}  // namespace unrar
+} // namespace unrar

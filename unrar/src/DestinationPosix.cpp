@@ -23,9 +23,12 @@ void fillTimes(const EntryMeta& meta, struct timespec times[2])
         ts.tv_sec = static_cast<time_t>(s);
         ts.tv_nsec = ns;
     };
-    if (meta.mtime) set(meta.mtime, times[1]);
-    if (meta.atime) set(meta.atime, times[0]);
-    else if (meta.mtime) set(meta.mtime, times[0]);
+    if (meta.mtime)
+        set(meta.mtime, times[1]);
+    if (meta.atime)
+        set(meta.atime, times[0]);
+    else if (meta.mtime)
+        set(meta.mtime, times[0]);
 }
 
 // Set-user and set-group bits from an archive are never applied.
@@ -33,24 +36,27 @@ mode_t storedMode(const EntryMeta& meta) { return static_cast<mode_t>(meta.attri
 
 std::atomic<unsigned> tempCounter{0};
 
-}  // namespace
+} // namespace
 
 DirHandle::~DirHandle()
 {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0)
+        ::close(fd_);
 }
 
 FileId DirHandle::id() const
 {
     struct stat st;
-    if (fd_ < 0 || ::fstat(fd_, &st) != 0) return {};
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0)
+        return {};
     return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
 }
 
 DirHandle& DirHandle::operator=(DirHandle&& o) noexcept
 {
     if (this != &o) {
-        if (fd_ >= 0) ::close(fd_);
+        if (fd_ >= 0)
+            ::close(fd_);
         fd_ = o.fd_;
         o.fd_ = -1;
     }
@@ -63,7 +69,8 @@ int openFolder(const std::string& path, DirHandle& out)
     const std::string p = path.empty() ? "." : path;
     std::filesystem::create_directories(p, ec);
     int fd = ::open(p.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return ERAR_ECREATE;
+    if (fd < 0)
+        return ERAR_ECREATE;
     out = DirHandle(fd);
     return ERAR_SUCCESS;
 }
@@ -71,13 +78,16 @@ int openFolder(const std::string& path, DirHandle& out)
 int openBelow(const DirHandle& root, const std::vector<std::string>& components, DirHandle& out)
 {
     int current = ::dup(root.get());
-    if (current < 0) return ERAR_ECREATE;
+    if (current < 0)
+        return ERAR_ECREATE;
     DirHandle holder(current);
     for (const std::string& c : components) {
-        if (::mkdirat(holder.get(), c.c_str(), 0777) != 0 && errno != EEXIST) return ERAR_ECREATE;
+        if (::mkdirat(holder.get(), c.c_str(), 0777) != 0 && errno != EEXIST)
+            return ERAR_ECREATE;
         // O_NOFOLLOW: a link planted below the destination is never entered.
         int next = ::openat(holder.get(), c.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (next < 0) return ERAR_ECREATE;
+        if (next < 0)
+            return ERAR_ECREATE;
         holder = DirHandle(next);
     }
     out = std::move(holder);
@@ -86,12 +96,15 @@ int openBelow(const DirHandle& root, const std::vector<std::string>& components,
 
 int makeFolder(const DirHandle& parent, const std::string& name, const EntryMeta& meta)
 {
-    if (::mkdirat(parent.get(), name.c_str(), 0777) != 0 && errno != EEXIST) return ERAR_ECREATE;
+    if (::mkdirat(parent.get(), name.c_str(), 0777) != 0 && errno != EEXIST)
+        return ERAR_ECREATE;
     int fd = ::openat(parent.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return ERAR_ECREATE;
+    if (fd < 0)
+        return ERAR_ECREATE;
     DirHandle dir(fd);
     // The owner keeps the right to fill the folder whatever mode was stored.
-    if (meta.unixHost) ::fchmod(dir.get(), storedMode(meta) | 0700);
+    if (meta.unixHost)
+        ::fchmod(dir.get(), storedMode(meta) | 0700);
     struct timespec times[2];
     fillTimes(meta, times);
     ::futimens(dir.get(), times);
@@ -107,10 +120,11 @@ int OutputFile::create(DirHandle folder, const std::string& finalName)
     finalName_ = finalName;
     for (int attempt = 0; attempt < 100; ++attempt) {
         tempName_ = ".unrar-" + std::to_string(::getpid()) + "-" + std::to_string(tempCounter++) + ".tmp";
-        fd_ = ::openat(folder_.get(), tempName_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                       0666);
-        if (fd_ >= 0) return ERAR_SUCCESS;
-        if (errno != EEXIST) break;
+        fd_ = ::openat(folder_.get(), tempName_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd_ >= 0)
+            return ERAR_SUCCESS;
+        if (errno != EEXIST)
+            break;
     }
     tempName_.clear();
     return ERAR_ECREATE;
@@ -122,7 +136,8 @@ bool OutputFile::write(const void* data, size_t size)
     while (size > 0) {
         ssize_t n = ::write(fd_, p, size);
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return false;
         }
         p += n;
@@ -137,13 +152,15 @@ int OutputFile::commit(const EntryMeta& meta)
         ::fchmod(fd_, storedMode(meta));
     } else if (meta.attributes & 0x01) {
         struct stat st;
-        if (::fstat(fd_, &st) == 0) ::fchmod(fd_, st.st_mode & ~mode_t(0222));
+        if (::fstat(fd_, &st) == 0)
+            ::fchmod(fd_, st.st_mode & ~mode_t(0222));
     }
     struct timespec times[2];
     fillTimes(meta, times);
     ::futimens(fd_, times);
     struct stat st;
-    if (::fstat(fd_, &st) == 0) id_ = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    if (::fstat(fd_, &st) == 0)
+        id_ = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
     int closed = ::close(fd_);
     fd_ = -1;
     if (closed != 0) {
@@ -161,10 +178,12 @@ int OutputFile::commit(const EntryMeta& meta)
 
 void OutputFile::discard()
 {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0)
+        ::close(fd_);
     fd_ = -1;
-    if (!tempName_.empty() && folder_.valid()) ::unlinkat(folder_.get(), tempName_.c_str(), 0);
+    if (!tempName_.empty() && folder_.valid())
+        ::unlinkat(folder_.get(), tempName_.c_str(), 0);
     tempName_.clear();
 }
 
-}  // namespace unrar
+} // namespace unrar

@@ -10,14 +10,14 @@ enum class RarVersion { Rar4, Rar5 };
 
 struct MainInfo {
     RarVersion version = RarVersion::Rar5;
-    unsigned archiveFlags = 0;  // ROADF_* bits known from the main header
+    unsigned archiveFlags = 0; // ROADF_* bits known from the main header
     bool volume = false;
     bool firstVolume = false;
     bool newNumbering = false;
     bool encryptedHeaders = false;
     bool oldStyleComment = false;
-    bool damaged = false;  // the main header failed its check but could be read
-    uint64_t firstBlock = 0;  // offset of the first block after the main header
+    bool damaged = false;    // the main header failed its check but could be read
+    uint64_t firstBlock = 0; // offset of the first block after the main header
 };
 
 struct Entry {
@@ -45,7 +45,7 @@ struct Entry {
     uint32_t redirType = 0;
     std::wstring redirTarget;
     bool dirTarget = false;
-    uint64_t mtime = 0, ctime = 0, atime = 0;  // FILETIME, UTC; 0 when absent
+    uint64_t mtime = 0, ctime = 0, atime = 0; // FILETIME, UTC; 0 when absent
     uint64_t dataOffset = 0;
 
     bool stored() const { return method == 0x30; }
@@ -64,4 +64,4 @@ struct Block {
 // header whose fields were read but whose check value does not match.
 enum class ReadStatus { Ok, EndOfData, Broken, BadCrc };
 
-}  // namespace unrar
+} // namespace unrar

@@ -14,8 +14,7 @@ using unrar::Archive;
 
 namespace {
 
-template <size_t N>
-void copyNarrow(char (&dst)[N], const std::string& src)
+template <size_t N> void copyNarrow(char (&dst)[N], const std::string& src)
 {
     size_t n = std::min(src.size(), N - 1);
     std::memcpy(dst, src.data(), n);
@@ -24,7 +23,8 @@ void copyNarrow(char (&dst)[N], const std::string& src)
 
 void copyWide(wchar_t* dst, size_t size, const std::wstring& src)
 {
-    if (!dst || size == 0) return;
+    if (!dst || size == 0)
+        return;
     size_t n = std::min(src.size(), size - 1);
     std::wmemcpy(dst, src.data(), n);
     dst[n] = L'\0';
@@ -63,9 +63,11 @@ void fillHeader(const Archive& a, RARHeaderDataEx& h)
     h.DictSize = e.dictKB;
     h.HashType = e.hashType;
     std::memset(h.Hash, 0, sizeof h.Hash);
-    if (e.hashType == RAR_HASH_BLAKE2) std::memcpy(h.Hash, e.hash, sizeof h.Hash);
+    if (e.hashType == RAR_HASH_BLAKE2)
+        std::memcpy(h.Hash, e.hash, sizeof h.Hash);
     h.RedirType = e.redirType;
-    if (h.RedirName && h.RedirNameSize > 0) copyWide(h.RedirName, h.RedirNameSize, e.redirTarget);
+    if (h.RedirName && h.RedirNameSize > 0)
+        copyWide(h.RedirName, h.RedirNameSize, e.redirTarget);
     h.DirTarget = e.dirTarget ? 1 : 0;
     h.MtimeLow = low(e.mtime);
     h.MtimeHigh = high(e.mtime);
@@ -73,8 +75,10 @@ void fillHeader(const Archive& a, RARHeaderDataEx& h)
     h.CtimeHigh = high(e.ctime);
     h.AtimeLow = low(e.atime);
     h.AtimeHigh = high(e.atime);
-    if (h.ArcNameEx && h.ArcNameExSize > 0) copyWide(h.ArcNameEx, h.ArcNameExSize, arcW);
-    if (h.FileNameEx && h.FileNameExSize > 0) copyWide(h.FileNameEx, h.FileNameExSize, e.wideName);
+    if (h.ArcNameEx && h.ArcNameExSize > 0)
+        copyWide(h.ArcNameEx, h.ArcNameExSize, arcW);
+    if (h.FileNameEx && h.FileNameExSize > 0)
+        copyWide(h.FileNameEx, h.FileNameExSize, e.wideName);
 }
 
 // CmtSize counts the terminating zero; a cut text is still terminated.
@@ -88,12 +92,12 @@ void fillComment(const std::basic_string<Char>& text, Char* buf, unsigned size, 
     state = n < text.size() ? ERAR_SMALL_BUF : 1;
 }
 
-
-}  // namespace
+} // namespace
 
 RAR_EXPORT RAR_HANDLE RAROpenArchiveEx(struct RAROpenArchiveDataEx* d)
 {
-    if (!d) return nullptr;
+    if (!d)
+        return nullptr;
     try {
         unrar::OpenRequest request;
         if (d->ArcNameW && *d->ArcNameW)
@@ -109,7 +113,8 @@ RAR_EXPORT RAR_HANDLE RAROpenArchiveEx(struct RAROpenArchiveDataEx* d)
         int result = ERAR_SUCCESS;
         std::unique_ptr<Archive> a = Archive::open(request, result);
         d->OpenResult = static_cast<unsigned>(result);
-        if (!a) return nullptr;
+        if (!a)
+            return nullptr;
         d->Flags = a->archiveFlags();
         const unrar::CommentText& c = a->comment();
         // A caller that reads the buffer whatever the state finds it empty.
@@ -137,7 +142,8 @@ RAR_EXPORT RAR_HANDLE RAROpenArchiveEx(struct RAROpenArchiveDataEx* d)
 
 RAR_EXPORT RAR_HANDLE RAROpenArchive(struct RAROpenArchiveData* d)
 {
-    if (!d) return nullptr;
+    if (!d)
+        return nullptr;
     RAROpenArchiveDataEx ex{};
     ex.ArcName = d->ArcName;
     ex.OpenMode = d->OpenMode;
@@ -158,11 +164,13 @@ RAR_EXPORT int RARCloseArchive(RAR_HANDLE h)
 
 RAR_EXPORT int RARReadHeaderEx(RAR_HANDLE h, struct RARHeaderDataEx* d)
 {
-    if (!h || !d) return ERAR_UNKNOWN;
+    if (!h || !d)
+        return ERAR_UNKNOWN;
     try {
         Archive* a = static_cast<Archive*>(h);
         int r = a->readHeader();
-        if (r == ERAR_SUCCESS) fillHeader(*a, *d);
+        if (r == ERAR_SUCCESS)
+            fillHeader(*a, *d);
         return r;
     } catch (const std::bad_alloc&) {
         return ERAR_NO_MEMORY;
@@ -173,12 +181,14 @@ RAR_EXPORT int RARReadHeaderEx(RAR_HANDLE h, struct RARHeaderDataEx* d)
 
 RAR_EXPORT int RARReadHeader(RAR_HANDLE h, struct RARHeaderData* d)
 {
-    if (!h || !d) return ERAR_UNKNOWN;
+    if (!h || !d)
+        return ERAR_UNKNOWN;
     try {
         auto ex = std::make_unique<RARHeaderDataEx>();
         std::memset(ex.get(), 0, sizeof *ex);
         int r = RARReadHeaderEx(h, ex.get());
-        if (r != ERAR_SUCCESS) return r;
+        if (r != ERAR_SUCCESS)
+            return r;
         std::memcpy(d->ArcName, ex->ArcName, sizeof d->ArcName - 1);
         d->ArcName[sizeof d->ArcName - 1] = '\0';
         std::memcpy(d->FileName, ex->FileName, sizeof d->FileName - 1);
@@ -202,7 +212,8 @@ RAR_EXPORT int RARReadHeader(RAR_HANDLE h, struct RARHeaderData* d)
 
 RAR_EXPORT int RARProcessFile(RAR_HANDLE h, int operation, char* destPath, char* destName)
 {
-    if (!h) return ERAR_UNKNOWN;
+    if (!h)
+        return ERAR_UNKNOWN;
     try {
         return static_cast<Archive*>(h)->process(operation, destPath, destName);
     } catch (const std::bad_alloc&) {
@@ -214,7 +225,8 @@ RAR_EXPORT int RARProcessFile(RAR_HANDLE h, int operation, char* destPath, char*
 
 RAR_EXPORT void RARSetCallback(RAR_HANDLE h, UNRARCALLBACK callback, RAR_LPARAM userData)
 {
-    if (!h) return;
+    if (!h)
+        return;
     auto& c = static_cast<Archive*>(h)->callbacks();
     c.callback = callback;
     c.userData = userData;
@@ -222,17 +234,20 @@ RAR_EXPORT void RARSetCallback(RAR_HANDLE h, UNRARCALLBACK callback, RAR_LPARAM 
 
 RAR_EXPORT void RARSetChangeVolProc(RAR_HANDLE h, CHANGEVOLPROC proc)
 {
-    if (h) static_cast<Archive*>(h)->callbacks().changeVolProc = proc;
+    if (h)
+        static_cast<Archive*>(h)->callbacks().changeVolProc = proc;
 }
 
 RAR_EXPORT void RARSetProcessDataProc(RAR_HANDLE h, PROCESSDATAPROC proc)
 {
-    if (h) static_cast<Archive*>(h)->callbacks().processDataProc = proc;
+    if (h)
+        static_cast<Archive*>(h)->callbacks().processDataProc = proc;
 }
 
 RAR_EXPORT void RARSetPassword(RAR_HANDLE h, char* password)
 {
-    if (!h) return;
+    if (!h)
+        return;
     try {
         static_cast<Archive*>(h)->setPassword(password ? password : "");
     } catch (...) {

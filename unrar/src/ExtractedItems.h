@@ -29,4 +29,4 @@ private:
     std::map<FileId, Tree> trees_;
 };
 
-}  // namespace unrar
+} // namespace unrar

@@ -27,4 +27,4 @@ enum class Signature { None, Rar4, Rar5, Unsupported };
 // self-extracting stub; `offset` receives the position just past it.
 Signature findSignature(const VolumeFile& file, uint64_t& offset);
 
-}  // namespace unrar
+} // namespace unrar

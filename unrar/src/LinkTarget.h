@@ -8,7 +8,7 @@
 namespace unrar {
 
 struct ResolvedTarget {
-    std::vector<std::string> components;  // the target, relative to the destination
+    std::vector<std::string> components; // the target, relative to the destination
     // Every folder the walk enters on the way (also those left again by a
     // later ".."), as '/'-joined paths relative to the destination. Each must
     // be a real folder, never a link, or the lexical answer would be wrong.
@@ -24,4 +24,4 @@ bool resolveLinkTarget(const std::vector<std::string>& linkFolder, const std::st
 // Joins the first `count` components with '/'.
 std::string joinComponents(const std::vector<std::string>& components, size_t count);
 
-}  // namespace unrar
+} // namespace unrar

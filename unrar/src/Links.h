@@ -27,4 +27,4 @@ enum class PathState { Folders, Missing, Other };
 // something else (a link, a file) on the way.
 PathState probeFolders(const DirHandle& root, const std::vector<std::string>& components, size_t count);
 
-}  // namespace unrar
+} // namespace unrar

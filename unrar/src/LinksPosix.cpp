@@ -19,10 +19,7 @@ std::string tempName()
     return ".unrar-" + std::to_string(::getpid()) + "-l" + std::to_string(linkCounter++) + ".tmp";
 }
 
-FileId idOf(const struct stat& st)
-{
-    return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
-}
+FileId idOf(const struct stat& st) { return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)}; }
 
 // The name is still the regular file this extraction wrote, not something
 // put in its place since.
@@ -43,14 +40,16 @@ int moveIntoPlace(const DirHandle& folder, const std::string& temp, const std::s
     return renamed == 0 ? ERAR_SUCCESS : ERAR_ECREATE;
 }
 
-}  // namespace
+} // namespace
 
 int placeSymlink(const DirHandle& folder, const std::string& name, const std::string& target)
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string temp = tempName();
-        if (::symlinkat(target.c_str(), folder.get(), temp.c_str()) == 0) return moveIntoPlace(folder, temp, name);
-        if (errno != EEXIST) break;
+        if (::symlinkat(target.c_str(), folder.get(), temp.c_str()) == 0)
+            return moveIntoPlace(folder, temp, name);
+        if (errno != EEXIST)
+            break;
     }
     return ERAR_ECREATE;
 }
@@ -58,7 +57,8 @@ int placeSymlink(const DirHandle& folder, const std::string& name, const std::st
 int placeHardLink(const DirHandle& sourceFolder, const std::string& sourceName, const FileId& expected,
                   const DirHandle& folder, const std::string& name)
 {
-    if (!isWrittenFile(sourceFolder, sourceName, expected)) return ERAR_ECREATE;
+    if (!isWrittenFile(sourceFolder, sourceName, expected))
+        return ERAR_ECREATE;
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string temp = tempName();
         // No AT_SYMLINK_FOLLOW: a link put at the source name is never followed.
@@ -70,7 +70,8 @@ int placeHardLink(const DirHandle& sourceFolder, const std::string& sourceName, 
             }
             return moveIntoPlace(folder, temp, name);
         }
-        if (errno != EEXIST) break;
+        if (errno != EEXIST)
+            break;
     }
     return ERAR_ECREATE;
 }
@@ -78,35 +79,44 @@ int placeHardLink(const DirHandle& sourceFolder, const std::string& sourceName, 
 int copyWrittenFile(const DirHandle& sourceFolder, const std::string& sourceName, const FileId& expected,
                     OutputFile& out)
 {
-    if (!isWrittenFile(sourceFolder, sourceName, expected)) return ERAR_ECREATE;
+    if (!isWrittenFile(sourceFolder, sourceName, expected))
+        return ERAR_ECREATE;
     // O_NONBLOCK: should a pipe have taken the name since, opening it must
     // not hang; the check below then refuses it.
     const int fd = ::openat(sourceFolder.get(), sourceName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return ERAR_ECREATE;
-    DirHandle source(fd);  // closes the descriptor
+    if (fd < 0)
+        return ERAR_ECREATE;
+    DirHandle source(fd); // closes the descriptor
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || idOf(st) != expected) return ERAR_ECREATE;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || idOf(st) != expected)
+        return ERAR_ECREATE;
     std::vector<char> buffer(1 << 20);
     for (;;) {
         const ssize_t n = ::read(fd, buffer.data(), buffer.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return ERAR_EREAD;
-        if (n == 0) return ERAR_SUCCESS;
-        if (!out.write(buffer.data(), static_cast<size_t>(n))) return ERAR_EWRITE;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return ERAR_EREAD;
+        if (n == 0)
+            return ERAR_SUCCESS;
+        if (!out.write(buffer.data(), static_cast<size_t>(n)))
+            return ERAR_EWRITE;
     }
 }
 
 PathState probeFolders(const DirHandle& root, const std::vector<std::string>& components, size_t count)
 {
     int current = ::dup(root.get());
-    if (current < 0) return PathState::Other;
+    if (current < 0)
+        return PathState::Other;
     DirHandle holder(current);
     for (size_t i = 0; i < count && i < components.size(); ++i) {
         const int next = ::openat(holder.get(), components[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (next < 0) return errno == ENOENT ? PathState::Missing : PathState::Other;
+        if (next < 0)
+            return errno == ENOENT ? PathState::Missing : PathState::Other;
         holder = DirHandle(next);
     }
     return PathState::Folders;
 }
 
-}  // namespace unrar
+} // namespace unrar

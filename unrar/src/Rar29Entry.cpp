@@ -25,7 +25,8 @@ int rar29ResultCode(rar29::DecodeStatus status)
 
 bool unpackRar29(const Entry& service, const std::string& packed, std::string& out)
 {
-    if (!isRar29Method(service)) return false;
+    if (!isRar29Method(service))
+        return false;
     size_t offset = 0;
     rar29::PackedSource source = [&](uint8_t* buffer, size_t size) -> long long {
         const size_t n = std::min(size, packed.size() - offset);
@@ -45,4 +46,4 @@ bool unpackRar29(const Entry& service, const std::string& packed, std::string& o
     return decoder.decodeFile(request, std::move(source), output) == rar29::DecodeStatus::Ok;
 }
 
-}  // namespace unrar
+} // namespace unrar

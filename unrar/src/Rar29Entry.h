@@ -18,4 +18,4 @@ int rar29ResultCode(rar29::DecodeStatus status);
 // Decodes a whole packed buffer that is not part of any solid stream.
 bool unpackRar29(const Entry& service, const std::string& packed, std::string& out);
 
-}  // namespace unrar
+} // namespace unrar

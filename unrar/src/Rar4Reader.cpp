@@ -15,7 +15,7 @@ constexpr uint8_t kMain = 0x73, kFile = 0x74, kService = 0x7A, kEnd = 0x7B;
 constexpr uint16_t kLongBlock = 0x8000;
 
 struct RawHeader {
-    std::vector<uint8_t> bytes;  // the whole header, common part included
+    std::vector<uint8_t> bytes; // the whole header, common part included
     uint8_t type = 0;
     uint16_t flags = 0;
 };
@@ -29,22 +29,28 @@ ReadStatus readRaw(const VolumeFile& file, uint64_t offset, RawHeader& h)
 {
     uint8_t common[7];
     long long got = file.readAt(offset, common, sizeof common);
-    if (got == 0) return ReadStatus::EndOfData;
-    if (got < 0) return ReadStatus::Broken;
-    if (got < 7) return ReadStatus::EndOfData;  // the file ends inside the header
+    if (got == 0)
+        return ReadStatus::EndOfData;
+    if (got < 0)
+        return ReadStatus::Broken;
+    if (got < 7)
+        return ReadStatus::EndOfData; // the file ends inside the header
     h.type = common[2];
     h.flags = static_cast<uint16_t>(common[3] | common[4] << 8);
     uint16_t size = static_cast<uint16_t>(common[5] | common[6] << 8);
-    if (size < 7) return ReadStatus::Broken;
+    if (size < 7)
+        return ReadStatus::Broken;
     h.bytes.resize(size);
-    if (offset + size > file.size()) return ReadStatus::EndOfData;
-    if (!file.readExact(offset, h.bytes.data(), size)) return ReadStatus::Broken;
-    bool checked = h.type == kFile || h.type == kService || h.type == kEnd ||
-                   (h.type == kMain && !(h.flags & 0x0002));
+    if (offset + size > file.size())
+        return ReadStatus::EndOfData;
+    if (!file.readExact(offset, h.bytes.data(), size))
+        return ReadStatus::Broken;
+    bool checked = h.type == kFile || h.type == kService || h.type == kEnd || (h.type == kMain && !(h.flags & 0x0002));
     uint16_t stored = static_cast<uint16_t>(common[0] | common[1] << 8);
     // Fuzzing builds accept any header CRC so that mutations reach the parser.
 #ifndef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
-    if (checked && crc16(h.bytes, size) != stored) return ReadStatus::BadCrc;
+    if (checked && crc16(h.bytes, size) != stored)
+        return ReadStatus::BadCrc;
 #else
     (void)checked;
     (void)stored;
@@ -60,12 +66,15 @@ void readExtendedTime(ByteReader& r, Entry& e)
     uint64_t* targets[3] = {&e.mtime, &e.ctime, &e.atime};
     for (int i = 0; i < 4; ++i) {
         unsigned group = (flags >> (12 - 4 * i)) & 0x0F;
-        if (!(group & 0x8)) continue;
+        if (!(group & 0x8))
+            continue;
         uint32_t dos = i == 0 ? e.dosTime : r.u32();
         unsigned count = group & 0x3;
         uint32_t fraction = 0;
-        for (unsigned j = 0; j < count; ++j) fraction |= uint32_t(r.u8()) << (8 * (j + 3 - count));
-        if (!r.ok() || i == 3) continue;
+        for (unsigned j = 0; j < count; ++j)
+            fraction |= uint32_t(r.u8()) << (8 * (j + 3 - count));
+        if (!r.ok() || i == 3)
+            continue;
         int64_t secs = dosLocalToUnix(dos) + ((group & 0x4) ? 1 : 0);
         *targets[i] = unixToFiletime(secs) + fraction;
     }
@@ -93,8 +102,10 @@ ReadStatus parseFile(const RawHeader& h, uint64_t offset, Block& block)
         unp |= uint64_t(highUnp) << 32;
     }
     std::string field = r.bytes(nameSize);
-    if (h.flags & 0x0400) r.skip(8);
-    if (!r.ok()) return ReadStatus::Broken;
+    if (h.flags & 0x0400)
+        r.skip(8);
+    if (!r.ok())
+        return ReadStatus::Broken;
     if (h.flags & 0x1000) {
         // A damaged time field costs only the precise times, not the entry.
         ByteReader t = r;
@@ -105,7 +116,8 @@ ReadStatus parseFile(const RawHeader& h, uint64_t offset, Block& block)
     else
         e.wideName = legacyToWide(field.substr(0, field.find('\0')));
     for (wchar_t& c : e.wideName)
-        if (c == L'\\') c = L'/';
+        if (c == L'\\')
+            c = L'/';
     e.name = wideToUtf8(e.wideName);
 
     e.packSize = pack;
@@ -121,8 +133,10 @@ ReadStatus parseFile(const RawHeader& h, uint64_t offset, Block& block)
     e.hostOS = (host <= 2 || host == 4) ? 2 : 3;
     e.hasCrc = true;
     e.hashType = RAR_HASH_CRC32;
-    if (e.unixHost && (e.attributes & 0xF000) == 0xA000) e.redirType = FSREDIR_UNIXSYMLINK;
-    if (!e.mtime) e.mtime = unixToFiletime(dosLocalToUnix(e.dosTime));
+    if (e.unixHost && (e.attributes & 0xF000) == 0xA000)
+        e.redirType = FSREDIR_UNIXSYMLINK;
+    if (!e.mtime)
+        e.mtime = unixToFiletime(dosLocalToUnix(e.dosTime));
     e.dataOffset = offset + h.bytes.size();
     block.next = e.dataOffset + pack;
     return ReadStatus::Ok;
@@ -149,17 +163,27 @@ public:
         info.encryptedHeaders = f & 0x0080;
         info.firstVolume = info.volume && (f & 0x0100);
         unsigned flags = 0;
-        if (f & 0x0001) flags |= ROADF_VOLUME;
-        if (f & 0x0002) flags |= ROADF_COMMENT;
-        if (f & 0x0004) flags |= ROADF_LOCK;
-        if (f & 0x0008) flags |= ROADF_SOLID;
-        if (f & 0x0010) flags |= ROADF_NEWNUMBERING;
-        if (f & 0x0040) flags |= ROADF_RECOVERY;
-        if (f & 0x0080) flags |= ROADF_ENCHEADERS;
-        if (info.firstVolume) flags |= ROADF_FIRSTVOLUME;
+        if (f & 0x0001)
+            flags |= ROADF_VOLUME;
+        if (f & 0x0002)
+            flags |= ROADF_COMMENT;
+        if (f & 0x0004)
+            flags |= ROADF_LOCK;
+        if (f & 0x0008)
+            flags |= ROADF_SOLID;
+        if (f & 0x0010)
+            flags |= ROADF_NEWNUMBERING;
+        if (f & 0x0040)
+            flags |= ROADF_RECOVERY;
+        if (f & 0x0080)
+            flags |= ROADF_ENCHEADERS;
+        if (info.firstVolume)
+            flags |= ROADF_FIRSTVOLUME;
         bool reserved = false;
-        for (size_t i = 7; i < 13; ++i) reserved = reserved || h.bytes[i] != 0;
-        if (reserved) flags |= ROADF_SIGNED;
+        for (size_t i = 7; i < 13; ++i)
+            reserved = reserved || h.bytes[i] != 0;
+        if (reserved)
+            flags |= ROADF_SIGNED;
         info.archiveFlags = flags;
         info.firstBlock = offset + h.bytes.size();
         return ReadStatus::Ok;
@@ -169,16 +193,19 @@ public:
     {
         RawHeader h;
         ReadStatus s = readRaw(file, offset, h);
-        if (s != ReadStatus::Ok) return s;
+        if (s != ReadStatus::Ok)
+            return s;
         block = Block{};
         if (h.type == kFile || h.type == kService) {
             block.type = h.type == kFile ? BlockType::File : BlockType::Service;
-            if (h.bytes.size() < 32) return ReadStatus::Broken;
+            if (h.bytes.size() < 32)
+                return ReadStatus::Broken;
             return parseFile(h, offset, block);
         }
         uint64_t addSize = 0;
         if (h.flags & kLongBlock) {
-            if (h.bytes.size() < 11) return ReadStatus::Broken;
+            if (h.bytes.size() < 11)
+                return ReadStatus::Broken;
             addSize = uint64_t(h.bytes[7]) | uint64_t(h.bytes[8]) << 8 | uint64_t(h.bytes[9]) << 16 |
                       uint64_t(h.bytes[10]) << 24;
         }
@@ -195,8 +222,8 @@ public:
     }
 };
 
-}  // namespace
+} // namespace
 
 std::unique_ptr<FormatReader> makeRar4Reader() { return std::make_unique<Rar4Reader>(); }
 
-}  // namespace unrar
+} // namespace unrar

@@ -9,7 +9,8 @@ namespace unrar {
 
 bool unpackRar5(const Entry& service, const std::string& packed, std::string& out)
 {
-    if (service.unpVer != 50 || service.method > 0x35 || service.solid || !service.unpSizeKnown) return false;
+    if (service.unpVer != 50 || service.method > 0x35 || service.solid || !service.unpSizeKnown)
+        return false;
     decode::Rar5Decoder decoder;
     decode::Rar5Entry job;
     job.unpackedSize = service.unpSize;
@@ -17,10 +18,13 @@ bool unpackRar5(const Entry& service, const std::string& packed, std::string& ou
     decode::MemorySource in(packed.data(), packed.size());
     decode::OutputPipeline pipeline(size_t(1) << 16, 2);
     out.clear();
-    pipeline.begin(nullptr, [&out](const uint8_t* d, size_t n) {
-        out.append(reinterpret_cast<const char*>(d), n);
-        return int(ERAR_SUCCESS);
-    }, false);
+    pipeline.begin(
+        nullptr,
+        [&out](const uint8_t* d, size_t n) {
+            out.append(reinterpret_cast<const char*>(d), n);
+            return int(ERAR_SUCCESS);
+        },
+        false);
     if (decoder.decode(job, in, pipeline) != ERAR_SUCCESS) {
         pipeline.abandon();
         return false;
@@ -28,4 +32,4 @@ bool unpackRar5(const Entry& service, const std::string& packed, std::string& ou
     return pipeline.finish() == ERAR_SUCCESS;
 }
 
-}  // namespace unrar
+} // namespace unrar

@@ -10,4 +10,4 @@ namespace unrar {
 // Decodes a whole packed buffer that is not part of any solid stream.
 bool unpackRar5(const Entry& service, const std::string& packed, std::string& out);
 
-}  // namespace unrar
+} // namespace unrar

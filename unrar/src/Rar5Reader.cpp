@@ -13,35 +13,42 @@
 namespace unrar {
 namespace {
 
-constexpr uint64_t kMaxHeaderSize = 0x200000;  // a 3-byte size field
+constexpr uint64_t kMaxHeaderSize = 0x200000; // a 3-byte size field
 constexpr uint64_t kMaxDataSize = uint64_t(1) << 62;
 
 struct RawHeader {
-    std::vector<uint8_t> body;  // from the header type to the end of the extra area
+    std::vector<uint8_t> body; // from the header type to the end of the extra area
     uint64_t type = 0, flags = 0, extraSize = 0, dataSize = 0;
-    uint64_t end = 0;           // file offset just past the header
+    uint64_t end = 0; // file offset just past the header
 };
 
 ReadStatus readRaw(const VolumeFile& file, uint64_t offset, RawHeader& h)
 {
     uint8_t pre[7];
     long long got = file.readAt(offset, pre, sizeof pre);
-    if (got == 0) return ReadStatus::EndOfData;
-    if (got < 5) return got < 0 ? ReadStatus::Broken : ReadStatus::EndOfData;
+    if (got == 0)
+        return ReadStatus::EndOfData;
+    if (got < 5)
+        return got < 0 ? ReadStatus::Broken : ReadStatus::EndOfData;
     ByteReader sizeReader(pre + 4, static_cast<size_t>(got) - 4);
     uint64_t size = 0;
     size_t sizeLen = 0;
     for (; sizeLen < 3; ++sizeLen) {
         uint8_t b = sizeReader.u8();
-        if (!sizeReader.ok()) return ReadStatus::EndOfData;  // the file ends inside the size
+        if (!sizeReader.ok())
+            return ReadStatus::EndOfData; // the file ends inside the size
         size |= uint64_t(b & 0x7F) << (7 * sizeLen);
-        if (!(b & 0x80)) break;
+        if (!(b & 0x80))
+            break;
     }
-    if (sizeLen == 3 || size == 0 || size > kMaxHeaderSize) return ReadStatus::Broken;
+    if (sizeLen == 3 || size == 0 || size > kMaxHeaderSize)
+        return ReadStatus::Broken;
     ++sizeLen;
     std::vector<uint8_t> all(sizeLen + size);
-    if (offset + 4 + all.size() > file.size()) return ReadStatus::EndOfData;
-    if (!file.readExact(offset + 4, all.data(), all.size())) return ReadStatus::Broken;
+    if (offset + 4 + all.size() > file.size())
+        return ReadStatus::EndOfData;
+    if (!file.readExact(offset + 4, all.data(), all.size()))
+        return ReadStatus::Broken;
     uint32_t stored = uint32_t(pre[0]) | uint32_t(pre[1]) << 8 | uint32_t(pre[2]) << 16 | uint32_t(pre[3]) << 24;
     bool crcOk = static_cast<uint32_t>(::crc32(0, all.data(), static_cast<uInt>(all.size()))) == stored;
     // Fuzzing builds accept any header CRC so that mutations reach the parser.
@@ -53,8 +60,10 @@ ReadStatus readRaw(const VolumeFile& file, uint64_t offset, RawHeader& h)
     ByteReader r(h.body.data(), h.body.size());
     h.type = r.vint();
     h.flags = r.vint();
-    if (h.flags & 0x0001) h.extraSize = r.vint();
-    if (h.flags & 0x0002) h.dataSize = r.vint();
+    if (h.flags & 0x0001)
+        h.extraSize = r.vint();
+    if (h.flags & 0x0002)
+        h.dataSize = r.vint();
     if (!r.ok() || h.extraSize > h.body.size() - r.position() || h.dataSize > kMaxDataSize)
         return ReadStatus::Broken;
     return crcOk ? ReadStatus::Ok : ReadStatus::BadCrc;
@@ -65,8 +74,10 @@ size_t fieldsStart(const RawHeader& h)
     ByteReader r(h.body.data(), h.body.size());
     r.vint();
     r.vint();
-    if (h.flags & 0x0001) r.vint();
-    if (h.flags & 0x0002) r.vint();
+    if (h.flags & 0x0001)
+        r.vint();
+    if (h.flags & 0x0002)
+        r.vint();
     return r.position();
 }
 
@@ -81,9 +92,7 @@ void readExtra(ByteReader& x, Entry& e, bool& timeFromRecord)
         size_t recordEnd = x.position() + static_cast<size_t>(size);
         uint64_t type = x.vint();
         switch (type) {
-        case 0x01:
-            e.encrypted = true;
-            break;
+        case 0x01: e.encrypted = true; break;
         case 0x02:
             if (x.vint() == 0) {
                 std::string h = x.bytes(32);
@@ -100,7 +109,8 @@ void readExtra(ByteReader& x, Entry& e, bool& timeFromRecord)
             int64_t secs[3] = {};
             bool present[3] = {(f & 0x02) != 0, (f & 0x04) != 0, (f & 0x08) != 0};
             for (int i = 0; i < 3; ++i) {
-                if (!present[i]) continue;
+                if (!present[i])
+                    continue;
                 if (unixFormat)
                     secs[i] = x.u32();
                 else
@@ -108,12 +118,14 @@ void readExtra(ByteReader& x, Entry& e, bool& timeFromRecord)
             }
             if (unixFormat) {
                 for (int i = 0; i < 3; ++i) {
-                    if (!present[i]) continue;
+                    if (!present[i])
+                        continue;
                     uint32_t ns = (f & 0x10) ? x.u32() : 0;
                     *targets[i] = unixToFiletime(secs[i], ns < 1000000000 ? ns : 0);
                 }
             }
-            if (present[0]) timeFromRecord = true;
+            if (present[0])
+                timeFromRecord = true;
             break;
         }
         case 0x05: {
@@ -139,10 +151,10 @@ void readExtra(ByteReader& x, Entry& e, bool& timeFromRecord)
             }
             break;
         }
-        default:
-            break;
+        default: break;
         }
-        if (!x.ok() || x.position() > recordEnd) return;
+        if (!x.ok() || x.position() > recordEnd)
+            return;
         x.skip(recordEnd - x.position());
     }
 }
@@ -151,7 +163,8 @@ ReadStatus parseFile(const RawHeader& h, Entry& e)
 {
     const size_t extraStart = h.body.size() - static_cast<size_t>(h.extraSize);
     size_t start = fieldsStart(h);
-    if (start > extraStart) return ReadStatus::Broken;
+    if (start > extraStart)
+        return ReadStatus::Broken;
     ByteReader r(h.body.data() + start, extraStart - start);
     uint64_t fileFlags = r.vint();
     e.unpSize = r.vint();
@@ -165,9 +178,11 @@ ReadStatus parseFile(const RawHeader& h, Entry& e)
     uint64_t comp = r.vint();
     uint64_t host = r.vint();
     uint64_t nameLen = r.vint();
-    if (!r.ok() || nameLen > r.remaining()) return ReadStatus::Broken;
+    if (!r.ok() || nameLen > r.remaining())
+        return ReadStatus::Broken;
     std::string name = r.bytes(static_cast<size_t>(nameLen));
-    if (!r.ok()) return ReadStatus::Broken;
+    if (!r.ok())
+        return ReadStatus::Broken;
 
     e.directory = fileFlags & 0x0001;
     e.unpSizeKnown = !(fileFlags & 0x0008);
@@ -182,7 +197,8 @@ ReadStatus parseFile(const RawHeader& h, Entry& e)
     if (!e.directory) {
         uint64_t n = algorithm == 0 ? (comp >> 10) & 0x0F : (comp >> 10) & 0x1F;
         uint64_t dict = n < 40 ? uint64_t(128) << n : UINT64_MAX / 2;
-        if (algorithm == 1) dict += dict / 32 * ((comp >> 15) & 0x1F);
+        if (algorithm == 1)
+            dict += dict / 32 * ((comp >> 15) & 0x1F);
         e.dictKB = dict > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(dict);
     }
     e.unixHost = host == 1;
@@ -191,12 +207,14 @@ ReadStatus parseFile(const RawHeader& h, Entry& e)
     // cannot hold it at all.
     if (host == 0)
         for (char& c : name)
-            if (c == '\\') c = '_';
+            if (c == '\\')
+                c = '_';
     e.wideName = utf8ToWide(name);
     e.name = wideToUtf8(e.wideName);
 
     bool timeFromRecord = false;
-    if (fileFlags & 0x0002) e.mtime = unixToFiletime(mtime);
+    if (fileFlags & 0x0002)
+        e.mtime = unixToFiletime(mtime);
     ByteReader x(h.body.data() + extraStart, static_cast<size_t>(h.extraSize));
     readExtra(x, e, timeFromRecord);
     // Without a CRC-32 field the reported CRC is the start of the BLAKE2sp
@@ -222,7 +240,8 @@ public:
         ReadStatus s = readRaw(file, offset, h);
         // A main header that fails only its check is read: the damage is
         // reported when the headers are walked, as the genuine library does.
-        if (s != ReadStatus::Ok && s != ReadStatus::BadCrc) return ReadStatus::Broken;
+        if (s != ReadStatus::Ok && s != ReadStatus::BadCrc)
+            return ReadStatus::Broken;
         info.damaged = s == ReadStatus::BadCrc;
         info.version = RarVersion::Rar5;
         info.newNumbering = true;
@@ -233,18 +252,25 @@ public:
             info.firstBlock = h.end;
             return ReadStatus::Ok;
         }
-        if (h.type != 1) return ReadStatus::Broken;
+        if (h.type != 1)
+            return ReadStatus::Broken;
         ByteReader r(h.body.data() + fieldsStart(h), h.body.size() - fieldsStart(h));
         uint64_t flags = r.vint();
         uint64_t volumeNumber = (flags & 0x0002) ? r.vint() : 0;
-        if (!r.ok()) return ReadStatus::Broken;
+        if (!r.ok())
+            return ReadStatus::Broken;
         info.volume = flags & 0x0001;
         info.firstVolume = info.volume && volumeNumber == 0;
-        if (info.volume) info.archiveFlags |= ROADF_VOLUME;
-        if (flags & 0x0004) info.archiveFlags |= ROADF_SOLID;
-        if (flags & 0x0008) info.archiveFlags |= ROADF_RECOVERY;
-        if (flags & 0x0010) info.archiveFlags |= ROADF_LOCK;
-        if (info.firstVolume) info.archiveFlags |= ROADF_FIRSTVOLUME;
+        if (info.volume)
+            info.archiveFlags |= ROADF_VOLUME;
+        if (flags & 0x0004)
+            info.archiveFlags |= ROADF_SOLID;
+        if (flags & 0x0008)
+            info.archiveFlags |= ROADF_RECOVERY;
+        if (flags & 0x0010)
+            info.archiveFlags |= ROADF_LOCK;
+        if (info.firstVolume)
+            info.archiveFlags |= ROADF_FIRSTVOLUME;
         info.firstBlock = h.end + h.dataSize;
         return ReadStatus::Ok;
     }
@@ -253,14 +279,16 @@ public:
     {
         RawHeader h;
         ReadStatus s = readRaw(file, offset, h);
-        if (s != ReadStatus::Ok) return s;
+        if (s != ReadStatus::Ok)
+            return s;
         block = Block{};
         block.next = h.end + h.dataSize;
         switch (h.type) {
         case 2:
         case 3:
             block.type = h.type == 2 ? BlockType::File : BlockType::Service;
-            if (parseFile(h, block.entry) != ReadStatus::Ok) return ReadStatus::Broken;
+            if (parseFile(h, block.entry) != ReadStatus::Ok)
+                return ReadStatus::Broken;
             block.entry.dataOffset = h.end;
             break;
         case 5: {
@@ -270,15 +298,14 @@ public:
             block.endNextVolume = r.ok() && (endFlags & 0x0001);
             break;
         }
-        default:
-            block.type = BlockType::Other;
+        default: block.type = BlockType::Other;
         }
         return ReadStatus::Ok;
     }
 };
 
-}  // namespace
+} // namespace
 
 std::unique_ptr<FormatReader> makeRar5Reader() { return std::make_unique<Rar5Reader>(); }
 
-}  // namespace unrar
+} // namespace unrar

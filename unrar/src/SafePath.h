@@ -10,4 +10,4 @@ namespace unrar {
 // empty names and embedded zeros. Empty components ("a//b") are dropped.
 bool splitSafeRelativePath(const std::string& name, std::vector<std::string>& components);
 
-}  // namespace unrar
+} // namespace unrar

@@ -10,7 +10,7 @@ namespace {
 // The largest self-extracting module searched through, as RAR's own tools do.
 constexpr uint64_t kMaxSfxSize = 2 * 1024 * 1024;
 constexpr char kMarker[] = {'R', 'a', 'r', '!', '\x1A', '\x07'};
-}
+} // namespace
 
 Signature findSignature(const VolumeFile& file, uint64_t& offset)
 {
@@ -28,10 +28,13 @@ Signature findSignature(const VolumeFile& file, uint64_t& offset)
         }
     }
     std::vector<uint8_t> buf(static_cast<size_t>(limit));
-    if (limit == 0 || !file.readExact(0, buf.data(), buf.size())) return Signature::None;
-    if (limit >= 4 && std::memcmp(buf.data(), "RE~^", 4) == 0) return Signature::Unsupported;
+    if (limit == 0 || !file.readExact(0, buf.data(), buf.size()))
+        return Signature::None;
+    if (limit >= 4 && std::memcmp(buf.data(), "RE~^", 4) == 0)
+        return Signature::Unsupported;
     for (size_t i = 0; i + 7 <= buf.size(); ++i) {
-        if (buf[i] != 'R' || std::memcmp(buf.data() + i, kMarker, sizeof kMarker) != 0) continue;
+        if (buf[i] != 'R' || std::memcmp(buf.data() + i, kMarker, sizeof kMarker) != 0)
+            continue;
         uint8_t v = buf[i + 6];
         if (v == 0) {
             offset = i + 7;
@@ -41,9 +44,10 @@ Signature findSignature(const VolumeFile& file, uint64_t& offset)
             offset = i + 8;
             return Signature::Rar5;
         }
-        if (v >= 2 && v <= 4) return Signature::Unsupported;
+        if (v >= 2 && v <= 4)
+            return Signature::Unsupported;
     }
     return Signature::None;
 }
 
-}  // namespace unrar
+} // namespace unrar

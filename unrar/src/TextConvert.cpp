@@ -5,7 +5,8 @@ namespace {
 
 void appendUtf8(std::string& out, uint32_t cp)
 {
-    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        cp = 0xFFFD;
     if (cp < 0x80) {
         out += static_cast<char>(cp);
     } else if (cp < 0x800) {
@@ -42,29 +43,47 @@ bool nextUtf8(const std::string& s, size_t& i, uint32_t& cp)
     unsigned char c = s[i];
     int extra;
     uint32_t min;
-    if (c < 0x80) { cp = c; ++i; return true; }
-    if ((c & 0xE0) == 0xC0) { cp = c & 0x1F; extra = 1; min = 0x80; }
-    else if ((c & 0xF0) == 0xE0) { cp = c & 0x0F; extra = 2; min = 0x800; }
-    else if ((c & 0xF8) == 0xF0) { cp = c & 0x07; extra = 3; min = 0x10000; }
-    else return false;
-    if (i + extra >= s.size()) return false;
+    if (c < 0x80) {
+        cp = c;
+        ++i;
+        return true;
+    }
+    if ((c & 0xE0) == 0xC0) {
+        cp = c & 0x1F;
+        extra = 1;
+        min = 0x80;
+    } else if ((c & 0xF0) == 0xE0) {
+        cp = c & 0x0F;
+        extra = 2;
+        min = 0x800;
+    } else if ((c & 0xF8) == 0xF0) {
+        cp = c & 0x07;
+        extra = 3;
+        min = 0x10000;
+    } else
+        return false;
+    if (i + extra >= s.size())
+        return false;
     for (int k = 1; k <= extra; ++k) {
         unsigned char d = s[i + k];
-        if ((d & 0xC0) != 0x80) return false;
+        if ((d & 0xC0) != 0x80)
+            return false;
         cp = (cp << 6) | (d & 0x3F);
     }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        return false;
     i += extra + 1;
     return true;
 }
 
-}  // namespace
+} // namespace
 
 bool isValidUtf8(const std::string& s)
 {
     uint32_t cp;
     for (size_t i = 0; i < s.size();)
-        if (!nextUtf8(s, i, cp)) return false;
+        if (!nextUtf8(s, i, cp))
+            return false;
     return true;
 }
 
@@ -118,19 +137,23 @@ std::wstring utf16ToWide(const std::u16string& s)
 
 std::wstring legacyToWide(const std::string& s)
 {
-    if (isValidUtf8(s)) return utf8ToWide(s);
+    if (isValidUtf8(s))
+        return utf8ToWide(s);
     std::wstring out;
-    for (unsigned char c : s) out += static_cast<wchar_t>(c);
+    for (unsigned char c : s)
+        out += static_cast<wchar_t>(c);
     return out;
 }
 
 std::wstring decodeRar4UnicodeName(const std::string& field)
 {
     size_t zero = field.find('\0');
-    if (zero == std::string::npos) return legacyToWide(field);  // old RAR: UTF-8 in the field
+    if (zero == std::string::npos)
+        return legacyToWide(field); // old RAR: UTF-8 in the field
     const std::string a = field.substr(0, zero);
     const std::string e = field.substr(zero + 1);
-    if (e.empty()) return legacyToWide(a);
+    if (e.empty())
+        return legacyToWide(a);
     auto A = [&a](size_t i) -> uint8_t { return i < a.size() ? static_cast<uint8_t>(a[i]) : 0; };
     auto E = [&e](size_t i) -> uint8_t { return static_cast<uint8_t>(e[i]); };
     // A correct encoder never outruns the field; the bound stops one that does.
@@ -144,29 +167,33 @@ std::wstring decodeRar4UnicodeName(const std::string& field)
         if (nbits == 0) {
             flags = E(p++);
             nbits = 8;
-            if (p >= e.size()) break;
+            if (p >= e.size())
+                break;
         }
         switch (flags >> 6) {
-        case 0:
-            w += static_cast<char16_t>(E(p++));
-            break;
-        case 1:
-            w += static_cast<char16_t>((high << 8) | E(p++));
-            break;
+        case 0: w += static_cast<char16_t>(E(p++)); break;
+        case 1: w += static_cast<char16_t>((high << 8) | E(p++)); break;
         case 2:
-            if (p + 1 >= e.size()) { p = e.size(); break; }
+            if (p + 1 >= e.size()) {
+                p = e.size();
+                break;
+            }
             w += static_cast<char16_t>(E(p) | (E(p + 1) << 8));
             p += 2;
             break;
         default: {
             uint8_t len = E(p++);
             if (len & 0x80) {
-                if (p >= e.size()) { p = e.size(); break; }
+                if (p >= e.size()) {
+                    p = e.size();
+                    break;
+                }
                 uint8_t correction = E(p++);
                 for (int k = 0; k < (len & 0x7F) + 2 && w.size() < limit; ++k)
                     w += static_cast<char16_t>((high << 8) | ((A(w.size()) + correction) & 0xFF));
             } else {
-                for (int k = 0; k < len + 2 && w.size() < limit; ++k) w += static_cast<char16_t>(A(w.size()));
+                for (int k = 0; k < len + 2 && w.size() < limit; ++k)
+                    w += static_cast<char16_t>(A(w.size()));
             }
         }
         }
@@ -174,8 +201,9 @@ std::wstring decodeRar4UnicodeName(const std::string& field)
         nbits -= 2;
     }
     size_t nul = w.find(u'\0');
-    if (nul != std::u16string::npos) w.resize(nul);
+    if (nul != std::u16string::npos)
+        w.resize(nul);
     return utf16ToWide(w);
 }
 
-}  // namespace unrar
+} // namespace unrar

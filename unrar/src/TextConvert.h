@@ -8,7 +8,7 @@ namespace unrar {
 
 std::wstring utf8ToWide(const std::string& s);
 std::string wideToUtf8(const std::wstring& w);
-std::wstring utf16ToWide(const std::u16string& s);  // surrogate pairs combined
+std::wstring utf16ToWide(const std::u16string& s); // surrogate pairs combined
 bool isValidUtf8(const std::string& s);
 // Single-byte text of unknown code page: kept when it is UTF-8, otherwise
 // each byte is taken as Latin-1 so that nothing is lost or invalid.
@@ -18,4 +18,4 @@ std::wstring legacyToWide(const std::string& s);
 // and the compressed UTF-16 form.
 std::wstring decodeRar4UnicodeName(const std::string& field);
 
-}  // namespace unrar
+} // namespace unrar

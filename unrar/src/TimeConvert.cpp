@@ -5,12 +5,13 @@
 namespace unrar {
 
 namespace {
-constexpr int64_t kFiletimeUnixEpoch = 11644473600LL;  // seconds from 1601 to 1970
+constexpr int64_t kFiletimeUnixEpoch = 11644473600LL; // seconds from 1601 to 1970
 }
 
 uint64_t unixToFiletime(int64_t seconds, uint32_t nanoseconds)
 {
-    if (seconds < -kFiletimeUnixEpoch) return 0;
+    if (seconds < -kFiletimeUnixEpoch)
+        return 0;
     return static_cast<uint64_t>(seconds + kFiletimeUnixEpoch) * 10000000ULL + nanoseconds / 100;
 }
 
@@ -18,9 +19,12 @@ uint32_t unixToDosLocal(int64_t seconds)
 {
     time_t t = static_cast<time_t>(seconds);
     struct tm tm {};
-    if (!localtime_r(&t, &tm)) return 0;
-    if (tm.tm_year < 80) return (1 << 21) | (1 << 16);  // before 1980: the DOS epoch
-    if (tm.tm_year > 80 + 127) tm.tm_year = 80 + 127;
+    if (!localtime_r(&t, &tm))
+        return 0;
+    if (tm.tm_year < 80)
+        return (1 << 21) | (1 << 16); // before 1980: the DOS epoch
+    if (tm.tm_year > 80 + 127)
+        tm.tm_year = 80 + 127;
     return static_cast<uint32_t>(tm.tm_year - 80) << 25 | static_cast<uint32_t>(tm.tm_mon + 1) << 21 |
            static_cast<uint32_t>(tm.tm_mday) << 16 | static_cast<uint32_t>(tm.tm_hour) << 11 |
            static_cast<uint32_t>(tm.tm_min) << 5 | static_cast<uint32_t>(tm.tm_sec / 2);
@@ -46,4 +50,4 @@ void filetimeToUnix(uint64_t filetime, int64_t& seconds, long& nanoseconds)
     nanoseconds = static_cast<long>(filetime % 10000000ULL) * 100;
 }
 
-}  // namespace unrar
+} // namespace unrar

@@ -11,4 +11,4 @@ int64_t dosLocalToUnix(uint32_t dosTime);
 // Splits a FILETIME into Unix seconds and nanoseconds.
 void filetimeToUnix(uint64_t filetime, int64_t& seconds, long& nanoseconds);
 
-}  // namespace unrar
+} // namespace unrar

@@ -32,4 +32,4 @@ private:
 
 bool fileExists(const std::string& path);
 
-}  // namespace unrar
+} // namespace unrar

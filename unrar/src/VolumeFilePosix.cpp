@@ -24,7 +24,8 @@ VolumeFile& VolumeFile::operator=(VolumeFile&& other) noexcept
 
 void VolumeFile::close()
 {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0)
+        ::close(fd_);
     fd_ = -1;
 }
 
@@ -32,7 +33,8 @@ VolumeFile::OpenError VolumeFile::open(const std::string& path)
 {
     close();
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT ? OpenError::Missing : OpenError::Unreadable;
+    if (fd < 0)
+        return errno == ENOENT ? OpenError::Missing : OpenError::Unreadable;
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         bool dir = S_ISDIR(st.st_mode);
@@ -47,15 +49,18 @@ VolumeFile::OpenError VolumeFile::open(const std::string& path)
 
 long long VolumeFile::readAt(uint64_t offset, void* buffer, size_t n) const
 {
-    if (fd_ < 0) return -1;
+    if (fd_ < 0)
+        return -1;
     size_t done = 0;
     while (done < n) {
         ssize_t r = ::pread(fd_, static_cast<char*>(buffer) + done, n - done, static_cast<off_t>(offset + done));
         if (r < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return -1;
         }
-        if (r == 0) break;
+        if (r == 0)
+            break;
         done += static_cast<size_t>(r);
     }
     return static_cast<long long>(done);
@@ -72,4 +77,4 @@ bool fileExists(const std::string& path)
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-}  // namespace unrar
+} // namespace unrar

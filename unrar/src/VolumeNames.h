@@ -8,4 +8,4 @@ namespace unrar {
 // `.rar` becomes `.r00` and the digits count up into the letter.
 std::string nextVolumeName(const std::string& current, bool newNumbering);
 
-}  // namespace unrar
+} // namespace unrar

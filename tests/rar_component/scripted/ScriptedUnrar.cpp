@@ -22,7 +22,7 @@ struct State {
     scripted::Script script;
     scripted::Log log;
     unsigned mode = 0;
-    std::size_t next = 0;        // index of the next header to read
+    std::size_t next = 0; // index of the next header to read
     const scripted::Entry* current = nullptr;
     UNRARCALLBACK callback = nullptr;
     RAR_LPARAM userData = 0;

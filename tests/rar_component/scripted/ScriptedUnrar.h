@@ -12,13 +12,13 @@ struct Request {
     enum class When { Read, Process };
     When when = When::Process;
     unsigned msg = 0;
-    long p2 = 0;          // volume mode, password buffer size or data block size
-    std::string text{};     // what the buffer at P1 holds before the call (volume name)
-    int failureCode = 0;  // returned by the library call when the answer is -1
+    long p2 = 0;         // volume mode, password buffer size or data block size
+    std::string text{};  // what the buffer at P1 holds before the call (volume name)
+    int failureCode = 0; // returned by the library call when the answer is -1
 };
 
 struct Entry {
-    std::string name{};     // stored name, '/' separated
+    std::string name{}; // stored name, '/' separated
     unsigned flags = 0;
     unsigned packSize = 0;
     unsigned unpSize = 0;
@@ -32,7 +32,7 @@ struct Entry {
     unsigned cmtSize = 0;
     int readResult = 0;
     int processResult = 0; // returned when testing or extracting
-    std::string content{};  // written by RAR_EXTRACT
+    std::string content{}; // written by RAR_EXTRACT
     std::vector<Request> requests{};
 };
 
@@ -40,7 +40,7 @@ struct Script {
     bool openFails = false;
     unsigned archiveFlags = 0;
     unsigned cmtState = 0;
-    std::string comment{};  // copied into the comment buffer when cmtState is 1
+    std::string comment{}; // copied into the comment buffer when cmtState is 1
     int closeResult = 0;
     std::vector<Entry> entries{};
 };

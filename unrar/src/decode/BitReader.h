@@ -29,7 +29,8 @@ public:
     // The next `n` bits (1..32) without consuming them.
     uint32_t peek(unsigned n)
     {
-        if (count_ < n) refill();
+        if (count_ < n)
+            refill();
         return static_cast<uint32_t>(buf_ >> (64 - n));
     }
     // Consumes `n` bits (0..32).
@@ -52,13 +53,14 @@ public:
     // Up to 64 bits in two steps.
     uint64_t read64(unsigned n)
     {
-        if (n <= 32) return read(n);
+        if (n <= 32)
+            return read(n);
         uint64_t hi = read(n - 32);
         return hi << 32 | read(32);
     }
     void alignToByte() { skip(count_ & 7); }
 
-    uint64_t position() const { return uint64_t(next_) * 8 - count_; }  // bits consumed since data[0]
+    uint64_t position() const { return uint64_t(next_) * 8 - count_; } // bits consumed since data[0]
     size_t bytePosition() const { return static_cast<size_t>((position() + 7) >> 3); }
     void setPosition(uint64_t bit)
     {
@@ -104,4 +106,4 @@ private:
     unsigned count_ = 0; // how many of them are valid
 };
 
-}  // namespace unrar::decode
+} // namespace unrar::decode

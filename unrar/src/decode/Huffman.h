@@ -47,11 +47,11 @@ private:
         uint16_t symbol;
         uint8_t length;
     };
-    std::array<uint32_t, kMaxLength + 1> limit_{};  // exclusive upper bound per length, 16-bit aligned
-    std::array<uint32_t, kMaxLength + 1> first_{};  // index in sorted_ of each length's first code
+    std::array<uint32_t, kMaxLength + 1> limit_{}; // exclusive upper bound per length, 16-bit aligned
+    std::array<uint32_t, kMaxLength + 1> first_{}; // index in sorted_ of each length's first code
     std::array<uint16_t, kMaxSymbols> sorted_{};
     uint32_t symbolCount_ = 0;
     std::array<Fast, size_t(1) << kFastBits> fast_{};
 };
 
-}  // namespace unrar::decode
+} // namespace unrar::decode

@@ -15,8 +15,7 @@ struct OutputPipeline::Blake2State {
 
 OutputPipeline::OutputPipeline(size_t blockSize, unsigned blocks)
     : blockSize_(blockSize), blocks_(blocks < 2 ? 2 : blocks), blake2State_(std::make_unique<Blake2State>())
-{
-}
+{}
 
 OutputPipeline::~OutputPipeline()
 {
@@ -25,7 +24,8 @@ OutputPipeline::~OutputPipeline()
         stop_ = true;
     }
     produced_.notify_all();
-    if (worker_.joinable()) worker_.join();
+    if (worker_.joinable())
+        worker_.join();
 }
 
 void OutputPipeline::begin(Notifier notify, Writer write, bool blake2)
@@ -37,13 +37,15 @@ void OutputPipeline::begin(Notifier notify, Writer write, bool blake2)
     crc_ = 0;
     total_ = 0;
     std::memset(blake2_, 0, sizeof blake2_);
-    if (blake2) blake2sp_init(&blake2State_->state, 32);
+    if (blake2)
+        blake2sp_init(&blake2State_->state, 32);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         failure_ = 0;
     }
     for (Block& b : blocks_) {
-        if (!b.data) b.data.reset(new uint8_t[blockSize_]);
+        if (!b.data)
+            b.data.reset(new uint8_t[blockSize_]);
         b.used = 0;
     }
     started_ = true;
@@ -59,7 +61,8 @@ bool OutputPipeline::append(const uint8_t* data, size_t size)
         b.used += n;
         data += n;
         size -= n;
-        if (b.used == blockSize_ && !handOver()) return false;
+        if (b.used == blockSize_ && !handOver())
+            return false;
     }
     std::lock_guard<std::mutex> lock(mutex_);
     return failure_ == 0;
@@ -70,11 +73,13 @@ bool OutputPipeline::handOver()
     Block& b = blocks_[filled_ % blocks_.size()];
     if (notify_ && b.used && !notify_(b.data.get(), b.used)) {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!failure_) failure_ = ERAR_UNKNOWN;  // the genuine library's code for a cancel here
+        if (!failure_)
+            failure_ = ERAR_UNKNOWN; // the genuine library's code for a cancel here
         b.used = 0;
         return false;
     }
-    if (!worker_.joinable()) worker_ = std::thread([this] { run(); });
+    if (!worker_.joinable())
+        worker_ = std::thread([this] { run(); });
     std::unique_lock<std::mutex> lock(mutex_);
     ++filled_;
     produced_.notify_one();
@@ -92,7 +97,8 @@ void OutputPipeline::waitDrained()
 
 int OutputPipeline::finish()
 {
-    if (!started_) return ERAR_UNKNOWN;
+    if (!started_)
+        return ERAR_UNKNOWN;
     bool ok;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -118,7 +124,8 @@ int OutputPipeline::finish()
     }
     waitDrained();
     started_ = false;
-    if (wantBlake2_) blake2sp_final(&blake2State_->state, blake2_, sizeof blake2_);
+    if (wantBlake2_)
+        blake2sp_final(&blake2State_->state, blake2_, sizeof blake2_);
     std::lock_guard<std::mutex> lock(mutex_);
     return failure_;
 }
@@ -129,7 +136,8 @@ int OutputPipeline::abandon()
     {
         std::lock_guard<std::mutex> lock(mutex_);
         own = failure_;
-        if (!failure_) failure_ = ERAR_BAD_DATA;  // the worker skips what is still queued
+        if (!failure_)
+            failure_ = ERAR_BAD_DATA; // the worker skips what is still queued
     }
     waitDrained();
     started_ = false;
@@ -140,7 +148,8 @@ int OutputPipeline::abandon()
 int OutputPipeline::consume(const Block& b)
 {
     crc_ = crc32Update(crc_, b.data.get(), b.used);
-    if (wantBlake2_) blake2sp_update(&blake2State_->state, b.data.get(), b.used);
+    if (wantBlake2_)
+        blake2sp_update(&blake2State_->state, b.data.get(), b.used);
     total_ += b.used;
     return write_ ? write_(b.data.get(), b.used) : 0;
 }
@@ -150,16 +159,18 @@ void OutputPipeline::run()
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         produced_.wait(lock, [this] { return stop_ || done_ < filled_; });
-        if (done_ == filled_) return;  // stopping with nothing left
+        if (done_ == filled_)
+            return; // stopping with nothing left
         Block& b = blocks_[done_ % blocks_.size()];
         const bool skip = failure_ != 0;
         lock.unlock();
         const int r = skip ? 0 : consume(b);
         lock.lock();
-        if (r && !failure_) failure_ = r;
+        if (r && !failure_)
+            failure_ = r;
         ++done_;
         consumed_.notify_all();
     }
 }
 
-}  // namespace unrar::decode
+} // namespace unrar::decode

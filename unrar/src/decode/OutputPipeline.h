@@ -54,10 +54,10 @@ private:
         std::unique_ptr<uint8_t[]> data;
         size_t used = 0;
     };
-    bool handOver();  // the block being filled goes to the worker
+    bool handOver(); // the block being filled goes to the worker
     void waitDrained();
     void run();
-    int consume(const Block& b);  // hash and write one block
+    int consume(const Block& b); // hash and write one block
 
     const size_t blockSize_;
     std::vector<Block> blocks_;
@@ -67,12 +67,12 @@ private:
 
     std::mutex mutex_;
     std::condition_variable produced_, consumed_;
-    uint64_t filled_ = 0;    // blocks handed over (producer)
-    uint64_t done_ = 0;      // blocks the worker finished
+    uint64_t filled_ = 0; // blocks handed over (producer)
+    uint64_t done_ = 0;   // blocks the worker finished
     bool stop_ = false;
-    int failure_ = 0;        // first ERAR_* failure of the entry
+    int failure_ = 0; // first ERAR_* failure of the entry
     bool started_ = false;
-    uint64_t entryFirst_ = 0;  // filled_ when the entry began
+    uint64_t entryFirst_ = 0; // filled_ when the entry began
 
     // Worker-side results.
     uint32_t crc_ = 0;
@@ -83,4 +83,4 @@ private:
     std::thread worker_;
 };
 
-}  // namespace unrar::decode
+} // namespace unrar::decode

@@ -23,7 +23,8 @@ public:
     long long read(uint8_t* out, size_t size) override
     {
         const size_t n = size < left_ ? size : left_;
-        if (n) std::memcpy(out, data_, n);
+        if (n)
+            std::memcpy(out, data_, n);
         data_ += n;
         left_ -= n;
         return static_cast<long long>(n);
@@ -35,4 +36,4 @@ private:
     size_t left_;
 };
 
-}  // namespace unrar::decode
+} // namespace unrar::decode

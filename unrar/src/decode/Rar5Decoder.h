@@ -18,8 +18,8 @@ namespace unrar::decode {
 struct Rar5Entry {
     uint64_t unpackedSize = 0;
     bool sizeKnown = true;
-    uint64_t dictionarySize = 0;  // as declared, in bytes
-    bool solid = false;           // continues the previous entry's state
+    uint64_t dictionarySize = 0; // as declared, in bytes
+    bool solid = false;          // continues the previous entry's state
 };
 
 class Rar5Decoder {
@@ -38,7 +38,7 @@ public:
 
 private:
     struct Filter {
-        uint64_t start;  // stream position
+        uint64_t start; // stream position
         uint32_t length;
         uint8_t type;
         uint8_t channels;
@@ -61,17 +61,17 @@ private:
     void applyFilter(const Filter& f, uint8_t* data);
 
     Window window_;
-    uint64_t declaredWindow_ = 0;  // dictionary the stream declared (filter limits)
+    uint64_t declaredWindow_ = 0; // dictionary the stream declared (filter limits)
     Tables tables_;
     bool tablesValid_ = false;
     uint64_t rep_[4] = {};
     uint32_t lastLen_ = 0;
-    bool ready_ = false;  // the state after a complete entry, for a solid successor
+    bool ready_ = false; // the state after a complete entry, for a solid successor
 
     // Per entry.
-    uint64_t entryStart_ = 0;  // stream position of the entry's first byte
-    uint64_t emitted_ = 0;     // stream position up to which output was handed on
-    uint64_t limit_ = 0;       // entry end as a stream position (when the size is known)
+    uint64_t entryStart_ = 0; // stream position of the entry's first byte
+    uint64_t emitted_ = 0;    // stream position up to which output was handed on
+    uint64_t limit_ = 0;      // entry end as a stream position (when the size is known)
     bool sizeKnown_ = true;
     uint64_t lastFilterEnd_ = 0;
     std::deque<Filter> filters_;
@@ -82,4 +82,4 @@ private:
     bool inEof_ = false;
 };
 
-}  // namespace unrar::decode
+} // namespace unrar::decode

@@ -7,9 +7,11 @@ namespace unrar::decode {
 bool Window::allocate(size_t size)
 {
     release();
-    if (size < 16 || (size & (size - 1))) return false;
+    if (size < 16 || (size & (size - 1)))
+        return false;
     data_.reset(new (std::nothrow) uint8_t[size]());
-    if (!data_) return false;
+    if (!data_)
+        return false;
     size_ = size;
     mask_ = size - 1;
     return true;
@@ -17,18 +19,23 @@ bool Window::allocate(size_t size)
 
 bool Window::grow(size_t size)
 {
-    if (size <= size_) return true;
-    if (size & (size - 1)) return false;
+    if (size <= size_)
+        return true;
+    if (size & (size - 1))
+        return false;
     std::unique_ptr<uint8_t[]> bigger(new (std::nothrow) uint8_t[size]());
-    if (!bigger) return false;
+    if (!bigger)
+        return false;
     // The last size_ bytes produced move to their slots in the larger ring.
     const uint64_t keep = pos_ < size_ ? pos_ : size_;
     const size_t newMask = size - 1;
     for (uint64_t p = pos_ - keep; p < pos_;) {
         const size_t from = static_cast<size_t>(p) & mask_, to = static_cast<size_t>(p) & newMask;
         size_t run = static_cast<size_t>(pos_ - p);
-        if (run > size_ - from) run = size_ - from;
-        if (run > size - to) run = size - to;
+        if (run > size_ - from)
+            run = size_ - from;
+        if (run > size - to)
+            run = size - to;
         std::memcpy(bigger.get() + to, data_.get() + from, run);
         p += run;
     }
@@ -48,7 +55,8 @@ void Window::release()
 
 void Window::copyOut(uint64_t from, size_t n, uint8_t* out) const
 {
-    if (size_ == 0) return;
+    if (size_ == 0)
+        return;
     while (n > 0) {
         const size_t index = static_cast<size_t>(from) & mask_;
         const size_t run = n < size_ - index ? n : size_ - index;
@@ -61,7 +69,8 @@ void Window::copyOut(uint64_t from, size_t n, uint8_t* out) const
 
 void Window::copyIn(uint64_t at, const uint8_t* in, size_t n)
 {
-    if (size_ == 0) return;
+    if (size_ == 0)
+        return;
     while (n > 0) {
         const size_t index = static_cast<size_t>(at) & mask_;
         const size_t run = n < size_ - index ? n : size_ - index;
@@ -72,4 +81,4 @@ void Window::copyIn(uint64_t at, const uint8_t* in, size_t n)
     }
 }
 
-}  // namespace unrar::decode
+} // namespace unrar::decode

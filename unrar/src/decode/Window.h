@@ -53,14 +53,18 @@ public:
             } else if (distance >= 8) {
                 // Overlapping by whole words: each 8-byte step reads bytes already written.
                 size_t i = 0;
-                for (; i + 8 <= length; i += 8) std::memcpy(d + i, s + i, 8);
-                for (; i < length; ++i) d[i] = s[i];
+                for (; i + 8 <= length; i += 8)
+                    std::memcpy(d + i, s + i, 8);
+                for (; i < length; ++i)
+                    d[i] = s[i];
             } else {
-                for (size_t i = 0; i < length; ++i) d[i] = s[i];
+                for (size_t i = 0; i < length; ++i)
+                    d[i] = s[i];
             }
             return;
         }
-        for (size_t i = 0; i < length; ++i) data_[(dst + i) & mask_] = data_[(src + i) & mask_];
+        for (size_t i = 0; i < length; ++i)
+            data_[(dst + i) & mask_] = data_[(src + i) & mask_];
     }
 
     uint8_t at(uint64_t streamPos) const { return data_[static_cast<size_t>(streamPos) & mask_]; }
@@ -80,4 +84,4 @@ private:
     uint64_t pos_ = 0;
 };
 
-}  // namespace unrar::decode
+} // namespace unrar::decode

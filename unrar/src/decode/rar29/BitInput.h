@@ -21,7 +21,8 @@ public:
     // Makes sure the next kLookahead bytes are in the buffer (zeros past the end).
     void ensure()
     {
-        if (pos_ + kLookahead > end_) refill();
+        if (pos_ + kLookahead > end_)
+            refill();
     }
 
     // Up to 25 bits; the caller has called ensure().
@@ -39,7 +40,8 @@ public:
     }
     uint32_t bits(unsigned n)
     {
-        if (n == 0) return 0;
+        if (n == 0)
+            return 0;
         ensure();
         uint32_t v = peek(n);
         skip(n);
@@ -81,7 +83,8 @@ private:
             pos_ = end_;
             failed_ = true;
         }
-        if (atEnd_) return;
+        if (atEnd_)
+            return;
         size_t keep = end_ - pos_;
         std::memmove(buffer_.data(), buffer_.data() + pos_, keep);
         dropped_ += pos_;
@@ -89,7 +92,8 @@ private:
         end_ = keep;
         while (end_ < kChunk && !atEnd_) {
             long long got = source_(buffer_.data() + end_, kChunk - end_);
-            if (got < 0) failed_ = true;
+            if (got < 0)
+                failed_ = true;
             if (got <= 0)
                 atEnd_ = true;
             else
@@ -108,4 +112,4 @@ private:
     uint64_t dropped_ = 0;
 };
 
-}  // namespace unrar::rar29
+} // namespace unrar::rar29

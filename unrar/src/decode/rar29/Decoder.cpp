@@ -17,7 +17,8 @@ constexpr unsigned kRangeSlack = 8;
 constexpr unsigned kMainSymbols = 299, kDistSymbols = 60, kLowSymbols = 17, kLenSymbols = 28;
 constexpr unsigned kTableSize = kMainSymbols + kDistSymbols + kLowSymbols + kLenSymbols;
 
-constexpr uint8_t kLenBase[28] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 10, 12, 14, 16, 20, 24, 28, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224};
+constexpr uint8_t kLenBase[28] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  10,  12,  14,  16,  20,
+                                  24, 28, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224};
 constexpr uint8_t kLenBits[28] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5};
 constexpr uint8_t kShortBase[8] = {0, 4, 8, 16, 32, 64, 128, 192};
 constexpr uint8_t kShortBits[8] = {2, 2, 3, 4, 5, 6, 6, 6};
@@ -37,7 +38,7 @@ struct DistanceSlots {
 };
 constexpr DistanceSlots kDist;
 
-}  // namespace
+} // namespace
 
 // A stream starts fresh: a first file marked as continuing finds an empty one.
 Decoder::Decoder() { resetStream(); }
@@ -83,7 +84,8 @@ DecodeStatus Decoder::decodeFile(const FileRequest& request, PackedSource source
     failure_ = DecodeStatus::Corrupt;
     filters_.dropPending();
     DecodeStatus status = run(request);
-    if (status != DecodeStatus::Ok) valid_ = false;
+    if (status != DecodeStatus::Ok)
+        valid_ = false;
     in_ = nullptr;
     output_ = nullptr;
     return status;
@@ -92,27 +94,39 @@ DecodeStatus Decoder::decodeFile(const FileRequest& request, PackedSource source
 DecodeStatus Decoder::run(const FileRequest& request)
 {
     auto fail = [this]() { return cancelled_ ? DecodeStatus::Cancelled : failure_; };
-    if ((!request.continues || needHeader_) && !readBlockHeader()) return fail();
-    if (mode_ == Mode::Lz && !tablesReady_) return DecodeStatus::Corrupt;
+    if ((!request.continues || needHeader_) && !readBlockHeader())
+        return fail();
+    if (mode_ == Mode::Lz && !tablesReady_)
+        return DecodeStatus::Corrupt;
     const bool stopAtSize = request.sizeKnown && !request.untilEndMarker;
     for (;;) {
-        if (in_->failed()) return DecodeStatus::Corrupt;
+        if (in_->failed())
+            return DecodeStatus::Corrupt;
         const bool exhausted = in_->overrun(mode_ == Mode::Ppmd ? kRangeSlack : 0);
-        if (exhausted || (stopAtSize && pos_ - fileStart_ >= request.size)) break;
+        if (exhausted || (stopAtSize && pos_ - fileStart_ >= request.size))
+            break;
         uint64_t limit = flushed_ + kWindowSize - kMargin;
-        if (stopAtSize) limit = std::min(limit, fileStart_ + request.size);
-        if (pos_ >= limit) return DecodeStatus::Corrupt;  // a filter holds back more than the window
+        if (stopAtSize)
+            limit = std::min(limit, fileStart_ + request.size);
+        if (pos_ >= limit)
+            return DecodeStatus::Corrupt; // a filter holds back more than the window
         const Step step = mode_ == Mode::Lz ? decodeLz(limit) : decodePpmd(limit);
-        if (step == Step::Fail) return fail();
-        if (!serviceOutput()) return fail();
-        if (step == Step::EndOfFile) break;
+        if (step == Step::Fail)
+            return fail();
+        if (!serviceOutput())
+            return fail();
+        if (step == Step::EndOfFile)
+            break;
     }
-    if (!serviceOutput()) return fail();
+    if (!serviceOutput())
+        return fail();
     // A filter whose block is still incomplete would change bytes of this file.
     const uint64_t fileEnd = request.sizeKnown ? std::min(pos_, fileStart_ + request.size) : pos_;
     for (const PendingFilter& f : filters_.pending())
-        if (f.start < fileEnd) return DecodeStatus::Corrupt;
-    if (request.sizeKnown && emitted_ < request.size) return DecodeStatus::Corrupt;
+        if (f.start < fileEnd)
+            return DecodeStatus::Corrupt;
+    if (request.sizeKnown && emitted_ < request.size)
+        return DecodeStatus::Corrupt;
     filters_.dropPending();
     flushed_ = pos_;
     return DecodeStatus::Ok;
@@ -125,11 +139,14 @@ bool Decoder::readBlockHeader()
     if (in.bits(1)) {
         const unsigned flags = 0x80 | in.bits(7);
         const unsigned memory = (flags & 0x20) ? in.bits(8) : 0;
-        if (flags & 0x40) ppmdEscape_ = static_cast<int>(in.bits(8));
+        if (flags & 0x40)
+            ppmdEscape_ = static_cast<int>(in.bits(8));
         if (flags & 0x20) {
             unsigned order = (flags & 0x1F) + 1;
-            if (order > 16) order = 16 + (order - 16) * 3;
-            if (order == 1) return false;
+            if (order > 16)
+                order = 16 + (order - 16) * 3;
+            if (order == 1)
+                return false;
             if (!ppmd_.start((memory + 1) << 20, order)) {
                 failure_ = DecodeStatus::NoMemory;
                 return false;
@@ -150,7 +167,8 @@ bool Decoder::readTables()
     BitInput& in = *in_;
     tablesReady_ = false;
     lowRep_ = lastLow_ = 0;
-    if (!in.bits(1)) oldLengths_.fill(0);
+    if (!in.bits(1))
+        oldLengths_.fill(0);
     uint8_t pre[20] = {};
     for (unsigned i = 0; i < 20;) {
         const unsigned v = in.bits(4);
@@ -162,26 +180,33 @@ bool Decoder::readTables()
         if (zeros == 0) {
             pre[i++] = 15;
         } else {
-            for (unsigned n = zeros + 2; n > 0 && i < 20; --n) pre[i++] = 0;
+            for (unsigned n = zeros + 2; n > 0 && i < 20; --n)
+                pre[i++] = 0;
         }
     }
     PrefixCode preCode;
-    if (!preCode.build(pre, 20)) return false;
+    if (!preCode.build(pre, 20))
+        return false;
     uint8_t lengths[kTableSize];
     for (unsigned i = 0; i < kTableSize;) {
-        if (in.overrun()) return false;
+        if (in.overrun())
+            return false;
         const int s = preCode.decode(in);
-        if (s < 0) return false;
+        if (s < 0)
+            return false;
         if (s < 16) {
             lengths[i] = static_cast<uint8_t>((oldLengths_[i] + s) & 15);
             ++i;
         } else if (s < 18) {
             const unsigned n = s == 16 ? 3 + in.bits(3) : 11 + in.bits(7);
-            if (i == 0) return false;
-            for (unsigned k = 0; k < n && i < kTableSize; ++k, ++i) lengths[i] = lengths[i - 1];
+            if (i == 0)
+                return false;
+            for (unsigned k = 0; k < n && i < kTableSize; ++k, ++i)
+                lengths[i] = lengths[i - 1];
         } else {
             const unsigned n = s == 18 ? 3 + in.bits(3) : 11 + in.bits(7);
-            for (unsigned k = 0; k < n && i < kTableSize; ++k) lengths[i++] = 0;
+            for (unsigned k = 0; k < n && i < kTableSize; ++k)
+                lengths[i++] = 0;
         }
     }
     std::memcpy(oldLengths_.data(), lengths, kTableSize);
@@ -195,7 +220,8 @@ bool Decoder::readTables()
 
 bool Decoder::copyMatch(uint32_t distance, uint32_t length)
 {
-    if (distance == 0 || distance > pos_ || distance > kWindowSize) return false;
+    if (distance == 0 || distance > pos_ || distance > kWindowSize)
+        return false;
     uint8_t* w = window_.get();
     const uint64_t dst = pos_ & kMask, src = (pos_ - distance) & kMask;
     pos_ += length;
@@ -203,11 +229,13 @@ bool Decoder::copyMatch(uint32_t distance, uint32_t length)
         if (distance >= length) {
             std::memmove(w + dst, w + src, length);
         } else {
-            for (uint32_t i = 0; i < length; ++i) w[dst + i] = w[src + i];
+            for (uint32_t i = 0; i < length; ++i)
+                w[dst + i] = w[src + i];
         }
         return true;
     }
-    for (uint32_t i = 0; i < length; ++i) w[(dst + i) & kMask] = w[(src + i) & kMask];
+    for (uint32_t i = 0; i < length; ++i)
+        w[(dst + i) & kMask] = w[(src + i) & kMask];
     return true;
 }
 
@@ -216,10 +244,12 @@ Decoder::Step Decoder::decodeLz(uint64_t limit)
     BitInput& in = *in_;
     uint8_t* w = window_.get();
     while (pos_ < limit) {
-        if (in.overrun()) return Step::More;
+        if (in.overrun())
+            return Step::More;
         const int sym = mainCode_.decode(in);
         if (sym < 256) {
-            if (sym < 0) return Step::Fail;
+            if (sym < 0)
+                return Step::Fail;
             w[pos_++ & kMask] = static_cast<uint8_t>(sym);
             continue;
         }
@@ -228,19 +258,22 @@ Decoder::Step Decoder::decodeLz(uint64_t limit)
             const unsigned slot = sym - 271;
             length = kLenBase[slot] + 3 + in.bits(kLenBits[slot]);
             const int c = distCode_.decode(in);
-            if (c < 0) return Step::Fail;
+            if (c < 0)
+                return Step::Fail;
             distance = kDist.base[c] + 1;
             const unsigned bits = kDist.bits[c];
             if (c <= 9) {
                 distance += in.bits(bits);
             } else {
-                if (bits > 4) distance += in.bits(bits - 4) << 4;
+                if (bits > 4)
+                    distance += in.bits(bits - 4) << 4;
                 if (lowRep_ > 0) {
                     --lowRep_;
                     distance += lastLow_;
                 } else {
                     const int q = lowCode_.decode(in);
-                    if (q < 0) return Step::Fail;
+                    if (q < 0)
+                        return Step::Fail;
                     if (q < 16) {
                         distance += static_cast<uint32_t>(q);
                         lastLow_ = static_cast<unsigned>(q);
@@ -266,22 +299,28 @@ Decoder::Step Decoder::decodeLz(uint64_t limit)
         } else if (sym >= 259) {
             const unsigned k = sym - 259;
             distance = oldDist_[k];
-            for (unsigned i = k; i > 0; --i) oldDist_[i] = oldDist_[i - 1];
+            for (unsigned i = k; i > 0; --i)
+                oldDist_[i] = oldDist_[i - 1];
             oldDist_[0] = distance;
             const int t = lenCode_.decode(in);
-            if (t < 0) return Step::Fail;
+            if (t < 0)
+                return Step::Fail;
             length = kLenBase[t] + 2 + in.bits(kLenBits[t]);
         } else if (sym == 258) {
-            if (lastLen_ == 0) continue;
+            if (lastLen_ == 0)
+                continue;
             distance = lastDist_;
             length = lastLen_;
         } else if (sym == 257) {
-            if (!readFilter(false)) return Step::Fail;
+            if (!readFilter(false))
+                return Step::Fail;
             continue;
         } else {
             if (in.bits(1)) {
-                if (!readBlockHeader()) return Step::Fail;
-                if (mode_ == Mode::Ppmd) return Step::More;
+                if (!readBlockHeader())
+                    return Step::Fail;
+                if (mode_ == Mode::Ppmd)
+                    return Step::More;
                 continue;
             }
             needHeader_ = in.bits(1) != 0;
@@ -289,7 +328,8 @@ Decoder::Step Decoder::decodeLz(uint64_t limit)
         }
         lastDist_ = distance;
         lastLen_ = length;
-        if (!copyMatch(distance, length)) return Step::Fail;
+        if (!copyMatch(distance, length))
+            return Step::Fail;
     }
     return Step::More;
 }
@@ -298,45 +338,54 @@ Decoder::Step Decoder::decodePpmd(uint64_t limit)
 {
     uint8_t* w = window_.get();
     while (pos_ < limit) {
-        if (in_->overrun(kRangeSlack)) return Step::More;
+        if (in_->overrun(kRangeSlack))
+            return Step::More;
         const int c = ppmd_.decode(rc_);
-        if (c < 0) return Step::Fail;
+        if (c < 0)
+            return Step::Fail;
         if (c != ppmdEscape_) {
             w[pos_++ & kMask] = static_cast<uint8_t>(c);
             continue;
         }
         const int k = ppmd_.decode(rc_);
-        if (k < 0) return Step::Fail;
+        if (k < 0)
+            return Step::Fail;
         switch (k) {
         case 0:
-            if (!readBlockHeader()) return Step::Fail;
-            if (mode_ == Mode::Lz) return Step::More;
+            if (!readBlockHeader())
+                return Step::Fail;
+            if (mode_ == Mode::Lz)
+                return Step::More;
             break;
-        case 2:
-            needHeader_ = true;
-            return Step::EndOfFile;
+        case 2: needHeader_ = true; return Step::EndOfFile;
         case 3:
-            if (!readFilter(true)) return Step::Fail;
+            if (!readFilter(true))
+                return Step::Fail;
             break;
         case 4: {
             uint32_t distance = 0;
             for (int i = 0; i < 3; ++i) {
                 const int d = ppmd_.decode(rc_);
-                if (d < 0) return Step::Fail;
+                if (d < 0)
+                    return Step::Fail;
                 distance = distance << 8 | static_cast<uint32_t>(d);
             }
             const int l = ppmd_.decode(rc_);
-            if (l < 0) return Step::Fail;
-            if (!copyMatch(distance + 2, static_cast<uint32_t>(l) + 32)) return Step::Fail;
+            if (l < 0)
+                return Step::Fail;
+            if (!copyMatch(distance + 2, static_cast<uint32_t>(l) + 32))
+                return Step::Fail;
             break;
         }
         case 5: {
             const int l = ppmd_.decode(rc_);
-            if (l < 0) return Step::Fail;
-            if (!copyMatch(1, static_cast<uint32_t>(l) + 4)) return Step::Fail;
+            if (l < 0)
+                return Step::Fail;
+            if (!copyMatch(1, static_cast<uint32_t>(l) + 4))
+                return Step::Fail;
             break;
         }
-        default:  // 1, and codes with no meaning: the escape byte itself
+        default: // 1, and codes with no meaning: the escape byte itself
             w[pos_++ & kMask] = static_cast<uint8_t>(ppmdEscape_);
             break;
         }
@@ -348,9 +397,11 @@ bool Decoder::readFilter(bool fromPpmd)
 {
     bool ok = true;
     auto next = [&]() -> unsigned {
-        if (!fromPpmd) return in_->bits(8);
+        if (!fromPpmd)
+            return in_->bits(8);
         const int c = ppmd_.decode(rc_);
-        if (c < 0) ok = false;
+        if (c < 0)
+            ok = false;
         return static_cast<unsigned>(c) & 0xFF;
     };
     const unsigned flags = next();
@@ -360,14 +411,17 @@ bool Decoder::readFilter(bool fromPpmd)
     } else if (length == 8) {
         length = next() << 8;
         length |= next();
-        if (length == 0) return false;
+        if (length == 0)
+            return false;
     }
     std::vector<uint8_t> body(length);
     for (uint8_t& b : body) {
         b = static_cast<uint8_t>(next());
-        if (!ok || in_->overrun(kRangeSlack)) return false;
+        if (!ok || in_->overrun(kRangeSlack))
+            return false;
     }
-    if (!ok) return false;
+    if (!ok)
+        return false;
     switch (filters_.addRecord(static_cast<uint8_t>(flags), body, pos_, kWindowSize)) {
     case FilterStatus::Ok: return true;
     case FilterStatus::Unsupported: failure_ = DecodeStatus::Unsupported; return false;
@@ -378,7 +432,8 @@ bool Decoder::readFilter(bool fromPpmd)
 
 bool Decoder::emit(const uint8_t* data, size_t size)
 {
-    if (emitted_ >= emitLimit_) return true;
+    if (emitted_ >= emitLimit_)
+        return true;
     size = static_cast<size_t>(std::min<uint64_t>(size, emitLimit_ - emitted_));
     emitted_ += size;
     if (size && !(*output_)(data, size)) {
@@ -393,7 +448,8 @@ bool Decoder::emitWindow(uint64_t from, uint64_t to)
     while (from < to) {
         const uint64_t at = from & kMask;
         const uint64_t n = std::min(to - from, kWindowSize - at);
-        if (!emit(window_.get() + at, static_cast<size_t>(n))) return false;
+        if (!emit(window_.get() + at, static_cast<size_t>(n)))
+            return false;
         from += n;
     }
     return true;
@@ -404,16 +460,20 @@ bool Decoder::serviceOutput()
     auto& pending = filters_.pending();
     for (;;) {
         if (pending.empty()) {
-            if (!emitWindow(flushed_, pos_)) return false;
+            if (!emitWindow(flushed_, pos_))
+                return false;
             flushed_ = pos_;
             return true;
         }
         const PendingFilter f = pending.front();
-        if (f.start < flushed_) return false;
+        if (f.start < flushed_)
+            return false;
         const uint64_t upTo = std::min(pos_, f.start);
-        if (!emitWindow(flushed_, upTo)) return false;
+        if (!emitWindow(flushed_, upTo))
+            return false;
         flushed_ = upTo;
-        if (pos_ < f.start + f.length) return true;
+        if (pos_ < f.start + f.length)
+            return true;
 
         uint8_t* vm = vm_.get();
         const uint64_t at = f.start & kMask;
@@ -423,18 +483,22 @@ bool Decoder::serviceOutput()
         std::memset(vm + kVmMemory, 0, 4);
         uint32_t out = 0;
         const uint32_t fileOffset = static_cast<uint32_t>(f.start - fileStart_);
-        if (!runFilter(f, vm, fileOffset, out)) return false;
+        if (!runFilter(f, vm, fileOffset, out))
+            return false;
         pending.pop_front();
         // Chained filters work on the output of the one before, at the same place.
         while (!pending.empty() && pending.front().start == f.start && pending.front().length == f.length) {
             const PendingFilter g = pending.front();
-            if (out) std::memmove(vm, vm + out, f.length);
-            if (!runFilter(g, vm, fileOffset, out)) return false;
+            if (out)
+                std::memmove(vm, vm + out, f.length);
+            if (!runFilter(g, vm, fileOffset, out))
+                return false;
             pending.pop_front();
         }
-        if (!emit(vm + out, f.length)) return false;
+        if (!emit(vm + out, f.length))
+            return false;
         flushed_ = f.start + f.length;
     }
 }
 
-}  // namespace unrar::rar29
+} // namespace unrar::rar29

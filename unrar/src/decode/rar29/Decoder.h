@@ -17,18 +17,18 @@ namespace unrar::rar29 {
 
 enum class DecodeStatus {
     Ok,
-    Corrupt,      // the data cannot be right (or ends too early)
-    Unsupported,  // a filter program that is not one of the standard ones
-    NoMemory,     // the PPMd model's memory could not be had
-    Cancelled,    // the output function asked to stop
+    Corrupt,     // the data cannot be right (or ends too early)
+    Unsupported, // a filter program that is not one of the standard ones
+    NoMemory,    // the PPMd model's memory could not be had
+    Cancelled,   // the output function asked to stop
 };
 
 // Receives decoded bytes in order; returns false to stop decoding.
 using OutputFunction = std::function<bool(const uint8_t* data, size_t size)>;
 
 struct FileRequest {
-    bool continues = false;    // the file continues the stream of the previous one (solid)
-    bool untilEndMarker = false;  // decode to the file's end marker even past its size (solid archives)
+    bool continues = false;      // the file continues the stream of the previous one (solid)
+    bool untilEndMarker = false; // decode to the file's end marker even past its size (solid archives)
     bool sizeKnown = true;
     uint64_t size = 0;
 };
@@ -94,4 +94,4 @@ private:
     bool cancelled_ = false;
 };
 
-}  // namespace unrar::rar29
+} // namespace unrar::rar29

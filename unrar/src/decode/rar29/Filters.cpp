@@ -19,8 +19,8 @@ struct KnownProgram {
     FilterType type;
 };
 constexpr KnownProgram kKnown[] = {
-    {53, 0xAD576887, FilterType::E8},      {57, 0x3CD7E57E, FilterType::E8E9}, {120, 0x3769893F, FilterType::Itanium},
-    {29, 0x0E06077D, FilterType::Delta},   {149, 0x1C2C5DC8, FilterType::Rgb}, {216, 0xBC85E701, FilterType::Audio},
+    {53, 0xAD576887, FilterType::E8},    {57, 0x3CD7E57E, FilterType::E8E9}, {120, 0x3769893F, FilterType::Itanium},
+    {29, 0x0E06077D, FilterType::Delta}, {149, 0x1C2C5DC8, FilterType::Rgb}, {216, 0xBC85E701, FilterType::Audio},
 };
 
 class RecordBits {
@@ -47,7 +47,8 @@ public:
         case 0: return bits(4);
         case 1: {
             uint32_t h = bits(4);
-            if (h == 0) return 0xFFFFFF00u | bits(8);
+            if (h == 0)
+                return 0xFFFFFF00u | bits(8);
             return h << 4 | bits(4);
         }
         case 2: return bits(16);
@@ -61,7 +62,10 @@ private:
     bool ok_ = true;
 };
 
-uint32_t le32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+uint32_t le32(const uint8_t* p)
+{
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
 void putLe32(uint8_t* p, uint32_t v)
 {
     p[0] = static_cast<uint8_t>(v);
@@ -72,13 +76,15 @@ void putLe32(uint8_t* p, uint32_t v)
 
 void x86(uint8_t* m, uint32_t length, uint32_t fileOffset, bool withJumps)
 {
-    if (length < 5) return;
+    if (length < 5)
+        return;
     for (uint32_t i = 0; i <= length - 5;) {
         if (m[i] == 0xE8 || (withJumps && m[i] == 0xE9)) {
             const uint32_t here = fileOffset + i + 1;
             const uint32_t a = le32(m + i + 1);
             if (a & 0x80000000u) {
-                if (here >= 0u - a) putLe32(m + i + 1, a + 0x1000000u);
+                if (here >= 0u - a)
+                    putLe32(m + i + 1, a + 0x1000000u);
             } else if (a < 0x1000000u) {
                 putLe32(m + i + 1, a - here);
             }
@@ -95,13 +101,16 @@ void itanium(uint8_t* m, uint32_t length, uint32_t fileOffset)
     uint32_t bundle = fileOffset >> 4;
     for (uint32_t k = 0; k + 21 < length; k += 16, ++bundle) {
         const int t = (m[k] & 0x1F) - 0x10;
-        if (t < 0) continue;
+        if (t < 0)
+            continue;
         const unsigned mask = kMasks[t];
         for (unsigned j = 0; j < 3; ++j) {
-            if (!(mask & (1u << j))) continue;
+            if (!(mask & (1u << j)))
+                continue;
             const unsigned p = 5 + 41 * j;
             auto field = [&](unsigned q, unsigned w) { return (le32(m + k + q / 8) >> (q & 7)) & ((1u << w) - 1); };
-            if (field(p + 37, 4) != 5) continue;
+            if (field(p + 37, 4) != 5)
+                continue;
             const unsigned q = p + 13;
             const uint32_t value = (field(q, 20) - bundle) & 0xFFFFF;
             uint8_t* at = m + k + q / 8;
@@ -136,7 +145,8 @@ void rgb(uint8_t* m, uint32_t length, uint32_t width, uint32_t posR)
                 const int up = d[i - width + 3], ul = d[i - width];
                 const int pa = std::abs(up - ul), pb = std::abs(static_cast<int>(prev) - ul),
                           pc = std::abs(static_cast<int>(prev) + up - 2 * ul);
-                pred = (pa <= pb && pa <= pc) ? prev : (pb <= pc ? static_cast<unsigned>(up) : static_cast<unsigned>(ul));
+                pred =
+                    (pa <= pb && pa <= pc) ? prev : (pb <= pc ? static_cast<unsigned>(up) : static_cast<unsigned>(ul));
             }
             prev = (pred - m[src++]) & 0xFF;
             d[i] = static_cast<uint8_t>(prev);
@@ -179,15 +189,34 @@ void audio(uint8_t* m, uint32_t length, uint32_t channels)
             if (count % 32 == 0) {
                 unsigned best = 0;
                 for (unsigned j = 1; j < 7; ++j)
-                    if (dif[j] < dif[best]) best = j;
+                    if (dif[j] < dif[best])
+                        best = j;
                 std::memset(dif, 0, sizeof dif);
                 switch (best) {
-                case 1: if (k1 >= -16) --k1; break;
-                case 2: if (k1 < 16) ++k1; break;
-                case 3: if (k2 >= -16) --k2; break;
-                case 4: if (k2 < 16) ++k2; break;
-                case 5: if (k3 >= -16) --k3; break;
-                case 6: if (k3 < 16) ++k3; break;
+                case 1:
+                    if (k1 >= -16)
+                        --k1;
+                    break;
+                case 2:
+                    if (k1 < 16)
+                        ++k1;
+                    break;
+                case 3:
+                    if (k2 >= -16)
+                        --k2;
+                    break;
+                case 4:
+                    if (k2 < 16)
+                        ++k2;
+                    break;
+                case 5:
+                    if (k3 >= -16)
+                        --k3;
+                    break;
+                case 6:
+                    if (k3 < 16)
+                        ++k3;
+                    break;
                 default: break;
                 }
             }
@@ -196,7 +225,7 @@ void audio(uint8_t* m, uint32_t length, uint32_t channels)
     }
 }
 
-}  // namespace
+} // namespace
 
 void FilterSet::reset()
 {
@@ -219,15 +248,19 @@ FilterStatus FilterSet::addRecord(uint8_t flags, const std::vector<uint8_t>& bod
             index = v - 1;
         }
     }
-    if (!r.ok() || index > programs_.size()) return FilterStatus::Corrupt;
+    if (!r.ok() || index > programs_.size())
+        return FilterStatus::Corrupt;
     const bool fresh = index == programs_.size();
     lastIndex_ = index;
-    if (!fresh) ++programs_[index].usage;
+    if (!fresh)
+        ++programs_[index].usage;
 
     uint64_t start = r.number();
-    if (flags & 0x40) start += 258;
+    if (flags & 0x40)
+        start += 258;
     uint32_t length = fresh ? 0 : programs_[index].lastLength;
-    if (flags & 0x20) length = r.number();
+    if (flags & 0x20)
+        length = r.number();
     uint32_t regs[7] = {};
     bool r4Set = false;
     if (flags & 0x10) {
@@ -235,20 +268,26 @@ FilterStatus FilterSet::addRecord(uint8_t flags, const std::vector<uint8_t>& bod
         for (unsigned i = 0; i < 7; ++i) {
             if (mask & (1u << i)) {
                 regs[i] = r.number();
-                if (i == 4) r4Set = true;
+                if (i == 4)
+                    r4Set = true;
             }
         }
     }
     FilterType type = FilterType::E8;
     if (fresh) {
         const uint32_t codeLength = r.number();
-        if (!r.ok() || codeLength == 0 || codeLength >= 0x10000) return FilterStatus::Corrupt;
+        if (!r.ok() || codeLength == 0 || codeLength >= 0x10000)
+            return FilterStatus::Corrupt;
         std::vector<uint8_t> code(codeLength);
-        for (uint8_t& b : code) b = static_cast<uint8_t>(r.bits(8));
-        if (!r.ok()) return FilterStatus::Corrupt;
+        for (uint8_t& b : code)
+            b = static_cast<uint8_t>(r.bits(8));
+        if (!r.ok())
+            return FilterStatus::Corrupt;
         uint8_t x = 0;
-        for (size_t i = 1; i < code.size(); ++i) x ^= code[i];
-        if (x != code[0]) return FilterStatus::Corrupt;
+        for (size_t i = 1; i < code.size(); ++i)
+            x ^= code[i];
+        if (x != code[0])
+            return FilterStatus::Corrupt;
         const uint32_t crc = crc32Update(0, code.data(), code.size());
         bool known = false;
         for (const KnownProgram& k : kKnown) {
@@ -257,8 +296,10 @@ FilterStatus FilterSet::addRecord(uint8_t flags, const std::vector<uint8_t>& bod
                 known = true;
             }
         }
-        if (!known) return FilterStatus::Unsupported;
-        if (programs_.size() >= kMaxPrograms) return FilterStatus::Corrupt;
+        if (!known)
+            return FilterStatus::Unsupported;
+        if (programs_.size() >= kMaxPrograms)
+            return FilterStatus::Corrupt;
         programs_.push_back(Program{type, 0, 0});
     } else {
         type = programs_[index].type;
@@ -266,20 +307,27 @@ FilterStatus FilterSet::addRecord(uint8_t flags, const std::vector<uint8_t>& bod
     programs_[index].lastLength = length;
     if (flags & 0x08) {
         const uint32_t globalLength = r.number();
-        if (!r.ok() || globalLength > kMaxGlobalData) return FilterStatus::Corrupt;
-        for (uint32_t i = 0; i < globalLength; ++i) r.bits(8);
+        if (!r.ok() || globalLength > kMaxGlobalData)
+            return FilterStatus::Corrupt;
+        for (uint32_t i = 0; i < globalLength; ++i)
+            r.bits(8);
     }
-    if (!r.ok()) return FilterStatus::Corrupt;
-    if (length == 0 || length > kMaxFilterBlock || length > windowSize) return FilterStatus::Corrupt;
-    if (r4Set && regs[4] != length) return FilterStatus::Corrupt;
+    if (!r.ok())
+        return FilterStatus::Corrupt;
+    if (length == 0 || length > kMaxFilterBlock || length > windowSize)
+        return FilterStatus::Corrupt;
+    if (r4Set && regs[4] != length)
+        return FilterStatus::Corrupt;
 
     PendingFilter f{type, pos + start, length, regs[0], regs[1]};
     if (!pending_.empty()) {
         const PendingFilter& last = pending_.back();
         const bool chained = f.start == last.start && f.length == last.length;
-        if (!chained && f.start < last.start + last.length) return FilterStatus::Corrupt;
+        if (!chained && f.start < last.start + last.length)
+            return FilterStatus::Corrupt;
     }
-    if (pending_.size() >= kMaxPending) return FilterStatus::Corrupt;
+    if (pending_.size() >= kMaxPending)
+        return FilterStatus::Corrupt;
     pending_.push_back(f);
     return FilterStatus::Ok;
 }
@@ -290,25 +338,30 @@ bool runFilter(const PendingFilter& f, uint8_t* vm, uint32_t fileOffset, uint32_
     switch (f.type) {
     case FilterType::E8:
     case FilterType::E8E9:
-        if (n > kMaxFilterBlock) return false;
+        if (n > kMaxFilterBlock)
+            return false;
         x86(vm, n, fileOffset, f.type == FilterType::E8E9);
         outStart = 0;
         return true;
     case FilterType::Itanium:
-        if (n < 21 || n > kMaxFilterBlock) return false;
+        if (n < 21 || n > kMaxFilterBlock)
+            return false;
         itanium(vm, n, fileOffset);
         outStart = 0;
         return true;
     case FilterType::Delta:
-        if (f.channels < 1 || 2 * n > kMaxFilterBlock) return false;
+        if (f.channels < 1 || 2 * n > kMaxFilterBlock)
+            return false;
         delta(vm, n, f.channels);
         break;
     case FilterType::Rgb:
-        if (n < 3 || 2 * n > kMaxFilterBlock || f.channels < 3 || f.channels > n || f.rgbOffset > 2) return false;
+        if (n < 3 || 2 * n > kMaxFilterBlock || f.channels < 3 || f.channels > n || f.rgbOffset > 2)
+            return false;
         rgb(vm, n, f.channels, f.rgbOffset);
         break;
     case FilterType::Audio:
-        if (f.channels < 1 || 2 * n > kMaxFilterBlock) return false;
+        if (f.channels < 1 || 2 * n > kMaxFilterBlock)
+            return false;
         audio(vm, n, f.channels);
         break;
     }
@@ -316,4 +369,4 @@ bool runFilter(const PendingFilter& f, uint8_t* vm, uint32_t fileOffset, uint32_
     return true;
 }
 
-}  // namespace unrar::rar29
+} // namespace unrar::rar29

@@ -19,7 +19,7 @@ constexpr uint32_t kMaxFilterBlock = 0x3C000;
 
 struct PendingFilter {
     FilterType type;
-    uint64_t start = 0;   // stream position of the block
+    uint64_t start = 0; // stream position of the block
     uint32_t length = 0;
     uint32_t channels = 0;  // R0: channels, or the RGB line width
     uint32_t rgbOffset = 0; // R1: the RGB position of red
@@ -56,4 +56,4 @@ private:
 // False when the filter's parameters do not fit the block.
 bool runFilter(const PendingFilter& f, uint8_t* vm, uint32_t fileOffset, uint32_t& outStart);
 
-}  // namespace unrar::rar29
+} // namespace unrar::rar29

@@ -34,18 +34,23 @@ struct Tables {
             indexToUnits[i] = static_cast<uint8_t>(u);
         }
         for (unsigned n = 1, i = 0; n <= 128; ++n) {
-            while (indexToUnits[i] < n) ++i;
+            while (indexToUnits[i] < n)
+                ++i;
             unitsToIndex[n - 1] = static_cast<uint8_t>(i);
         }
         ns2bs[0] = 0;
         ns2bs[1] = 2;
-        for (unsigned i = 2; i < 256; ++i) ns2bs[i] = i <= 10 ? 4 : 6;
-        for (unsigned i = 0; i < 4; ++i) ns2i[i] = static_cast<uint8_t>(i);
+        for (unsigned i = 2; i < 256; ++i)
+            ns2bs[i] = i <= 10 ? 4 : 6;
+        for (unsigned i = 0; i < 4; ++i)
+            ns2i[i] = static_cast<uint8_t>(i);
         for (unsigned i = 4, v = 4, left = 2; i < 256; ++i) {
             ns2i[i] = static_cast<uint8_t>(v);
-            if (--left == 0) left = ++v - 2;
+            if (--left == 0)
+                left = ++v - 2;
         }
-        for (unsigned i = 0; i < 256; ++i) hb[i] = i < 0x40 ? 0 : 8;
+        for (unsigned i = 0; i < 256; ++i)
+            hb[i] = i < 0x40 ? 0 : 8;
     }
 };
 constexpr Tables kT;
@@ -56,7 +61,7 @@ constexpr uint16_t kInitBinEsc[8] = {0x3CDD, 0x1F3F, 0x59BF, 0x48F3, 0x64A1, 0x5
 inline unsigned i2u(unsigned i) { return kT.indexToUnits[i]; }
 inline unsigned u2i(unsigned units) { return kT.unitsToIndex[units - 1]; }
 
-}  // namespace ppmd
+} // namespace ppmd
 
 using namespace ppmd;
 
@@ -66,22 +71,24 @@ inline uint32_t PpmdModel::locate(uint32_t s, unsigned n, int target, bool) cons
 {
     uint32_t sum = 0;
     for (unsigned i = 0; i < n; ++i, s += 6) {
-        if (static_cast<int>(symbol(s)) == target) return sum;
+        if (static_cast<int>(symbol(s)) == target)
+            return sum;
         sum += freq(s);
     }
     return sum;
 }
 
-template <class Coder>
-int PpmdModel::code(Coder& rc)
+template <class Coder> int PpmdModel::code(Coder& rc)
 {
     uint32_t mc = minContext_;
     if (numStats(mc) != 1) {
         uint32_t s = stats(mc);
         const uint32_t total = summFreq(mc);
         uint32_t t = rc.threshold(total);
-        if constexpr (Coder::kEncoding) t = locate(s, numStats(mc), rc.target, false);
-        if (t >= total) return ready_ = false, -1;
+        if constexpr (Coder::kEncoding)
+            t = locate(s, numStats(mc), rc.target, false);
+        if (t >= total)
+            return ready_ = false, -1;
         uint32_t hi = freq(s);
         if (t < hi) {
             rc.consume(0, hi);
@@ -107,22 +114,26 @@ int PpmdModel::code(Coder& rc)
         rc.consume(hi, total - hi);
         newMask();
         s = stats(mc);
-        for (unsigned i = 0; i < n; ++i) mask(symbol(s + 6 * i));
+        for (unsigned i = 0; i < n; ++i)
+            mask(symbol(s + 6 * i));
     } else {
         const uint32_t s = oneState(mc);
         hiBitsFlag_ = kT.hb[symbol(foundState_)];
         const unsigned row = std::min(freq(s), 128u) - 1;
         uint16_t& p = binSumm_[row & 127][prevSuccess_ + kT.ns2bs[(numStats(suffix(mc)) - 1) & 0xFF] + hiBitsFlag_ +
-                                       2 * kT.hb[symbol(s)] + (runLength_ < 0 ? 32 : 0)];
+                                          2 * kT.hb[symbol(s)] + (runLength_ < 0 ? 32 : 0)];
         uint32_t t = rc.thresholdBits(kIntBits + kPeriodBits);
-        if constexpr (Coder::kEncoding) t = static_cast<int>(symbol(s)) == rc.target ? 0 : p;
-        if (t >= kBinScale) return ready_ = false, -1;
+        if constexpr (Coder::kEncoding)
+            t = static_cast<int>(symbol(s)) == rc.target ? 0 : p;
+        if (t >= kBinScale)
+            return ready_ = false, -1;
         if (t < p) {
             rc.consume(0, p);
             p = static_cast<uint16_t>(p + (1u << kIntBits) - ((p + 32) >> kPeriodBits));
             foundState_ = s;
             const int sym = static_cast<int>(symbol(s));
-            if (freq(s) < 128) setFreq(s, freq(s) + 1);
+            if (freq(s) < 128)
+                setFreq(s, freq(s) + 1);
             prevSuccess_ = 1;
             ++runLength_;
             nextContext();
@@ -142,16 +153,19 @@ int PpmdModel::code(Coder& rc)
         do {
             ++orderFall_;
             mc = suffix(mc);
-            if (mc == 0) return ready_ = false, -1;  // escape from the root
+            if (mc == 0)
+                return ready_ = false, -1; // escape from the root
         } while (numStats(mc) == masked);
         minContext_ = mc;
         const unsigned n = numStats(mc);
-        if (n < masked || n > 256) return ready_ = false, -1;
+        if (n < masked || n > 256)
+            return ready_ = false, -1;
         uint32_t hi = 0;
         unsigned count = 0;
         uint32_t s = stats(mc);
         for (unsigned i = 0; i < n; ++i, s += 6) {
-            if (charMask_[symbol(s)] == maskStamp_) continue;
+            if (charMask_[symbol(s)] == maskStamp_)
+                continue;
             hi += freq(s);
             listed[count++] = s;
         }
@@ -159,8 +173,8 @@ int PpmdModel::code(Coder& rc)
         uint32_t esc;
         if (n != 256) {
             const unsigned d = n - masked;
-            see = &see_[kT.ns2i[d - 1]][(d < numStats(suffix(mc)) - n) + 2 * (summFreq(mc) < 11 * n) +
-                                        4 * (masked > d) + hiBitsFlag_];
+            see = &see_[kT.ns2i[d - 1]]
+                       [(d < numStats(suffix(mc)) - n) + 2 * (summFreq(mc) < 11 * n) + 4 * (masked > d) + hiBitsFlag_];
             const unsigned r = see->summ >> see->shift;
             see->summ = static_cast<uint16_t>(see->summ - r);
             esc = r + (r == 0);
@@ -173,15 +187,18 @@ int PpmdModel::code(Coder& rc)
         if constexpr (Coder::kEncoding) {
             t = hi;
             for (unsigned i = 0, sum = 0; i < count; sum += freq(listed[i]), ++i)
-                if (static_cast<int>(symbol(listed[i])) == rc.target) t = sum;
+                if (static_cast<int>(symbol(listed[i])) == rc.target)
+                    t = sum;
         }
-        if (t >= total) return ready_ = false, -1;
+        if (t >= total)
+            return ready_ = false, -1;
         if (t < hi) {
             uint32_t sum = 0;
             unsigned k = 0;
             for (;; ++k) {
                 sum += freq(listed[k]);
-                if (sum > t) break;
+                if (sum > t)
+                    break;
             }
             s = listed[k];
             rc.consume(sum - freq(s), freq(s));
@@ -196,9 +213,9 @@ int PpmdModel::code(Coder& rc)
         }
         rc.consume(hi, total - hi);
         see->summ = static_cast<uint16_t>(see->summ + total);
-        for (unsigned i = 0; i < count; ++i) mask(symbol(listed[i]));
+        for (unsigned i = 0; i < count; ++i)
+            mask(symbol(listed[i]));
     }
 }
 
-
-}  // namespace unrar::rar29
+} // namespace unrar::rar29

@@ -13,7 +13,8 @@ bool PpmdModel::start(uint32_t memoryBytes, unsigned maxOrder)
         memory_.reset();
         // The arena, the glue sentinel and room for reads of a whole unit at its end.
         memory_.reset(new (std::nothrow) uint8_t[kBase + size_t(memoryBytes) + 3 * kUnit]);
-        if (!memory_) return false;
+        if (!memory_)
+            return false;
         m_ = memory_.get();
         std::memset(m_, 0, kBase);
         std::memset(m_ + kBase + memoryBytes, 0, 3 * kUnit);
@@ -59,7 +60,8 @@ void PpmdModel::restart()
             for (unsigned m = 0; m < 64; m += 8)
                 binSumm_[i][k + m] = static_cast<uint16_t>(kBinScale - kInitBinEsc[k] / (i + 2));
     for (unsigned i = 0; i < 25; ++i)
-        for (unsigned k = 0; k < 16; ++k) see_[i][k] = See{static_cast<uint16_t>((5 * i + 10) << (kPeriodBits - 4)), kPeriodBits - 4, 4};
+        for (unsigned k = 0; k < 16; ++k)
+            see_[i][k] = See{static_cast<uint16_t>((5 * i + 10) << (kPeriodBits - 4)), kPeriodBits - 4, 4};
     dummySee_ = See{0, kPeriodBits, 64};
     initEsc_ = 0;
     hiBitsFlag_ = 0;
@@ -111,13 +113,15 @@ void PpmdModel::glue()
         freeList_[i] = 0;
     }
     put16(head, 1);
-    if (loUnit_ != hiUnit_) put16(loUnit_, 1);
+    if (loUnit_ != hiUnit_)
+        put16(loUnit_, 1);
 
     for (uint32_t b = u32(head + 4); b != head; b = u32(b + 4)) {
         for (;;) {
             uint32_t n = u16(b + 2);
             uint32_t nb = b + n * kUnit;
-            if (u16(nb) != 0 || n + u16(nb + 2) >= 0x10000) break;
+            if (u16(nb) != 0 || n + u16(nb + 2) >= 0x10000)
+                break;
             uint32_t next = u32(nb + 4), prev = u32(nb + 8);
             put32(prev + 4, next);
             put32(next + 8, prev);
@@ -128,7 +132,8 @@ void PpmdModel::glue()
     for (uint32_t b = u32(head + 4); b != head;) {
         uint32_t next = u32(b + 4);
         unsigned n = u16(b + 2);
-        for (; n > 128; n -= 128, b += 128 * kUnit) push(b, 37);
+        for (; n > 128; n -= 128, b += 128 * kUnit)
+            push(b, 37);
         unsigned k = u2i(n);
         if (i2u(k) != n) {
             --k;
@@ -143,7 +148,8 @@ uint32_t PpmdModel::allocRare(unsigned index)
 {
     if (glueCount_ == 0) {
         glue();
-        if (freeList_[index]) return pop(index);
+        if (freeList_[index])
+            return pop(index);
     }
     for (unsigned j = index + 1; j < 38; ++j) {
         if (freeList_[j]) {
@@ -163,7 +169,8 @@ uint32_t PpmdModel::allocRare(unsigned index)
 
 uint32_t PpmdModel::allocUnits(unsigned index)
 {
-    if (freeList_[index]) return pop(index);
+    if (freeList_[index])
+        return pop(index);
     const uint32_t bytes = i2u(index) * kUnit;
     if (hiUnit_ - loUnit_ >= bytes) {
         uint32_t block = loUnit_;
@@ -175,8 +182,10 @@ uint32_t PpmdModel::allocUnits(unsigned index)
 
 uint32_t PpmdModel::allocContext()
 {
-    if (hiUnit_ != loUnit_) return hiUnit_ -= kUnit;
-    if (freeList_[0]) return pop(0);
+    if (hiUnit_ != loUnit_)
+        return hiUnit_ -= kUnit;
+    if (freeList_[0])
+        return pop(0);
     return allocRare(0);
 }
 
@@ -195,7 +204,8 @@ void PpmdModel::split(uint32_t block, unsigned from, unsigned to)
 uint32_t PpmdModel::shrink(uint32_t block, unsigned oldUnits, unsigned newUnits)
 {
     const unsigned i0 = u2i(oldUnits), i1 = u2i(newUnits);
-    if (i0 == i1) return block;
+    if (i0 == i1)
+        return block;
     if (freeList_[i1]) {
         uint32_t fresh = pop(i1);
         std::memmove(m_ + fresh, m_ + block, newUnits * kUnit);
@@ -225,7 +235,8 @@ void PpmdModel::update1_0()
     runLength_ += static_cast<int>(prevSuccess_);
     put16(mc + 2, summFreq(mc) + 4);
     setFreq(foundState_, freq(foundState_) + 4);
-    if (freq(foundState_) > kMaxFreq) rescale();
+    if (freq(foundState_) > kMaxFreq)
+        rescale();
     nextContext();
 }
 
@@ -236,7 +247,8 @@ void PpmdModel::update1(uint32_t s)
     if (freq(s) > freq(s - 6)) {
         swapStates(s, s - 6);
         foundState_ = s - 6;
-        if (freq(s - 6) > kMaxFreq) rescale();
+        if (freq(s - 6) > kMaxFreq)
+            rescale();
     }
     nextContext();
 }
@@ -245,9 +257,11 @@ void PpmdModel::update2()
 {
     put16(minContext_ + 2, summFreq(minContext_) + 4);
     setFreq(foundState_, freq(foundState_) + 4);
-    if (freq(foundState_) > kMaxFreq) rescale();
+    if (freq(foundState_) > kMaxFreq)
+        rescale();
     runLength_ = initRL_;
-    if (!updateModel()) restart();
+    if (!updateModel())
+        restart();
 }
 
 void PpmdModel::nextContext()
@@ -265,7 +279,8 @@ void PpmdModel::rescale()
     const uint32_t mc = minContext_;
     const uint32_t first = stats(mc);
     const unsigned n = numStats(mc);
-    for (uint32_t s = foundState_; s != first; s -= 6) swapStates(s, s - 6);
+    for (uint32_t s = foundState_; s != first; s -= 6)
+        swapStates(s, s - 6);
 
     uint32_t esc = summFreq(mc) - freq(first);
     const unsigned adder = orderFall_ != 0 ? 1 : 0;
@@ -289,7 +304,8 @@ void PpmdModel::rescale()
     }
     if (freq(first + 6 * (n - 1)) == 0) {
         unsigned zeros = 0;
-        while (zeros < n && freq(first + 6 * (n - 1 - zeros)) == 0) ++zeros;
+        while (zeros < n && freq(first + 6 * (n - 1 - zeros)) == 0)
+            ++zeros;
         esc += zeros;
         const unsigned left = n - zeros;
         put16(mc, left);
@@ -305,7 +321,8 @@ void PpmdModel::rescale()
             foundState_ = oneState(mc);
             return;
         }
-        if (((n + 1) >> 1) != ((left + 1) >> 1)) put32(mc + 4, shrink(first, (n + 1) >> 1, (left + 1) >> 1));
+        if (((n + 1) >> 1) != ((left + 1) >> 1))
+            put32(mc + 4, shrink(first, (n + 1) >> 1, (left + 1) >> 1));
     }
     put16(mc + 2, sum + esc - (esc >> 1));
     foundState_ = stats(mc);
@@ -317,10 +334,12 @@ uint32_t PpmdModel::createSuccessors(bool skip)
     const unsigned fSymbol = symbol(f);
     uint32_t c = minContext_;
     const uint32_t up = successor(f);
-    if (up == 0 || up >= arenaEnd_) return 0;
+    if (up == 0 || up >= arenaEnd_)
+        return 0;
     uint32_t chain[kMaxOrder + 1];
     unsigned count = 0;
-    if (!skip) chain[count++] = f;
+    if (!skip)
+        chain[count++] = f;
     while (suffix(c)) {
         c = suffix(c);
         uint32_t s;
@@ -328,7 +347,8 @@ uint32_t PpmdModel::createSuccessors(bool skip)
             s = stats(c);
             unsigned left = numStats(c);
             while (symbol(s) != fSymbol) {
-                if (--left == 0) return 0;
+                if (--left == 0)
+                    return 0;
                 s += 6;
             }
         } else {
@@ -336,10 +356,12 @@ uint32_t PpmdModel::createSuccessors(bool skip)
         }
         if (successor(s) != up) {
             c = successor(s);
-            if (count == 0) return c;
+            if (count == 0)
+                return c;
             break;
         }
-        if (count == kMaxOrder + 1) return 0;
+        if (count == kMaxOrder + 1)
+            return 0;
         chain[count++] = s;
     }
     uint8_t u[6];
@@ -352,7 +374,8 @@ uint32_t PpmdModel::createSuccessors(bool skip)
         uint32_t s = stats(c);
         unsigned left = numStats(c);
         while (symbol(s) != u[0]) {
-            if (--left == 0) return 0;
+            if (--left == 0)
+                return 0;
             s += 6;
         }
         const uint32_t cf = freq(s) - 1;
@@ -366,7 +389,8 @@ uint32_t PpmdModel::createSuccessors(bool skip)
     }
     while (count) {
         const uint32_t c1 = allocContext();
-        if (!c1) return 0;
+        if (!c1)
+            return 0;
         put16(c1, 1);
         std::memcpy(m_ + oneState(c1), u, 6);
         put32(c1 + 8, c);
@@ -387,13 +411,15 @@ bool PpmdModel::updateModel()
     if (fFreq < kMaxFreq / 4 && parent) {
         if (numStats(parent) == 1) {
             const uint32_t s = oneState(parent);
-            if (freq(s) < 32) setFreq(s, freq(s) + 1);
+            if (freq(s) < 32)
+                setFreq(s, freq(s) + 1);
         } else {
             uint32_t s = stats(parent);
             if (symbol(s) != fSymbol) {
                 unsigned left = numStats(parent);
                 do {
-                    if (--left == 0) return false;
+                    if (--left == 0)
+                        return false;
                     s += 6;
                 } while (symbol(s) != fSymbol);
                 if (freq(s) >= freq(s - 6)) {
@@ -410,23 +436,27 @@ bool PpmdModel::updateModel()
 
     if (orderFall_ == 0) {
         minContext_ = maxContext_ = createSuccessors(true);
-        if (!minContext_) return false;
+        if (!minContext_)
+            return false;
         setSuccessor(foundState_, minContext_);
         return true;
     }
 
     m_[text_++] = static_cast<uint8_t>(fSymbol);
     uint32_t succ = text_;
-    if (text_ >= unitsStart_) return false;
+    if (text_ >= unitsStart_)
+        return false;
 
     if (fs) {
         if (fs <= succ) {
             fs = createSuccessors(false);
-            if (!fs) return false;
+            if (!fs)
+                return false;
         }
         if (--orderFall_ == 0) {
             succ = fs;
-            if (maxContext_ != minContext_) --text_;
+            if (maxContext_ != minContext_)
+                --text_;
         }
     } else {
         setSuccessor(f, succ);
@@ -436,16 +466,19 @@ bool PpmdModel::updateModel()
     const unsigned ns = numStats(minContext_);
     const uint32_t s0 = summFreq(minContext_) - ns - (fFreq - 1);
     for (uint32_t c = maxContext_; c != minContext_; c = suffix(c)) {
-        if (c == 0) return false;
+        if (c == 0)
+            return false;
         const unsigned n1 = numStats(c);
         if (n1 != 1) {
             if ((n1 & 1) == 0) {
                 const unsigned oldUnits = n1 >> 1;
                 const unsigned i = u2i(oldUnits);
-                if (oldUnits >= 128) return false;
+                if (oldUnits >= 128)
+                    return false;
                 if (i != u2i(oldUnits + 1)) {
                     const uint32_t fresh = allocUnits(i + 1);
-                    if (!fresh) return false;
+                    if (!fresh)
+                        return false;
                     std::memmove(m_ + fresh, m_ + stats(c), oldUnits * kUnit);
                     push(stats(c), i);
                     put32(c + 4, fresh);
@@ -454,7 +487,8 @@ bool PpmdModel::updateModel()
             put16(c + 2, summFreq(c) + (2 * n1 < ns) + 2 * ((4 * n1 <= ns) & (summFreq(c) <= 8 * n1)));
         } else {
             const uint32_t s = allocUnits(0);
-            if (!s) return false;
+            if (!s)
+                return false;
             std::memcpy(m_ + s, m_ + oneState(c), 6);
             put32(c + 4, s);
             setFreq(s, freq(s) < kMaxFreq / 4 - 1 ? freq(s) * 2 : kMaxFreq - 4);
@@ -479,4 +513,4 @@ bool PpmdModel::updateModel()
     return true;
 }
 
-}  // namespace unrar::rar29
+} // namespace unrar::rar29

@@ -21,8 +21,7 @@ public:
     // The next byte, or -1 when the data cannot be right (the model is then discarded).
     int decode(RangeDecoder& rc);
     // One coding step with any Coder (see PpmdCoding.h); the decoder uses decode().
-    template <class Coder>
-    int code(Coder& coder);
+    template <class Coder> int code(Coder& coder);
 
 private:
     struct See {
@@ -32,9 +31,23 @@ private:
     };
 
     // Arena access: contexts and states are addressed by 32-bit offsets.
-    uint16_t u16(uint32_t o) const { uint16_t v; std::memcpy(&v, m_ + o, 2); return v; }
-    uint32_t u32(uint32_t o) const { uint32_t v; std::memcpy(&v, m_ + o, 4); return v; }
-    void put16(uint32_t o, uint32_t v) { uint16_t x = static_cast<uint16_t>(v); std::memcpy(m_ + o, &x, 2); }
+    uint16_t u16(uint32_t o) const
+    {
+        uint16_t v;
+        std::memcpy(&v, m_ + o, 2);
+        return v;
+    }
+    uint32_t u32(uint32_t o) const
+    {
+        uint32_t v;
+        std::memcpy(&v, m_ + o, 4);
+        return v;
+    }
+    void put16(uint32_t o, uint32_t v)
+    {
+        uint16_t x = static_cast<uint16_t>(v);
+        std::memcpy(m_ + o, &x, 2);
+    }
     void put32(uint32_t o, uint32_t v) { std::memcpy(m_ + o, &v, 4); }
 
     // Context: NumStats @0, SummFreq @2, Stats @4, Suffix @8; one inline state @2.
@@ -94,4 +107,4 @@ private:
     uint8_t maskStamp_ = 0;
 };
 
-}  // namespace unrar::rar29
+} // namespace unrar::rar29

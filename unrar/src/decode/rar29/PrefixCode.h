@@ -34,7 +34,7 @@ private:
     static constexpr unsigned kFastBits = 10;
     struct Fast {
         uint16_t symbol = 0;
-        uint8_t length = 0;  // 0: longer code or unassigned
+        uint8_t length = 0; // 0: longer code or unassigned
     };
 
     int decodeLong(BitInput& in, uint32_t bits) const;
@@ -43,8 +43,8 @@ private:
     // For each length, the first code left-aligned to 15 bits and the end of its range.
     std::array<uint32_t, kMaxLength + 2> limit_{};
     std::array<uint32_t, kMaxLength + 1> first_{};
-    std::array<uint16_t, kMaxLength + 1> offset_{};  // index into sorted_ of the length's first symbol
+    std::array<uint16_t, kMaxLength + 1> offset_{}; // index into sorted_ of the length's first symbol
     std::vector<uint16_t> sorted_;
 };
 
-}  // namespace unrar::rar29
+} // namespace unrar::rar29

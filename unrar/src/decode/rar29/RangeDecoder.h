@@ -17,7 +17,8 @@ public:
         low_ = 0;
         range_ = 0xFFFFFFFFu;
         code_ = 0;
-        for (int i = 0; i < 4; ++i) code_ = code_ << 8 | in.byte();
+        for (int i = 0; i < 4; ++i)
+            code_ = code_ << 8 | in.byte();
     }
 
     // The position of the next symbol within [0, total), or `total` or more
@@ -25,13 +26,15 @@ public:
     uint32_t threshold(uint32_t total)
     {
         range_ /= total;
-        if (range_ == 0) return total;
+        if (range_ == 0)
+            return total;
         return (code_ - low_) / range_;
     }
     uint32_t thresholdBits(unsigned bits)
     {
         range_ >>= bits;
-        if (range_ == 0) return 1u << bits;
+        if (range_ == 0)
+            return 1u << bits;
         return (code_ - low_) / range_;
     }
 
@@ -41,9 +44,11 @@ public:
         range_ *= size;
         for (;;) {
             if ((low_ ^ (low_ + range_)) >= kTop) {
-                if (range_ >= kBottom) return;
+                if (range_ >= kBottom)
+                    return;
                 range_ = (0u - low_) & (kBottom - 1);
-                if (range_ == 0) return;  // damaged data; threshold() reports it
+                if (range_ == 0)
+                    return; // damaged data; threshold() reports it
             }
             code_ = code_ << 8 | in_->byte();
             range_ <<= 8;
@@ -58,4 +63,4 @@ private:
     uint32_t low_ = 0, range_ = 0, code_ = 0;
 };
 
-}  // namespace unrar::rar29
+} // namespace unrar::rar29
