@@ -30,7 +30,7 @@ TEST_P(Rar29Samples, TestAndExtractMatchTheirCrcs)
         ASSERT_TRUE(s.openArchive(archive, RAR_OM_EXTRACT));
         auto walk = s.walk(op, dir / "out");
         EXPECT_EQ(names(walk), c.names);
-        // A link's data is its target, made into the link (test_links.cpp),
+        // A link's data is its target, made into the link (LinksTest.cpp),
         // not handed over as file data.
         uint64_t expected = 0;
         for (const Header& h : walk.headers)
