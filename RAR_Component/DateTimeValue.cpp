@@ -1,6 +1,6 @@
 #include "DateTimeValue.h"
 
-#include "platform/DateTime.h"
+#include "core/DateTime.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // operation of the data module under its own name, each a forward to the
 // service in services/ that does the work.
 #include "db/DbModule.h"
-#include "platform/DateTime.h"
+#include "core/DateTime.h"
 #include "platform/HelpViewer.h"
 #include "platform/TreeView.h"
 #include "services/DepartmentTree.h"

@@ -1,7 +1,7 @@
 #pragma once
 // Calendar and text helpers of the data module. Pure functions: no database,
 // no widgets. 8-bit texts are in the system ANSI code page (UTF-8 on Linux).
-#include "platform/DateTime.h"
+#include "core/DateTime.h"
 
 #include <cstdint>
 #include <string>

@@ -1,7 +1,7 @@
 #pragma once
 // The holiday table of the working-time database.
 #include "db/DbQuery.h"
-#include "platform/DateTime.h"
+#include "core/DateTime.h"
 
 namespace services {
 

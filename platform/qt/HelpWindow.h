@@ -1,7 +1,7 @@
 #pragma once
 // The help window: shows pages of a compiled help file and follows the links
 // between them, reading every page and picture from the file itself.
-#include "platform/HelpChmFile.h"
+#include "core/HelpChmFile.h"
 
 #include <QTextBrowser>
 
@@ -9,6 +9,8 @@
 #include <vector>
 
 namespace platform {
+
+using core::HelpChmFile;
 
 class HelpWindow : public QTextBrowser {
 public:

@@ -1,11 +1,11 @@
-#include "platform/HelpChmFile.h"
+#include "core/HelpChmFile.h"
 
 #include <chm_lib.h>
 
 #include <algorithm>
 #include <cctype>
 
-namespace platform {
+namespace core {
 
 namespace {
 
@@ -148,4 +148,4 @@ std::vector<HelpChmFile::ContentsEntry> parseHelpSitemap(const std::string& site
     return entries;
 }
 
-} // namespace platform
+} // namespace core

@@ -1,4 +1,4 @@
-#include "platform/HelpChmFile.h"
+#include "core/HelpChmFile.h"
 
 #include "tests/support/TempDir.h"
 
@@ -6,7 +6,7 @@
 
 #include <string>
 
-using platform::HelpChmFile;
+using core::HelpChmFile;
 
 namespace {
 
@@ -58,12 +58,12 @@ TEST(HelpSitemap, EntriesAndLevels)
         "</object></UL>"
         "<LI><OBJECT type=\"text/site properties\"><param name=\"Name\" value=\"ignored\"></OBJECT>"
         "<LI><OBJECT type=\"text/sitemap\"><param name=\"Name\" value=\"Heading\"></OBJECT></UL><OBJECT";
-    const auto entries = platform::parseHelpSitemap(sitemap);
+    const auto entries = core::parseHelpSitemap(sitemap);
     ASSERT_EQ(entries.size(), 3u);
     EXPECT_EQ(entries[0].name + "|" + entries[0].page + "|" + std::to_string(entries[0].level), "Top|a.html|0");
     EXPECT_EQ(entries[1].name + "|" + entries[1].page + "|" + std::to_string(entries[1].level), "Inner|b.html|1");
     EXPECT_EQ(entries[2].name + "|" + entries[2].page + "|" + std::to_string(entries[2].level), "Heading||0");
-    EXPECT_TRUE(platform::parseHelpSitemap("").empty());
+    EXPECT_TRUE(core::parseHelpSitemap("").empty());
 }
 
 } // namespace

@@ -8,7 +8,7 @@
 
 struct chmFile;
 
-namespace platform {
+namespace core {
 
 class HelpChmFile {
 public:
@@ -42,4 +42,4 @@ private:
 // The entries of a sitemap (.hhc) text.
 std::vector<HelpChmFile::ContentsEntry> parseHelpSitemap(const std::string& sitemap);
 
-} // namespace platform
+} // namespace core
