@@ -7,10 +7,12 @@
 #include "app/UpdateFolder.h"
 #include "db/SettingsFile.h"
 #include "platform/DiskSpace.h"
+#include "platform/Durability.h"
 #include "platform/FileOps.h"
 #include "platform/PinnedFile.h"
 #include "platform/TextCodec.h"
 
+#include <algorithm>
 #include <optional>
 #include <system_error>
 
@@ -19,14 +21,32 @@ namespace fs = std::filesystem;
 TUpdateRun::TUpdateRun(platform::Messages& messages, UpdateView& view, platform::HttpClient& http)
     : RAR1(messages), messages_(messages), view_(view), fetch_(messages, http, &watch_)
 {
-    RAR1.OnProgress = [this](TRAR&, const std::u16string&, std::uint32_t archiveTotal, std::uint32_t archiveDone,
-                             std::uint32_t, std::uint32_t) {
+    RAR1.OnProgress = [this](TRAR&, const std::u16string& fileName, std::uint32_t archiveTotal,
+                             std::uint32_t archiveDone, std::uint32_t, std::uint32_t) {
         testing_ ? view_.testProgress(archiveDone, archiveTotal) : view_.unpackProgress(archiveDone, archiveTotal);
-        if (staging_ && OnStep)
-            OnStep("unpack");
+        if (staging_) {
+            stagedFileStarted(fileName);
+            if (OnStep)
+                OnStep("unpack");
+        }
         if (interrupted())
             RAR1.Abort();
     };
+}
+
+void TUpdateRun::stagedFileStarted(const std::u16string& fileName)
+{
+    if (fileName == stagedFile_)
+        return;
+    // The file before is complete: its data starts for the disk while the
+    // next one is unpacked, so that the flush before the install finds
+    // little left to write.
+    if (!stagedFile_.empty()) {
+        std::u16string relative = stagedFile_;
+        std::replace(relative.begin(), relative.end(), u'\\', u'/');
+        platform::startWriting(platform::fromPath(stagingFolder_ / platform::toPath(platform::utf16ToAnsi(relative))));
+    }
+    stagedFile_ = fileName;
 }
 
 bool TUpdateRun::FetchWatch::fetchProgress(std::uint64_t done, std::optional<std::uint64_t> total)
@@ -259,6 +279,8 @@ UpdateOutcome TUpdateRun::install(const std::u16string& shownArchive, const plat
     bool extracted = false;
     try {
         FlagScope staging(staging_);
+        stagingFolder_ = folder.staging();
+        stagedFile_.clear();
         const std::string stagingFolder = platform::fromPath(folder.staging() / "");
         extracted = RAR1.Extract(platform::charToOem(stagingFolder), true, nullptr);
     } catch (...) {

@@ -85,6 +85,7 @@ private:
     UpdateOutcome install(const std::u16string& shownArchive, const platform::PinnedFile& pinned,
                           const std::string& programFolder);
     void extractFailed(const std::u16string& shownArchive, const std::u16string& detail);
+    void stagedFileStarted(const std::u16string& fileName);
     bool isProtected(const std::filesystem::path& relative, const std::string& programFolder) const;
 
     // Forwards fetch progress to the view and adds cancellation.
@@ -106,5 +107,7 @@ private:
     bool cancelled_ = false;
     bool testing_ = false; // the archive's progress belongs to its test
     bool staging_ = false;
+    std::filesystem::path stagingFolder_;
+    std::u16string stagedFile_; // the entry being unpacked into the staging area
     std::vector<std::string> protected_;
 };

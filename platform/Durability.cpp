@@ -58,6 +58,17 @@ void syncFiles(const std::vector<std::string>& files)
     }
 }
 
+void startWriting(const std::string& file) noexcept
+{
+#ifdef __linux__
+    const Descriptor descriptor(file, O_RDONLY | O_NOFOLLOW);
+    if (descriptor.get() >= 0)
+        ::sync_file_range(descriptor.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+#else
+    (void)file;
+#endif
+}
+
 void syncFolder(const std::string& folder)
 {
     Descriptor dir(folder, O_RDONLY | O_DIRECTORY);
