@@ -88,6 +88,7 @@ void TRAR::ProgressHeader()
     }
     info.fCompressedSize += hdrData.PackSize;
     info.fUnCompressedSize += hdrData.UnpSize;
+    info.fUnpackedBytes += std::uint64_t{hdrData.UnpSizeHigh} << 32 | hdrData.UnpSize;
     if (flags & (RHDF_SPLITBEFORE | RHDF_SPLITAFTER))
         info.fMultiVolume = true;
     if (hdrData.CmtSize > 0)

@@ -219,7 +219,7 @@ UpdateOutcome TUpdateRun::install(const std::u16string& shownArchive, const plat
     const UpdateFolder folder(platform::toPath(programFolder));
     // Until it is moved in by renames the whole release lies in the staging
     // area, beside the files it replaces.
-    const auto needed = static_cast<std::uint64_t>(RAR1.ArchiveInformation().UnCompressedSize());
+    const std::uint64_t needed = RAR1.ArchiveInformation().UnpackedBytes();
     const auto left = platform::freeBytes(programFolder);
     if (left && *left < needed) {
         extractFailed(shownArchive, std::u16string(kNoSpaceCause) + u" (нужно " + megabytes(needed) +
