@@ -150,7 +150,7 @@ UpdateOutcome TUpdateRun::BBRenewClick(const UpdateSetup& setup, const std::stri
     // Opened once, before its signature is checked: the archive that is
     // verified and tested is the archive that is unpacked, whatever another
     // process does with its name meanwhile.
-    const platform::PinnedFile pinned(platform::absolutePath(archive));
+    platform::PinnedFile pinned(platform::absolutePath(archive));
     if (!releaseCheck.confirm(archive, pinned.open() ? pinned.readPath() : archive))
         return UpdateOutcome::SignatureNotConfirmed;
     return unpackPinned(archive, pinned, setup.programFolder);
@@ -158,11 +158,11 @@ UpdateOutcome TUpdateRun::BBRenewClick(const UpdateSetup& setup, const std::stri
 
 UpdateOutcome TUpdateRun::UnRarFile(const std::string& RarFileName, const std::string& programFolder)
 {
-    const platform::PinnedFile pinned(platform::absolutePath(RarFileName));
+    platform::PinnedFile pinned(platform::absolutePath(RarFileName));
     return unpackPinned(RarFileName, pinned, programFolder);
 }
 
-UpdateOutcome TUpdateRun::unpackPinned(const std::string& RarFileName, const platform::PinnedFile& pinned,
+UpdateOutcome TUpdateRun::unpackPinned(const std::string& RarFileName, platform::PinnedFile& pinned,
                                        const std::string& programFolder)
 {
     const std::string archive = platform::absolutePath(RarFileName);
@@ -186,9 +186,7 @@ UpdateOutcome TUpdateRun::unpackPinned(const std::string& RarFileName, const pla
     if (outcome != UpdateOutcome::Installed)
         return outcome;
     messages_.information(u"Разархивация завершена.");
-    std::error_code ec;
-    if (fs::equivalent(platform::toPath(archive), pinned.readPath(), ec))
-        platform::removeFile(archive);
+    pinned.removeName();
     return UpdateOutcome::Installed;
 }
 
