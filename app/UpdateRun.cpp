@@ -70,7 +70,8 @@ private:
 
 std::u16string megabytes(std::uint64_t bytes)
 {
-    return platform::toUtf16(std::to_string((bytes + (1u << 20) - 1) >> 20));
+    // Rounded up, without overflow for the largest sizes a header may claim.
+    return platform::toUtf16(std::to_string((bytes >> 20) + ((bytes & ((1u << 20) - 1)) != 0)));
 }
 
 // Why the library stopped at an entry of the release.

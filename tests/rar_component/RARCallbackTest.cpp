@@ -4,6 +4,7 @@
 
 #include "platform/TextCodec.h"
 
+#include <cstdint>
 #include <filesystem>
 
 namespace {
@@ -198,6 +199,14 @@ TEST_F(Accounting, UnpackedBytesCountsTheHighHalfOfEachSize)
     EXPECT_TRUE(rar.OpenFile(platform::ansiToUtf16(archive)));
     EXPECT_EQ(info().UnCompressedSize(), 0x10 + 0xFFFFFFFFll + 2);
     EXPECT_EQ(info().UnpackedBytes(), (std::uint64_t{1} << 32) + 0x10 + (std::uint64_t{3} << 32) - 1 + 2);
+
+    // Claims near 2^64 each stop at the largest total instead of wrapping round.
+    scripted::Entry absurd = fileEntry("absurd.bin");
+    absurd.unpSize = 0xFFFFFFFF;
+    absurd.unpSizeHigh = 0xFFFFFFFF;
+    library.play({.entries = {absurd, absurd, fileEntry("small", "xy")}});
+    EXPECT_TRUE(rar.OpenFile(platform::ansiToUtf16(archive)));
+    EXPECT_EQ(info().UnpackedBytes(), UINT64_MAX);
 }
 
 TEST_F(Accounting, ExecutableArchiveIsSfx)
