@@ -19,7 +19,11 @@ public:
     const std::u16string& HostOS() const { return fHostOS; }
     std::int32_t TotalFiles() const { return fTotalFiles; }
     std::int64_t CompressedSize() const { return fCompressedSize; }
+    // Sum of the low 32 bits of each accounted entry's unpacked size, as the
+    // component has always reported it.
     std::int64_t UnCompressedSize() const { return fUnCompressedSize; }
+    // Sum of the whole 64-bit unpacked sizes: what unpacking will write.
+    std::uint64_t UnpackedBytes() const { return fUnpackedBytes; }
     bool HeaderEncrypted() const { return fHeaderEncrypted; }
     bool MultiVolume() const { return fMultiVolume; }
     bool ArchiveComment() const { return fArchiveComment; }
@@ -44,6 +48,7 @@ private:
     std::int32_t fTotalFiles = 0;
     std::int64_t fCompressedSize = 0;
     std::int64_t fUnCompressedSize = 0;
+    std::uint64_t fUnpackedBytes = 0;
     bool fHeaderEncrypted = false;
     bool fMultiVolume = false;
     bool fArchiveComment = false;

@@ -88,6 +88,9 @@ void TRAR::ProgressHeader()
     }
     info.fCompressedSize += hdrData.PackSize;
     info.fUnCompressedSize += hdrData.UnpSize;
+    // Saturating: headers that claim absurd sizes must not wrap round to a small total.
+    const std::uint64_t unpacked = std::uint64_t{hdrData.UnpSizeHigh} << 32 | hdrData.UnpSize;
+    info.fUnpackedBytes += std::min(unpacked, UINT64_MAX - info.fUnpackedBytes);
     if (flags & (RHDF_SPLITBEFORE | RHDF_SPLITAFTER))
         info.fMultiVolume = true;
     if (hdrData.CmtSize > 0)

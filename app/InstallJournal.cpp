@@ -77,9 +77,9 @@ void InstallJournal::write(const std::vector<JournalEntry>& entries) const
         if (!out)
             throwErrno("Cannot write " + temporary.string());
     }
-    platform::syncFiles({temporary.string()});
+    platform::syncFiles({platform::fromPath(temporary)});
     fs::rename(temporary, file_);
-    platform::syncFolder(file_.parent_path().string());
+    platform::syncFolder(platform::fromPath(file_.parent_path()));
 }
 
 void InstallJournal::markCommitted() const
@@ -91,7 +91,7 @@ void InstallJournal::markCommitted() const
         if (!out)
             throwErrno("Cannot write " + file_.string());
     }
-    platform::syncFiles({file_.string()});
+    platform::syncFiles({platform::fromPath(file_)});
 }
 
 std::optional<JournalContents> InstallJournal::read() const
@@ -131,5 +131,5 @@ void InstallJournal::remove() const
 {
     std::error_code ec;
     if (fs::remove(file_, ec))
-        platform::syncFolder(file_.parent_path().string());
+        platform::syncFolder(platform::fromPath(file_.parent_path()));
 }

@@ -2,6 +2,7 @@
 
 #include "app/FailureCause.h"
 #include "platform/Durability.h"
+#include "platform/FileOps.h"
 
 #include <set>
 #include <system_error>
@@ -22,7 +23,7 @@ void syncFolders(const std::set<fs::path>& folders)
 {
     for (auto it = folders.rbegin(); it != folders.rend(); ++it) {
         if (isPresent(*it))
-            platform::syncFolder(it->string());
+            platform::syncFolder(platform::fromPath(*it));
     }
 }
 
@@ -85,7 +86,7 @@ bool ReleaseInstaller::plan(std::vector<JournalEntry>& entries, std::vector<std:
         } else {
             entries.push_back({JournalEntry::Kind::Replace, relative});
         }
-        stagedFiles.push_back(source.string());
+        stagedFiles.push_back(platform::fromPath(source));
     }
     return true;
 }

@@ -90,7 +90,8 @@ private:
 
 std::u16string megabytes(std::uint64_t bytes)
 {
-    return platform::toUtf16(std::to_string((bytes + (1u << 20) - 1) >> 20));
+    // Rounded up, without overflow for the largest sizes a header may claim.
+    return platform::toUtf16(std::to_string((bytes >> 20) + ((bytes & ((1u << 20) - 1)) != 0)));
 }
 
 // Why the library stopped at an entry of the release.
@@ -170,7 +171,7 @@ UpdateOutcome TUpdateRun::BBRenewClick(const UpdateSetup& setup, const std::stri
     // Opened once, before its signature is checked: the archive that is
     // verified and tested is the archive that is unpacked, whatever another
     // process does with its name meanwhile.
-    const platform::PinnedFile pinned(platform::absolutePath(archive));
+    platform::PinnedFile pinned(platform::absolutePath(archive));
     if (!releaseCheck.confirm(archive, pinned.open() ? pinned.readPath() : archive))
         return UpdateOutcome::SignatureNotConfirmed;
     return unpackPinned(archive, pinned, setup.programFolder);
@@ -178,11 +179,11 @@ UpdateOutcome TUpdateRun::BBRenewClick(const UpdateSetup& setup, const std::stri
 
 UpdateOutcome TUpdateRun::UnRarFile(const std::string& RarFileName, const std::string& programFolder)
 {
-    const platform::PinnedFile pinned(platform::absolutePath(RarFileName));
+    platform::PinnedFile pinned(platform::absolutePath(RarFileName));
     return unpackPinned(RarFileName, pinned, programFolder);
 }
 
-UpdateOutcome TUpdateRun::unpackPinned(const std::string& RarFileName, const platform::PinnedFile& pinned,
+UpdateOutcome TUpdateRun::unpackPinned(const std::string& RarFileName, platform::PinnedFile& pinned,
                                        const std::string& programFolder)
 {
     const std::string archive = platform::absolutePath(RarFileName);
@@ -206,9 +207,7 @@ UpdateOutcome TUpdateRun::unpackPinned(const std::string& RarFileName, const pla
     if (outcome != UpdateOutcome::Installed)
         return outcome;
     messages_.information(u"Разархивация завершена.");
-    std::error_code ec;
-    if (fs::equivalent(platform::toPath(archive), pinned.readPath(), ec))
-        platform::removeFile(archive);
+    pinned.removeName();
     return UpdateOutcome::Installed;
 }
 
@@ -239,7 +238,7 @@ UpdateOutcome TUpdateRun::install(const std::u16string& shownArchive, const plat
     const UpdateFolder folder(platform::toPath(programFolder));
     // Until it is moved in by renames the whole release lies in the staging
     // area, beside the files it replaces.
-    const auto needed = static_cast<std::uint64_t>(RAR1.ArchiveInformation().UnCompressedSize());
+    const std::uint64_t needed = RAR1.ArchiveInformation().UnpackedBytes();
     const auto left = platform::freeBytes(programFolder);
     if (left && *left < needed) {
         extractFailed(shownArchive, std::u16string(kNoSpaceCause) + u" (нужно " + megabytes(needed) +

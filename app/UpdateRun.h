@@ -80,7 +80,7 @@ private:
     bool interrupted() const { return Interrupted && Interrupted(); }
     // Unpacks into the staging area and installs; the archive has been tested.
     // Tests, stages and installs the archive held open by `pinned`, named `RarFileName`.
-    UpdateOutcome unpackPinned(const std::string& RarFileName, const platform::PinnedFile& pinned,
+    UpdateOutcome unpackPinned(const std::string& RarFileName, platform::PinnedFile& pinned,
                                const std::string& programFolder);
     UpdateOutcome install(const std::u16string& shownArchive, const platform::PinnedFile& pinned,
                           const std::string& programFolder);

@@ -1,6 +1,7 @@
 #include "UpdateSession.h"
 
 #include "app/UpdateRecovery.h"
+#include "platform/FileOps.h"
 
 #include <system_error>
 
@@ -9,7 +10,7 @@ UpdateSession::UpdateSession(const std::filesystem::path& programFolder, platfor
     const UpdateFolder folder(programFolder);
     std::error_code ec;
     std::filesystem::create_directories(folder.root, ec);
-    lock_ = std::make_unique<platform::FileLock>(folder.lock().string());
+    lock_ = std::make_unique<platform::FileLock>(platform::fromPath(folder.lock()));
     if (busy()) {
         messages.error(kUpdateBusyText);
         return;

@@ -23,7 +23,11 @@ public:
     const std::error_code& error() const { return error_; }
 
 private:
+#ifdef _WIN32
+    void* handle_ = nullptr; // HANDLE of the open lock file
+#else
     int fd_ = -1;
+#endif
     State state_ = State::Failed;
     std::error_code error_;
 };

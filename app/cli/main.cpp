@@ -81,10 +81,11 @@ code 8 at once and changes nothing. Then an update that a crash
 interrupted is undone (or finished when it had been committed) and a line
 says so; left-over partial downloads and unpacked files are removed.
 
-Ctrl-C (SIGINT) and SIGTERM stop the update within a moment: a fetch is
-abandoned, unpacked files are removed, an install under way is undone; the
-program folder stays as it was (an install already committed is finished)
-and the exit code is 9.
+Ctrl-C (SIGINT) and SIGTERM (on Windows also Ctrl-Break and closing the
+console window) stop the update within a moment: a fetch is abandoned,
+unpacked files are removed, an install under way is undone; the program
+folder stays as it was (an install already committed is finished) and the
+exit code is 9.
 
 Every message of the dialog is printed instead: information on standard
 output, errors on standard error. The progress of fetching, testing and
@@ -109,8 +110,9 @@ Exit codes:
   6   no connection to the working-time database
   7   the parameter table could not be read, or it names no update location
   8   another update is running in this program folder; nothing was done
-  9   interrupted by SIGINT or SIGTERM; the program folder is unchanged,
-      or holds the whole new release when the install was committed
+  9   interrupted (SIGINT, SIGTERM; Windows: Ctrl-Break, console closed);
+      the program folder is unchanged, or holds the whole new release
+      when the install was committed
   10  the release's signature was not confirmed (missing, unreadable, not a
       minisign signature, made with another key, or not matching the
       release or its trusted comment); nothing was unpacked

@@ -4,6 +4,7 @@
 
 #include "platform/TextCodec.h"
 
+#include <cstdint>
 #include <filesystem>
 
 namespace {
@@ -182,6 +183,30 @@ TEST_F(Accounting, SplitFileCountedOnceAtItsLastPart)
     EXPECT_EQ(log().front(), "open 0");
     EXPECT_EQ(info().TotalFiles(), 4);
     EXPECT_EQ(items.size(), 4u);
+}
+
+// Entries of 4 GiB and more: UnCompressedSize keeps adding the low 32 bits
+// as it always has; UnpackedBytes adds what unpacking really writes.
+TEST_F(Accounting, UnpackedBytesCountsTheHighHalfOfEachSize)
+{
+    scripted::Entry huge = fileEntry("huge.bin");
+    huge.unpSize = 0x10;
+    huge.unpSizeHigh = 1; // 4 GiB + 16 bytes
+    scripted::Entry bigger = fileEntry("bigger.bin");
+    bigger.unpSize = 0xFFFFFFFF;
+    bigger.unpSizeHigh = 2; // 12 GiB - 1 byte
+    library.play({.entries = {huge, bigger, fileEntry("small", "xy")}});
+    EXPECT_TRUE(rar.OpenFile(platform::ansiToUtf16(archive)));
+    EXPECT_EQ(info().UnCompressedSize(), 0x10 + 0xFFFFFFFFll + 2);
+    EXPECT_EQ(info().UnpackedBytes(), (std::uint64_t{1} << 32) + 0x10 + (std::uint64_t{3} << 32) - 1 + 2);
+
+    // Claims near 2^64 each stop at the largest total instead of wrapping round.
+    scripted::Entry absurd = fileEntry("absurd.bin");
+    absurd.unpSize = 0xFFFFFFFF;
+    absurd.unpSizeHigh = 0xFFFFFFFF;
+    library.play({.entries = {absurd, absurd, fileEntry("small", "xy")}});
+    EXPECT_TRUE(rar.OpenFile(platform::ansiToUtf16(archive)));
+    EXPECT_EQ(info().UnpackedBytes(), UINT64_MAX);
 }
 
 TEST_F(Accounting, ExecutableArchiveIsSfx)

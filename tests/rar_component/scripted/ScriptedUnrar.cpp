@@ -166,6 +166,7 @@ int RAR_API RARReadHeaderEx(RAR_HANDLE, RARHeaderDataEx* h)
     h->Flags = e.flags;
     h->PackSize = e.packSize;
     h->UnpSize = e.unpSize;
+    h->UnpSizeHigh = e.unpSizeHigh;
     h->HostOS = e.hostOS;
     h->FileCRC = e.crc;
     h->FileTime = e.fileTime;

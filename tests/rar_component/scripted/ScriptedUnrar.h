@@ -22,6 +22,7 @@ struct Entry {
     unsigned flags = 0;
     unsigned packSize = 0;
     unsigned unpSize = 0;
+    unsigned unpSizeHigh = 0;
     unsigned hostOS = 2;
     unsigned crc = 0;
     unsigned fileTime = 0x58B1528F;

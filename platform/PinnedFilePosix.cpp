@@ -1,6 +1,9 @@
 #include "PinnedFile.h"
 
+#include "FileOps.h"
+
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,7 +32,7 @@ bool stamp(int fd, Stamp& out)
 
 } // namespace
 
-PinnedFile::PinnedFile(const std::string& path)
+PinnedFile::PinnedFile(const std::string& path) : path_(path)
 {
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     Stamp now;
@@ -62,6 +65,18 @@ bool PinnedFile::unchanged() const
     // number of names stayed the same.
     const bool renamedOrDeleted = now.links != links_;
     return now.size == size_ && now.modified == modified_ && (renamedOrDeleted || now.changed == changed_);
+}
+
+bool PinnedFile::removeName()
+{
+    if (fd_ < 0)
+        return false;
+    std::error_code ec;
+    const bool same = std::filesystem::equivalent(toPath(path_), readPath(), ec);
+    const bool removed = same && removeFile(path_);
+    ::close(fd_);
+    fd_ = -1;
+    return removed;
 }
 
 } // namespace platform

@@ -1,0 +1,45 @@
+#include "FileLock.h"
+
+#include "TextCodec.h"
+
+#include <windows.h>
+
+namespace platform {
+
+FileLock::FileLock(const std::string& path)
+{
+    const std::u16string name = ansiToUtf16(path);
+    // Not inheritable, so a program started by the holder does not keep the
+    // file open after the holder has ended. Not shared for deleting: the lock
+    // file cannot vanish under its holder and let a second one in.
+    HANDLE file =
+        ::CreateFileW(reinterpret_cast<const wchar_t*>(name.c_str()), GENERIC_READ | GENERIC_WRITE,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error_.assign(static_cast<int>(::GetLastError()), std::system_category());
+        return;
+    }
+    handle_ = file;
+    // The whole range a file can have, taken without waiting.
+    OVERLAPPED start{};
+    if (!::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &start)) {
+        const DWORD code = ::GetLastError();
+        state_ = code == ERROR_LOCK_VIOLATION ? State::Busy : State::Failed;
+        error_.assign(static_cast<int>(code), std::system_category());
+        return;
+    }
+    state_ = State::Held;
+}
+
+FileLock::~FileLock()
+{
+    if (handle_ == nullptr)
+        return;
+    if (state_ == State::Held) {
+        OVERLAPPED start{};
+        ::UnlockFileEx(handle_, 0, MAXDWORD, MAXDWORD, &start);
+    }
+    ::CloseHandle(handle_);
+}
+
+} // namespace platform

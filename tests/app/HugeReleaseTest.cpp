@@ -1,0 +1,76 @@
+// A release whose entries claim more than 4 GiB in all, as a scripted
+// stand-in for the UnRAR library reports it: the free-space check must add
+// the whole 64-bit sizes and refuse before anything is unpacked.
+#include "app/UpdateFolder.h"
+#include "app/UpdateRun.h"
+#include "platform/RecordingMessages.h"
+#include "tests/rar_component/ScriptedLibrary.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+using testsupport::readFileBytes;
+using testsupport::writeFileBytes;
+
+namespace {
+
+struct SilentView : UpdateView {
+    void setRenewEnabled(bool) override {}
+    bool fetchProgress(std::uint64_t, std::optional<std::uint64_t>) override { return true; }
+};
+
+// An entry of 4 PiB and `low` bytes: its low 32 bits alone fit any disk.
+scripted::Entry hugeEntry(const std::string& name, unsigned low)
+{
+    scripted::Entry e;
+    e.name = name;
+    e.unpSize = low;
+    e.unpSizeHigh = 0x100000;
+    e.packSize = 16;
+    e.content = "would be written";
+    return e;
+}
+
+TEST(HugeRelease, IsRefusedForLackOfSpaceBeforeAnythingIsUnpacked)
+{
+    testsupport::TempDir root{"tavrel-huge"};
+    const fs::path program = root / "program";
+    fs::create_directories(program);
+    writeFileBytes(program / "Tavrel.exe", "old program");
+    const fs::path archive = root / "NewExe.zip";
+    writeFileBytes(archive, "the stand-in library does not read it");
+
+    ScriptedLibrary library{SCRIPTED_UNRAR};
+    library.play({.entries = {hugeEntry("Tavrel.exe", 0x100), hugeEntry("Help.chm", 0x100)}});
+    platform::RecordingMessages messages;
+    SilentView view;
+    auto http = platform::makeCurlHttpClient();
+    TUpdateRun run{messages, view, *http};
+    run.RAR1.setDllName(library.path());
+
+    EXPECT_EQ(run.UnRarFile(archive.string(), program.string() + "/"), UpdateOutcome::ExtractFailed);
+
+    // 2 × (4 PiB + 256 bytes), rounded up to whole mebibytes.
+    const std::string expected = "Ошибка при распаковке архива " + archive.string() +
+                                 ": недостаточно места на диске (нужно 8589934593 МБ, свободно ";
+    ASSERT_EQ(messages.texts().size(), 1u);
+    EXPECT_EQ(messages.texts().front().substr(0, expected.size()), expected);
+    EXPECT_TRUE(messages.texts().front().ends_with(" МБ)")) << messages.texts().front();
+    EXPECT_EQ(messages.all().front().kind, platform::MessageKind::Error);
+
+    // Tested, never extracted; the folder and the archive are as they were.
+    const auto& log = library.log();
+    EXPECT_TRUE(std::none_of(log.begin(), log.end(), [](const std::string& line) {
+        return line.starts_with("process " + std::to_string(RAR_EXTRACT));
+    })) << ::testing::PrintToString(log);
+    EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "old program");
+    EXPECT_FALSE(fs::exists(program / "Help.chm"));
+    EXPECT_TRUE(!fs::exists(program / kUpdateFolderName) || fs::is_empty(program / kUpdateFolderName));
+    EXPECT_TRUE(fs::exists(archive));
+}
+
+} // namespace
