@@ -175,6 +175,11 @@ private:
     bool extractEntries(const std::string& Path, bool RestoreFolder, const std::vector<std::string>* Files);
     // An exception caught inside the callback is thrown here, once the library call has returned.
     void rethrowPending();
+    // The library's calls of the entry loops: the next header into hdrData,
+    // and the entry it describes processed. Each returns the library's code,
+    // or throws what the callback caught during the call.
+    int readNextHeader();
+    int processEntry(int operation, char* destPath, char* destName);
 
     platform::ModuleHandle RARDLLInstance = 0;
     // The entry points of this component's own library; empty while none is loaded.

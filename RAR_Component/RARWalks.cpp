@@ -25,21 +25,33 @@ bool extractFile(const std::u16string& FileName, const std::vector<std::string>*
     return false;
 }
 
+int TRAR::readNextHeader()
+{
+    const int code = dll_.RARReadHeaderEx(ArchiveHandle, &hdrData);
+    rethrowPending();
+    return code;
+}
+
+int TRAR::processEntry(int operation, char* destPath, char* destName)
+{
+    const int code = dll_.RARProcessFile(ArchiveHandle, operation, destPath, destName);
+    rethrowPending();
+    return code;
+}
+
 bool TRAR::listEntries()
 {
     bool result = true;
     int code = 0;
     while (code == 0 && result) {
-        code = dll_.RARReadHeaderEx(ArchiveHandle, &hdrData);
-        rethrowPending();
+        code = readNextHeader();
         if (code == ERAR_END_ARCHIVE)
             break;
         if (code != 0)
             result = false;
         Error(code, roListFiles);
         ProgressHeader();
-        code = dll_.RARProcessFile(ArchiveHandle, RAR_SKIP, nullptr, nullptr);
-        rethrowPending();
+        code = processEntry(RAR_SKIP, nullptr, nullptr);
         if (code != 0)
             result = false;
         Error(code, roListFiles);
@@ -60,8 +72,7 @@ bool TRAR::testEntries()
     int code = 0;
     fProgressInfo.TotalSize = 0;
     while (code == 0 && result) {
-        code = dll_.RARReadHeaderEx(ArchiveHandle, &hdrData);
-        rethrowPending();
+        code = readNextHeader();
         if (code == ERAR_END_ARCHIVE)
             break;
         if (code != 0) {
@@ -69,8 +80,7 @@ bool TRAR::testEntries()
             Error(code, roListFiles);
         }
         startEntryProgress();
-        code = dll_.RARProcessFile(ArchiveHandle, RAR_TEST, nullptr, nullptr);
-        rethrowPending();
+        code = processEntry(RAR_TEST, nullptr, nullptr);
         if (code != 0) {
             result = false;
             Error(code, roListFiles);
@@ -92,8 +102,7 @@ bool TRAR::extractEntries(const std::string& Path, bool RestoreFolder, const std
     int code = 0;
     fProgressInfo.TotalSize = 0;
     while (code == 0 && result) {
-        code = dll_.RARReadHeaderEx(ArchiveHandle, &hdrData);
-        rethrowPending();
+        code = readNextHeader();
         if (code == ERAR_END_ARCHIVE)
             break;
         if (code != 0) {
@@ -111,14 +120,12 @@ bool TRAR::extractEntries(const std::string& Path, bool RestoreFolder, const std
         const std::u16string lastComponent = lastNameComponent(wideName);
 
         if (!extractFile(wideName, Files)) {
-            code = dll_.RARProcessFile(ArchiveHandle, RAR_SKIP, nullptr, nullptr);
-            rethrowPending();
+            code = processEntry(RAR_SKIP, nullptr, nullptr);
         } else if (!RestoreFolder && !folderEntry && !isPlainFileName(lastComponent)) {
             // The library writes a given file name as it stands, without the
             // path checks it makes for stored names; a name like ".." would
             // leave the folder, so such an entry is refused.
-            code = dll_.RARProcessFile(ArchiveHandle, RAR_SKIP, nullptr, nullptr);
-            rethrowPending();
+            code = processEntry(RAR_SKIP, nullptr, nullptr);
             if (code == 0)
                 code = ERAR_ECREATE;
         } else {
@@ -136,17 +143,14 @@ bool TRAR::extractEntries(const std::string& Path, bool RestoreFolder, const std
             case rrCancel: fAbort = true; break;
             case rrOverwrite:
                 if (RestoreFolder) {
-                    code = dll_.RARProcessFile(ArchiveHandle, RAR_EXTRACT, folder.data(), nullptr);
-                    rethrowPending();
+                    code = processEntry(RAR_EXTRACT, folder.data(), nullptr);
                 } else if (!folderEntry) {
                     std::string destination = target;
-                    code = dll_.RARProcessFile(ArchiveHandle, RAR_EXTRACT, nullptr, destination.data());
-                    rethrowPending();
+                    code = processEntry(RAR_EXTRACT, nullptr, destination.data());
                 }
                 break;
             case rrSkip:
-                code = dll_.RARProcessFile(ArchiveHandle, RAR_SKIP, folder.data(), nullptr);
-                rethrowPending();
+                code = processEntry(RAR_SKIP, folder.data(), nullptr);
                 fProgressInfo.FileBytesDone =
                     asInt32(static_cast<std::uint32_t>(fProgressInfo.FileBytesDone) + hdrData.UnpSize);
                 break;

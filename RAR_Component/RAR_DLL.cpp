@@ -18,17 +18,9 @@ namespace RAR_DLL {
 
 bool DllLoaded = false;
 
-RAROpenArchiveFn RAROpenArchive = nullptr;
-RAROpenArchiveExFn RAROpenArchiveEx = nullptr;
-RARCloseArchiveFn RARCloseArchive = nullptr;
-RARReadHeaderFn RARReadHeader = nullptr;
-RARReadHeaderExFn RARReadHeaderEx = nullptr;
-RARProcessFileFn RARProcessFile = nullptr;
-RARSetCallbackFn RARSetCallback = nullptr;
-RARSetChangeVolProcFn RARSetChangeVolProc = nullptr;
-RARSetProcessDataProcFn RARSetProcessDataProc = nullptr;
-RARSetPasswordFn RARSetPassword = nullptr;
-RARGetDllVersionFn RARGetDllVersion = nullptr;
+#define RAR_DLL_DEFINE(name) name##Fn name = nullptr;
+RAR_DLL_ENTRY_POINTS(RAR_DLL_DEFINE)
+#undef RAR_DLL_DEFINE
 
 namespace {
 
@@ -41,41 +33,27 @@ template <typename Fn> Fn lookUp(platform::ModuleHandle module, const char* name
 
 bool EntryPoints::complete() const
 {
-    return RAROpenArchive && RAROpenArchiveEx && RARCloseArchive && RARReadHeader && RARReadHeaderEx &&
-           RARProcessFile && RARSetCallback && RARSetChangeVolProc && RARSetProcessDataProc && RARSetPassword &&
-           RARGetDllVersion;
+    bool all = true;
+#define RAR_DLL_FOUND(name) all = all && name != nullptr;
+    RAR_DLL_ENTRY_POINTS(RAR_DLL_FOUND)
+#undef RAR_DLL_FOUND
+    return all;
 }
 
 EntryPoints lookUpEntryPoints(platform::ModuleHandle module)
 {
     EntryPoints e;
-    e.RAROpenArchive = lookUp<RAROpenArchiveFn>(module, "RAROpenArchive");
-    e.RAROpenArchiveEx = lookUp<RAROpenArchiveExFn>(module, "RAROpenArchiveEx");
-    e.RARCloseArchive = lookUp<RARCloseArchiveFn>(module, "RARCloseArchive");
-    e.RARReadHeader = lookUp<RARReadHeaderFn>(module, "RARReadHeader");
-    e.RARReadHeaderEx = lookUp<RARReadHeaderExFn>(module, "RARReadHeaderEx");
-    e.RARProcessFile = lookUp<RARProcessFileFn>(module, "RARProcessFile");
-    e.RARSetCallback = lookUp<RARSetCallbackFn>(module, "RARSetCallback");
-    e.RARSetChangeVolProc = lookUp<RARSetChangeVolProcFn>(module, "RARSetChangeVolProc");
-    e.RARSetProcessDataProc = lookUp<RARSetProcessDataProcFn>(module, "RARSetProcessDataProc");
-    e.RARSetPassword = lookUp<RARSetPasswordFn>(module, "RARSetPassword");
-    e.RARGetDllVersion = lookUp<RARGetDllVersionFn>(module, "RARGetDllVersion");
+#define RAR_DLL_LOOK_UP(name) e.name = lookUp<name##Fn>(module, #name);
+    RAR_DLL_ENTRY_POINTS(RAR_DLL_LOOK_UP)
+#undef RAR_DLL_LOOK_UP
     return e;
 }
 
 void publishAsLatest(const EntryPoints& e)
 {
-    RAROpenArchive = e.RAROpenArchive;
-    RAROpenArchiveEx = e.RAROpenArchiveEx;
-    RARCloseArchive = e.RARCloseArchive;
-    RARReadHeader = e.RARReadHeader;
-    RARReadHeaderEx = e.RARReadHeaderEx;
-    RARProcessFile = e.RARProcessFile;
-    RARSetCallback = e.RARSetCallback;
-    RARSetChangeVolProc = e.RARSetChangeVolProc;
-    RARSetProcessDataProc = e.RARSetProcessDataProc;
-    RARSetPassword = e.RARSetPassword;
-    RARGetDllVersion = e.RARGetDllVersion;
+#define RAR_DLL_PUBLISH(name) name = e.name;
+    RAR_DLL_ENTRY_POINTS(RAR_DLL_PUBLISH)
+#undef RAR_DLL_PUBLISH
 }
 
 double GetFileModifyDate(const std::u16string& FileName)

@@ -6,6 +6,7 @@
 //
 // The records and callback types come from the one interface header that our
 // own library is built from too, so both always agree on the layout.
+#include "RAR_DLLEntryPoints.h"
 #include "platform/DynamicLibrary.h"
 #include "unrar/include/unrar_api.h"
 
@@ -68,17 +69,10 @@ extern bool DllLoaded;
 // Every entry point of one library, looked up by name. Each component keeps
 // the table of the library it loaded and calls through that alone.
 struct EntryPoints {
-    RAROpenArchiveFn RAROpenArchive = nullptr;
-    RAROpenArchiveExFn RAROpenArchiveEx = nullptr;
-    RARCloseArchiveFn RARCloseArchive = nullptr;
-    RARReadHeaderFn RARReadHeader = nullptr;
-    RARReadHeaderExFn RARReadHeaderEx = nullptr;
-    RARProcessFileFn RARProcessFile = nullptr;
-    RARSetCallbackFn RARSetCallback = nullptr;
-    RARSetChangeVolProcFn RARSetChangeVolProc = nullptr;
-    RARSetProcessDataProcFn RARSetProcessDataProc = nullptr;
-    RARSetPasswordFn RARSetPassword = nullptr;
-    RARGetDllVersionFn RARGetDllVersion = nullptr;
+    // One member for each name in RAR_DLL_ENTRY_POINTS, named as the library exports it.
+#define RAR_DLL_MEMBER(name) name##Fn name = nullptr;
+    RAR_DLL_ENTRY_POINTS(RAR_DLL_MEMBER)
+#undef RAR_DLL_MEMBER
 
     // Whether the library exports all eleven.
     bool complete() const;
@@ -93,18 +87,10 @@ void publishAsLatest(const EntryPoints& entryPoints);
 // The entry points of the complete library loaded last by any component, for
 // readers outside the component. Every complete load overwrites all eleven;
 // unloading leaves them as they are. The component itself never calls
-// through these.
-extern RAROpenArchiveFn RAROpenArchive;
-extern RAROpenArchiveExFn RAROpenArchiveEx;
-extern RARCloseArchiveFn RARCloseArchive;
-extern RARReadHeaderFn RARReadHeader;
-extern RARReadHeaderExFn RARReadHeaderEx;
-extern RARProcessFileFn RARProcessFile;
-extern RARSetCallbackFn RARSetCallback;
-extern RARSetChangeVolProcFn RARSetChangeVolProc;
-extern RARSetProcessDataProcFn RARSetProcessDataProc;
-extern RARSetPasswordFn RARSetPassword;
-extern RARGetDllVersionFn RARGetDllVersion;
+// through these. One for each name in RAR_DLL_ENTRY_POINTS.
+#define RAR_DLL_DECLARE(name) extern name##Fn name;
+RAR_DLL_ENTRY_POINTS(RAR_DLL_DECLARE)
+#undef RAR_DLL_DECLARE
 
 // Last-write time in local time at MS-DOS resolution (two seconds), as a
 // date-time value; 0 when the file cannot be opened for reading.

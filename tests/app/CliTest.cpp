@@ -4,6 +4,7 @@
 // releases on a loopback HTTP server and in a folder, and the current
 // directory elsewhere.
 #include "db/Scramble.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/FirebirdTestDb.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/MinisignKeys.h"
@@ -14,7 +15,6 @@
 
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <sys/stat.h>
@@ -25,6 +25,7 @@
 namespace fs = std::filesystem;
 using tavrel::test::RarFormat;
 using tavrel::test::RarWriter;
+using testsupport::ChildProcess;
 using testsupport::MinisignToolKey;
 using testsupport::readFileBytes;
 using testsupport::writeFileBytes;
@@ -93,33 +94,23 @@ protected:
         in.execute("update TAVREL_PARAMS set NEWVERSIONPASS = '" + location + "', DOUPDATE = '" + doUpdate + "'");
     }
 
-    CliRun run(const std::string& arguments = "")
+    CliRun run(const std::vector<std::string>& arguments = {})
     {
-        const fs::path out = root / "stdout";
-        const fs::path err = root / "stderr";
-        // A run that hangs fails the test instead of stopping the suite.
-        const std::string command = "cd '" + work.string() + "' && timeout 120 '" +
-                                    (program / "tavrel-update").string() + "' " + arguments + " > '" + out.string() +
-                                    "' 2> '" + err.string() + "' < /dev/null";
-        const int status = std::system(command.c_str());
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFileBytes(out), readFileBytes(err)};
+        const testsupport::ChildResult r = ChildProcess::run({.program = program / "tavrel-update",
+                                                              .arguments = arguments,
+                                                              .folder = work,
+                                                              .out = root / "stdout",
+                                                              .err = root / "stderr"});
+        return {r.exitCode(), r.out, r.err};
     }
 
     // Starts the program in the background; its output goes to files in `root`.
-    pid_t start(const std::string& name)
+    ChildProcess start(const std::string& name)
     {
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            fs::current_path(work);
-            std::FILE* out = std::freopen((root / (name + ".out")).c_str(), "w", stdout);
-            std::FILE* err = std::freopen((root / (name + ".err")).c_str(), "w", stderr);
-            (void)out;
-            (void)err;
-            const std::string exe = (program / "tavrel-update").string();
-            ::execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        return pid;
+        return ChildProcess({.program = program / "tavrel-update",
+                             .folder = work,
+                             .out = root / (name + ".out"),
+                             .err = root / (name + ".err")});
     }
 
     // Waits until the background run has printed `text` on standard error.
@@ -340,9 +331,12 @@ TEST_F(Cli, ProgressOfEveryStepIsShownOnATerminalOnly)
     // script(1) gives the run a terminal and keeps what it showed.
     writeFileBytes(program / "Tavrel.exe", "old program");
     const fs::path shown = root / "terminal";
-    const std::string command = "cd '" + work.string() + "' && timeout 120 script -qec \"'" +
-                                (program / "tavrel-update").string() + "'\" '" + shown.string() + "' > /dev/null";
-    const int status = std::system(command.c_str());
+    const int status =
+        ChildProcess::run({.program = "script",
+                           .arguments = {"-qec", "'" + (program / "tavrel-update").string() + "'", shown.string()},
+                           .folder = work,
+                           .out = "/dev/null"})
+            .status;
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << readFileBytes(shown);
     const std::string terminal = readFileBytes(shown);
     for (const char* step : {"fetched", "testing 100%", "unpacking 100%"})
@@ -353,13 +347,13 @@ TEST_F(Cli, ProgressOfEveryStepIsShownOnATerminalOnly)
 
 TEST_F(Cli, HelpAndUsage)
 {
-    CliRun r = run("--help");
+    CliRun r = run({"--help"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_TRUE(contains(r.out, "Exit codes:"));
     EXPECT_TRUE(contains(r.out, "PublicKey"));
     EXPECT_FALSE(fs::exists(program / "NewExe.zip"));
 
-    r = run("--force");
+    r = run({"--force"});
     EXPECT_EQ(r.exitCode, 64);
     EXPECT_TRUE(contains(r.err, "--force"));
 }
@@ -377,7 +371,7 @@ TEST_F(Cli, SignalsStopAFetchAtOnceAndASecondUpdaterIsRefused)
     for (const Case& c : {Case{"SIGTERM", SIGTERM}, Case{"SIGINT", SIGINT}}) {
         // 1 KiB every 100 ms: the download would take 20 s.
         publish(server->url("/slow/200/100"), "1");
-        const pid_t first = start(c.name);
+        ChildProcess first = start(c.name);
         ASSERT_TRUE(waitForError(c.name, "downloading")) << readFileBytes(root / (std::string(c.name) + ".err"));
 
         // A second updater in the same folder, while the first holds it.
@@ -387,9 +381,8 @@ TEST_F(Cli, SignalsStopAFetchAtOnceAndASecondUpdaterIsRefused)
         EXPECT_TRUE(second.out.empty());
 
         const auto signalled = std::chrono::steady_clock::now();
-        ::kill(first, c.signal);
-        int status = 0;
-        ::waitpid(first, &status, 0);
+        first.signal(c.signal);
+        const int status = first.wait().status;
         const auto took = std::chrono::steady_clock::now() - signalled;
         EXPECT_LT(took, std::chrono::seconds(2)) << c.name;
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9) << c.name << " status " << status;

@@ -7,6 +7,7 @@
 #include "app/UpdateRecovery.h"
 #include "app/UpdateSession.h"
 #include "platform/RecordingMessages.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/RarWriter.h"
 #include "tests/support/TempDir.h"
@@ -58,11 +59,8 @@ std::string describe(const Tree& tree)
     return out.str();
 }
 
-struct ChildRun {
-    int status = 0;
-    std::string out;
-    bool killed() const { return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL; }
-    int exitCode() const { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
+struct ChildRun : testsupport::ChildResult {
+    bool killed() const { return killedBy(SIGKILL); }
     // Names of the steps the child reached, in order.
     std::vector<std::string> steps() const
     {
@@ -78,23 +76,8 @@ struct ChildRun {
 
 ChildRun runChild(const fs::path& work, const std::vector<std::string>& arguments)
 {
-    const fs::path out = work / "child.out";
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        fs::current_path(work);
-        std::FILE* f = std::freopen(out.c_str(), "w", stdout);
-        (void)f;
-        std::vector<char*> argv{const_cast<char*>(UPDATE_CHILD)};
-        for (const std::string& a : arguments)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(UPDATE_CHILD, argv.data());
-        ::_exit(127);
-    }
-    ChildRun r;
-    ::waitpid(pid, &r.status, 0);
-    r.out = readFileBytes(out);
-    return r;
+    return {testsupport::ChildProcess::run(
+        {.program = UPDATE_CHILD, .arguments = arguments, .folder = work, .out = work / "child.out"})};
 }
 
 bool contains(const std::vector<std::string>& list, const std::string& item)

@@ -3,12 +3,9 @@
 // real archive component and our UnRAR library, by copy and over a loopback
 // HTTP server. Keys and signatures come from the minisign tool and from
 // libsodium directly; the program folder is compared before and after.
-#include "app/UpdateRun.h"
-#include "platform/RecordingMessages.h"
-#include "tests/support/HttpTestServer.h"
+#include "tests/app/UpdateRunFixture.h"
 #include "tests/support/MinisignKeys.h"
 #include "tests/support/RarWriter.h"
-#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -21,30 +18,14 @@
 namespace fs = std::filesystem;
 using tavrel::test::RarFormat;
 using tavrel::test::RarWriter;
-using testsupport::CurrentDirectory;
+using testsupport::kReceived;
+using testsupport::kUnpacked;
 using testsupport::MinisignToolKey;
 using testsupport::readFileBytes;
 using testsupport::SodiumKey;
 using testsupport::writeFileBytes;
 
 namespace {
-
-const std::string kReceived = "Обновление получено.";
-const std::string kUnpacked = "Разархивация завершена.";
-
-struct NoteView : UpdateView {
-    std::vector<bool> enabled;
-    std::vector<std::string> notes;
-    std::function<void()> duringFetch;
-    void setRenewEnabled(bool on) override { enabled.push_back(on); }
-    void releaseChecked(const std::string& note) override { notes.push_back(note); }
-    bool fetchProgress(std::uint64_t, std::optional<std::uint64_t>) override
-    {
-        if (duringFetch)
-            duringFetch();
-        return true;
-    }
-};
 
 // Every file below `folder` with its content.
 std::map<std::string, std::string> snapshot(const fs::path& folder)
@@ -93,11 +74,12 @@ void flipLastByte(const fs::path& file)
     writeFileBytes(file, bytes);
 }
 
-class SignedUpdate : public ::testing::TestWithParam<std::tuple<SignedCase, bool>> {
+class SignedUpdate : public ::testing::TestWithParam<std::tuple<SignedCase, bool>>,
+                     protected testsupport::UpdateRunFixture {
 protected:
     static void SetUpTestSuite()
     {
-        releases = std::make_unique<testsupport::TempDir>("tavrel-signed-releases");
+        openReleases("tavrel-signed-releases");
         keys = std::make_unique<testsupport::TempDir>("tavrel-keys");
         toolKey = std::make_unique<MinisignToolKey>(keys->path(), "publisher");
         sodiumKey = std::make_unique<SodiumKey>();
@@ -110,25 +92,25 @@ protected:
             .directory("Help")
             .file("Help/Tavrel.chm", "new help")
             .write(keys->path(), "release");
-        const auto release = [&](const std::string& name) {
+        const auto placeRelease = [&](const std::string& name) {
             fs::copy_file(keys->path() / "release.rar", dir / (name + ".rar"));
             return dir / (name + ".rar");
         };
         const auto signatureOf = [&](const std::string& name) { return dir / (name + ".rar.minisig"); };
 
-        toolKey->sign(release("ToolPrehashed"));
-        toolKey->sign(release("ToolLegacy"), true);
-        sodiumKey->sign(release("SodiumPrehashed"), signatureOf("SodiumPrehashed"), true, "timestamp:1\tfile:r");
-        sodiumKey->sign(release("SodiumLegacy"), signatureOf("SodiumLegacy"), false, "legacy");
-        release("NoKey");
-        toolKey->sign(release("OneByteChanged"));
+        toolKey->sign(placeRelease("ToolPrehashed"));
+        toolKey->sign(placeRelease("ToolLegacy"), true);
+        sodiumKey->sign(placeRelease("SodiumPrehashed"), signatureOf("SodiumPrehashed"), true, "timestamp:1\tfile:r");
+        sodiumKey->sign(placeRelease("SodiumLegacy"), signatureOf("SodiumLegacy"), false, "legacy");
+        placeRelease("NoKey");
+        toolKey->sign(placeRelease("OneByteChanged"));
         flipLastByte(dir / "OneByteChanged.rar");
-        toolKey->sign(release("OneByteChangedLegacy"), true);
+        toolKey->sign(placeRelease("OneByteChangedLegacy"), true);
         flipLastByte(dir / "OneByteChangedLegacy.rar");
-        release("SignatureOfAnotherFile");
+        placeRelease("SignatureOfAnotherFile");
         writeFileBytes(keys->path() / "other.rar", "another release");
         toolKey->sign(keys->path() / "other.rar", false, signatureOf("SignatureOfAnotherFile"));
-        toolKey->sign(release("TrustedCommentChanged"));
+        toolKey->sign(placeRelease("TrustedCommentChanged"));
         {
             std::string text = readFileBytes(signatureOf("TrustedCommentChanged"));
             const std::string prefix = "\ntrusted comment: ";
@@ -136,34 +118,27 @@ protected:
             text.insert(at, "x");
             writeFileBytes(signatureOf("TrustedCommentChanged"), text);
         }
-        otherToolKey.sign(release("OtherKey"));
-        otherSodiumKey.sign(release("OtherKeyUnderOurKeyId"), signatureOf("OtherKeyUnderOurKeyId"), true, "forged",
+        otherToolKey.sign(placeRelease("OtherKey"));
+        otherSodiumKey.sign(placeRelease("OtherKeyUnderOurKeyId"), signatureOf("OtherKeyUnderOurKeyId"), true, "forged",
                             sodiumKey->keyId());
-        release("MissingSignature");
-        release("WebPageAsSignature");
+        placeRelease("MissingSignature");
+        placeRelease("WebPageAsSignature");
         writeFileBytes(signatureOf("WebPageAsSignature"),
                        "<!DOCTYPE html>\n<html><body><h1>Вход в сеть</h1></body></html>\n");
-        release("MalformedKey");
+        placeRelease("MalformedKey");
         toolKey->sign(dir / "MalformedKey.rar");
 
-        server = std::make_unique<testsupport::HttpTestServer>(dir.string());
+        serveReleases();
     }
     static void TearDownTestSuite()
     {
-        server.reset();
         sodiumKey.reset();
         toolKey.reset();
         keys.reset();
-        releases.reset();
+        closeReleases();
     }
 
-    SignedUpdate()
-    {
-        fs::create_directories(program);
-        writeFileBytes(program / "Tavrel.exe", "old program");
-        setup.programFolder = program.string() + "/";
-        setup.settingsFile = program / "Tavrel.INI";
-    }
+    SignedUpdate() : UpdateRunFixture("tavrel-signed-update") { setup.settingsFile = program / "Tavrel.INI"; }
 
     void configure(Key key)
     {
@@ -177,27 +152,13 @@ protected:
         writeFileBytes(program / "Tavrel.INI", "[LoginU]\nDB=0\n\n[Update]\nPublicKey=" + value + "\n");
     }
 
-    static std::unique_ptr<testsupport::TempDir> releases;
     static std::unique_ptr<testsupport::TempDir> keys;
     static std::unique_ptr<MinisignToolKey> toolKey;
     static std::unique_ptr<SodiumKey> sodiumKey;
-    static std::unique_ptr<testsupport::HttpTestServer> server;
-
-    testsupport::TempDir root{"tavrel-signed-update"};
-    fs::path program = root / "Программа Таврель";
-    fs::path work = root / "work";
-    CurrentDirectory cwd{work};
-    platform::RecordingMessages messages;
-    NoteView view;
-    std::unique_ptr<platform::HttpClient> http = platform::makeCurlHttpClient();
-    TUpdateRun run{messages, view, *http};
-    UpdateSetup setup; // the program folder and its settings file
 };
-std::unique_ptr<testsupport::TempDir> SignedUpdate::releases;
 std::unique_ptr<testsupport::TempDir> SignedUpdate::keys;
 std::unique_ptr<MinisignToolKey> SignedUpdate::toolKey;
 std::unique_ptr<SodiumKey> SignedUpdate::sodiumKey;
-std::unique_ptr<testsupport::HttpTestServer> SignedUpdate::server;
 
 TEST_P(SignedUpdate, InstallsOnlyAConfirmedRelease)
 {

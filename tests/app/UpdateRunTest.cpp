@@ -3,13 +3,10 @@
 // folders: the program folder has Cyrillic letters in its path and the
 // current directory is another folder, as when the program is started from
 // a shortcut elsewhere.
-#include "app/UpdateRun.h"
 #include "app/UpdateFolder.h"
-#include "platform/RecordingMessages.h"
 #include "platform/TextCodec.h"
-#include "tests/support/HttpTestServer.h"
+#include "tests/app/UpdateRunFixture.h"
 #include "tests/support/RarWriter.h"
-#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -27,41 +24,19 @@
 namespace fs = std::filesystem;
 using tavrel::test::RarFormat;
 using tavrel::test::RarWriter;
-using testsupport::CurrentDirectory;
+using testsupport::kFailed;
+using testsupport::kReceived;
+using testsupport::kUnpacked;
 using testsupport::readFileBytes;
 using testsupport::writeFileBytes;
 
 namespace {
 
-const std::string kReceived = "Обновление получено.";
-const std::string kFailed = "Не удалось обновить файл!";
-const std::string kUnpacked = "Разархивация завершена.";
-
-struct RecordingView : UpdateView {
-    std::vector<bool> enabled;
-    std::uint64_t unpacked = 0;
-    std::function<void()> duringFetch;
-    std::function<void()> duringUnpack; // testing or unpacking
-    void setRenewEnabled(bool on) override { enabled.push_back(on); }
-    void unpackProgress(std::uint64_t done, std::uint64_t) override
-    {
-        unpacked = done;
-        if (duringUnpack)
-            duringUnpack();
-    }
-    bool fetchProgress(std::uint64_t, std::optional<std::uint64_t>) override
-    {
-        if (duringFetch)
-            duringFetch();
-        return true;
-    }
-};
-
-class UpdateRun : public ::testing::Test {
+class UpdateRun : public ::testing::Test, protected testsupport::UpdateRunFixture {
 protected:
     static void SetUpTestSuite()
     {
-        releases = std::make_unique<testsupport::TempDir>("tavrel-releases");
+        openReleases("tavrel-releases");
         RarWriter(RarFormat::Rar5)
             .file("Tavrel.exe", "new program")
             .directory("Help")
@@ -85,39 +60,12 @@ protected:
             .generated("Part1.bin", 1u << 20, tavrel::test::fillPattern)
             .generated("Part2.bin", 1u << 20, tavrel::test::fillPattern)
             .write(releases->path(), "fits");
-        server = std::make_unique<testsupport::HttpTestServer>(releases->path().string());
+        serveReleases();
     }
-    static void TearDownTestSuite()
-    {
-        server.reset();
-        releases.reset();
-    }
+    static void TearDownTestSuite() { closeReleases(); }
 
-    UpdateRun()
-    {
-        fs::create_directories(program);
-        writeFileBytes(program / "Tavrel.exe", "old program");
-        setup.programFolder = program.string() + "/";
-    }
-
-    std::string release(const std::string& name) const { return (releases->path() / name).string(); }
-    fs::path archiveInWork() const { return work / "NewExe.zip"; }
-
-    static std::unique_ptr<testsupport::TempDir> releases;
-    static std::unique_ptr<testsupport::HttpTestServer> server;
-
-    testsupport::TempDir root{"tavrel-update"};
-    fs::path program = root / "Программа Таврель";
-    fs::path work = root / "work";
-    CurrentDirectory cwd{work};
-    platform::RecordingMessages messages;
-    RecordingView view;
-    std::unique_ptr<platform::HttpClient> http = platform::makeCurlHttpClient();
-    TUpdateRun run{messages, view, *http};
-    UpdateSetup setup; // the program folder, copy mode, no settings file
+    UpdateRun() : UpdateRunFixture("tavrel-update") {}
 };
-std::unique_ptr<testsupport::TempDir> UpdateRun::releases;
-std::unique_ptr<testsupport::HttpTestServer> UpdateRun::server;
 
 TEST_F(UpdateRun, CopyModeInstallsTheCopiedArchiveEvenFromAnotherDirectory)
 {
@@ -288,10 +236,7 @@ TEST_P(Faults, LeaveTheProgramFolderAsItWasAndKeepTheArchive)
         disk.emplace(root / "disk", "4m");
         if (!disk->mounted())
             GTEST_SKIP() << disk->reason();
-        program = root / "disk" / "program";
-        fs::create_directories(program);
-        writeFileBytes(program / "Tavrel.exe", "old program");
-        setup.programFolder = program.string() + "/";
+        useProgramFolder(root / "disk" / "program");
     }
     c.prepare(program);
     fs::copy_file(release(c.archive), work / "NewExe.zip");

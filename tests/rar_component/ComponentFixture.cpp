@@ -46,6 +46,17 @@ bool ComponentFixture::openWith(const scripted::Script& script)
     return opened;
 }
 
+void ComponentFixture::openOrTest(bool duringOpen, const scripted::Script& script)
+{
+    if (duringOpen) {
+        library.play(script);
+        rar.OpenFile(platform::ansiToUtf16(archive));
+    } else {
+        openWith(script);
+        rar.Test();
+    }
+}
+
 std::string ComponentFixture::folder(const std::string& name)
 {
     const auto path = dir / name;

@@ -30,6 +30,9 @@ protected:
 
     // Plays the script and opens the archive; the script's log then starts afresh.
     bool openWith(const scripted::Script& script);
+    // Plays the script while the archive is opened, or opens it first and
+    // plays the script while it is tested.
+    void openOrTest(bool duringOpen, const scripted::Script& script);
     const scripted::Log& log() const { return library.log(); }
     std::string folder(const std::string& name);
 

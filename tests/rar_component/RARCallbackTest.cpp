@@ -255,13 +255,7 @@ TEST_P(Passwords, AnsweredByTheHandler)
             cancel = c.cancel;
         };
     }
-    if (c.duringOpen) {
-        library.play({.entries = {e}});
-        rar.OpenFile(platform::ansiToUtf16(archive));
-    } else {
-        openWith({.entries = {e}});
-        rar.Test();
-    }
+    openOrTest(c.duringOpen, {.entries = {e}});
     EXPECT_NE(std::find(log().begin(), log().end(), c.logged), log().end()) << ::testing::PrintToString(log());
     EXPECT_EQ(rar.ArchiveInformation().HeaderEncrypted(), c.duringOpen);
     if (c.handler) {
@@ -319,13 +313,7 @@ TEST_P(Volumes, AskedForOnlyWhenTheyMayBe)
         };
     }
     rar.setReadMultiVolumeToEnd(c.readToEnd);
-    if (c.duringOpen) {
-        library.play({.entries = {e}});
-        rar.OpenFile(platform::ansiToUtf16(archive));
-    } else {
-        openWith({.entries = {e}});
-        rar.Test();
-    }
+    openOrTest(c.duringOpen, {.entries = {e}});
     const std::string buffer = c.buffer == "EXISTING" ? existing : c.buffer;
     EXPECT_NE(std::find(log().begin(), log().end(), "cb 0 " + std::to_string(c.answer) + " " + buffer), log().end())
         << ::testing::PrintToString(log());

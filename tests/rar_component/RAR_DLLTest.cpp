@@ -70,15 +70,22 @@ TEST(LoadLibrary, IncompleteLibraryIsTriedAgainByEveryOpenFile)
     EXPECT_EQ(errors, (std::vector<ErrorCall>{{99, roInitArchive}, {99, roInitArchive}}));
 }
 
+// An archive file in `dir` that the scripted library reports as holding one file.
+std::filesystem::path archiveOfOneFile(const testsupport::TempDir& dir, ScriptedLibrary& library)
+{
+    const auto archive = dir / "a.rar";
+    testsupport::writeFileBytes(archive, "Rar!");
+    library.play({.entries = {fileEntry("a.txt")}});
+    return archive;
+}
+
 // A component that loaded a complete library keeps working when another
 // component meets an incomplete one: the process-wide table is not emptied.
 TEST(LoadLibrary, IncompleteLibraryLeavesOtherComponentsWorking)
 {
     testsupport::TempDir dir("tavrel-rarcomp");
-    const auto archive = dir / "a.rar";
-    testsupport::writeFileBytes(archive, "Rar!");
     ScriptedLibrary library(SCRIPTED_UNRAR);
-    library.play({.entries = {fileEntry("a.txt")}});
+    const auto archive = archiveOfOneFile(dir, library);
 
     platform::RecordingMessages messages;
     TRAR good(messages);
@@ -98,10 +105,8 @@ TEST(LoadLibrary, IncompleteLibraryLeavesOtherComponentsWorking)
 TEST(LoadLibrary, WalkAfterUnloadLoadsAgain)
 {
     testsupport::TempDir dir("tavrel-rarcomp");
-    const auto archive = dir / "a.rar";
-    testsupport::writeFileBytes(archive, "Rar!");
     ScriptedLibrary library(SCRIPTED_UNRAR);
-    library.play({.entries = {fileEntry("a.txt")}});
+    const auto archive = archiveOfOneFile(dir, library);
 
     platform::RecordingMessages messages;
     TRAR rar(messages);

@@ -1,5 +1,7 @@
 #include "tests/support/Rar5Encoder.h"
 
+#include "tests/support/BitWriter.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -11,21 +13,6 @@ namespace {
 
 constexpr size_t kMain = 306, kDist = 64, kLowDist = 16, kLen = 44;
 constexpr uint32_t kMaxLength = 4097;
-
-struct BitWriter {
-    std::string out;
-    uint64_t bits = 0;
-    void put(uint64_t value, unsigned count)
-    {
-        for (int i = static_cast<int>(count) - 1; i >= 0; --i) {
-            if (bits % 8 == 0)
-                out.push_back('\0');
-            if ((value >> i) & 1)
-                out.back() = static_cast<char>(out.back() | (0x80 >> (bits % 8)));
-            ++bits;
-        }
-    }
-};
 
 // Code lengths (at most 15 bits) from symbol frequencies: Huffman's
 // construction, halving the counts until the longest code fits.

@@ -1,6 +1,7 @@
 #include "tests/support/RarWriter.h"
 
 #include "platform/TextCodec.h"
+#include "tests/support/BitWriter.h"
 
 #include <zlib.h>
 
@@ -20,25 +21,33 @@ uint32_t crc(const void* data, size_t size, uint32_t seed = 0)
 }
 uint32_t crc(const Bytes& b) { return crc(b.data(), b.size()); }
 
-void putU8(Bytes& b, uint8_t v) { b.push_back(static_cast<char>(v)); }
-void putU16(Bytes& b, uint16_t v)
-{
-    putU8(b, v & 0xFF);
-    putU8(b, v >> 8);
-}
-void putU32(Bytes& b, uint32_t v)
-{
-    putU16(b, v & 0xFFFF);
-    putU16(b, v >> 16);
-}
-void putVint(Bytes& b, uint64_t v)
-{
-    do {
-        uint8_t byte = v & 0x7F;
-        v >>= 7;
-        putU8(b, byte | (v ? 0x80 : 0));
-    } while (v);
-}
+// A header's fields in the order written: little-endian integers, RAR 5.0
+// variable-length integers and bytes as they are.
+struct Fields {
+    Bytes bytes;
+
+    Fields& u8(uint8_t v)
+    {
+        bytes.push_back(static_cast<char>(v));
+        return *this;
+    }
+    Fields& u16(uint16_t v) { return u8(v & 0xFF).u8(v >> 8); }
+    Fields& u32(uint32_t v) { return u16(v & 0xFFFF).u16(v >> 16); }
+    Fields& vint(uint64_t v)
+    {
+        do {
+            const uint8_t low = v & 0x7F;
+            v >>= 7;
+            u8(low | (v ? 0x80 : 0));
+        } while (v);
+        return *this;
+    }
+    Fields& raw(const Bytes& b)
+    {
+        bytes += b;
+        return *this;
+    }
+};
 
 // One stretch of an entry's data that lands in one volume.
 struct Piece {
@@ -76,19 +85,19 @@ Bytes rar4NameField(const std::string& name)
     if (isAscii(name))
         return name;
     std::u16string w = platform::toUtf16(name);
-    Bytes field(w.size(), '?');
-    putU8(field, 0);
-    putU8(field, 0); // high byte, unused by full-unit ops
+    Fields field;
+    field.raw(Bytes(w.size(), '?'));
+    field.u8(0).u8(0); // high byte, unused by full-unit ops
     for (size_t i = 0; i < w.size(); i += 4) {
         size_t n = std::min<size_t>(4, w.size() - i);
         uint8_t flags = 0;
         for (size_t k = 0; k < n; ++k)
             flags |= 2 << (6 - 2 * k);
-        putU8(field, flags);
+        field.u8(flags);
         for (size_t k = 0; k < n; ++k)
-            putU16(field, w[i + k]);
+            field.u16(w[i + k]);
     }
-    return field;
+    return field.bytes;
 }
 
 std::string storedName(const RarEntry& e, RarFormat format)
@@ -185,55 +194,25 @@ private:
         const RarEntry& e = entries_[p.entry];
         const bool dir = e.kind == RarEntry::Kind::Directory;
         Bytes extra;
-        auto record = [&extra](uint64_t type, const Bytes& data) {
-            Bytes typed;
-            putVint(typed, type);
-            typed += data;
-            putVint(extra, typed.size());
-            extra += typed;
+        auto record = [&extra](uint64_t type, const Fields& data) {
+            const Bytes typed = Fields().vint(type).raw(data.bytes).bytes;
+            extra += Fields().vint(typed.size()).raw(typed).bytes;
         };
-        if (e.filetime) {
-            Bytes r;
-            putVint(r, 0x02);
-            putU32(r, static_cast<uint32_t>(e.filetime));
-            putU32(r, static_cast<uint32_t>(e.filetime >> 32));
-            record(3, r);
-        }
-        if (!e.blake2.empty()) {
-            Bytes r;
-            putVint(r, 0);
-            r += e.blake2;
-            record(2, r);
-        }
-        if (e.version) {
-            Bytes r;
-            putVint(r, 0);
-            putVint(r, e.version);
-            record(4, r);
-        }
-        if (!e.ownerName.empty()) {
-            Bytes r;
-            putVint(r, 0x01);
-            putVint(r, e.ownerName.size());
-            r += e.ownerName;
-            record(6, r);
-        }
-        if (isLink(e)) {
-            Bytes r;
-            putVint(r, redirectionType(e.kind));
-            putVint(r, 0);
-            putVint(r, e.linkTarget.size());
-            r += e.linkTarget;
-            record(5, r);
-        }
-        if (e.encrypted) {
-            Bytes r;
-            putVint(r, 0);
-            putVint(r, 0);
-            putU8(r, 15);
-            r += Bytes(32, '\x11');
-            record(1, r);
-        }
+        if (e.filetime)
+            record(3, Fields()
+                          .vint(0x02)
+                          .u32(static_cast<uint32_t>(e.filetime))
+                          .u32(static_cast<uint32_t>(e.filetime >> 32)));
+        if (!e.blake2.empty())
+            record(2, Fields().vint(0).raw(e.blake2));
+        if (e.version)
+            record(4, Fields().vint(0).vint(e.version));
+        if (!e.ownerName.empty())
+            record(6, Fields().vint(0x01).vint(e.ownerName.size()).raw(e.ownerName));
+        if (isLink(e))
+            record(5, Fields().vint(redirectionType(e.kind)).vint(0).vint(e.linkTarget.size()).raw(e.linkTarget));
+        if (e.encrypted)
+            record(1, Fields().vint(0).vint(0).u8(15).raw(Bytes(32, '\x11')));
         uint64_t hflags = 0x0002;
         if (!extra.empty())
             hflags |= 0x0001;
@@ -254,23 +233,14 @@ private:
         bool unix = e.unixHost;
         std::string name = storedName(e, RarFormat::Rar5);
 
-        Bytes body;
-        putVint(body, 2);
-        putVint(body, hflags);
+        Fields body;
+        body.vint(2).vint(hflags);
         if (!extra.empty())
-            putVint(body, extra.size());
-        putVint(body, p.length);
-        putVint(body, fileFlags);
-        putVint(body, unp);
-        putVint(body, defaultAttributes(e));
-        putU32(body, e.unixTime);
+            body.vint(extra.size());
+        body.vint(p.length).vint(fileFlags).vint(unp).vint(defaultAttributes(e)).u32(e.unixTime);
         if (crcField)
-            putU32(body, crcValue);
-        putVint(body, comp);
-        putVint(body, unix ? 1 : 0);
-        putVint(body, name.size());
-        body += name;
-        body += extra;
+            body.u32(crcValue);
+        body.vint(comp).vint(unix ? 1 : 0).vint(name.size()).raw(name).raw(extra);
         return rar5Block(body);
     }
 
@@ -304,47 +274,40 @@ private:
             flags |= 0x0200;
         bool unix = e.unixHost || e.kind == RarEntry::Kind::Symlink;
 
-        Bytes h;
-        putU32(h, static_cast<uint32_t>(p.length));
-        putU32(h, static_cast<uint32_t>(unp));
-        putU8(h, unix ? 3 : 2);
-        putU32(h, dir ? 0 : crcValue);
-        putU32(h, e.dosTime);
-        putU8(h, e.unpVer ? e.unpVer : e.encrypted || e.method ? 29 : 20);
-        putU8(h, static_cast<uint8_t>(0x30 + e.method));
-        putU16(h, static_cast<uint16_t>(nameField.size()));
-        putU32(h, defaultAttributes(e));
-        if (large) {
-            putU32(h, static_cast<uint32_t>(p.length >> 32));
-            putU32(h, static_cast<uint32_t>(unp >> 32));
-        }
-        h += nameField;
+        Fields h;
+        h.u32(static_cast<uint32_t>(p.length))
+            .u32(static_cast<uint32_t>(unp))
+            .u8(unix ? 3 : 2)
+            .u32(dir ? 0 : crcValue)
+            .u32(e.dosTime)
+            .u8(e.unpVer                  ? e.unpVer
+                : e.encrypted || e.method ? 29
+                                          : 20)
+            .u8(static_cast<uint8_t>(0x30 + e.method))
+            .u16(static_cast<uint16_t>(nameField.size()))
+            .u32(defaultAttributes(e));
+        if (large)
+            h.u32(static_cast<uint32_t>(p.length >> 32)).u32(static_cast<uint32_t>(unp >> 32));
+        h.raw(nameField);
         if (e.encrypted)
-            h += Bytes(8, '\x22');
+            h.raw(Bytes(8, '\x22'));
         return rar4Block(0x74, flags, h);
     }
 
 public:
-    static Bytes rar5Block(const Bytes& body)
+    // A RAR 5.0 header: its CRC, its size, then `body`.
+    static Bytes rar5Block(const Fields& body)
     {
-        Bytes sized;
-        putVint(sized, body.size());
-        sized += body;
-        Bytes out;
-        putU32(out, crc(sized));
-        return out + sized;
+        const Bytes sized = Fields().vint(body.bytes.size()).raw(body.bytes).bytes;
+        return Fields().u32(crc(sized)).raw(sized).bytes;
     }
 
-    static Bytes rar4Block(uint8_t type, uint16_t flags, const Bytes& rest)
+    // A RAR 4.x header: its CRC, type, flags and size, then `rest`.
+    static Bytes rar4Block(uint8_t type, uint16_t flags, const Fields& rest)
     {
-        Bytes h;
-        putU8(h, type);
-        putU16(h, flags);
-        putU16(h, static_cast<uint16_t>(7 + rest.size()));
-        h += rest;
-        Bytes out;
-        putU16(out, crc(h) & 0xFFFF);
-        return out + h;
+        const Bytes h =
+            Fields().u8(type).u16(flags).u16(static_cast<uint16_t>(7 + rest.bytes.size())).raw(rest.bytes).bytes;
+        return Fields().u16(crc(h) & 0xFFFF).raw(h).bytes;
     }
 
 private:
@@ -392,22 +355,6 @@ std::vector<std::vector<Piece>> planVolumes(const std::vector<RarEntry>& entries
     return volumes;
 }
 
-// MSB-first bit stream, as RAR's decoders read it.
-struct BitWriter {
-    std::string out;
-    uint64_t bits = 0;
-    void put(uint32_t value, int count)
-    {
-        for (int i = count - 1; i >= 0; --i) {
-            if (bits % 8 == 0)
-                out.push_back('\0');
-            if ((value >> i) & 1)
-                out.back() = static_cast<char>(out.back() | (0x80 >> (bits % 8)));
-            ++bits;
-        }
-    }
-};
-
 // Blocks with Huffman tables in which every literal has an 8-bit code equal
 // to its value and nothing else has a code; the data then follows as it is.
 // Valid RAR 5.0 compressed data without any matches. Blocks stay small, as
@@ -443,12 +390,11 @@ std::string packBlock(const std::string& data, bool last)
     // Flags: tables present, last block, size field width, bits in the last byte.
     const uint8_t flags = static_cast<uint8_t>(0x80 | (last ? 0x40 : 0) | (sizeBytes - 1) << 3 | (lastBits - 1));
     const uint8_t check = static_cast<uint8_t>(0x5A ^ flags ^ (blockSize & 0xFF) ^ ((blockSize >> 8) & 0xFF));
-    Bytes out;
-    putU8(out, flags);
-    putU8(out, check);
+    Fields out;
+    out.u8(flags).u8(check);
     for (int i = 0; i < sizeBytes; ++i)
-        putU8(out, static_cast<uint8_t>(blockSize >> (8 * i)));
-    return out + bw.out;
+        out.u8(static_cast<uint8_t>(blockSize >> (8 * i)));
+    return out.raw(bw.out).bytes;
 }
 
 std::string packLiterals(const std::string& data)
@@ -462,6 +408,15 @@ std::string packLiterals(const std::string& data)
         offset += n;
     } while (offset < data.size());
     return out;
+}
+
+RarEntry linkEntry(RarEntry::Kind kind, std::string name, std::string target)
+{
+    RarEntry e;
+    e.kind = kind;
+    e.name = std::move(name);
+    e.linkTarget = std::move(target);
+    return e;
 }
 
 } // namespace
@@ -580,10 +535,7 @@ RarWriter& RarWriter::directory(std::string name)
 
 RarWriter& RarWriter::symlink(std::string name, std::string target)
 {
-    RarEntry e;
-    e.kind = RarEntry::Kind::Symlink;
-    e.name = std::move(name);
-    e.linkTarget = target;
+    RarEntry e = linkEntry(RarEntry::Kind::Symlink, std::move(name), target);
     e.unixHost = true;
     // RAR 4.x keeps a Unix link's target as its data.
     if (format_ == RarFormat::Rar4)
@@ -593,39 +545,24 @@ RarWriter& RarWriter::symlink(std::string name, std::string target)
 
 RarWriter& RarWriter::hardlink(std::string name, std::string target)
 {
-    RarEntry e;
-    e.kind = RarEntry::Kind::Hardlink;
-    e.name = std::move(name);
-    e.linkTarget = std::move(target);
+    RarEntry e = linkEntry(RarEntry::Kind::Hardlink, std::move(name), std::move(target));
     e.unixHost = true;
     return entry(std::move(e));
 }
 
 RarWriter& RarWriter::windowsSymlink(std::string name, std::string target)
 {
-    RarEntry e;
-    e.kind = RarEntry::Kind::WindowsSymlink;
-    e.name = std::move(name);
-    e.linkTarget = std::move(target);
-    return entry(std::move(e));
+    return entry(linkEntry(RarEntry::Kind::WindowsSymlink, std::move(name), std::move(target)));
 }
 
 RarWriter& RarWriter::junction(std::string name, std::string target)
 {
-    RarEntry e;
-    e.kind = RarEntry::Kind::Junction;
-    e.name = std::move(name);
-    e.linkTarget = std::move(target);
-    return entry(std::move(e));
+    return entry(linkEntry(RarEntry::Kind::Junction, std::move(name), std::move(target)));
 }
 
 RarWriter& RarWriter::fileCopy(std::string name, std::string target)
 {
-    RarEntry e;
-    e.kind = RarEntry::Kind::FileCopy;
-    e.name = std::move(name);
-    e.linkTarget = std::move(target);
-    return entry(std::move(e));
+    return entry(linkEntry(RarEntry::Kind::FileCopy, std::move(name), std::move(target)));
 }
 
 RarWriter& RarWriter::blake2(std::string digest)
@@ -751,41 +688,33 @@ std::vector<std::filesystem::path> RarWriter::write(const std::filesystem::path&
         if (rar5) {
             writeAll(f.get(), Bytes("Rar!\x1A\x07\x01\x00", 8));
             if (encryptedHeaders_) {
-                Bytes enc;
-                putVint(enc, 4);
-                putVint(enc, 0);
-                putVint(enc, 0);
-                putVint(enc, 0);
-                putU8(enc, 15);
-                enc += Bytes(16, '\x33');
-                writeAll(f.get(), VolumeSetWriter::rar5Block(enc));
+                writeAll(f.get(), VolumeSetWriter::rar5Block(
+                                      Fields().vint(4).vint(0).vint(0).vint(0).u8(15).raw(Bytes(16, '\x33'))));
                 writeAll(f.get(), Bytes(96, '\x5C'));
                 paths.push_back(path);
                 continue;
             }
-            Bytes main;
-            putVint(main, 1);
-            putVint(main, 0);
             uint64_t arcFlags =
                 (multi ? 0x0001 : 0) | (v > 0 ? 0x0002 : 0) | (solid_ ? 0x0004 : 0) | (locked_ ? 0x0010 : 0);
-            putVint(main, arcFlags);
+            Fields main;
+            main.vint(1).vint(0).vint(arcFlags);
             if (v > 0)
-                putVint(main, v);
+                main.vint(v);
             writeAll(f.get(), VolumeSetWriter::rar5Block(main));
             if (v == 0 && hasComment_) {
                 const Bytes body = commentCompressed_ ? packLiterals(comment_) : comment_;
-                Bytes cmt;
-                putVint(cmt, 3);
-                putVint(cmt, 0x0002);
-                putVint(cmt, body.size());
-                putVint(cmt, 0x0004);
-                putVint(cmt, comment_.size());
-                putVint(cmt, 0);
-                putU32(cmt, crc(comment_));
-                putVint(cmt, commentCompressed_ ? 3 << 7 : 0);
-                putVint(cmt, 0);
-                putVint(cmt, 3);
-                cmt += "CMT";
+                const Fields cmt = Fields()
+                                       .vint(3)
+                                       .vint(0x0002)
+                                       .vint(body.size())
+                                       .vint(0x0004)
+                                       .vint(comment_.size())
+                                       .vint(0)
+                                       .u32(crc(comment_))
+                                       .vint(commentCompressed_ ? 3 << 7 : 0)
+                                       .vint(0)
+                                       .vint(3)
+                                       .raw("CMT");
                 writeAll(f.get(), VolumeSetWriter::rar5Block(cmt) + body);
             }
         } else {
@@ -799,37 +728,33 @@ std::vector<std::filesystem::path> RarWriter::write(const std::filesystem::path&
                 flags |= 0x0004;
             if (encryptedHeaders_)
                 flags |= 0x0080;
-            writeAll(f.get(), VolumeSetWriter::rar4Block(0x73, flags, Bytes(6, '\0')));
+            writeAll(f.get(), VolumeSetWriter::rar4Block(0x73, flags, Fields().raw(Bytes(6, '\0'))));
             if (encryptedHeaders_) {
                 writeAll(f.get(), Bytes(96, '\x5C'));
                 paths.push_back(path);
                 continue;
             }
             if (v == 0 && hasComment_) {
-                Bytes h;
-                putU32(h, static_cast<uint32_t>(comment_.size()));
-                putU32(h, static_cast<uint32_t>(comment_.size()));
-                putU8(h, 2);
-                putU32(h, crc(comment_));
-                putU32(h, 0);
-                putU8(h, 20);
-                putU8(h, 0x30);
-                putU16(h, 3);
-                putU32(h, 0);
-                h += "CMT";
+                const Fields h = Fields()
+                                     .u32(static_cast<uint32_t>(comment_.size()))
+                                     .u32(static_cast<uint32_t>(comment_.size()))
+                                     .u8(2)
+                                     .u32(crc(comment_))
+                                     .u32(0)
+                                     .u8(20)
+                                     .u8(0x30)
+                                     .u16(3)
+                                     .u32(0)
+                                     .raw("CMT");
                 writeAll(f.get(), VolumeSetWriter::rar4Block(0x7A, 0x8000, h) + comment_);
             }
         }
         for (const Piece& p : plan[v])
             writer.writePiece(f.get(), p);
         if (rar5) {
-            Bytes end;
-            putVint(end, 5);
-            putVint(end, 0x0004);
-            putVint(end, lastVolume ? 0 : 1);
-            writeAll(f.get(), VolumeSetWriter::rar5Block(end));
+            writeAll(f.get(), VolumeSetWriter::rar5Block(Fields().vint(5).vint(0x0004).vint(lastVolume ? 0 : 1)));
         } else {
-            writeAll(f.get(), VolumeSetWriter::rar4Block(0x7B, lastVolume ? 0x4000 : 0x4001, {}));
+            writeAll(f.get(), VolumeSetWriter::rar4Block(0x7B, lastVolume ? 0x4000 : 0x4001, Fields()));
         }
         if (std::fflush(f.get()) != 0)
             throw std::runtime_error("RarWriter: write failed");

@@ -40,7 +40,8 @@ struct HeaderCase {
     Expected expected;
 };
 
-class UnrarHeader : public ::testing::TestWithParam<HeaderCase> {
+// Times of a table of cases read in UTC, as the cases state them.
+template <typename Case> class InUtc : public ::testing::TestWithParam<Case> {
 protected:
     void SetUp() override
     {
@@ -48,6 +49,8 @@ protected:
         tzset();
     }
 };
+
+class UnrarHeader : public InUtc<HeaderCase> {};
 
 TEST_P(UnrarHeader, FieldsMatchTheGenuineLibrary)
 {
@@ -153,14 +156,7 @@ struct DerivedCase {
     uint64_t mtime;
 };
 
-class UnrarDerivedField : public ::testing::TestWithParam<DerivedCase> {
-protected:
-    void SetUp() override
-    {
-        setenv("TZ", "UTC", 1);
-        tzset();
-    }
-};
+class UnrarDerivedField : public InUtc<DerivedCase> {};
 
 TEST_P(UnrarDerivedField, MatchesTheGenuineLibrary)
 {
