@@ -7,6 +7,7 @@
 
 #include "unrar/src/Archive.h"
 #include "unrar/src/Destination.h"
+#include "unrar/src/Rar29Entry.h"
 
 namespace unrar {
 namespace {
@@ -125,6 +126,48 @@ int Archive::decodeOwn(const Entry& e, OutputFile* out, uint32_t& crc, uint64_t&
         std::memcmp(pipeline_->blake2sp(), lastPart.hash, 32) != 0)
         result = ERAR_BAD_DATA;
     return result;
+}
+
+int Archive::decodeRar29(OutputFile* out, bool notify, uint32_t& crc, uint64_t& total, Entry& lastPart)
+{
+    rar29Owed_ = false;
+    const Entry& e = *current_;
+    lastPart = e;
+    PartSource source([this]() -> const VolumeFile& { return file_; }, [this](Entry& p) { return nextPart(p); },
+                      lastPart);
+    if (!rar29_)
+        rar29_ = std::make_unique<rar29::Decoder>();
+    // Smaller blocks than for RAR 5.0 data: the hand-over then stays in the
+    // cache beside the 4 MiB window (a RAR 4.x archive never reaches the
+    // RAR 5.0 decoder, so the pipeline is this decoder's alone).
+    if (!pipeline_)
+        pipeline_ = std::make_unique<decode::OutputPipeline>(size_t(256) << 10, 4);
+
+    decode::OutputPipeline::Notifier notifier;
+    if (notify && (callbacks_.callback || callbacks_.processDataProc))
+        notifier = [this](const uint8_t* d, size_t n) { return callbacks_.processData(d, n); };
+    decode::OutputPipeline::Writer write;
+    if (out)
+        write = [out](const uint8_t* d, size_t n) { return out->write(d, n) ? int(ERAR_SUCCESS) : int(ERAR_EWRITE); };
+    pipeline_->begin(std::move(notifier), std::move(write), false);
+
+    rar29::FileRequest request;
+    request.continues = e.solid;
+    request.untilEndMarker = (main_.archiveFlags & ROADF_SOLID) != 0;
+    request.sizeKnown = e.unpSizeKnown;
+    request.size = e.unpSize;
+    const rar29::DecodeStatus status = rar29_->decodeFile(request, source, *pipeline_);
+    // A cancel or write failure stopped the decoder: report that, not the stop.
+    const int outputResult = status == rar29::DecodeStatus::Ok ? pipeline_->finish() : pipeline_->abandon();
+    crc = pipeline_->crc32();
+    total = pipeline_->total();
+    // The decoder may stop before the last part (the size was reached).
+    const int partsResult = source.error() ? source.error() : source.skipRest();
+    if (partsResult != ERAR_SUCCESS)
+        return partsResult;
+    if (outputResult != ERAR_SUCCESS)
+        return outputResult;
+    return rar29ResultCode(status);
 }
 
 int Archive::decodeSkipped()
