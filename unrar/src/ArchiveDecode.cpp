@@ -17,8 +17,12 @@ namespace {
 class PartSource final : public decode::PackedSource {
 public:
     using NextPart = std::function<int(Entry&)>;
-    PartSource(std::function<const VolumeFile&()> file, NextPart next, Entry& part)
-        : file_(std::move(file)), next_(std::move(next)), part_(part), offset_(part.dataOffset), left_(part.packSize)
+    // `checkDictionary`: a continuation must also repeat the dictionary size
+    // (RAR 5.0; RAR 4.x volumes are documented to repeat only the version
+    // and method of their first part).
+    PartSource(std::function<const VolumeFile&()> file, NextPart next, Entry& part, bool checkDictionary = true)
+        : file_(std::move(file)), next_(std::move(next)), part_(part), offset_(part.dataOffset), left_(part.packSize),
+          checkDictionary_(checkDictionary)
     {}
 
     long long read(uint8_t* out, size_t size) override
@@ -29,8 +33,8 @@ public:
             const Entry first = part_;
             const int r = next_(part_);
             // A continuation must describe the same packed stream.
-            if (r == ERAR_SUCCESS &&
-                (part_.method != first.method || part_.dictKB != first.dictKB || part_.unpVer != first.unpVer))
+            if (r == ERAR_SUCCESS && (part_.method != first.method || part_.unpVer != first.unpVer ||
+                                      (checkDictionary_ && part_.dictKB != first.dictKB)))
                 error_ = ERAR_BAD_DATA;
             else
                 error_ = r;
@@ -67,6 +71,7 @@ private:
     Entry& part_;
     uint64_t offset_;
     uint64_t left_;
+    bool checkDictionary_;
     int error_ = 0;
 };
 
@@ -134,7 +139,7 @@ int Archive::decodeRar29(OutputFile* out, bool notify, uint32_t& crc, uint64_t& 
     const Entry& e = *current_;
     lastPart = e;
     PartSource source([this]() -> const VolumeFile& { return file_; }, [this](Entry& p) { return nextPart(p); },
-                      lastPart);
+                      lastPart, false);
     if (!rar29_)
         rar29_ = std::make_unique<rar29::Decoder>();
     // Smaller blocks than for RAR 5.0 data: the hand-over then stays in the
