@@ -67,16 +67,10 @@ void Decoder::resetStream()
 
 DecodeStatus Decoder::decodeFile(const FileRequest& request, decode::PackedSource& source, decode::OutputPipeline& out)
 {
-    if (window_.empty()) {
-        vm_.reset(new (std::nothrow) uint8_t[kVmMemory + 4]);
-        // No byte is read before it is written (distances never reach before
-        // the stream's start), so the window need not be cleared.
-        if (!vm_ || !window_.allocate(kWindowSize, false)) {
-            vm_.reset();
-            window_.release();
-            return DecodeStatus::NoMemory;
-        }
-    }
+    // No byte is read before it is written (distances never reach before
+    // the stream's start), so the window need not be cleared.
+    if (window_.empty() && !window_.allocate(kWindowSize, false))
+        return DecodeStatus::NoMemory;
     if (!request.continues)
         resetStream();
     else if (!valid_)
@@ -533,7 +527,17 @@ bool Decoder::serviceOutput()
             return true;
 
         // The filter works on a copy in its own memory; the window keeps the
-        // unfiltered bytes that later matches refer to.
+        // unfiltered bytes that later matches refer to. That memory is made
+        // on the first filter and starts cleared: an RGB filter with a
+        // distance of 3 takes the output byte about to be written as the
+        // one above, which must not be whatever the heap held.
+        if (!vm_) {
+            vm_.reset(new (std::nothrow) uint8_t[kVmMemory + 4]());
+            if (!vm_) {
+                failure_ = DecodeStatus::NoMemory;
+                return false;
+            }
+        }
         uint8_t* vm = vm_.get();
         window_.copyOut(f.start, f.length, vm);
         std::memset(vm + kVmMemory, 0, 4);
