@@ -4,22 +4,16 @@
 // processes: this program runs itself with --run for the library's side.
 // Run by hand:
 //   build/bin/unrar_bench [work-folder] [rounds] [samples-folder]
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "bench/BenchProcess.h"
 #include "tests/support/RarWriter.h"
-#include "unrar/include/unrar_api.h"
 
 namespace fs = std::filesystem;
 using tavrel::test::fillPattern;
@@ -112,90 +106,13 @@ fs::path makeLzArchive(const fs::path& folder)
     return w.write(folder, "compressed-lz-64MiB").front();
 }
 
-int RAR_CALLBACK countData(unsigned msg, RAR_LPARAM userData, RAR_LPARAM, RAR_LPARAM p2)
-{
-    if (msg == UCM_PROCESSDATA)
-        *reinterpret_cast<uint64_t*>(userData) += static_cast<uint64_t>(p2);
-    return 1;
-}
-
-// Every entry through the library; returns false on any error.
-bool runLibrary(const fs::path& archive, int operation, const fs::path& dest)
-{
-    std::string name = archive.string();
-    std::string destPath = dest.string();
-    uint64_t bytes = 0;
-    RAROpenArchiveDataEx open{};
-    open.ArcName = name.data();
-    open.OpenMode = RAR_OM_EXTRACT;
-    open.Callback = countData;
-    open.UserData = reinterpret_cast<RAR_LPARAM>(&bytes);
-    RAR_HANDLE h = RAROpenArchiveEx(&open);
-    if (!h)
-        return false;
-    RARHeaderDataEx header;
-    bool ok = true;
-    for (;;) {
-        std::memset(&header, 0, sizeof header);
-        int r = RARReadHeaderEx(h, &header);
-        if (r == ERAR_END_ARCHIVE)
-            break;
-        if (r != 0 || RARProcessFile(h, operation, destPath.data(), nullptr) != 0) {
-            ok = false;
-            break;
-        }
-    }
-    RARCloseArchive(h);
-    return ok;
-}
-
-double seconds(const std::function<bool()>& run)
-{
-    auto start = std::chrono::steady_clock::now();
-    if (!run()) {
-        std::fprintf(stderr, "run failed\n");
-        std::exit(1);
-    }
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-// Peak resident memory of a whole process running `argv`, in KiB.
-long peakKiB(std::vector<std::string> args)
-{
-    pid_t pid = fork();
-    if (pid == 0) {
-        std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    struct rusage usage {};
-    wait4(pid, &status, 0, &usage);
-    return usage.ru_maxrss;
-}
-
-bool shell(const std::string& command) { return std::system(command.c_str()) == 0; }
-
-std::string self; // this program, for the library's side as a whole process
-
-std::string quoted(const fs::path& p) { return "'" + p.string() + "'"; }
-
 } // namespace
 
 int main(int argc, char** argv)
 {
-    self = fs::canonical("/proc/self/exe").string();
-    if (argc == 5 && std::string(argv[1]) == "--run")
-        return runLibrary(argv[3], std::string(argv[2]) == "test" ? RAR_TEST : RAR_EXTRACT, argv[4]) ? 0 : 1;
+    const int librarySide = bench::runIfLibrarySide(argc, argv);
+    if (librarySide >= 0)
+        return librarySide;
     fs::path work = argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path() / "unrar-bench";
     fs::create_directories(work);
     const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
@@ -222,29 +139,38 @@ int main(int argc, char** argv)
             fs::create_directories(out);
         };
         std::vector<double> libX, tarX, libT, tarT;
+        // bsdtar refuses rar5_win32.rar's folder entry (and says so) after
+        // extracting the files: its exit code counts only for our archives.
+        auto time = [&](std::vector<double>& into, std::vector<std::string> args, bool mustSucceed) {
+            const bench::ProcessRun run = bench::runProcess(std::move(args));
+            if (!run.ok && mustSucceed) {
+                std::fprintf(stderr, "run failed\n");
+                std::exit(1);
+            }
+            into.push_back(run.seconds);
+            return run;
+        };
+        const std::string a = archive.string(), o = out.string();
         // Alternate the tools so that both meet the same cache and disk state.
         for (int i = 0; i < rounds; ++i) {
             fresh();
-            libX.push_back(
-                seconds([&] { return shell(self + " --run extract " + quoted(archive) + " " + quoted(out)); }));
+            time(libX, bench::librarySide("extract", a, o), true);
             fresh();
-            // bsdtar refuses rar5_win32.rar's folder entry (and says so) after extracting the files.
-            const std::string tolerate = sample ? " 2>/dev/null; true" : "";
-            tarX.push_back(
-                seconds([&] { return shell("bsdtar -xf " + quoted(archive) + " -C " + quoted(out) + tolerate); }));
-            libT.push_back(seconds([&] { return shell(self + " --run test " + quoted(archive) + " " + quoted(out)); }));
-            tarT.push_back(seconds([&] { return shell("bsdtar -xOf " + quoted(archive) + " >/dev/null" + tolerate); }));
+            time(tarX, {"bsdtar", "-xf", a, "-C", o}, !sample);
+            time(libT, bench::librarySide("test", a, o), true);
+            time(tarT, {"bsdtar", "-xOf", a}, !sample);
         }
         fresh();
-        long peakExtract = peakKiB({self, "--run", "extract", archive.string(), out.string()});
-        long peakTest = peakKiB({self, "--run", "test", archive.string(), out.string()});
+        std::vector<double> unused;
+        const long peakExtract = time(unused, bench::librarySide("extract", a, o), true).peakKiB;
+        const long peakTest = time(unused, bench::librarySide("test", a, o), true).peakKiB;
         fs::remove_all(out);
         std::printf("%s (%.1f MiB), median of %d, whole processes\n", archive.filename().c_str(),
                     static_cast<double>(fs::file_size(archive)) / (1 << 20), rounds);
-        std::printf("  extract: library %.3f s, bsdtar -xf %.3f s, library/bsdtar %.2f\n", median(libX), median(tarX),
-                    median(libX) / median(tarX));
-        std::printf("  test:    library %.3f s, bsdtar -xOf %.3f s, library/bsdtar %.2f\n", median(libT), median(tarT),
-                    median(libT) / median(tarT));
+        std::printf("  extract: library %.3f s, bsdtar -xf %.3f s, library/bsdtar %.2f\n", bench::median(libX),
+                    bench::median(tarX), bench::median(libX) / bench::median(tarX));
+        std::printf("  test:    library %.3f s, bsdtar -xOf %.3f s, library/bsdtar %.2f\n", bench::median(libT),
+                    bench::median(tarT), bench::median(libT) / bench::median(tarT));
         std::printf("  peak RSS: extract %ld KiB, test %ld KiB\n", peakExtract, peakTest);
         if (std::getenv("UNRAR_BENCH_VERBOSE")) {
             for (int i = 0; i < rounds; ++i)

@@ -90,22 +90,20 @@ void decodeRaw29(const uint8_t* data, size_t size)
     if (size < 5)
         return;
     static unrar::rar29::Decoder decoder; // kept: its buffers are reused, its state reset by pass 0
+    static unrar::decode::OutputPipeline pipeline(size_t(1) << 16, 2);
     unrar::rar29::FileRequest request;
     request.untilEndMarker = data[1] & 2;
     request.size = data[2] | data[3] << 8 | data[4] << 16;
     const int passes = data[1] & 1 ? 2 : 1;
     for (int pass = 0; pass < passes; ++pass) {
-        size_t offset = 5;
+        unrar::decode::MemorySource source(data + 5, size - 5);
         request.continues = pass == 1;
-        auto source = [&](uint8_t* buffer, size_t n) -> long long {
-            n = std::min(n, size - offset);
-            std::memcpy(buffer, data + offset, n);
-            offset += n;
-            return static_cast<long long>(n);
-        };
-        if (decoder.decodeFile(request, source, [](const uint8_t*, size_t) { return true; }) !=
-            unrar::rar29::DecodeStatus::Ok)
+        pipeline.begin(nullptr, nullptr, false);
+        if (decoder.decodeFile(request, source, pipeline) != unrar::rar29::DecodeStatus::Ok) {
+            pipeline.abandon();
             return;
+        }
+        pipeline.finish();
     }
 }
 

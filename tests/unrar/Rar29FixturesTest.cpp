@@ -4,18 +4,22 @@
 // C interface.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 
+#include "tests/support/Rar29FilterEncode.h"
 #include "tests/support/Rar29Writer.h"
 #include "tests/support/RarWriter.h"
 #include "tests/unrar/UnrarHarness.h"
 
 using namespace unrar_test;
+using tavrel::test::audioFilterEncode;
 using tavrel::test::Rar29Filter;
 using tavrel::test::rar29FilterProgram;
 using tavrel::test::Rar29Writer;
 using tavrel::test::RarFormat;
 using tavrel::test::RarWriter;
+using tavrel::test::rgbFilterEncode;
 
 namespace {
 
@@ -353,6 +357,84 @@ INSTANTIATE_TEST_SUITE_P(
                              }}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The RGB and audio filters: bytes encoded by the forward transforms of
+// tests/support, packed as literals under a filter record, must decode back
+// to the original (and match its CRC) for every shape of block.
+struct MediaCase {
+    const char* name;
+    Rar29Filter filter;
+    uint32_t size;
+    uint32_t r0;   // RGB: bytes per line + 3; audio: channels
+    uint32_t r1;   // RGB: position of the first red byte
+    size_t prefix; // bytes before the block
+    int noise = 0; // random bytes instead of a picture or a tone: 1 loud, 2 a quiet third first
+};
+
+// A picture (gradients with some grain, so that every predictor is chosen)
+// or interleaved 16-bit tones; or plain noise.
+std::string mediaBytes(const MediaCase& c)
+{
+    std::string s(c.size, '\0');
+    uint32_t x = c.size * 2654435761u + c.r0;
+    for (uint32_t i = 0; i < c.size; ++i) {
+        x = x * 1103515245u + 12345u;
+        const int grain = static_cast<int>((x >> 16) % 9) - 4;
+        int v;
+        if (c.noise) {
+            v = static_cast<int>(x >> 16);
+        } else if (c.filter == Rar29Filter::Rgb) {
+            const uint32_t line = c.r0 - 3, row = i / line, column = i % line;
+            v = static_cast<int>(column * 5 + row * 3 + (column % 3) * 60) + grain;
+        } else {
+            const uint32_t channel = i % c.r0, frame = i / c.r0, sample = frame / 2;
+            const int tone = static_cast<int>(9000 * std::sin(0.03 * sample * (channel + 1))) + grain * 40;
+            v = frame % 2 == 0 ? tone & 0xFF : (tone >> 8) & 0xFF;
+        }
+        s[i] = static_cast<char>(v);
+    }
+    return s;
+}
+
+class Rar29MediaFilters : public ::testing::TestWithParam<MediaCase> {};
+
+TEST_P(Rar29MediaFilters, GiveBackTheOriginalBytes)
+{
+    const MediaCase& c = GetParam();
+    const std::string original = mediaBytes(c);
+    const bool rgb = c.filter == Rar29Filter::Rgb;
+    const std::string encoded = rgb ? rgbFilterEncode(original, c.r0, c.r1) : audioFilterEncode(original, c.r0);
+    ASSERT_EQ(encoded.size(), original.size());
+    const std::string prefix = text(c.prefix, 50);
+    Stream s;
+    s.w.lzBlock();
+    s.lit(prefix);
+    std::vector<std::pair<unsigned, uint32_t>> registers{{0, c.r0}};
+    if (rgb)
+        registers.push_back({1, c.r1});
+    s.w.filter(newFilter(c.filter, 0, c.size, registers));
+    s.lit(encoded).lit("end");
+    s.w.endOfFile();
+    expectDecodes(Packed{s.file().first, prefix + original + "end"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Blocks, Rar29MediaFilters,
+    ::testing::Values(MediaCase{"RgbOnePixelWide", Rar29Filter::Rgb, 30, 6, 0, 0},
+                      MediaCase{"RgbOddSizeGreenFirst", Rar29Filter::Rgb, 5 * 3 * 7 + 2, 18, 1, 0},
+                      MediaCase{"RgbBlueFirst", Rar29Filter::Rgb, 17 * 3 * 40, 54, 2, 5},
+                      MediaCase{"RgbOneLineAndABit", Rar29Filter::Rgb, 13, 12, 0, 0},
+                      MediaCase{"RgbNoise", Rar29Filter::Rgb, 30001, 30, 0, 0, true},
+                      MediaCase{"RgbLargestBlockAfterData", Rar29Filter::Rgb, 0x1E000, 640 * 3 + 3, 0, 1000},
+                      MediaCase{"AudioOneByte", Rar29Filter::Audio, 1, 1, 0, 0},
+                      MediaCase{"AudioTwoAdaptations", Rar29Filter::Audio, 33, 1, 0, 0},
+                      MediaCase{"AudioStereoOddSize", Rar29Filter::Audio, 1001, 2, 0, 3},
+                      MediaCase{"AudioFourChannels", Rar29Filter::Audio, 40000, 4, 0, 0},
+                      // Noise drives the weights: these two take each of them to both bounds.
+                      MediaCase{"AudioNoise40000", Rar29Filter::Audio, 40000, 1, 0, 0, true},
+                      MediaCase{"AudioNoise46000", Rar29Filter::Audio, 46000, 1, 0, 0, true},
+                      MediaCase{"AudioSevenChannelsLargestBlock", Rar29Filter::Audio, 0x1E000, 7, 0, 777}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // A solid stream: tables, distances, the window, the PPMd model and filter
 // programs carry over from file to file; a stored file sits outside it.
 struct SolidArchive {
@@ -556,6 +638,25 @@ INSTANTIATE_TEST_SUITE_P(Streams, Rar29Damage,
                                                           s.w.endOfFile();
                                                           return s.file().first;
                                                       }},
+                                           DamageCase{"RgbLineLongerThanTheBlock",
+                                                      [] {
+                                                          Stream s;
+                                                          s.w.lzBlock();
+                                                          s.w.filter(newFilter(Rar29Filter::Rgb, 0, 99, {{0, 102}}));
+                                                          s.lit(text(5000, 40));
+                                                          s.w.endOfFile();
+                                                          return s.file().first;
+                                                      }},
+                                           DamageCase{
+                                               "AudioBlockBeyondTheMachine",
+                                               [] {
+                                                   Stream s;
+                                                   s.w.lzBlock();
+                                                   s.w.filter(newFilter(Rar29Filter::Audio, 0, 0x1E001, {{0, 2}}));
+                                                   s.lit(text(0x1F000, 40));
+                                                   s.w.endOfFile();
+                                                   return s.file().first;
+                                               }},
                                            DamageCase{"MatchBeforeTheStart",
                                                       [] {
                                                           Stream s;

@@ -292,68 +292,13 @@ int Archive::nextPart(Entry& part)
     return ERAR_SUCCESS;
 }
 
-int Archive::decodeRar29(const Sink* sink, uint32_t& crc, uint64_t& total, Entry& part)
-{
-    rar29Owed_ = false;
-    const Entry& e = *current_;
-    part = e;
-    uint64_t offset = part.dataOffset;
-    uint64_t remaining = part.packSize;
-    int partsResult = ERAR_SUCCESS;
-    // The packed data runs on from part to part, volume after volume.
-    rar29::PackedSource source = [&](uint8_t* buffer, size_t size) -> long long {
-        while (remaining == 0) {
-            if (!part.splitAfter)
-                return 0;
-            partsResult = nextPart(part);
-            if (partsResult != ERAR_SUCCESS)
-                return -1;
-            offset = part.dataOffset;
-            remaining = part.packSize;
-        }
-        const size_t want = static_cast<size_t>(std::min<uint64_t>(remaining, size));
-        const long long got = file_.readAt(offset, buffer, want);
-        if (got <= 0) {
-            partsResult = ERAR_BAD_DATA; // the header promised more than the volume holds
-            return -1;
-        }
-        offset += static_cast<uint64_t>(got);
-        remaining -= static_cast<uint64_t>(got);
-        return got;
-    };
-    int sinkResult = ERAR_SUCCESS;
-    rar29::OutputFunction output = [&](const uint8_t* data, size_t size) {
-        crc = crc32Update(crc, data, size);
-        total += size;
-        if (sink)
-            sinkResult = (*sink)(data, size);
-        return sinkResult == ERAR_SUCCESS;
-    };
-    rar29::FileRequest request;
-    request.continues = e.solid;
-    request.untilEndMarker = (main_.archiveFlags & ROADF_SOLID) != 0;
-    request.sizeKnown = e.unpSizeKnown;
-    request.size = e.unpSize;
-    if (!rar29_)
-        rar29_ = std::make_unique<rar29::Decoder>();
-    const rar29::DecodeStatus status = rar29_->decodeFile(request, std::move(source), output);
-    // The decoder may stop before the last part (the size was reached).
-    while (partsResult == ERAR_SUCCESS && part.splitAfter)
-        partsResult = nextPart(part);
-    if (partsResult != ERAR_SUCCESS)
-        return partsResult;
-    if (sinkResult != ERAR_SUCCESS)
-        return sinkResult;
-    return rar29ResultCode(status);
-}
-
 int Archive::passOver()
 {
     uint32_t crc = 0;
     uint64_t total = 0;
     Entry last;
     if (rar29Owed_)
-        return decodeRar29(nullptr, crc, total, last);
+        return decodeRar29(nullptr, false, crc, total, last);
     const int r = decodeSkipped();
     if (currentDecoded_)
         return r;
@@ -492,7 +437,7 @@ int Archive::process(int operation, const char* destPath, const char* destName)
     } else if (main_.version == RarVersion::Rar4) {
         // Only the RAR 2.9 method is decoded; the older ones of RAR 1.5 and 2.0 are not.
         if (isRar29Method(e))
-            result = decodeRar29(&sink, crc, total, last);
+            result = decodeRar29(extract ? &out : nullptr, true, crc, total, last);
         else if ((result = walkParts(nullptr, crc, total, last)) == ERAR_SUCCESS)
             result = ERAR_UNKNOWN_FORMAT;
     } else {

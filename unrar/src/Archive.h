@@ -73,9 +73,10 @@ private:
     void scanFirstHeaders();
     int walkParts(const Sink* sink, uint32_t& crc, uint64_t& total, Entry& lastPart);
     // Decodes the current RAR 4.x entry (all its parts) through the RAR 2.9
-    // decoder; without a sink the output is only checked off, as a skipped
-    // file of a solid archive must still be decoded.
-    int decodeRar29(const Sink* sink, uint32_t& crc, uint64_t& total, Entry& lastPart);
+    // decoder (ArchiveDecode.cpp) into `out` when given; `notify` shows the
+    // data to the application. With neither the output is only checked
+    // off, as a skipped file of a solid archive must still be decoded.
+    int decodeRar29(OutputFile* out, bool notify, uint32_t& crc, uint64_t& total, Entry& lastPart);
     // Moves past the current entry's data, decoding it when a solid stream needs it.
     int passOver();
     // After a part's data: moves to the entry's continuation in the next volume.

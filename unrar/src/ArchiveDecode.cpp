@@ -7,6 +7,7 @@
 
 #include "unrar/src/Archive.h"
 #include "unrar/src/Destination.h"
+#include "unrar/src/Rar29Entry.h"
 
 namespace unrar {
 namespace {
@@ -16,8 +17,12 @@ namespace {
 class PartSource final : public decode::PackedSource {
 public:
     using NextPart = std::function<int(Entry&)>;
-    PartSource(std::function<const VolumeFile&()> file, NextPart next, Entry& part)
-        : file_(std::move(file)), next_(std::move(next)), part_(part), offset_(part.dataOffset), left_(part.packSize)
+    // `checkDictionary`: a continuation must also repeat the dictionary size
+    // (RAR 5.0; RAR 4.x volumes are documented to repeat only the version
+    // and method of their first part).
+    PartSource(std::function<const VolumeFile&()> file, NextPart next, Entry& part, bool checkDictionary = true)
+        : file_(std::move(file)), next_(std::move(next)), part_(part), offset_(part.dataOffset), left_(part.packSize),
+          checkDictionary_(checkDictionary)
     {}
 
     long long read(uint8_t* out, size_t size) override
@@ -28,8 +33,8 @@ public:
             const Entry first = part_;
             const int r = next_(part_);
             // A continuation must describe the same packed stream.
-            if (r == ERAR_SUCCESS &&
-                (part_.method != first.method || part_.dictKB != first.dictKB || part_.unpVer != first.unpVer))
+            if (r == ERAR_SUCCESS && (part_.method != first.method || part_.unpVer != first.unpVer ||
+                                      (checkDictionary_ && part_.dictKB != first.dictKB)))
                 error_ = ERAR_BAD_DATA;
             else
                 error_ = r;
@@ -66,6 +71,7 @@ private:
     Entry& part_;
     uint64_t offset_;
     uint64_t left_;
+    bool checkDictionary_;
     int error_ = 0;
 };
 
@@ -125,6 +131,48 @@ int Archive::decodeOwn(const Entry& e, OutputFile* out, uint32_t& crc, uint64_t&
         std::memcmp(pipeline_->blake2sp(), lastPart.hash, 32) != 0)
         result = ERAR_BAD_DATA;
     return result;
+}
+
+int Archive::decodeRar29(OutputFile* out, bool notify, uint32_t& crc, uint64_t& total, Entry& lastPart)
+{
+    rar29Owed_ = false;
+    const Entry& e = *current_;
+    lastPart = e;
+    PartSource source([this]() -> const VolumeFile& { return file_; }, [this](Entry& p) { return nextPart(p); },
+                      lastPart, false);
+    if (!rar29_)
+        rar29_ = std::make_unique<rar29::Decoder>();
+    // Smaller blocks than for RAR 5.0 data: the hand-over then stays in the
+    // cache beside the 4 MiB window (a RAR 4.x archive never reaches the
+    // RAR 5.0 decoder, so the pipeline is this decoder's alone).
+    if (!pipeline_)
+        pipeline_ = std::make_unique<decode::OutputPipeline>(size_t(256) << 10, 4);
+
+    decode::OutputPipeline::Notifier notifier;
+    if (notify && (callbacks_.callback || callbacks_.processDataProc))
+        notifier = [this](const uint8_t* d, size_t n) { return callbacks_.processData(d, n); };
+    decode::OutputPipeline::Writer write;
+    if (out)
+        write = [out](const uint8_t* d, size_t n) { return out->write(d, n) ? int(ERAR_SUCCESS) : int(ERAR_EWRITE); };
+    pipeline_->begin(std::move(notifier), std::move(write), false);
+
+    rar29::FileRequest request;
+    request.continues = e.solid;
+    request.untilEndMarker = (main_.archiveFlags & ROADF_SOLID) != 0;
+    request.sizeKnown = e.unpSizeKnown;
+    request.size = e.unpSize;
+    const rar29::DecodeStatus status = rar29_->decodeFile(request, source, *pipeline_);
+    // A cancel or write failure stopped the decoder: report that, not the stop.
+    const int outputResult = status == rar29::DecodeStatus::Ok ? pipeline_->finish() : pipeline_->abandon();
+    crc = pipeline_->crc32();
+    total = pipeline_->total();
+    // The decoder may stop before the last part (the size was reached).
+    const int partsResult = source.error() ? source.error() : source.skipRest();
+    if (partsResult != ERAR_SUCCESS)
+        return partsResult;
+    if (outputResult != ERAR_SUCCESS)
+        return outputResult;
+    return rar29ResultCode(status);
 }
 
 int Archive::decodeSkipped()

@@ -1,9 +1,8 @@
 #include "unrar/src/Rar29Entry.h"
 
-#include <algorithm>
-#include <cstring>
-
 #include "unrar/include/unrar_api.h"
+#include "unrar/src/decode/OutputPipeline.h"
+#include "unrar/src/decode/PackedSource.h"
 
 namespace unrar {
 
@@ -27,23 +26,25 @@ bool unpackRar29(const Entry& service, const std::string& packed, std::string& o
 {
     if (!isRar29Method(service))
         return false;
-    size_t offset = 0;
-    rar29::PackedSource source = [&](uint8_t* buffer, size_t size) -> long long {
-        const size_t n = std::min(size, packed.size() - offset);
-        std::memcpy(buffer, packed.data() + offset, n);
-        offset += n;
-        return static_cast<long long>(n);
-    };
+    decode::MemorySource source(packed.data(), packed.size());
+    decode::OutputPipeline pipeline(size_t(1) << 16, 2);
     out.clear();
-    rar29::OutputFunction output = [&](const uint8_t* data, size_t size) {
-        out.append(reinterpret_cast<const char*>(data), size);
-        return true;
-    };
+    pipeline.begin(
+        nullptr,
+        [&out](const uint8_t* d, size_t n) {
+            out.append(reinterpret_cast<const char*>(d), n);
+            return int(ERAR_SUCCESS);
+        },
+        false);
     rar29::FileRequest request;
     request.sizeKnown = service.unpSizeKnown;
     request.size = service.unpSize;
     rar29::Decoder decoder;
-    return decoder.decodeFile(request, std::move(source), output) == rar29::DecodeStatus::Ok;
+    if (decoder.decodeFile(request, source, pipeline) != rar29::DecodeStatus::Ok) {
+        pipeline.abandon();
+        return false;
+    }
+    return pipeline.finish() == ERAR_SUCCESS;
 }
 
 } // namespace unrar

@@ -4,12 +4,12 @@
 
 namespace unrar::decode {
 
-bool Window::allocate(size_t size)
+bool Window::allocate(size_t size, bool zeroFill)
 {
     release();
     if (size < 16 || (size & (size - 1)))
         return false;
-    data_.reset(new (std::nothrow) uint8_t[size]());
+    data_.reset(zeroFill ? new (std::nothrow) uint8_t[size]() : new (std::nothrow) uint8_t[size]);
     if (!data_)
         return false;
     size_ = size;

@@ -15,9 +15,11 @@ namespace unrar::decode {
 
 class Window {
 public:
-    // A zero-filled ring of `size` bytes (a power of two, at least 16).
-    // False when it cannot be had; the window is then empty.
-    bool allocate(size_t size);
+    // A ring of `size` bytes (a power of two, at least 16), zero-filled
+    // unless `zeroFill` is false: a decoder that never reads a byte before
+    // writing it then pays only for the pages it touches. False when it
+    // cannot be had; the window is then empty.
+    bool allocate(size_t size, bool zeroFill = true);
     // Enlarges the ring to `size`, keeping every byte at its stream
     // position. Never shrinks. False when memory is short (window unchanged).
     bool grow(size_t size);

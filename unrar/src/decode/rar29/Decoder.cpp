@@ -7,12 +7,16 @@
 namespace unrar::rar29 {
 namespace {
 
-constexpr uint64_t kMask = Decoder::kWindowSize - 1;
 // Room left in the window before each symbol: more than the longest match
 // (260 in LZ blocks, 287 in PPMd blocks), so undelivered bytes are never overwritten.
 constexpr uint64_t kMargin = 288;
 // Bytes the range decoder may fetch past the end of the data: its look-ahead.
 constexpr unsigned kRangeSlack = 8;
+// Packed bytes kept ahead of the reader: far more than one LZ symbol (under
+// 16 bytes), one table entry or one PPMd step with its escapes (a few
+// hundred at most) can take.
+constexpr size_t kLookahead = 4096;
+constexpr size_t kInputSize = size_t(64) << 10;
 
 constexpr unsigned kMainSymbols = 299, kDistSymbols = 60, kLowSymbols = 17, kLenSymbols = 28;
 constexpr unsigned kTableSize = kMainSymbols + kDistSymbols + kLowSymbols + kLenSymbols;
@@ -46,7 +50,8 @@ Decoder::~Decoder() = default;
 
 void Decoder::resetStream()
 {
-    pos_ = flushed_ = 0;
+    window_.setPosition(0);
+    flushed_ = 0;
     mode_ = Mode::Lz;
     needHeader_ = true;
     tablesReady_ = false;
@@ -60,24 +65,19 @@ void Decoder::resetStream()
     valid_ = true;
 }
 
-DecodeStatus Decoder::decodeFile(const FileRequest& request, PackedSource source, const OutputFunction& output)
+DecodeStatus Decoder::decodeFile(const FileRequest& request, decode::PackedSource& source, decode::OutputPipeline& out)
 {
-    if (!window_) {
-        window_.reset(new (std::nothrow) uint8_t[kWindowSize]);
-        vm_.reset(new (std::nothrow) uint8_t[kVmMemory + 4]);
-        if (!window_ || !vm_) {
-            window_.reset();
-            return DecodeStatus::NoMemory;
-        }
-    }
+    // No byte is read before it is written (distances never reach before
+    // the stream's start), so the window need not be cleared.
+    if (window_.empty() && !window_.allocate(kWindowSize, false))
+        return DecodeStatus::NoMemory;
     if (!request.continues)
         resetStream();
     else if (!valid_)
         return DecodeStatus::Corrupt;
-    BitInput in(std::move(source));
-    in_ = &in;
-    output_ = &output;
-    fileStart_ = flushed_ = pos_;
+    startInput(source);
+    out_ = &out;
+    fileStart_ = flushed_ = window_.position();
     emitted_ = 0;
     emitLimit_ = request.sizeKnown ? request.size : UINT64_MAX;
     cancelled_ = false;
@@ -86,9 +86,43 @@ DecodeStatus Decoder::decodeFile(const FileRequest& request, PackedSource source
     DecodeStatus status = run(request);
     if (status != DecodeStatus::Ok)
         valid_ = false;
-    in_ = nullptr;
-    output_ = nullptr;
+    source_ = nullptr;
+    out_ = nullptr;
     return status;
+}
+
+void Decoder::startInput(decode::PackedSource& source)
+{
+    source_ = &source;
+    if (!input_)
+        input_.reset(new uint8_t[kInputSize]);
+    inSize_ = 0;
+    inEnd_ = inFailed_ = false;
+    bits_.reset(input_.get(), 0);
+    refillInput();
+}
+
+void Decoder::refillInput()
+{
+    // Whole bytes already read go; the bit offset within the next byte stays.
+    const uint64_t bit = bits_.position();
+    const size_t used = static_cast<size_t>(std::min<uint64_t>(bit >> 3, inSize_));
+    const unsigned within = static_cast<unsigned>(bit - uint64_t(used) * 8);
+    if (used)
+        std::memmove(input_.get(), input_.get() + used, inSize_ - used);
+    inSize_ -= used;
+    while (inSize_ < kInputSize && !inEnd_) {
+        const long long got = source_->read(input_.get() + inSize_, kInputSize - inSize_);
+        if (got < 0)
+            inFailed_ = true;
+        if (got <= 0)
+            inEnd_ = true;
+        else
+            inSize_ += static_cast<size_t>(got);
+    }
+    bits_.reset(input_.get(), inSize_);
+    bits_.setPosition(within);
+    refillAt_ = inEnd_ ? UINT64_MAX : uint64_t(inSize_ - kLookahead) * 8;
 }
 
 DecodeStatus Decoder::run(const FileRequest& request)
@@ -100,15 +134,16 @@ DecodeStatus Decoder::run(const FileRequest& request)
         return DecodeStatus::Corrupt;
     const bool stopAtSize = request.sizeKnown && !request.untilEndMarker;
     for (;;) {
-        if (in_->failed())
+        if (inFailed_)
             return DecodeStatus::Corrupt;
-        const bool exhausted = in_->overrun(mode_ == Mode::Ppmd ? kRangeSlack : 0);
-        if (exhausted || (stopAtSize && pos_ - fileStart_ >= request.size))
+        const bool exhausted = overrun(mode_ == Mode::Ppmd ? kRangeSlack : 0);
+        const uint64_t pos = window_.position();
+        if (exhausted || (stopAtSize && pos - fileStart_ >= request.size))
             break;
         uint64_t limit = flushed_ + kWindowSize - kMargin;
         if (stopAtSize)
             limit = std::min(limit, fileStart_ + request.size);
-        if (pos_ >= limit)
+        if (pos >= limit)
             return DecodeStatus::Corrupt; // a filter holds back more than the window
         const Step step = mode_ == Mode::Lz ? decodeLz(limit) : decodePpmd(limit);
         if (step == Step::Fail)
@@ -120,27 +155,30 @@ DecodeStatus Decoder::run(const FileRequest& request)
     }
     if (!serviceOutput())
         return fail();
+    if (inFailed_)
+        return DecodeStatus::Corrupt;
     // A filter whose block is still incomplete would change bytes of this file.
-    const uint64_t fileEnd = request.sizeKnown ? std::min(pos_, fileStart_ + request.size) : pos_;
+    const uint64_t pos = window_.position();
+    const uint64_t fileEnd = request.sizeKnown ? std::min(pos, fileStart_ + request.size) : pos;
     for (const PendingFilter& f : filters_.pending())
         if (f.start < fileEnd)
             return DecodeStatus::Corrupt;
     if (request.sizeKnown && emitted_ < request.size)
         return DecodeStatus::Corrupt;
     filters_.dropPending();
-    flushed_ = pos_;
+    flushed_ = pos;
     return DecodeStatus::Ok;
 }
 
 bool Decoder::readBlockHeader()
 {
-    BitInput& in = *in_;
-    in.align();
-    if (in.bits(1)) {
-        const unsigned flags = 0x80 | in.bits(7);
-        const unsigned memory = (flags & 0x20) ? in.bits(8) : 0;
+    bits_.alignToByte();
+    ensureInput();
+    if (bits(1)) {
+        const unsigned flags = 0x80 | bits(7);
+        const unsigned memory = (flags & 0x20) ? bits(8) : 0;
         if (flags & 0x40)
-            ppmdEscape_ = static_cast<int>(in.bits(8));
+            ppmdEscape_ = static_cast<int>(bits(8));
         if (flags & 0x20) {
             unsigned order = (flags & 0x1F) + 1;
             if (order > 16)
@@ -154,29 +192,28 @@ bool Decoder::readBlockHeader()
         } else if (!ppmd_.ready()) {
             return false;
         }
-        rc_.init(in);
+        rc_.init(bits_);
         mode_ = Mode::Ppmd;
-        return !in.overrun(kRangeSlack);
+        return !overrun(kRangeSlack);
     }
     mode_ = Mode::Lz;
-    return readTables() && !in.overrun();
+    return readTables() && !overrun();
 }
 
 bool Decoder::readTables()
 {
-    BitInput& in = *in_;
     tablesReady_ = false;
     lowRep_ = lastLow_ = 0;
-    if (!in.bits(1))
+    if (!bits(1))
         oldLengths_.fill(0);
     uint8_t pre[20] = {};
     for (unsigned i = 0; i < 20;) {
-        const unsigned v = in.bits(4);
+        const unsigned v = bits(4);
         if (v != 15) {
             pre[i++] = static_cast<uint8_t>(v);
             continue;
         }
-        const unsigned zeros = in.bits(4);
+        const unsigned zeros = bits(4);
         if (zeros == 0) {
             pre[i++] = 15;
         } else {
@@ -184,27 +221,28 @@ bool Decoder::readTables()
                 pre[i++] = 0;
         }
     }
-    PrefixCode preCode;
+    decode::HuffmanTable preCode;
     if (!preCode.build(pre, 20))
         return false;
     uint8_t lengths[kTableSize];
     for (unsigned i = 0; i < kTableSize;) {
-        if (in.overrun())
+        ensureInput();
+        if (overrun())
             return false;
-        const int s = preCode.decode(in);
+        const int s = preCode.decode(bits_);
         if (s < 0)
             return false;
         if (s < 16) {
             lengths[i] = static_cast<uint8_t>((oldLengths_[i] + s) & 15);
             ++i;
         } else if (s < 18) {
-            const unsigned n = s == 16 ? 3 + in.bits(3) : 11 + in.bits(7);
+            const unsigned n = s == 16 ? 3 + bits(3) : 11 + bits(7);
             if (i == 0)
                 return false;
             for (unsigned k = 0; k < n && i < kTableSize; ++k, ++i)
                 lengths[i] = lengths[i - 1];
         } else {
-            const unsigned n = s == 18 ? 3 + in.bits(3) : 11 + in.bits(7);
+            const unsigned n = s == 18 ? 3 + bits(3) : 11 + bits(7);
             for (unsigned k = 0; k < n && i < kTableSize; ++k)
                 lengths[i++] = 0;
         }
@@ -218,62 +256,51 @@ bool Decoder::readTables()
     return true;
 }
 
-bool Decoder::copyMatch(uint32_t distance, uint32_t length)
-{
-    if (distance == 0 || distance > pos_ || distance > kWindowSize)
-        return false;
-    uint8_t* w = window_.get();
-    const uint64_t dst = pos_ & kMask, src = (pos_ - distance) & kMask;
-    pos_ += length;
-    if (dst + length <= kWindowSize && src + length <= kWindowSize) {
-        if (distance >= length) {
-            std::memmove(w + dst, w + src, length);
-        } else {
-            for (uint32_t i = 0; i < length; ++i)
-                w[dst + i] = w[src + i];
-        }
-        return true;
-    }
-    for (uint32_t i = 0; i < length; ++i)
-        w[(dst + i) & kMask] = w[(src + i) & kMask];
-    return true;
-}
-
 Decoder::Step Decoder::decodeLz(uint64_t limit)
 {
-    BitInput& in = *in_;
-    uint8_t* w = window_.get();
-    while (pos_ < limit) {
-        if (in.overrun())
-            return Step::More;
-        const int sym = mainCode_.decode(in);
+    uint8_t* const w = window_.data();
+    const size_t mask = window_.mask();
+    uint64_t pos = window_.position();
+    // The window's position follows `pos` wherever a call may look at it.
+    Step step = Step::More;
+    while (pos < limit) {
+        ensureInput();
+        if (overrun())
+            break;
+        const int sym = mainCode_.decode(bits_);
         if (sym < 256) {
-            if (sym < 0)
-                return Step::Fail;
-            w[pos_++ & kMask] = static_cast<uint8_t>(sym);
+            if (sym < 0) {
+                step = Step::Fail;
+                break;
+            }
+            w[pos++ & mask] = static_cast<uint8_t>(sym);
             continue;
         }
         uint32_t length, distance;
         if (sym >= 271) {
             const unsigned slot = sym - 271;
-            length = kLenBase[slot] + 3 + in.bits(kLenBits[slot]);
-            const int c = distCode_.decode(in);
-            if (c < 0)
-                return Step::Fail;
+            length = kLenBase[slot] + 3 + bits(kLenBits[slot]);
+            const int c = distCode_.decode(bits_);
+            if (c < 0) {
+                step = Step::Fail;
+                break;
+            }
             distance = kDist.base[c] + 1;
-            const unsigned bits = kDist.bits[c];
+            const unsigned extra = kDist.bits[c];
             if (c <= 9) {
-                distance += in.bits(bits);
+                distance += bits(extra);
             } else {
-                if (bits > 4)
-                    distance += in.bits(bits - 4) << 4;
+                if (extra > 4)
+                    distance += bits(extra - 4) << 4;
                 if (lowRep_ > 0) {
                     --lowRep_;
                     distance += lastLow_;
                 } else {
-                    const int q = lowCode_.decode(in);
-                    if (q < 0)
-                        return Step::Fail;
+                    const int q = lowCode_.decode(bits_);
+                    if (q < 0) {
+                        step = Step::Fail;
+                        break;
+                    }
                     if (q < 16) {
                         distance += static_cast<uint32_t>(q);
                         lastLow_ = static_cast<unsigned>(q);
@@ -290,7 +317,7 @@ Decoder::Step Decoder::decodeLz(uint64_t limit)
             oldDist_[0] = distance;
         } else if (sym >= 263) {
             const unsigned k = sym - 263;
-            distance = kShortBase[k] + 1 + in.bits(kShortBits[k]);
+            distance = kShortBase[k] + 1 + bits(kShortBits[k]);
             length = 2;
             oldDist_[3] = oldDist_[2];
             oldDist_[2] = oldDist_[1];
@@ -302,49 +329,71 @@ Decoder::Step Decoder::decodeLz(uint64_t limit)
             for (unsigned i = k; i > 0; --i)
                 oldDist_[i] = oldDist_[i - 1];
             oldDist_[0] = distance;
-            const int t = lenCode_.decode(in);
-            if (t < 0)
-                return Step::Fail;
-            length = kLenBase[t] + 2 + in.bits(kLenBits[t]);
+            const int t = lenCode_.decode(bits_);
+            if (t < 0) {
+                step = Step::Fail;
+                break;
+            }
+            length = kLenBase[t] + 2 + bits(kLenBits[t]);
         } else if (sym == 258) {
             if (lastLen_ == 0)
                 continue;
             distance = lastDist_;
             length = lastLen_;
         } else if (sym == 257) {
-            if (!readFilter(false))
-                return Step::Fail;
+            window_.setPosition(pos);
+            if (!readFilter(false)) {
+                step = Step::Fail;
+                break;
+            }
             continue;
         } else {
-            if (in.bits(1)) {
+            window_.setPosition(pos);
+            if (bits(1)) {
                 if (!readBlockHeader())
                     return Step::Fail;
                 if (mode_ == Mode::Ppmd)
                     return Step::More;
                 continue;
             }
-            needHeader_ = in.bits(1) != 0;
+            needHeader_ = bits(1) != 0;
             return Step::EndOfFile;
         }
         lastDist_ = distance;
         lastLen_ = length;
-        if (!copyMatch(distance, length))
-            return Step::Fail;
+        // Nothing before the stream's start, nor further back than the window.
+        if (distance == 0 || distance > pos || distance > kWindowSize) {
+            step = Step::Fail;
+            break;
+        }
+        window_.setPosition(pos);
+        window_.copyMatch(distance, length);
+        pos += length;
     }
-    return Step::More;
+    window_.setPosition(pos);
+    return step;
+}
+
+bool Decoder::copyMatch(uint32_t distance, uint32_t length)
+{
+    const uint64_t pos = window_.position();
+    if (distance == 0 || distance > pos || distance > kWindowSize)
+        return false;
+    window_.copyMatch(distance, length);
+    return true;
 }
 
 Decoder::Step Decoder::decodePpmd(uint64_t limit)
 {
-    uint8_t* w = window_.get();
-    while (pos_ < limit) {
-        if (in_->overrun(kRangeSlack))
+    while (window_.position() < limit) {
+        ensureInput();
+        if (overrun(kRangeSlack))
             return Step::More;
         const int c = ppmd_.decode(rc_);
         if (c < 0)
             return Step::Fail;
         if (c != ppmdEscape_) {
-            w[pos_++ & kMask] = static_cast<uint8_t>(c);
+            window_.put(static_cast<uint8_t>(c));
             continue;
         }
         const int k = ppmd_.decode(rc_);
@@ -386,7 +435,7 @@ Decoder::Step Decoder::decodePpmd(uint64_t limit)
             break;
         }
         default: // 1, and codes with no meaning: the escape byte itself
-            w[pos_++ & kMask] = static_cast<uint8_t>(ppmdEscape_);
+            window_.put(static_cast<uint8_t>(ppmdEscape_));
             break;
         }
     }
@@ -397,8 +446,9 @@ bool Decoder::readFilter(bool fromPpmd)
 {
     bool ok = true;
     auto next = [&]() -> unsigned {
+        ensureInput();
         if (!fromPpmd)
-            return in_->bits(8);
+            return bits(8);
         const int c = ppmd_.decode(rc_);
         if (c < 0)
             ok = false;
@@ -417,12 +467,12 @@ bool Decoder::readFilter(bool fromPpmd)
     std::vector<uint8_t> body(length);
     for (uint8_t& b : body) {
         b = static_cast<uint8_t>(next());
-        if (!ok || in_->overrun(kRangeSlack))
+        if (!ok || overrun(kRangeSlack))
             return false;
     }
     if (!ok)
         return false;
-    switch (filters_.addRecord(static_cast<uint8_t>(flags), body, pos_, kWindowSize)) {
+    switch (filters_.addRecord(static_cast<uint8_t>(flags), body, window_.position(), kWindowSize)) {
     case FilterStatus::Ok: return true;
     case FilterStatus::Unsupported: failure_ = DecodeStatus::Unsupported; return false;
     case FilterStatus::Corrupt: return false;
@@ -436,7 +486,7 @@ bool Decoder::emit(const uint8_t* data, size_t size)
         return true;
     size = static_cast<size_t>(std::min<uint64_t>(size, emitLimit_ - emitted_));
     emitted_ += size;
-    if (size && !(*output_)(data, size)) {
+    if (size && !out_->append(data, size)) {
         cancelled_ = true;
         return false;
     }
@@ -446,9 +496,9 @@ bool Decoder::emit(const uint8_t* data, size_t size)
 bool Decoder::emitWindow(uint64_t from, uint64_t to)
 {
     while (from < to) {
-        const uint64_t at = from & kMask;
-        const uint64_t n = std::min(to - from, kWindowSize - at);
-        if (!emit(window_.get() + at, static_cast<size_t>(n)))
+        const size_t at = static_cast<size_t>(from) & window_.mask();
+        const uint64_t n = std::min<uint64_t>(to - from, kWindowSize - at);
+        if (!emit(window_.data() + at, static_cast<size_t>(n)))
             return false;
         from += n;
     }
@@ -458,28 +508,38 @@ bool Decoder::emitWindow(uint64_t from, uint64_t to)
 bool Decoder::serviceOutput()
 {
     auto& pending = filters_.pending();
+    const uint64_t pos = window_.position();
     for (;;) {
         if (pending.empty()) {
-            if (!emitWindow(flushed_, pos_))
+            if (!emitWindow(flushed_, pos))
                 return false;
-            flushed_ = pos_;
+            flushed_ = pos;
             return true;
         }
         const PendingFilter f = pending.front();
         if (f.start < flushed_)
             return false;
-        const uint64_t upTo = std::min(pos_, f.start);
+        const uint64_t upTo = std::min(pos, f.start);
         if (!emitWindow(flushed_, upTo))
             return false;
         flushed_ = upTo;
-        if (pos_ < f.start + f.length)
+        if (pos < f.start + f.length)
             return true;
 
+        // The filter works on a copy in its own memory; the window keeps the
+        // unfiltered bytes that later matches refer to. That memory is made
+        // on the first filter and starts cleared: an RGB filter with a
+        // distance of 3 takes the output byte about to be written as the
+        // one above, which must not be whatever the heap held.
+        if (!vm_) {
+            vm_.reset(new (std::nothrow) uint8_t[kVmMemory + 4]());
+            if (!vm_) {
+                failure_ = DecodeStatus::NoMemory;
+                return false;
+            }
+        }
         uint8_t* vm = vm_.get();
-        const uint64_t at = f.start & kMask;
-        const uint64_t first = std::min<uint64_t>(f.length, kWindowSize - at);
-        std::memcpy(vm, window_.get() + at, first);
-        std::memcpy(vm + first, window_.get(), f.length - first);
+        window_.copyOut(f.start, f.length, vm);
         std::memset(vm + kVmMemory, 0, 4);
         uint32_t out = 0;
         const uint32_t fileOffset = static_cast<uint32_t>(f.start - fileStart_);

@@ -1,17 +1,21 @@
 #pragma once
-// The RAR 2.9 decoder (RAR 3.x and 4.x archives): LZ blocks with prefix-coded
+// The RAR 2.9 decoder (RAR 3.x and 4.x archives): LZ blocks with Huffman
 // tables, PPMd blocks, and standard filters, over a 4 MiB window. One object
 // decodes one stream: a single file, or the files of a solid archive in order.
+// It is built from the RAR 5.0 decoder's parts (bit reader, Huffman tables,
+// window) and hands its output to the same pipeline.
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <vector>
 
-#include "unrar/src/decode/rar29/BitInput.h"
+#include "unrar/src/decode/BitReader.h"
+#include "unrar/src/decode/Huffman.h"
+#include "unrar/src/decode/OutputPipeline.h"
+#include "unrar/src/decode/PackedSource.h"
+#include "unrar/src/decode/Window.h"
 #include "unrar/src/decode/rar29/Filters.h"
 #include "unrar/src/decode/rar29/PpmdModel.h"
-#include "unrar/src/decode/rar29/PrefixCode.h"
 
 namespace unrar::rar29 {
 
@@ -20,11 +24,8 @@ enum class DecodeStatus {
     Corrupt,     // the data cannot be right (or ends too early)
     Unsupported, // a filter program that is not one of the standard ones
     NoMemory,    // the PPMd model's memory could not be had
-    Cancelled,   // the output function asked to stop
+    Cancelled,   // the output pipeline stopped (cancel or write error; it knows which)
 };
-
-// Receives decoded bytes in order; returns false to stop decoding.
-using OutputFunction = std::function<bool(const uint8_t* data, size_t size)>;
 
 struct FileRequest {
     bool continues = false;      // the file continues the stream of the previous one (solid)
@@ -42,9 +43,10 @@ public:
     Decoder(const Decoder&) = delete;
     Decoder& operator=(const Decoder&) = delete;
 
-    // Decodes one file. A file that continues the stream needs the previous
-    // one to have decoded without error; after an error the stream is lost.
-    DecodeStatus decodeFile(const FileRequest& request, PackedSource source, const OutputFunction& output);
+    // Decodes one file from `source` into `out` (which the caller has
+    // begun). A file that continues the stream needs the previous one to
+    // have decoded without error; after an error the stream is lost.
+    DecodeStatus decodeFile(const FileRequest& request, decode::PackedSource& source, decode::OutputPipeline& out);
     bool canContinue() const { return valid_; }
 
 private:
@@ -58,21 +60,39 @@ private:
     Step decodeLz(uint64_t limit);
     Step decodePpmd(uint64_t limit);
     bool readFilter(bool fromPpmd);
-    bool copyMatch(uint32_t distance, uint32_t length);
+    bool copyMatch(uint32_t distance, uint32_t length); // checked against the stream's start
     bool serviceOutput();
     bool emit(const uint8_t* data, size_t size);
     bool emitWindow(uint64_t from, uint64_t to);
 
-    std::unique_ptr<uint8_t[]> window_;
+    // Packed input: a buffer refilled from the source whenever fewer than
+    // kLookahead bytes are left ahead of the reader, so that no symbol,
+    // table entry or PPMd step can run past bytes still to come.
+    void startInput(decode::PackedSource& source);
+    void ensureInput()
+    {
+        if (bits_.position() >= refillAt_)
+            refillInput();
+    }
+    void refillInput();
+    // Bits really consumed past the end of the data (`slackBytes` whole
+    // bytes allowed: the range decoder's look-ahead).
+    bool overrun(unsigned slackBytes = 0) const
+    {
+        return inEnd_ && bits_.position() > (uint64_t(inSize_) + slackBytes) * 8;
+    }
+    // read() for counts that may be 0.
+    uint32_t bits(unsigned n) { return n ? bits_.read(n) : 0; }
+
+    decode::Window window_;
     std::unique_ptr<uint8_t[]> vm_;
-    uint64_t pos_ = 0;
     uint64_t flushed_ = 0;
     Mode mode_ = Mode::Lz;
     bool needHeader_ = true;
     bool tablesReady_ = false;
     bool valid_ = false;
 
-    PrefixCode mainCode_, distCode_, lowCode_, lenCode_;
+    decode::HuffmanTable mainCode_, distCode_, lowCode_, lenCode_;
     std::array<uint8_t, 404> oldLengths_{};
     std::array<uint32_t, 4> oldDist_{};
     uint32_t lastDist_ = 0, lastLen_ = 0;
@@ -86,8 +106,14 @@ private:
     DecodeStatus failure_ = DecodeStatus::Corrupt;
 
     // Per file.
-    BitInput* in_ = nullptr;
-    const OutputFunction* output_ = nullptr;
+    decode::PackedSource* source_ = nullptr;
+    std::unique_ptr<uint8_t[]> input_;
+    size_t inSize_ = 0;     // bytes valid in input_
+    bool inEnd_ = false;    // the source has no more
+    bool inFailed_ = false; // the source could not be read
+    uint64_t refillAt_ = 0; // bit position that calls for a refill
+    decode::BitReader bits_;
+    decode::OutputPipeline* out_ = nullptr;
     uint64_t fileStart_ = 0;
     uint64_t emitted_ = 0;
     uint64_t emitLimit_ = 0;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "unrar/src/Crc32.h"
+#include "unrar/src/decode/BitReader.h"
 
 namespace unrar::rar29 {
 namespace {
@@ -23,24 +24,13 @@ constexpr KnownProgram kKnown[] = {
     {29, 0x0E06077D, FilterType::Delta}, {149, 0x1C2C5DC8, FilterType::Rgb}, {216, 0xBC85E701, FilterType::Audio},
 };
 
+// The bits of a filter record, read with the decoders' bit reader; past
+// the record's end they read as zero and ok() turns false.
 class RecordBits {
 public:
-    explicit RecordBits(const std::vector<uint8_t>& b) : b_(b) {}
-    bool ok() const { return ok_; }
-    uint32_t bits(unsigned n)
-    {
-        uint32_t v = 0;
-        for (unsigned i = 0; i < n; ++i) {
-            size_t byte = pos_ >> 3;
-            if (byte >= b_.size()) {
-                ok_ = false;
-                return 0;
-            }
-            v = v << 1 | ((b_[byte] >> (7 - (pos_ & 7))) & 1);
-            ++pos_;
-        }
-        return v;
-    }
+    explicit RecordBits(const std::vector<uint8_t>& b) : bits_(b.data(), b.size()) {}
+    bool ok() const { return !bits_.overrun(); }
+    uint32_t bits(unsigned n) { return bits_.read(n); } // 1..32
     uint32_t number()
     {
         switch (bits(2)) {
@@ -57,9 +47,7 @@ public:
     }
 
 private:
-    const std::vector<uint8_t>& b_;
-    size_t pos_ = 0;
-    bool ok_ = true;
+    decode::BitReader bits_;
 };
 
 uint32_t le32(const uint8_t* p)

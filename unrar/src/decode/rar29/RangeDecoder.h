@@ -1,8 +1,10 @@
 #pragma once
 // The carry-less range decoder that drives the PPMd model in RAR 2.9 data.
+// It takes whole bytes from the decoder's bit reader, which stays byte
+// aligned from init() on; the decoder keeps enough bytes ahead of it.
 #include <cstdint>
 
-#include "unrar/src/decode/rar29/BitInput.h"
+#include "unrar/src/decode/BitReader.h"
 
 namespace unrar::rar29 {
 
@@ -11,14 +13,14 @@ public:
     static constexpr bool kEncoding = false;
     static constexpr int target = -1;
 
-    void init(BitInput& in)
+    void init(decode::BitReader& in)
     {
         in_ = &in;
         low_ = 0;
         range_ = 0xFFFFFFFFu;
         code_ = 0;
         for (int i = 0; i < 4; ++i)
-            code_ = code_ << 8 | in.byte();
+            code_ = code_ << 8 | in.read(8);
     }
 
     // The position of the next symbol within [0, total), or `total` or more
@@ -50,7 +52,7 @@ public:
                 if (range_ == 0)
                     return; // damaged data; threshold() reports it
             }
-            code_ = code_ << 8 | in_->byte();
+            code_ = code_ << 8 | in_->read(8);
             range_ <<= 8;
             low_ <<= 8;
         }
@@ -59,7 +61,7 @@ public:
 private:
     static constexpr uint32_t kTop = 1u << 24;
     static constexpr uint32_t kBottom = 1u << 15;
-    BitInput* in_ = nullptr;
+    decode::BitReader* in_ = nullptr;
     uint32_t low_ = 0, range_ = 0, code_ = 0;
 };
 
