@@ -20,15 +20,7 @@ using testsupport::writeFileBytes;
 
 namespace {
 
-// Relative path -> content of every file and folder below `root`.
-std::map<std::string, std::string> tree(const fs::path& root)
-{
-    std::map<std::string, std::string> files;
-    for (const auto& entry : fs::recursive_directory_iterator(root))
-        files[entry.path().lexically_relative(root).generic_string()] =
-            entry.is_directory() ? "<folder>" : readFileBytes(entry.path());
-    return files;
-}
+using testsupport::folderContents;
 
 TEST(DialogBusy, SecondUpdaterIsToldAndLeavesTheOthersWorkAlone)
 {
@@ -43,7 +35,7 @@ TEST(DialogBusy, SecondUpdaterIsToldAndLeavesTheOthersWorkAlone)
     writeFileBytes(program / ".NewExe.zip.part-a1b2c3", "half downloaded");
     const platform::FileLock other(folder.lock().string());
     ASSERT_EQ(other.state(), platform::FileLock::State::Held);
-    const auto before = tree(program.path());
+    const auto before = folderContents(program.path());
 
     platform::RecordingMessages messages;
     EXPECT_EQ(runUpdateDialog(messages, program.path()), 1);
@@ -51,7 +43,7 @@ TEST(DialogBusy, SecondUpdaterIsToldAndLeavesTheOthersWorkAlone)
     ASSERT_EQ(messages.all().size(), 1u) << ::testing::PrintToString(messages.texts());
     EXPECT_EQ(messages.all().front().text, platform::toUtf8(kUpdateBusyText));
     EXPECT_EQ(messages.all().front().kind, platform::MessageKind::Error);
-    EXPECT_EQ(tree(program.path()), before);
+    EXPECT_EQ(folderContents(program.path()), before);
 }
 
 } // namespace

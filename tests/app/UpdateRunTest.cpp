@@ -204,15 +204,7 @@ private:
     std::string reason_;
 };
 
-// Relative path -> content of every file and folder below `root`.
-std::map<std::string, std::string> tree(const fs::path& root)
-{
-    std::map<std::string, std::string> files;
-    for (const auto& entry : fs::recursive_directory_iterator(root))
-        files[entry.path().lexically_relative(root).generic_string()] =
-            entry.is_directory() ? "<folder>" : readFileBytes(entry.path());
-    return files;
-}
+using testsupport::folderContents;
 
 struct Fault {
     const char* name;
@@ -240,7 +232,7 @@ TEST_P(Faults, LeaveTheProgramFolderAsItWasAndKeepTheArchive)
     }
     c.prepare(program);
     fs::copy_file(release(c.archive), work / "NewExe.zip");
-    const auto before = tree(program);
+    const auto before = folderContents(program);
     bool filled = false;
     run.OnStep = [&](std::string_view step) {
         if (step == "unpack" && c.whileUnpacking && !filled) {
@@ -255,7 +247,7 @@ TEST_P(Faults, LeaveTheProgramFolderAsItWasAndKeepTheArchive)
     EXPECT_EQ(messages.all().back().kind, platform::MessageKind::Error);
     // Nothing of the update is left in its folder either.
     EXPECT_TRUE(!fs::exists(program / kUpdateFolderName) || fs::is_empty(program / kUpdateFolderName));
-    auto after = tree(program);
+    auto after = folderContents(program);
     after.erase("filler");
     after.erase(kUpdateFolderName);
     EXPECT_EQ(after, before);
@@ -299,7 +291,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(UpdateRun, AFailureAfterSomeMovesPutsEveryFileBack)
 {
     fs::copy_file(release("release.rar"), work / "NewExe.zip");
-    const auto before = tree(program);
+    const auto before = folderContents(program);
     // Help and Help/Tavrel.chm are new and go in first; then the backup
     // folder that Tavrel.exe's old version needs cannot be made.
     run.OnStep = [&](std::string_view step) {
@@ -313,7 +305,7 @@ TEST_F(UpdateRun, AFailureAfterSomeMovesPutsEveryFileBack)
                   "Ошибка при распаковке архива " + (work / "NewExe.zip").string() + ": Tavrel.exe: ", 0),
               0u)
         << messages.texts()[0];
-    auto after = tree(program);
+    auto after = folderContents(program);
     EXPECT_TRUE(fs::is_empty(program / kUpdateFolderName));
     after.erase(kUpdateFolderName);
     EXPECT_EQ(after, before);
@@ -389,7 +381,7 @@ TEST_P(SwappedArchives, NeverInstallAnArchiveThatWasNotTested)
         if (step == "unpack" && !c.duringTest)
             swapOnce();
     };
-    const auto before = tree(program);
+    const auto before = folderContents(program);
 
     EXPECT_EQ(run.UnRarFile("NewExe.zip", setup.programFolder), c.outcome);
     EXPECT_TRUE(swapped);
@@ -397,7 +389,7 @@ TEST_P(SwappedArchives, NeverInstallAnArchiveThatWasNotTested)
         EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "new program") << "the tested release";
         EXPECT_EQ(messages.texts(), std::vector<std::string>{kUnpacked});
     } else {
-        auto after = tree(program);
+        auto after = folderContents(program);
         after.erase(kUpdateFolderName);
         EXPECT_EQ(after, before);
         EXPECT_EQ(messages.texts(), std::vector<std::string>{"Ошибка при распаковке архива " + archive.string() +

@@ -55,4 +55,13 @@ void writeFileBytes(const std::filesystem::path& path, const std::string& bytes)
         throw std::runtime_error("cannot write " + path.string());
 }
 
+std::map<std::string, std::string> folderContents(const std::filesystem::path& root)
+{
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
+        files[entry.path().lexically_relative(root).generic_string()] =
+            entry.is_directory() ? "<folder>" : readFileBytes(entry.path());
+    return files;
+}
+
 } // namespace testsupport

@@ -2,6 +2,7 @@
 // A fresh folder under the system's temporary folder, removed with all its
 // content when the object goes away.
 #include <filesystem>
+#include <map>
 #include <string>
 
 namespace testsupport {
@@ -37,5 +38,8 @@ private:
 std::string readFileBytes(const std::filesystem::path& path);
 // Writes bytes to a file, replacing it; throws when it cannot.
 void writeFileBytes(const std::filesystem::path& path, const std::string& bytes);
+// Relative path -> content of every file and folder below `root` ("<folder>"
+// for a folder), to compare whole trees before and after.
+std::map<std::string, std::string> folderContents(const std::filesystem::path& root);
 
 } // namespace testsupport

@@ -28,14 +28,7 @@ bool unpackRar29(const Entry& service, const std::string& packed, std::string& o
         return false;
     decode::MemorySource source(packed.data(), packed.size());
     decode::OutputPipeline pipeline(size_t(1) << 16, 2);
-    out.clear();
-    pipeline.begin(
-        nullptr,
-        [&out](const uint8_t* d, size_t n) {
-            out.append(reinterpret_cast<const char*>(d), n);
-            return int(ERAR_SUCCESS);
-        },
-        false);
+    pipeline.beginIntoString(out);
     rar29::FileRequest request;
     request.sizeKnown = service.unpSizeKnown;
     request.size = service.unpSize;

@@ -17,14 +17,7 @@ bool unpackRar5(const Entry& service, const std::string& packed, std::string& ou
     job.dictionarySize = uint64_t(service.dictKB) * 1024;
     decode::MemorySource in(packed.data(), packed.size());
     decode::OutputPipeline pipeline(size_t(1) << 16, 2);
-    out.clear();
-    pipeline.begin(
-        nullptr,
-        [&out](const uint8_t* d, size_t n) {
-            out.append(reinterpret_cast<const char*>(d), n);
-            return int(ERAR_SUCCESS);
-        },
-        false);
+    pipeline.beginIntoString(out);
     if (decoder.decode(job, in, pipeline) != ERAR_SUCCESS) {
         pipeline.abandon();
         return false;

@@ -52,6 +52,18 @@ void OutputPipeline::begin(Notifier notify, Writer write, bool blake2)
     entryFirst_ = filled_;
 }
 
+void OutputPipeline::beginIntoString(std::string& out)
+{
+    out.clear();
+    begin(
+        nullptr,
+        [&out](const uint8_t* d, size_t n) {
+            out.append(reinterpret_cast<const char*>(d), n);
+            return int(ERAR_SUCCESS);
+        },
+        false);
+}
+
 bool OutputPipeline::append(const uint8_t* data, size_t size)
 {
     while (size > 0) {

@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -34,6 +35,9 @@ public:
     // Starts an entry. Either function may be empty. `blake2` asks for a
     // BLAKE2sp digest besides the CRC-32.
     void begin(Notifier notify, Writer write, bool blake2);
+    // Starts an entry whose bytes are gathered into `out` (cleared first):
+    // the small service data the library reads for itself.
+    void beginIntoString(std::string& out);
     // Appends decoded bytes; false once the entry has failed (cancelled or
     // not writable): the decoder should stop, finish() tells why.
     bool append(const uint8_t* data, size_t size);
