@@ -20,8 +20,9 @@ public:
     // `checkDictionary`: a continuation must also repeat the dictionary size
     // (RAR 5.0; RAR 4.x volumes are documented to repeat only the version
     // and method of their first part).
-    PartSource(std::function<const VolumeFile&()> file, NextPart next, Entry& part, bool checkDictionary = true)
-        : file_(std::move(file)), next_(std::move(next)), part_(part), offset_(part.dataOffset), left_(part.packSize),
+    // `file` is the archive's open volume, which moves on to the next one in place.
+    PartSource(const VolumeFile& file, NextPart next, Entry& part, bool checkDictionary = true)
+        : file_(file), next_(std::move(next)), part_(part), offset_(part.dataOffset), left_(part.packSize),
           checkDictionary_(checkDictionary)
     {}
 
@@ -44,7 +45,7 @@ public:
             left_ = part_.packSize;
         }
         const size_t want = static_cast<size_t>(std::min<uint64_t>(size, left_));
-        const long long got = file_().readAt(offset_, out, want);
+        const long long got = file_.readAt(offset_, out, want);
         if (got <= 0) {
             error_ = ERAR_BAD_DATA; // the header promised more than the volume holds
             return -1;
@@ -66,7 +67,7 @@ public:
     }
 
 private:
-    std::function<const VolumeFile&()> file_;
+    const VolumeFile& file_;
     NextPart next_;
     Entry& part_;
     uint64_t offset_;
@@ -86,8 +87,8 @@ int Archive::decodeOwn(const Entry& e, OutputFile* out, uint32_t& crc, uint64_t&
 {
     currentDecoded_ = true;
     lastPart = e;
-    PartSource source([this]() -> const VolumeFile& { return file_; }, [this](Entry& p) { return nextPart(p); },
-                      lastPart);
+    PartSource source(
+        file_, [this](Entry& p) { return nextPart(p); }, lastPart);
     // Only the RAR 5.0 algorithm is known here; methods 6 and 7 do not exist.
     if (e.unpVer != 50 || e.method > 0x35) {
         if (rar5_)
@@ -138,8 +139,8 @@ int Archive::decodeRar29(OutputFile* out, bool notify, uint32_t& crc, uint64_t& 
     rar29Owed_ = false;
     const Entry& e = *current_;
     lastPart = e;
-    PartSource source([this]() -> const VolumeFile& { return file_; }, [this](Entry& p) { return nextPart(p); },
-                      lastPart, false);
+    PartSource source(
+        file_, [this](Entry& p) { return nextPart(p); }, lastPart, false);
     if (!rar29_)
         rar29_ = std::make_unique<rar29::Decoder>();
     // Smaller blocks than for RAR 5.0 data: the hand-over then stays in the
