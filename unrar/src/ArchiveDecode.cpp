@@ -76,6 +76,20 @@ private:
     int error_ = 0;
 };
 
+// Starts the pipeline for one entry: the application is told of the data
+// when `notify` and it listens; `out`, when given, receives it.
+void beginOutput(decode::OutputPipeline& pipeline, const Callbacks& callbacks, OutputFile* out, bool notify,
+                 bool blake2)
+{
+    decode::OutputPipeline::Notifier notifier;
+    if (notify && (callbacks.callback || callbacks.processDataProc))
+        notifier = [&callbacks](const uint8_t* d, size_t n) { return callbacks.processData(d, n); };
+    decode::OutputPipeline::Writer write;
+    if (out)
+        write = [out](const uint8_t* d, size_t n) { return out->write(d, n) ? int(ERAR_SUCCESS) : int(ERAR_EWRITE); };
+    pipeline.begin(std::move(notifier), std::move(write), blake2);
+}
+
 } // namespace
 
 bool Archive::decodesOwn(const Entry& e) const
@@ -107,13 +121,7 @@ int Archive::decodeOwn(const Entry& e, OutputFile* out, uint32_t& crc, uint64_t&
     job.dictionarySize = uint64_t(e.dictKB) * 1024;
     job.solid = e.solid;
 
-    decode::OutputPipeline::Notifier notify;
-    if (callbacks_.callback || callbacks_.processDataProc)
-        notify = [this](const uint8_t* d, size_t n) { return callbacks_.processData(d, n); };
-    decode::OutputPipeline::Writer write;
-    if (out)
-        write = [out](const uint8_t* d, size_t n) { return out->write(d, n) ? int(ERAR_SUCCESS) : int(ERAR_EWRITE); };
-    pipeline_->begin(std::move(notify), std::move(write), e.hashType == RAR_HASH_BLAKE2);
+    beginOutput(*pipeline_, callbacks_, out, true, e.hashType == RAR_HASH_BLAKE2);
     int result = rar5_->decode(job, source, *pipeline_);
     if (result == ERAR_SUCCESS) {
         result = pipeline_->finish();
@@ -149,13 +157,7 @@ int Archive::decodeRar29(OutputFile* out, bool notify, uint32_t& crc, uint64_t& 
     if (!pipeline_)
         pipeline_ = std::make_unique<decode::OutputPipeline>(size_t(256) << 10, 4);
 
-    decode::OutputPipeline::Notifier notifier;
-    if (notify && (callbacks_.callback || callbacks_.processDataProc))
-        notifier = [this](const uint8_t* d, size_t n) { return callbacks_.processData(d, n); };
-    decode::OutputPipeline::Writer write;
-    if (out)
-        write = [out](const uint8_t* d, size_t n) { return out->write(d, n) ? int(ERAR_SUCCESS) : int(ERAR_EWRITE); };
-    pipeline_->begin(std::move(notifier), std::move(write), false);
+    beginOutput(*pipeline_, callbacks_, out, notify, false);
 
     rar29::FileRequest request;
     request.continues = e.solid;
