@@ -22,7 +22,7 @@ std::string Place::path() const
 {
     std::vector<std::string> all = folder;
     all.push_back(leaf);
-    return joinComponents(all, all.size());
+    return joinComponents(all);
 }
 
 int Archive::locate(const Entry& e, const char* destPath, const char* destName, DirHandle& root, DirHandle& folder,
@@ -135,7 +135,7 @@ int Archive::extractCopy(const Entry& e, const std::string& target, const char* 
     std::vector<std::string> source;
     if (!splitSafeRelativePath(target, source))
         return ERAR_ECREATE;
-    const FileId* written = extracted_.writtenFile(place.root, joinComponents(source, source.size()));
+    const FileId* written = extracted_.writtenFile(place.root, joinComponents(source));
     if (!written)
         return ERAR_ECREATE;
     const FileId expected = *written;

@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "unrar/src/SafePath.h"
+
 namespace unrar {
 
 bool resolveLinkTarget(const std::vector<std::string>& linkFolder, const std::string& target, ResolvedTarget& out)
@@ -37,20 +39,9 @@ bool resolveLinkTarget(const std::vector<std::string>& linkFolder, const std::st
         }
         out.components.push_back(steps[i]);
         if (i + 1 < steps.size())
-            out.passes.push_back(joinComponents(out.components, out.components.size()));
+            out.passes.push_back(joinComponents(out.components));
     }
     return true;
-}
-
-std::string joinComponents(const std::vector<std::string>& components, size_t count)
-{
-    std::string out;
-    for (size_t i = 0; i < count && i < components.size(); ++i) {
-        if (i)
-            out += '/';
-        out += components[i];
-    }
-    return out;
 }
 
 } // namespace unrar

@@ -21,7 +21,4 @@ struct ResolvedTarget {
 // climbs above the destination at any point of the walk.
 bool resolveLinkTarget(const std::vector<std::string>& linkFolder, const std::string& target, ResolvedTarget& out);
 
-// Joins the first `count` components with '/'.
-std::string joinComponents(const std::vector<std::string>& components, size_t count);
-
 } // namespace unrar

@@ -37,4 +37,15 @@ bool splitSafeRelativePath(const std::string& name, std::vector<std::string>& co
     return !components.empty();
 }
 
+std::string joinComponents(const std::vector<std::string>& components)
+{
+    std::string out;
+    for (size_t i = 0; i < components.size(); ++i) {
+        if (i)
+            out += '/';
+        out += components[i];
+    }
+    return out;
+}
+
 } // namespace unrar

@@ -10,4 +10,7 @@ namespace unrar {
 // empty names and embedded zeros. Empty components ("a//b") are dropped.
 bool splitSafeRelativePath(const std::string& name, std::vector<std::string>& components);
 
+// The components joined with '/': the form the extraction records paths in.
+std::string joinComponents(const std::vector<std::string>& components);
+
 } // namespace unrar
