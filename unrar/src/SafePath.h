@@ -6,6 +6,12 @@
 
 namespace unrar {
 
+// Splits at '/' and '\', dropping empty components; "." and ".." are kept
+// for the caller to judge. False for names that are not relative: empty,
+// embedded zeros, a leading separator (absolute, UNC and device forms) or a
+// drive letter.
+bool splitRelativeName(const std::string& name, std::vector<std::string>& parts);
+
 // False for absolute names, drive letters, UNC names, "." or ".." anywhere,
 // empty names and embedded zeros. Empty components ("a//b") are dropped.
 bool splitSafeRelativePath(const std::string& name, std::vector<std::string>& components);
