@@ -109,7 +109,7 @@ int Archive::extractSymlink(const Entry& e, const std::string& target, const cha
     for (const std::string& pass : resolved.passes) {
         std::vector<std::string> parts;
         splitSafeRelativePath(pass, parts);
-        if (probeFolders(root, parts, parts.size()) == PathState::Other)
+        if (probeFolders(root, parts) == PathState::Other)
             return ERAR_ECREATE;
     }
     std::string text = target;

@@ -22,9 +22,9 @@ int copyWrittenFile(const DirHandle& sourceFolder, const std::string& sourceName
                     OutputFile& out);
 
 enum class PathState { Folders, Missing, Other };
-// Walks the first `count` components below `root` without following links
-// or creating anything: all real folders, one of them not there (yet), or
-// something else (a link, a file) on the way.
-PathState probeFolders(const DirHandle& root, const std::vector<std::string>& components, size_t count);
+// Walks the components below `root` without following links or creating
+// anything: all real folders, one of them not there (yet), or something else
+// (a link, a file) on the way.
+PathState probeFolders(const DirHandle& root, const std::vector<std::string>& components);
 
 } // namespace unrar

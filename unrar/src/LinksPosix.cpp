@@ -104,14 +104,14 @@ int copyWrittenFile(const DirHandle& sourceFolder, const std::string& sourceName
     }
 }
 
-PathState probeFolders(const DirHandle& root, const std::vector<std::string>& components, size_t count)
+PathState probeFolders(const DirHandle& root, const std::vector<std::string>& components)
 {
     int current = ::dup(root.get());
     if (current < 0)
         return PathState::Other;
     DirHandle holder(current);
-    for (size_t i = 0; i < count && i < components.size(); ++i) {
-        const int next = ::openat(holder.get(), components[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    for (const std::string& component : components) {
+        const int next = ::openat(holder.get(), component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (next < 0)
             return errno == ENOENT ? PathState::Missing : PathState::Other;
         holder = DirHandle(next);
