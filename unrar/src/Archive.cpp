@@ -320,12 +320,12 @@ int Archive::passwordFailure()
     return ERAR_UNKNOWN_FORMAT; // the encryption is not supported here
 }
 
-int Archive::locateBelow(const Entry& e, const char* destPath, DirHandle& folder, std::string& leaf, Place* place)
+int Archive::locateBelow(const Entry& e, const char* destPath, DirHandle& root, DirHandle& folder, std::string& leaf,
+                         Place* place)
 {
     std::vector<std::string> parts;
     if (!splitSafeRelativePath(e.name, parts))
         return ERAR_ECREATE;
-    DirHandle root;
     const int r = openFolder(destPath ? destPath : "", root);
     if (r != ERAR_SUCCESS)
         return r;
@@ -350,9 +350,9 @@ int Archive::makeOutput(const Entry& e, const char* destPath, const char* destNa
             *place = Place{folder.id(), {}, target.filename().string()};
         return out.create(std::move(folder), target.filename().string());
     }
-    DirHandle folder;
+    DirHandle root, folder;
     std::string leaf;
-    const int r = locateBelow(e, destPath, folder, leaf, place);
+    const int r = locateBelow(e, destPath, root, folder, leaf, place);
     if (r != ERAR_SUCCESS)
         return r;
     return out.create(std::move(folder), leaf);
@@ -368,9 +368,9 @@ int Archive::extractFolder(const Entry& e, const char* destPath, const char* des
             return r;
         return target.has_filename() ? makeFolder(folder, target.filename().string(), metaOf(e)) : ERAR_SUCCESS;
     }
-    DirHandle folder;
+    DirHandle root, folder;
     std::string leaf;
-    const int r = locateBelow(e, destPath, folder, leaf);
+    const int r = locateBelow(e, destPath, root, folder, leaf);
     if (r != ERAR_SUCCESS)
         return r;
     return makeFolder(folder, leaf, metaOf(e));

@@ -39,16 +39,8 @@ int Archive::locate(const Entry& e, const char* destPath, const char* destName, 
         place = Place{root.id(), {}, target.filename().string()};
         return openBelow(root, {}, folder);
     }
-    std::vector<std::string> parts;
-    if (!splitSafeRelativePath(e.name, parts))
-        return ERAR_ECREATE;
-    int r = openFolder(destPath ? destPath : "", root);
-    if (r != ERAR_SUCCESS)
-        return r;
-    std::string leaf = parts.back();
-    parts.pop_back();
-    place = Place{root.id(), parts, leaf};
-    return openBelow(root, parts, folder);
+    std::string leaf;
+    return locateBelow(e, destPath, root, folder, leaf, &place);
 }
 
 int Archive::processLink(const Entry& e, bool extract, const char* destPath, const char* destName)
