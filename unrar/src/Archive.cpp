@@ -336,26 +336,34 @@ int Archive::locateBelow(const Entry& e, const char* destPath, DirHandle& root, 
     return openBelow(root, parts, folder);
 }
 
-int Archive::makeOutput(const Entry& e, const char* destPath, const char* destName, OutputFile& out, Place* place)
+int Archive::locate(const Entry& e, const char* destPath, const char* destName, DirHandle& root, DirHandle& folder,
+                    Place& place)
 {
     if (destName && *destName) {
+        // A name given by the caller: the item sits directly in that folder.
         std::filesystem::path target(destName);
         if (!target.has_filename())
             return ERAR_ECREATE;
-        DirHandle folder;
-        int r = openFolder(target.parent_path().string(), folder);
+        int r = openFolder(target.parent_path().string(), root);
         if (r != ERAR_SUCCESS)
             return r;
-        if (place)
-            *place = Place{folder.id(), {}, target.filename().string()};
-        return out.create(std::move(folder), target.filename().string());
+        place = Place{root.id(), {}, target.filename().string()};
+        return openBelow(root, {}, folder);
     }
-    DirHandle root, folder;
     std::string leaf;
-    const int r = locateBelow(e, destPath, root, folder, leaf, place);
+    return locateBelow(e, destPath, root, folder, leaf, &place);
+}
+
+int Archive::makeOutput(const Entry& e, const char* destPath, const char* destName, OutputFile& out, Place* place)
+{
+    DirHandle root, folder;
+    Place where;
+    const int r = locate(e, destPath, destName, root, folder, where);
     if (r != ERAR_SUCCESS)
         return r;
-    return out.create(std::move(folder), leaf);
+    if (place)
+        *place = where;
+    return out.create(std::move(folder), where.leaf);
 }
 
 int Archive::extractFolder(const Entry& e, const char* destPath, const char* destName)

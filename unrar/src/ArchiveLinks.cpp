@@ -1,7 +1,6 @@
 // Link entries of an archive: symbolic links, hard links and file copies.
 // They carry no file data for the application, and each is created only
 // where it cannot lead outside the destination.
-#include <filesystem>
 
 #include "unrar/src/Archive.h"
 #include "unrar/src/Crc32.h"
@@ -23,24 +22,6 @@ std::string Place::path() const
     std::vector<std::string> all = folder;
     all.push_back(leaf);
     return joinComponents(all);
-}
-
-int Archive::locate(const Entry& e, const char* destPath, const char* destName, DirHandle& root, DirHandle& folder,
-                    Place& place)
-{
-    if (destName && *destName) {
-        // A name given by the caller: the link sits directly in that folder.
-        std::filesystem::path target(destName);
-        if (!target.has_filename())
-            return ERAR_ECREATE;
-        int r = openFolder(target.parent_path().string(), root);
-        if (r != ERAR_SUCCESS)
-            return r;
-        place = Place{root.id(), {}, target.filename().string()};
-        return openBelow(root, {}, folder);
-    }
-    std::string leaf;
-    return locateBelow(e, destPath, root, folder, leaf, &place);
 }
 
 int Archive::processLink(const Entry& e, bool extract, const char* destPath, const char* destName)
