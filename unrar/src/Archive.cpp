@@ -320,8 +320,7 @@ int Archive::passwordFailure()
     return ERAR_UNKNOWN_FORMAT; // the encryption is not supported here
 }
 
-int Archive::locateBelow(const Entry& e, const char* destPath, DirHandle& root, DirHandle& folder, std::string& leaf,
-                         Place* place)
+int Archive::locateBelow(const Entry& e, const char* destPath, DirHandle& root, DirHandle& folder, Place& place)
 {
     std::vector<std::string> parts;
     if (!splitSafeRelativePath(e.name, parts))
@@ -329,10 +328,9 @@ int Archive::locateBelow(const Entry& e, const char* destPath, DirHandle& root, 
     const int r = openFolder(destPath ? destPath : "", root);
     if (r != ERAR_SUCCESS)
         return r;
-    leaf = parts.back();
+    std::string leaf = parts.back();
     parts.pop_back();
-    if (place)
-        *place = Place{root.id(), parts, leaf};
+    place = Place{root.id(), parts, leaf};
     return openBelow(root, parts, folder);
 }
 
@@ -350,8 +348,7 @@ int Archive::locate(const Entry& e, const char* destPath, const char* destName, 
         place = Place{root.id(), {}, target.filename().string()};
         return openBelow(root, {}, folder);
     }
-    std::string leaf;
-    return locateBelow(e, destPath, root, folder, leaf, &place);
+    return locateBelow(e, destPath, root, folder, place);
 }
 
 int Archive::makeOutput(const Entry& e, const char* destPath, const char* destName, OutputFile& out, Place* place)
@@ -377,11 +374,11 @@ int Archive::extractFolder(const Entry& e, const char* destPath, const char* des
         return target.has_filename() ? makeFolder(folder, target.filename().string(), metaOf(e)) : ERAR_SUCCESS;
     }
     DirHandle root, folder;
-    std::string leaf;
-    const int r = locateBelow(e, destPath, root, folder, leaf);
+    Place place;
+    const int r = locateBelow(e, destPath, root, folder, place);
     if (r != ERAR_SUCCESS)
         return r;
-    return makeFolder(folder, leaf, metaOf(e));
+    return makeFolder(folder, place.leaf, metaOf(e));
 }
 
 int Archive::process(int operation, const char* destPath, const char* destName)

@@ -88,10 +88,9 @@ private:
     int decodeSkipped();
     int passwordFailure();
     // The folder below destPath that the entry's stored name leads to, opened
-    // without following links, and the entry's last name component; `root`
-    // is destPath itself.
-    int locateBelow(const Entry& e, const char* destPath, DirHandle& root, DirHandle& folder, std::string& leaf,
-                    Place* place = nullptr);
+    // without following links, and where the entry goes; `root` is destPath
+    // itself.
+    int locateBelow(const Entry& e, const char* destPath, DirHandle& root, DirHandle& folder, Place& place);
     int makeOutput(const Entry& e, const char* destPath, const char* destName, OutputFile& out, Place* place = nullptr);
     // Opens the destination and the folder an item goes to, as for a file.
     int locate(const Entry& e, const char* destPath, const char* destName, DirHandle& root, DirHandle& folder,
