@@ -1,5 +1,4 @@
 #include "tests/support/Rar29Writer.h"
-#include "tests/support/BitWriter.h"
 
 #include <zlib.h>
 
@@ -193,23 +192,17 @@ struct Rar29Writer::Ppmd {
 Rar29Writer::Rar29Writer() : ppmd_(new Ppmd) {}
 Rar29Writer::~Rar29Writer() { delete ppmd_; }
 
-void Rar29Writer::bits(uint32_t value, unsigned count)
+void Rar29Writer::alignToByte()
 {
-    for (unsigned i = count; i > 0; --i) {
-        acc_ = acc_ << 1 | ((value >> (i - 1)) & 1);
-        if (++used_ == 8) {
-            out_.push_back(static_cast<char>(acc_ & 0xFF));
-            used_ = 0;
-        }
-    }
+    if (out_.bits % 8)
+        bits(0, static_cast<unsigned>(8 - out_.bits % 8));
 }
 
 void Rar29Writer::symbol(unsigned table, unsigned sym) { bits(sym, kTableBits[table]); }
 
 Rar29Writer& Rar29Writer::lzBlock(bool keepOldTables)
 {
-    if (used_)
-        bits(0, 8 - used_);
+    alignToByte();
     bits(0, 1);
     bits(keepOldTables ? 1 : 0, 1);
     if (!keepOldTables)
@@ -381,8 +374,7 @@ Rar29Writer& Rar29Writer::endOfFile(bool nextHasHeader)
 
 Rar29Writer& Rar29Writer::ppmdBlock(const PpmdBlock& b)
 {
-    if (used_)
-        bits(0, 8 - used_);
+    alignToByte();
     unsigned flags = 0x80;
     if (b.newModel) {
         flags |= 0x20;
@@ -400,7 +392,7 @@ Rar29Writer& Rar29Writer::ppmdBlock(const PpmdBlock& b)
     if (b.newModel && !ppmd_->model.start(b.memoryMiB << 20, b.order))
         throw std::runtime_error("PPMd memory");
     ppmd_->rc = RangeEncoder{};
-    ppmd_->rc.out = &out_;
+    ppmd_->rc.out = &out_.out;
     return *this;
 }
 
@@ -453,10 +445,9 @@ Rar29Writer& Rar29Writer::ppmdEnd(bool endOfFile)
 
 std::string Rar29Writer::take()
 {
-    if (used_)
-        bits(0, 8 - used_);
+    alignToByte();
     std::string out;
-    out.swap(out_);
+    out.swap(out_.out);
     return out;
 }
 
