@@ -189,8 +189,8 @@ struct Rar29Writer::Ppmd {
     RangeEncoder rc;
 };
 
-Rar29Writer::Rar29Writer() : ppmd_(new Ppmd) {}
-Rar29Writer::~Rar29Writer() { delete ppmd_; }
+Rar29Writer::Rar29Writer() : ppmd_(std::make_unique<Ppmd>()) {}
+Rar29Writer::~Rar29Writer() = default;
 
 void Rar29Writer::alignToByte()
 {

@@ -6,6 +6,7 @@
 #include "tests/support/BitWriter.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -82,7 +83,7 @@ private:
     uint8_t oldLengths_[404] = {};
     unsigned lowRep_ = 0, lastLow_ = 0;
     size_t programs_ = 0;
-    Ppmd* ppmd_ = nullptr;
+    std::unique_ptr<Ppmd> ppmd_;
     int escape_ = 2;
 };
 
