@@ -5,18 +5,18 @@
 #include "platform/RecordingMessages.h"
 #include "platform/TextCodec.h"
 #include "tests/support/HttpTestServer.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <memory>
-#include <stdexcept>
 
 namespace fs = std::filesystem;
+using testsupport::readFileBytes;
+using testsupport::writeFileBytes;
 
 namespace {
 
@@ -31,33 +31,12 @@ std::string pattern(std::size_t n)
     return s;
 }
 
-std::string readFile(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void writeFile(const fs::path& p, const std::string& data) { std::ofstream(p, std::ios::binary) << data; }
-
-class TempFolder {
+// The test's folder, and how many entries it holds: a download leaves no
+// temporary file behind.
+class TempFolder : public testsupport::TempDir {
 public:
-    TempFolder()
-    {
-        std::string templ = (fs::temp_directory_path() / "tavrel-fetch-XXXXXX").string();
-        if (!::mkdtemp(templ.data()))
-            throw std::runtime_error("mkdtemp failed");
-        path_ = templ;
-    }
-    ~TempFolder()
-    {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-    std::size_t entries() const { return static_cast<std::size_t>(std::distance(fs::directory_iterator(path_), {})); }
-
-private:
-    fs::path path_;
+    TempFolder() : TempDir("tavrel-fetch") {}
+    std::size_t entries() const { return static_cast<std::size_t>(std::distance(fs::directory_iterator(path()), {})); }
 };
 
 struct ProgressLog : FetchObserver {
@@ -106,11 +85,11 @@ class DownloadCases : public Download, public ::testing::WithParamInterface<Down
 TEST_P(DownloadCases, ReplacesTheArchiveOnlyWhenTheWholeBodyArrived)
 {
     const DownloadCase& c = GetParam();
-    writeFile(target, kEarlierArchive);
+    writeFileBytes(target, kEarlierArchive);
     const std::string path = c.path;
     EXPECT_EQ(get(path.find("://") != std::string::npos ? path : server->url(path)), c.ok);
     const std::string expected = c.ok ? c.body : kEarlierArchive;
-    const std::string content = readFile(target);
+    const std::string content = readFileBytes(target);
     EXPECT_EQ(content.size(), expected.size());
     EXPECT_TRUE(content == expected) << "content differs";
     EXPECT_EQ(folder.entries(), 1u) << "no temporary file is left behind";
@@ -145,18 +124,18 @@ TEST_F(Download, LocationsTypedWithBlanksOrLettersReachTheServerEscaped)
     };
     for (const auto& [typed, arrived] : cases) {
         EXPECT_TRUE(get(server->url(typed))) << typed << ": " << observer.failure;
-        EXPECT_EQ(readFile(target), arrived) << typed;
+        EXPECT_EQ(readFileBytes(target), arrived) << typed;
     }
     EXPECT_TRUE(messages.all().empty());
 }
 
 TEST_F(Download, LocationThatIsNoUrlIsNamedInAMessage)
 {
-    writeFile(target, kEarlierArchive);
+    writeFileBytes(target, kEarlierArchive);
     EXPECT_FALSE(get("http://bad host/Release.rar"));
     EXPECT_EQ(messages.texts(),
               std::vector<std::string>{"Неверный адрес файла обновления: http://bad host/Release.rar"});
-    EXPECT_EQ(readFile(target), kEarlierArchive);
+    EXPECT_EQ(readFileBytes(target), kEarlierArchive);
 }
 
 TEST_F(Download, EndlessOrOversizedBodyStopsAtTheCapOrTheFreeSpaceMargin)
@@ -174,11 +153,11 @@ TEST_F(Download, EndlessOrOversizedBodyStopsAtTheCapOrTheFreeSpaceMargin)
         {"/ok/2097152", {.minFreeBytes = available, .maxBytes = std::nullopt}, "must stay free"},
     };
     for (const Case& c : cases) {
-        writeFile(target, kEarlierArchive);
+        writeFileBytes(target, kEarlierArchive);
         fetch.setLimits(c.limits);
         EXPECT_FALSE(get(server->url(c.path))) << c.path;
         EXPECT_NE(observer.failure.find(c.reason), std::string::npos) << c.path << ": " << observer.failure;
-        EXPECT_EQ(readFile(target), kEarlierArchive) << c.path;
+        EXPECT_EQ(readFileBytes(target), kEarlierArchive) << c.path;
         EXPECT_EQ(folder.entries(), 1u) << c.path;
     }
     EXPECT_TRUE(messages.all().empty());
@@ -193,7 +172,7 @@ TEST_F(Download, RefusedAnswerCreatesNoFile)
 TEST_F(Download, SendsTheExecutableNameAsUserAgent)
 {
     ASSERT_TRUE(get(server->url("/agent")));
-    EXPECT_EQ(readFile(target), platform::executablePath().filename().string());
+    EXPECT_EQ(readFileBytes(target), platform::executablePath().filename().string());
 }
 
 TEST_F(Download, ReportsProgressPerBlockUpToTheAnnouncedTotal)
@@ -207,19 +186,19 @@ TEST_F(Download, ReportsProgressPerBlockUpToTheAnnouncedTotal)
 
 TEST_F(Download, CancelledFromProgressKeepsTheEarlierArchive)
 {
-    writeFile(target, kEarlierArchive);
+    writeFileBytes(target, kEarlierArchive);
     observer.cancelAfter = 1;
     EXPECT_FALSE(get(server->url("/slow/4/20")));
-    EXPECT_EQ(readFile(target), kEarlierArchive);
+    EXPECT_EQ(readFileBytes(target), kEarlierArchive);
     EXPECT_EQ(folder.entries(), 1u);
 }
 
 TEST_F(Download, HttpsServerWithUntrustedCertificateIsRefused)
 {
     const testsupport::HttpTestServer untrusted(".", true);
-    writeFile(target, kEarlierArchive);
+    writeFileBytes(target, kEarlierArchive);
     EXPECT_FALSE(get(untrusted.url("/ok/100")));
-    EXPECT_EQ(readFile(target), kEarlierArchive);
+    EXPECT_EQ(readFileBytes(target), kEarlierArchive);
     EXPECT_NE(observer.failure.find("certificate"), std::string::npos) << observer.failure;
 }
 
@@ -238,7 +217,7 @@ TEST_F(Download, UnwritableTargetRaisesAnIoErrorAndLeavesNoFile)
 
 class Copy : public ::testing::Test {
 protected:
-    Copy() { writeFile(source, pattern(3000)); }
+    Copy() { writeFileBytes(source, pattern(3000)); }
 
     TempFolder folder;
     fs::path source = folder.path() / "release.rar";
@@ -251,10 +230,10 @@ protected:
 
 TEST_F(Copy, CopiesAndReplacesAnExistingTarget)
 {
-    writeFile(target, kEarlierArchive);
+    writeFileBytes(target, kEarlierArchive);
     ASSERT_TRUE(fetch.GetNetFile(source.string(), target.string()));
-    EXPECT_EQ(readFile(target), pattern(3000));
-    EXPECT_EQ(readFile(source), pattern(3000));
+    EXPECT_EQ(readFileBytes(target), pattern(3000));
+    EXPECT_EQ(readFileBytes(source), pattern(3000));
     EXPECT_TRUE(messages.all().empty());
     EXPECT_EQ(observer.done.back(), 3000u);
     EXPECT_EQ(folder.entries(), 2u);
@@ -265,7 +244,7 @@ TEST_F(Copy, FollowsALinkToTheSource)
     const fs::path link = folder.path() / "current.rar";
     fs::create_symlink(source, link);
     ASSERT_TRUE(fetch.GetNetFile(link.string(), target.string()));
-    EXPECT_EQ(readFile(target), pattern(3000));
+    EXPECT_EQ(readFileBytes(target), pattern(3000));
     EXPECT_FALSE(fs::is_symlink(target));
 }
 
@@ -287,10 +266,10 @@ TEST_F(Copy, UnreplaceableTargetFailsQuietlyAndStaysIntact)
     // Read-only files and folders do not stop root, which runs CI; a folder
     // in the target's place cannot be replaced by anyone.
     fs::create_directory(target);
-    writeFile(target / "inside", "kept");
+    writeFileBytes(target / "inside", "kept");
     EXPECT_FALSE(fetch.GetNetFile(source.string(), target.string()));
     EXPECT_TRUE(messages.all().empty()) << "the caller reports a failed copy";
-    EXPECT_EQ(readFile(target / "inside"), "kept");
+    EXPECT_EQ(readFileBytes(target / "inside"), "kept");
     EXPECT_FALSE(observer.failure.empty());
     EXPECT_EQ(folder.entries(), 2u) << "no temporary file is left behind";
 
@@ -300,7 +279,7 @@ TEST_F(Copy, UnreplaceableTargetFailsQuietlyAndStaysIntact)
 TEST_F(Copy, SourceAndTargetMayBeTheSameFile)
 {
     ASSERT_TRUE(fetch.GetNetFile(source.string(), source.string()));
-    EXPECT_EQ(readFile(source), pattern(3000));
+    EXPECT_EQ(readFileBytes(source), pattern(3000));
 }
 
 } // namespace

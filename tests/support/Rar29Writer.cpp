@@ -104,46 +104,24 @@ std::string forgeProgram(size_t length, uint32_t crc, size_t at)
     return code;
 }
 
-class BitString {
-public:
-    void put(uint32_t value, unsigned count)
-    {
-        for (unsigned i = count; i > 0; --i) {
-            acc_ = static_cast<uint8_t>(acc_ << 1 | ((value >> (i - 1)) & 1));
-            if (++used_ == 8) {
-                out_.push_back(static_cast<char>(acc_));
-                used_ = 0;
-            }
-        }
+// A number in a filter record: two bits that say its width (4, 8, 16 or 32
+// bits), then the number.
+void putNumber(BitWriter& bw, uint32_t v)
+{
+    if (v < 16) {
+        bw.put(0, 2);
+        bw.put(v, 4);
+    } else if (v < 256) {
+        bw.put(1, 2);
+        bw.put(v, 8);
+    } else if (v < 65536) {
+        bw.put(2, 2);
+        bw.put(v, 16);
+    } else {
+        bw.put(3, 2);
+        bw.put(v, 32);
     }
-    void number(uint32_t v)
-    {
-        if (v < 16) {
-            put(0, 2);
-            put(v, 4);
-        } else if (v < 256) {
-            put(1, 2);
-            put(v, 8);
-        } else if (v < 65536) {
-            put(2, 2);
-            put(v, 16);
-        } else {
-            put(3, 2);
-            put(v, 32);
-        }
-    }
-    std::string take()
-    {
-        if (used_)
-            put(0, 8 - used_);
-        return out_;
-    }
-
-private:
-    std::string out_;
-    uint8_t acc_ = 0;
-    unsigned used_ = 0;
-};
+}
 
 struct RangeEncoder {
     static constexpr bool kEncoding = true;
@@ -211,26 +189,20 @@ struct Rar29Writer::Ppmd {
     RangeEncoder rc;
 };
 
-Rar29Writer::Rar29Writer() : ppmd_(new Ppmd) {}
-Rar29Writer::~Rar29Writer() { delete ppmd_; }
+Rar29Writer::Rar29Writer() : ppmd_(std::make_unique<Ppmd>()) {}
+Rar29Writer::~Rar29Writer() = default;
 
-void Rar29Writer::bits(uint32_t value, unsigned count)
+void Rar29Writer::alignToByte()
 {
-    for (unsigned i = count; i > 0; --i) {
-        acc_ = acc_ << 1 | ((value >> (i - 1)) & 1);
-        if (++used_ == 8) {
-            out_.push_back(static_cast<char>(acc_ & 0xFF));
-            used_ = 0;
-        }
-    }
+    if (out_.bits % 8)
+        bits(0, static_cast<unsigned>(8 - out_.bits % 8));
 }
 
 void Rar29Writer::symbol(unsigned table, unsigned sym) { bits(sym, kTableBits[table]); }
 
 Rar29Writer& Rar29Writer::lzBlock(bool keepOldTables)
 {
-    if (used_)
-        bits(0, 8 - used_);
+    alignToByte();
     bits(0, 1);
     bits(keepOldTables ? 1 : 0, 1);
     if (!keepOldTables)
@@ -330,21 +302,21 @@ Rar29Writer& Rar29Writer::oldDistance(unsigned index, uint32_t length)
 
 std::string Rar29Writer::recordBytes(const FilterRecord& r)
 {
-    BitString body;
+    BitWriter body;
     uint8_t flags = 0x80;
     const size_t index = r.program < 0 ? programs_ : static_cast<size_t>(r.program);
-    body.number(static_cast<uint32_t>(index + 1));
+    putNumber(body, static_cast<uint32_t>(index + 1));
     if (r.program < 0)
         ++programs_;
     if (r.start >= 258) {
         flags |= 0x40;
-        body.number(r.start - 258);
+        putNumber(body, r.start - 258);
     } else {
-        body.number(r.start);
+        putNumber(body, r.start);
     }
     if (r.length) {
         flags |= 0x20;
-        body.number(r.length);
+        putNumber(body, r.length);
     }
     if (!r.registers.empty()) {
         flags |= 0x10;
@@ -355,14 +327,14 @@ std::string Rar29Writer::recordBytes(const FilterRecord& r)
         for (unsigned i = 0; i < 7; ++i)
             for (auto& [reg, value] : r.registers)
                 if (reg == i)
-                    body.number(value);
+                    putNumber(body, value);
     }
     if (r.program < 0) {
-        body.number(static_cast<uint32_t>(r.bytecode.size()));
+        putNumber(body, static_cast<uint32_t>(r.bytecode.size()));
         for (char c : r.bytecode)
             body.put(static_cast<uint8_t>(c), 8);
     }
-    const std::string b = body.take();
+    const std::string& b = body.out;
     std::string out;
     if (b.size() <= 6) {
         out.push_back(static_cast<char>(flags | (b.size() - 1)));
@@ -402,8 +374,7 @@ Rar29Writer& Rar29Writer::endOfFile(bool nextHasHeader)
 
 Rar29Writer& Rar29Writer::ppmdBlock(const PpmdBlock& b)
 {
-    if (used_)
-        bits(0, 8 - used_);
+    alignToByte();
     unsigned flags = 0x80;
     if (b.newModel) {
         flags |= 0x20;
@@ -421,7 +392,7 @@ Rar29Writer& Rar29Writer::ppmdBlock(const PpmdBlock& b)
     if (b.newModel && !ppmd_->model.start(b.memoryMiB << 20, b.order))
         throw std::runtime_error("PPMd memory");
     ppmd_->rc = RangeEncoder{};
-    ppmd_->rc.out = &out_;
+    ppmd_->rc.out = &out_.out;
     return *this;
 }
 
@@ -474,10 +445,9 @@ Rar29Writer& Rar29Writer::ppmdEnd(bool endOfFile)
 
 std::string Rar29Writer::take()
 {
-    if (used_)
-        bits(0, 8 - used_);
+    alignToByte();
     std::string out;
-    out.swap(out_);
+    out.swap(out_.out);
     return out;
 }
 

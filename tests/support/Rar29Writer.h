@@ -3,7 +3,10 @@
 // tables, literals, matches of every kind, filter records and end markers,
 // and PPMd blocks from a literal text. Not a compressor: the test says which
 // symbol goes where, so each fixture shows exactly the feature it is about.
+#include "tests/support/BitWriter.h"
+
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -68,19 +71,19 @@ public:
 
 private:
     struct Ppmd;
-    void bits(uint32_t value, unsigned count);
+    void bits(uint32_t value, unsigned count) { out_.put(value, count); }
+    // Zero bits up to the next byte boundary.
+    void alignToByte();
     void symbol(unsigned table, unsigned sym);
     void distance(uint32_t distance, bool repeatLow);
     std::string recordBytes(const FilterRecord& record);
     void ppmdSymbol(unsigned sym);
 
-    std::string out_;
-    uint32_t acc_ = 0;
-    unsigned used_ = 0;
+    BitWriter out_;
     uint8_t oldLengths_[404] = {};
     unsigned lowRep_ = 0, lastLow_ = 0;
     size_t programs_ = 0;
-    Ppmd* ppmd_ = nullptr;
+    std::unique_ptr<Ppmd> ppmd_;
     int escape_ = 2;
 };
 
