@@ -1,5 +1,8 @@
 #include "DownloadLimits.h"
 
+#include "platform/DiskSpace.h"
+#include "platform/FileOps.h"
+
 namespace {
 
 std::string mebibytes(std::uint64_t bytes) { return std::to_string(bytes >> 20) + " MiB"; }
@@ -16,14 +19,13 @@ std::string DownloadGuard::tooLarge(std::uint64_t size) const
 
 std::string DownloadGuard::lowOnSpace(std::uint64_t stillToCome) const
 {
-    std::error_code ec;
-    const std::filesystem::space_info space = std::filesystem::space(folder_, ec);
+    const std::optional<std::uint64_t> available = platform::freeBytes(platform::fromPath(folder_));
     // A file system that cannot tell its free space is not held up by it.
-    if (ec || space.available == static_cast<std::uintmax_t>(-1))
+    if (!available)
         return {};
-    if (space.available >= stillToCome && space.available - stillToCome >= limits_.minFreeBytes)
+    if (*available >= stillToCome && *available - stillToCome >= limits_.minFreeBytes)
         return {};
-    return "only " + mebibytes(space.available) + " free in " + folder_.string() + ", and " +
+    return "only " + mebibytes(*available) + " free in " + folder_.string() + ", and " +
            mebibytes(limits_.minFreeBytes) + " must stay free";
 }
 

@@ -54,8 +54,6 @@ std::optional<std::vector<unsigned char>> decodeBase64(std::string_view text, st
     return bytes;
 }
 
-bool startsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
-
 // The four lines of a signature file, parsed.
 struct SignatureFile {
     std::string algorithm;
@@ -92,7 +90,7 @@ ReadOutcome readSignatureFile(const std::filesystem::path& path, SignatureFile& 
     }
     while (!lines.empty() && trimmed(lines.back()).empty())
         lines.pop_back();
-    if (lines.size() != 4 || !startsWith(lines[0], kUntrustedPrefix) || !startsWith(lines[2], kTrustedPrefix))
+    if (lines.size() != 4 || !lines[0].starts_with(kUntrustedPrefix) || !lines[2].starts_with(kTrustedPrefix))
         return ReadOutcome::Malformed;
 
     const auto signature = decodeBase64(trimmed(lines[1]), kSignatureBytes);

@@ -14,12 +14,6 @@ namespace {
     throw std::system_error(static_cast<int>(::GetLastError()), std::system_category(), what + " " + path);
 }
 
-std::wstring wide(const std::string& path)
-{
-    const std::u16string name = ansiToUtf16(path);
-    return std::wstring(name.begin(), name.end());
-}
-
 HANDLE openForFlush(const std::wstring& name)
 {
     // Flushing needs write access; others may go on using the file.
@@ -29,7 +23,7 @@ HANDLE openForFlush(const std::wstring& name)
 
 void syncFile(const std::string& path)
 {
-    const std::wstring name = wide(path);
+    const std::wstring name = ansiToWide(path);
     HANDLE file = openForFlush(name);
     // A read-only file (as a release may carry) cannot be opened for writing:
     // its attribute is lifted for the flush and put back afterwards.
@@ -80,7 +74,7 @@ void syncFolder(const std::string& folder)
     // log out as well. The install flushes its journal after its
     // renames, so they are on the disk by the time the commit mark is. Only
     // that the folder is there is checked, as opening it does on POSIX.
-    const DWORD attributes = ::GetFileAttributesW(wide(folder).c_str());
+    const DWORD attributes = ::GetFileAttributesW(ansiToWide(folder).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
         fail("Cannot open", folder);
 }

@@ -8,13 +8,12 @@ namespace platform {
 
 FileLock::FileLock(const std::string& path)
 {
-    const std::u16string name = ansiToUtf16(path);
     // Not inheritable, so a program started by the holder does not keep the
     // file open after the holder has ended. Not shared for deleting: the lock
     // file cannot vanish under its holder and let a second one in.
     HANDLE file =
-        ::CreateFileW(reinterpret_cast<const wchar_t*>(name.c_str()), GENERIC_READ | GENERIC_WRITE,
-                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ::CreateFileW(ansiToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         error_.assign(static_cast<int>(::GetLastError()), std::system_category());
         return;

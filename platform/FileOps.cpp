@@ -18,8 +18,7 @@ namespace platform {
 std::filesystem::path toPath(const std::string& ansi)
 {
 #ifdef _WIN32
-    const std::u16string wide = ansiToUtf16(ansi);
-    return std::filesystem::path(std::wstring(wide.begin(), wide.end()));
+    return std::filesystem::path(ansiToWide(ansi));
 #else
     return std::filesystem::path(ansi);
 #endif

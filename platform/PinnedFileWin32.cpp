@@ -30,19 +30,13 @@ bool stamp(HANDLE file, Stamp& out)
     return true;
 }
 
-std::wstring wide(const std::string& path)
-{
-    const std::u16string name = ansiToUtf16(path);
-    return std::wstring(name.begin(), name.end());
-}
-
 } // namespace
 
 PinnedFile::PinnedFile(const std::string& path) : path_(path)
 {
     // Shared for reading only: while it is held nobody can write the file,
     // rename it or delete it, so its name leads to what was checked.
-    HANDLE file = ::CreateFileW(wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    HANDLE file = ::CreateFileW(ansiToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     Stamp now;
     if (file == INVALID_HANDLE_VALUE)
@@ -83,7 +77,7 @@ bool PinnedFile::removeName()
     // Opened again, alone and for deleting, and deleted through that handle
     // only when it is still the same file: nobody can slip another file in
     // between the check and the deletion.
-    HANDLE file = ::CreateFileW(wide(path_).c_str(), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+    HANDLE file = ::CreateFileW(ansiToWide(path_).c_str(), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;

@@ -115,6 +115,12 @@ std::u16string ansiToUtf16(std::string_view ansi)
     return out;
 }
 
+std::wstring ansiToWide(std::string_view ansi)
+{
+    const std::u16string wide = ansiToUtf16(ansi);
+    return std::wstring(wide.begin(), wide.end());
+}
+
 std::string utf16ToAnsi(std::u16string_view utf16)
 {
     if (utf16.empty())

@@ -14,6 +14,11 @@ std::string toUtf8(std::u16string_view utf16);
 std::u16string ansiToUtf16(std::string_view ansi);
 std::string utf16ToAnsi(std::u16string_view utf16);
 
+#ifdef _WIN32
+// 8-bit ANSI text as the wide characters that the system's W calls take.
+std::wstring ansiToWide(std::string_view ansi);
+#endif
+
 // The OEM form of an ANSI text (CharToOemA). Both code pages are the
 // locale's on Linux, so this is the identity there.
 std::string charToOem(std::string_view ansi);
