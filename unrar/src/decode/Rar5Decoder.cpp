@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "unrar/include/unrar_api.h"
+#include "unrar/src/decode/CodeLengths.h"
 
 namespace unrar::decode {
 namespace {
@@ -206,53 +207,17 @@ int Rar5Decoder::readBlockHeader(PackedSource& in, uint8_t& flags, size_t& size)
 int Rar5Decoder::readTables(BitReader& br, uint64_t budget)
 {
     tablesValid_ = false;
-    uint8_t bitLengths[20];
-    size_t i = 0;
-    while (i < 20) {
-        const uint8_t v = static_cast<uint8_t>(br.read(4));
-        if (v != 15) {
-            bitLengths[i++] = v;
-            continue;
-        }
-        const uint32_t zeros = br.read(4);
-        if (zeros == 0) {
-            bitLengths[i++] = 15;
-        } else {
-            for (uint32_t k = 0; k < zeros + 2 && i < 20; ++k)
-                bitLengths[i++] = 0;
-        }
-    }
+    uint8_t bitLengths[kLengthCodeSize];
+    readLengthCodeLengths(br, bitLengths);
     if (br.position() > budget)
         return ERAR_BAD_DATA;
     HuffmanTable bitLengthCode;
-    if (!bitLengthCode.build(bitLengths, 20))
+    if (!bitLengthCode.build(bitLengths, kLengthCodeSize))
         return ERAR_BAD_DATA;
 
     uint8_t lengths[kLengthCount];
-    i = 0;
-    while (i < kLengthCount) {
-        if (br.position() > budget)
-            return ERAR_BAD_DATA;
-        const int s = bitLengthCode.decode(br);
-        if (s < 0)
-            return ERAR_BAD_DATA;
-        if (s < 16) {
-            lengths[i++] = static_cast<uint8_t>(s);
-            continue;
-        }
-        uint32_t count;
-        uint8_t value = 0;
-        if (s < 18) {
-            if (i == 0)
-                return ERAR_BAD_DATA; // nothing to repeat
-            count = s == 16 ? 3 + br.read(3) : 11 + br.read(7);
-            value = lengths[i - 1];
-        } else {
-            count = s == 18 ? 3 + br.read(3) : 11 + br.read(7);
-        }
-        for (uint32_t k = 0; k < count && i < kLengthCount; ++k)
-            lengths[i++] = value;
-    }
+    if (!readCodeLengths(br, bitLengthCode, lengths, kLengthCount, nullptr, [&] { return br.position() <= budget; }))
+        return ERAR_BAD_DATA;
     if (br.position() > budget)
         return ERAR_BAD_DATA;
     const uint8_t* p = lengths;

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <new>
 
+#include "unrar/src/decode/CodeLengths.h"
+
 namespace unrar::rar29 {
 namespace {
 
@@ -206,47 +208,18 @@ bool Decoder::readTables()
     lowRep_ = lastLow_ = 0;
     if (!bits(1))
         oldLengths_.fill(0);
-    uint8_t pre[20] = {};
-    for (unsigned i = 0; i < 20;) {
-        const unsigned v = bits(4);
-        if (v != 15) {
-            pre[i++] = static_cast<uint8_t>(v);
-            continue;
-        }
-        const unsigned zeros = bits(4);
-        if (zeros == 0) {
-            pre[i++] = 15;
-        } else {
-            for (unsigned n = zeros + 2; n > 0 && i < 20; --n)
-                pre[i++] = 0;
-        }
-    }
+    uint8_t pre[decode::kLengthCodeSize];
+    decode::readLengthCodeLengths(bits_, pre);
     decode::HuffmanTable preCode;
-    if (!preCode.build(pre, 20))
+    if (!preCode.build(pre, decode::kLengthCodeSize))
         return false;
     uint8_t lengths[kTableSize];
-    for (unsigned i = 0; i < kTableSize;) {
+    auto more = [this] {
         ensureInput();
-        if (overrun())
-            return false;
-        const int s = preCode.decode(bits_);
-        if (s < 0)
-            return false;
-        if (s < 16) {
-            lengths[i] = static_cast<uint8_t>((oldLengths_[i] + s) & 15);
-            ++i;
-        } else if (s < 18) {
-            const unsigned n = s == 16 ? 3 + bits(3) : 11 + bits(7);
-            if (i == 0)
-                return false;
-            for (unsigned k = 0; k < n && i < kTableSize; ++k, ++i)
-                lengths[i] = lengths[i - 1];
-        } else {
-            const unsigned n = s == 18 ? 3 + bits(3) : 11 + bits(7);
-            for (unsigned k = 0; k < n && i < kTableSize; ++k)
-                lengths[i++] = 0;
-        }
-    }
+        return !overrun();
+    };
+    if (!decode::readCodeLengths(bits_, preCode, lengths, kTableSize, oldLengths_.data(), more))
+        return false;
     std::memcpy(oldLengths_.data(), lengths, kTableSize);
     if (!mainCode_.build(lengths, kMainSymbols) || !distCode_.build(lengths + kMainSymbols, kDistSymbols) ||
         !lowCode_.build(lengths + kMainSymbols + kDistSymbols, kLowSymbols) ||
