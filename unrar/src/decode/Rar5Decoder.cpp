@@ -4,6 +4,7 @@
 
 #include "unrar/include/unrar_api.h"
 #include "unrar/src/decode/CodeLengths.h"
+#include "unrar/src/decode/LittleEndian.h"
 
 namespace unrar::decode {
 namespace {
@@ -34,15 +35,6 @@ inline uint32_t lengthFromSlot(uint32_t slot, BitReader& br)
         return 2 + slot;
     const unsigned n = slot / 4 - 1;
     return 2 + ((4 + (slot & 3)) << n) + br.read(n);
-}
-
-inline uint32_t le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
-inline void putLe32(uint8_t* p, uint32_t v)
-{
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 
 #include "unrar/src/Crc32.h"
 #include "unrar/src/decode/BitReader.h"
+#include "unrar/src/decode/LittleEndian.h"
 
 namespace unrar::rar29 {
 namespace {
@@ -50,17 +51,8 @@ private:
     decode::BitReader bits_;
 };
 
-uint32_t le32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-void putLe32(uint8_t* p, uint32_t v)
-{
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-}
+using decode::le32;
+using decode::putLe32;
 
 void x86(uint8_t* m, uint32_t length, uint32_t fileOffset, bool withJumps)
 {
