@@ -4,6 +4,7 @@
 
 #include "unrar/include/unrar_api.h"
 #include "unrar/src/decode/CodeLengths.h"
+#include "unrar/src/decode/DeltaFilter.h"
 #include "unrar/src/decode/LittleEndian.h"
 
 namespace unrar::decode {
@@ -392,14 +393,7 @@ void Rar5Decoder::applyFilter(const Filter& f, uint8_t* data)
     switch (f.type) {
     case 0: { // delta: the channels are stored one after the other
         filtered_.resize(length);
-        size_t j = 0;
-        for (uint32_t c = 0; c < f.channels; ++c) {
-            uint8_t prev = 0;
-            for (uint32_t k = c; k < length; k += f.channels) {
-                prev = static_cast<uint8_t>(prev - data[j++]);
-                filtered_[k] = prev;
-            }
-        }
+        undoDelta(data, filtered_.data(), length, f.channels);
         break;
     }
     case 1:

@@ -5,6 +5,7 @@
 
 #include "unrar/src/Crc32.h"
 #include "unrar/src/decode/BitReader.h"
+#include "unrar/src/decode/DeltaFilter.h"
 #include "unrar/src/decode/LittleEndian.h"
 
 namespace unrar::rar29 {
@@ -96,19 +97,6 @@ void itanium(uint8_t* m, uint32_t length, uint32_t fileOffset)
             uint8_t* at = m + k + q / 8;
             const uint32_t keep = ~(0xFFFFFu << (q & 7));
             putLe32(at, (le32(at) & keep) | value << (q & 7));
-        }
-    }
-}
-
-void delta(uint8_t* m, uint32_t length, uint32_t channels)
-{
-    uint32_t src = 0;
-    // Channels beyond the block have no bytes; 64-bit steps cannot wrap.
-    for (uint64_t ch = 0; ch < channels && ch < length; ++ch) {
-        uint8_t prev = 0;
-        for (uint64_t i = ch; i < length; i += channels) {
-            prev = static_cast<uint8_t>(prev - m[src++]);
-            m[length + i] = prev;
         }
     }
 }
@@ -317,7 +305,7 @@ bool runFilter(const PendingFilter& f, uint8_t* vm, uint32_t fileOffset, uint32_
     case FilterType::Delta:
         if (f.channels < 1 || 2 * n > kMaxFilterBlock)
             return false;
-        delta(vm, n, f.channels);
+        decode::undoDelta(vm, vm + n, n, f.channels);
         break;
     case FilterType::Rgb:
         if (n < 3 || 2 * n > kMaxFilterBlock || f.channels < 3 || f.channels > n || f.rgbOffset > 2)
