@@ -284,18 +284,12 @@ Decoder::Step Decoder::decodeLz(uint64_t limit)
                 }
             }
             length += (distance >= 0x2000) + (distance >= 0x40000);
-            oldDist_[3] = oldDist_[2];
-            oldDist_[2] = oldDist_[1];
-            oldDist_[1] = oldDist_[0];
-            oldDist_[0] = distance;
+            pushDistance(distance);
         } else if (sym >= 263) {
             const unsigned k = sym - 263;
             distance = kShortBase[k] + 1 + bits(kShortBits[k]);
             length = 2;
-            oldDist_[3] = oldDist_[2];
-            oldDist_[2] = oldDist_[1];
-            oldDist_[1] = oldDist_[0];
-            oldDist_[0] = distance;
+            pushDistance(distance);
         } else if (sym >= 259) {
             const unsigned k = sym - 259;
             distance = oldDist_[k];
