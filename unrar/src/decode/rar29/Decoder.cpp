@@ -328,13 +328,11 @@ Decoder::Step Decoder::decodeLz(uint64_t limit)
         }
         lastDist_ = distance;
         lastLen_ = length;
-        // Nothing before the stream's start, nor further back than the window.
-        if (distance == 0 || distance > pos || distance > kWindowSize) {
+        window_.setPosition(pos);
+        if (!copyMatch(distance, length)) {
             step = Step::Fail;
             break;
         }
-        window_.setPosition(pos);
-        window_.copyMatch(distance, length);
         pos += length;
     }
     window_.setPosition(pos);
@@ -344,6 +342,7 @@ Decoder::Step Decoder::decodeLz(uint64_t limit)
 bool Decoder::copyMatch(uint32_t distance, uint32_t length)
 {
     const uint64_t pos = window_.position();
+    // Nothing before the stream's start, nor further back than the window.
     if (distance == 0 || distance > pos || distance > kWindowSize)
         return false;
     window_.copyMatch(distance, length);
