@@ -374,14 +374,14 @@ int Rar5Decoder::flush(OutputPipeline& out)
             }
             rawEnd = std::min(pos, f.start);
         }
-        // Unfiltered bytes straight from the ring, split at its end.
-        while (emitted_ < rawEnd) {
-            const size_t index = static_cast<size_t>(emitted_) & window_.mask();
-            const size_t run = static_cast<size_t>(std::min<uint64_t>(rawEnd - emitted_, window_.size() - index));
-            const int r = emit(window_.data() + index, run, out);
-            if (r != ERAR_SUCCESS)
-                return r;
-        }
+        // Unfiltered bytes straight from the ring.
+        int r = ERAR_SUCCESS;
+        window_.forEachRun(emitted_, rawEnd, [&](const uint8_t* data, size_t n) {
+            r = emit(data, n, out);
+            return r == ERAR_SUCCESS;
+        });
+        if (r != ERAR_SUCCESS)
+            return r;
     }
     return ERAR_SUCCESS;
 }

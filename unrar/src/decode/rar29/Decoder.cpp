@@ -461,14 +461,7 @@ bool Decoder::emit(const uint8_t* data, size_t size)
 
 bool Decoder::emitWindow(uint64_t from, uint64_t to)
 {
-    while (from < to) {
-        const size_t at = static_cast<size_t>(from) & window_.mask();
-        const uint64_t n = std::min<uint64_t>(to - from, kWindowSize - at);
-        if (!emit(window_.data() + at, static_cast<size_t>(n)))
-            return false;
-        from += n;
-    }
-    return true;
+    return window_.forEachRun(from, to, [this](const uint8_t* data, size_t n) { return emit(data, n); });
 }
 
 bool Decoder::serviceOutput()
