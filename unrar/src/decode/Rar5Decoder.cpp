@@ -3,6 +3,9 @@
 #include <algorithm>
 
 #include "unrar/include/unrar_api.h"
+#include "unrar/src/decode/CodeLengths.h"
+#include "unrar/src/decode/DeltaFilter.h"
+#include "unrar/src/decode/LittleEndian.h"
 
 namespace unrar::decode {
 namespace {
@@ -33,15 +36,6 @@ inline uint32_t lengthFromSlot(uint32_t slot, BitReader& br)
         return 2 + slot;
     const unsigned n = slot / 4 - 1;
     return 2 + ((4 + (slot & 3)) << n) + br.read(n);
-}
-
-inline uint32_t le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
-inline void putLe32(uint8_t* p, uint32_t v)
-{
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
 }
 
 } // namespace
@@ -206,53 +200,17 @@ int Rar5Decoder::readBlockHeader(PackedSource& in, uint8_t& flags, size_t& size)
 int Rar5Decoder::readTables(BitReader& br, uint64_t budget)
 {
     tablesValid_ = false;
-    uint8_t bitLengths[20];
-    size_t i = 0;
-    while (i < 20) {
-        const uint8_t v = static_cast<uint8_t>(br.read(4));
-        if (v != 15) {
-            bitLengths[i++] = v;
-            continue;
-        }
-        const uint32_t zeros = br.read(4);
-        if (zeros == 0) {
-            bitLengths[i++] = 15;
-        } else {
-            for (uint32_t k = 0; k < zeros + 2 && i < 20; ++k)
-                bitLengths[i++] = 0;
-        }
-    }
+    uint8_t bitLengths[kLengthCodeSize];
+    readLengthCodeLengths(br, bitLengths);
     if (br.position() > budget)
         return ERAR_BAD_DATA;
     HuffmanTable bitLengthCode;
-    if (!bitLengthCode.build(bitLengths, 20))
+    if (!bitLengthCode.build(bitLengths, kLengthCodeSize))
         return ERAR_BAD_DATA;
 
     uint8_t lengths[kLengthCount];
-    i = 0;
-    while (i < kLengthCount) {
-        if (br.position() > budget)
-            return ERAR_BAD_DATA;
-        const int s = bitLengthCode.decode(br);
-        if (s < 0)
-            return ERAR_BAD_DATA;
-        if (s < 16) {
-            lengths[i++] = static_cast<uint8_t>(s);
-            continue;
-        }
-        uint32_t count;
-        uint8_t value = 0;
-        if (s < 18) {
-            if (i == 0)
-                return ERAR_BAD_DATA; // nothing to repeat
-            count = s == 16 ? 3 + br.read(3) : 11 + br.read(7);
-            value = lengths[i - 1];
-        } else {
-            count = s == 18 ? 3 + br.read(3) : 11 + br.read(7);
-        }
-        for (uint32_t k = 0; k < count && i < kLengthCount; ++k)
-            lengths[i++] = value;
-    }
+    if (!readCodeLengths(br, bitLengthCode, lengths, kLengthCount, nullptr, [&] { return br.position() <= budget; }))
+        return ERAR_BAD_DATA;
     if (br.position() > budget)
         return ERAR_BAD_DATA;
     const uint8_t* p = lengths;
@@ -416,14 +374,14 @@ int Rar5Decoder::flush(OutputPipeline& out)
             }
             rawEnd = std::min(pos, f.start);
         }
-        // Unfiltered bytes straight from the ring, split at its end.
-        while (emitted_ < rawEnd) {
-            const size_t index = static_cast<size_t>(emitted_) & window_.mask();
-            const size_t run = static_cast<size_t>(std::min<uint64_t>(rawEnd - emitted_, window_.size() - index));
-            const int r = emit(window_.data() + index, run, out);
-            if (r != ERAR_SUCCESS)
-                return r;
-        }
+        // Unfiltered bytes straight from the ring.
+        int r = ERAR_SUCCESS;
+        window_.forEachRun(emitted_, rawEnd, [&](const uint8_t* data, size_t n) {
+            r = emit(data, n, out);
+            return r == ERAR_SUCCESS;
+        });
+        if (r != ERAR_SUCCESS)
+            return r;
     }
     return ERAR_SUCCESS;
 }
@@ -435,14 +393,7 @@ void Rar5Decoder::applyFilter(const Filter& f, uint8_t* data)
     switch (f.type) {
     case 0: { // delta: the channels are stored one after the other
         filtered_.resize(length);
-        size_t j = 0;
-        for (uint32_t c = 0; c < f.channels; ++c) {
-            uint8_t prev = 0;
-            for (uint32_t k = c; k < length; k += f.channels) {
-                prev = static_cast<uint8_t>(prev - data[j++]);
-                filtered_[k] = prev;
-            }
-        }
+        undoDelta(data, filtered_.data(), length, f.channels);
         break;
     }
     case 1:

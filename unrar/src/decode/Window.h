@@ -74,6 +74,21 @@ public:
     void copyOut(uint64_t from, size_t n, uint8_t* out) const;
     // Writes `n` bytes at stream position `at` into the ring (wrap-aware).
     void copyIn(uint64_t at, const uint8_t* in, size_t n);
+    // Hands the bytes from stream position `from` up to `to` to
+    // `use(const uint8_t* data, size_t n)` in runs split at the ring's end,
+    // without copying them; stops, returning false, when `use` does.
+    template <class Use> bool forEachRun(uint64_t from, uint64_t to, Use&& use) const
+    {
+        while (from < to) {
+            const size_t index = static_cast<size_t>(from) & mask_;
+            const uint64_t left = to - from;
+            const size_t run = left < size_ - index ? static_cast<size_t>(left) : size_ - index;
+            if (!use(static_cast<const uint8_t*>(data_.get() + index), run))
+                return false;
+            from += run;
+        }
+        return true;
+    }
 
     // Direct access for decoders' inner loops; index with & mask().
     uint8_t* data() { return data_.get(); }

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <new>
 
+#include "unrar/src/decode/CodeLengths.h"
+
 namespace unrar::rar29 {
 namespace {
 
@@ -206,47 +208,18 @@ bool Decoder::readTables()
     lowRep_ = lastLow_ = 0;
     if (!bits(1))
         oldLengths_.fill(0);
-    uint8_t pre[20] = {};
-    for (unsigned i = 0; i < 20;) {
-        const unsigned v = bits(4);
-        if (v != 15) {
-            pre[i++] = static_cast<uint8_t>(v);
-            continue;
-        }
-        const unsigned zeros = bits(4);
-        if (zeros == 0) {
-            pre[i++] = 15;
-        } else {
-            for (unsigned n = zeros + 2; n > 0 && i < 20; --n)
-                pre[i++] = 0;
-        }
-    }
+    uint8_t pre[decode::kLengthCodeSize];
+    decode::readLengthCodeLengths(bits_, pre);
     decode::HuffmanTable preCode;
-    if (!preCode.build(pre, 20))
+    if (!preCode.build(pre, decode::kLengthCodeSize))
         return false;
     uint8_t lengths[kTableSize];
-    for (unsigned i = 0; i < kTableSize;) {
+    auto more = [this] {
         ensureInput();
-        if (overrun())
-            return false;
-        const int s = preCode.decode(bits_);
-        if (s < 0)
-            return false;
-        if (s < 16) {
-            lengths[i] = static_cast<uint8_t>((oldLengths_[i] + s) & 15);
-            ++i;
-        } else if (s < 18) {
-            const unsigned n = s == 16 ? 3 + bits(3) : 11 + bits(7);
-            if (i == 0)
-                return false;
-            for (unsigned k = 0; k < n && i < kTableSize; ++k, ++i)
-                lengths[i] = lengths[i - 1];
-        } else {
-            const unsigned n = s == 18 ? 3 + bits(3) : 11 + bits(7);
-            for (unsigned k = 0; k < n && i < kTableSize; ++k)
-                lengths[i++] = 0;
-        }
-    }
+        return !overrun();
+    };
+    if (!decode::readCodeLengths(bits_, preCode, lengths, kTableSize, oldLengths_.data(), more))
+        return false;
     std::memcpy(oldLengths_.data(), lengths, kTableSize);
     if (!mainCode_.build(lengths, kMainSymbols) || !distCode_.build(lengths + kMainSymbols, kDistSymbols) ||
         !lowCode_.build(lengths + kMainSymbols + kDistSymbols, kLowSymbols) ||
@@ -311,18 +284,12 @@ Decoder::Step Decoder::decodeLz(uint64_t limit)
                 }
             }
             length += (distance >= 0x2000) + (distance >= 0x40000);
-            oldDist_[3] = oldDist_[2];
-            oldDist_[2] = oldDist_[1];
-            oldDist_[1] = oldDist_[0];
-            oldDist_[0] = distance;
+            pushDistance(distance);
         } else if (sym >= 263) {
             const unsigned k = sym - 263;
             distance = kShortBase[k] + 1 + bits(kShortBits[k]);
             length = 2;
-            oldDist_[3] = oldDist_[2];
-            oldDist_[2] = oldDist_[1];
-            oldDist_[1] = oldDist_[0];
-            oldDist_[0] = distance;
+            pushDistance(distance);
         } else if (sym >= 259) {
             const unsigned k = sym - 259;
             distance = oldDist_[k];
@@ -361,13 +328,11 @@ Decoder::Step Decoder::decodeLz(uint64_t limit)
         }
         lastDist_ = distance;
         lastLen_ = length;
-        // Nothing before the stream's start, nor further back than the window.
-        if (distance == 0 || distance > pos || distance > kWindowSize) {
+        window_.setPosition(pos);
+        if (!copyMatch(distance, length)) {
             step = Step::Fail;
             break;
         }
-        window_.setPosition(pos);
-        window_.copyMatch(distance, length);
         pos += length;
     }
     window_.setPosition(pos);
@@ -377,6 +342,7 @@ Decoder::Step Decoder::decodeLz(uint64_t limit)
 bool Decoder::copyMatch(uint32_t distance, uint32_t length)
 {
     const uint64_t pos = window_.position();
+    // Nothing before the stream's start, nor further back than the window.
     if (distance == 0 || distance > pos || distance > kWindowSize)
         return false;
     window_.copyMatch(distance, length);
@@ -495,14 +461,7 @@ bool Decoder::emit(const uint8_t* data, size_t size)
 
 bool Decoder::emitWindow(uint64_t from, uint64_t to)
 {
-    while (from < to) {
-        const size_t at = static_cast<size_t>(from) & window_.mask();
-        const uint64_t n = std::min<uint64_t>(to - from, kWindowSize - at);
-        if (!emit(window_.data() + at, static_cast<size_t>(n)))
-            return false;
-        from += n;
-    }
-    return true;
+    return window_.forEachRun(from, to, [this](const uint8_t* data, size_t n) { return emit(data, n); });
 }
 
 bool Decoder::serviceOutput()

@@ -61,6 +61,14 @@ private:
     Step decodePpmd(uint64_t limit);
     bool readFilter(bool fromPpmd);
     bool copyMatch(uint32_t distance, uint32_t length); // checked against the stream's start
+    // A new distance goes in front of the last four; the oldest drops out.
+    void pushDistance(uint32_t distance)
+    {
+        oldDist_[3] = oldDist_[2];
+        oldDist_[2] = oldDist_[1];
+        oldDist_[1] = oldDist_[0];
+        oldDist_[0] = distance;
+    }
     bool serviceOutput();
     bool emit(const uint8_t* data, size_t size);
     bool emitWindow(uint64_t from, uint64_t to);

@@ -5,6 +5,8 @@
 
 #include "unrar/src/Crc32.h"
 #include "unrar/src/decode/BitReader.h"
+#include "unrar/src/decode/DeltaFilter.h"
+#include "unrar/src/decode/LittleEndian.h"
 
 namespace unrar::rar29 {
 namespace {
@@ -50,17 +52,8 @@ private:
     decode::BitReader bits_;
 };
 
-uint32_t le32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-void putLe32(uint8_t* p, uint32_t v)
-{
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-}
+using decode::le32;
+using decode::putLe32;
 
 void x86(uint8_t* m, uint32_t length, uint32_t fileOffset, bool withJumps)
 {
@@ -108,19 +101,6 @@ void itanium(uint8_t* m, uint32_t length, uint32_t fileOffset)
     }
 }
 
-void delta(uint8_t* m, uint32_t length, uint32_t channels)
-{
-    uint32_t src = 0;
-    // Channels beyond the block have no bytes; 64-bit steps cannot wrap.
-    for (uint64_t ch = 0; ch < channels && ch < length; ++ch) {
-        uint8_t prev = 0;
-        for (uint64_t i = ch; i < length; i += channels) {
-            prev = static_cast<uint8_t>(prev - m[src++]);
-            m[length + i] = prev;
-        }
-    }
-}
-
 void rgb(uint8_t* m, uint32_t length, uint32_t width, uint32_t posR)
 {
     uint8_t* d = m + length;
@@ -151,15 +131,18 @@ void audio(uint8_t* m, uint32_t length, uint32_t channels)
     uint32_t src = 0;
     for (uint64_t ch = 0; ch < channels && ch < length; ++ch) {
         unsigned prevByte = 0;
-        int prevDelta = 0, d1 = 0, d2 = 0, d3 = 0, k1 = 0, k2 = 0, k3 = 0;
+        int prevDelta = 0;
+        // The last three deltas and the weights the predictor gives them.
+        int d[3] = {}, k[3] = {};
+        // Error sums: of no prediction, then of each delta taken off and added.
         unsigned dif[7] = {};
         unsigned count = 0;
         for (uint64_t i = ch; i < length; i += channels) {
-            d3 = d2;
-            d2 = prevDelta - d1;
-            d1 = prevDelta;
-            const uint32_t sum = 8u * prevByte + static_cast<uint32_t>(k1 * d1) + static_cast<uint32_t>(k2 * d2) +
-                                 static_cast<uint32_t>(k3 * d3);
+            d[2] = d[1];
+            d[1] = prevDelta - d[0];
+            d[0] = prevDelta;
+            const uint32_t sum = 8u * prevByte + static_cast<uint32_t>(k[0] * d[0]) +
+                                 static_cast<uint32_t>(k[1] * d[1]) + static_cast<uint32_t>(k[2] * d[2]);
             const unsigned pred = static_cast<unsigned>(static_cast<int32_t>(sum) >> 3) & 0xFF;
             const unsigned cur = m[src++];
             const unsigned b = (pred - cur) & 0xFF;
@@ -168,44 +151,26 @@ void audio(uint8_t* m, uint32_t length, uint32_t channels)
             prevByte = b;
             const int dd = static_cast<int8_t>(cur) * 8;
             dif[0] += static_cast<unsigned>(std::abs(dd));
-            dif[1] += static_cast<unsigned>(std::abs(dd - d1));
-            dif[2] += static_cast<unsigned>(std::abs(dd + d1));
-            dif[3] += static_cast<unsigned>(std::abs(dd - d2));
-            dif[4] += static_cast<unsigned>(std::abs(dd + d2));
-            dif[5] += static_cast<unsigned>(std::abs(dd - d3));
-            dif[6] += static_cast<unsigned>(std::abs(dd + d3));
+            for (unsigned j = 0; j < 3; ++j) {
+                dif[1 + 2 * j] += static_cast<unsigned>(std::abs(dd - d[j]));
+                dif[2 + 2 * j] += static_cast<unsigned>(std::abs(dd + d[j]));
+            }
             if (count % 32 == 0) {
                 unsigned best = 0;
                 for (unsigned j = 1; j < 7; ++j)
                     if (dif[j] < dif[best])
                         best = j;
                 std::memset(dif, 0, sizeof dif);
-                switch (best) {
-                case 1:
-                    if (k1 >= -16)
-                        --k1;
-                    break;
-                case 2:
-                    if (k1 < 16)
-                        ++k1;
-                    break;
-                case 3:
-                    if (k2 >= -16)
-                        --k2;
-                    break;
-                case 4:
-                    if (k2 < 16)
-                        ++k2;
-                    break;
-                case 5:
-                    if (k3 >= -16)
-                        --k3;
-                    break;
-                case 6:
-                    if (k3 < 16)
-                        ++k3;
-                    break;
-                default: break;
+                // The weight of the delta whose sum was least moves one step,
+                // down where taking it off did best, up where adding it did.
+                if (best > 0) {
+                    int& weight = k[(best - 1) / 2];
+                    if (best % 2 == 1) {
+                        if (weight >= -16)
+                            --weight;
+                    } else if (weight < 16) {
+                        ++weight;
+                    }
                 }
             }
             ++count;
@@ -340,7 +305,7 @@ bool runFilter(const PendingFilter& f, uint8_t* vm, uint32_t fileOffset, uint32_
     case FilterType::Delta:
         if (f.channels < 1 || 2 * n > kMaxFilterBlock)
             return false;
-        delta(vm, n, f.channels);
+        decode::undoDelta(vm, vm + n, n, f.channels);
         break;
     case FilterType::Rgb:
         if (n < 3 || 2 * n > kMaxFilterBlock || f.channels < 3 || f.channels > n || f.rgbOffset > 2)

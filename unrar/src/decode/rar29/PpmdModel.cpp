@@ -134,12 +134,7 @@ void PpmdModel::glue()
         unsigned n = u16(b + 2);
         for (; n > 128; n -= 128, b += 128 * kUnit)
             push(b, 37);
-        unsigned k = u2i(n);
-        if (i2u(k) != n) {
-            --k;
-            push(b + i2u(k) * kUnit, n - i2u(k) - 1);
-        }
-        push(b, k);
+        pushUnits(b, n);
         b = next;
     }
 }
@@ -191,14 +186,17 @@ uint32_t PpmdModel::allocContext()
 
 void PpmdModel::split(uint32_t block, unsigned from, unsigned to)
 {
-    unsigned rest = i2u(from) - i2u(to);
-    uint32_t p = block + i2u(to) * kUnit;
-    unsigned k = u2i(rest);
-    if (i2u(k) != rest) {
+    pushUnits(block + i2u(to) * kUnit, i2u(from) - i2u(to));
+}
+
+void PpmdModel::pushUnits(uint32_t block, unsigned units)
+{
+    unsigned k = u2i(units);
+    if (i2u(k) != units) {
         --k;
-        push(p + i2u(k) * kUnit, rest - i2u(k) - 1);
+        push(block + i2u(k) * kUnit, units - i2u(k) - 1);
     }
-    push(p, k);
+    push(block, k);
 }
 
 uint32_t PpmdModel::shrink(uint32_t block, unsigned oldUnits, unsigned newUnits)

@@ -67,6 +67,8 @@ private:
 
     void restart();
     void push(uint32_t block, unsigned index);
+    // Frees `units` units at `block` (up to 128) as one or two free-list blocks.
+    void pushUnits(uint32_t block, unsigned units);
     uint32_t pop(unsigned index);
     void glue();
     uint32_t allocRare(unsigned index);
