@@ -8,7 +8,7 @@ namespace testsupport {
 
 namespace {
 
-constexpr std::size_t fieldCount = 10;
+constexpr std::size_t fieldCount = 11;
 
 // nginx writes a missing value as "-" and escapes '"', '\\' and control bytes as \xHH.
 std::string unescape(const std::string& field)
@@ -50,12 +50,13 @@ AccessLogEntry parseLine(const std::string& line)
     e.uri = unescape(f[1]);
     e.status = std::stoi(f[2]);
     e.bodyBytes = std::stoull(f[3]);
-    e.complete = f[4] == "OK";
-    e.range = unescape(f[5]);
-    e.ifNoneMatch = unescape(f[6]);
-    e.ifModifiedSince = unescape(f[7]);
-    e.ifRange = unescape(f[8]);
-    e.cacheStatus = unescape(f[9]);
+    e.bytesSent = std::stoull(f[4]);
+    e.complete = f[5] == "OK";
+    e.range = unescape(f[6]);
+    e.ifNoneMatch = unescape(f[7]);
+    e.ifModifiedSince = unescape(f[8]);
+    e.ifRange = unescape(f[9]);
+    e.cacheStatus = unescape(f[10]);
     return e;
 }
 
@@ -65,7 +66,7 @@ std::string accessLogFormat(const std::string& name)
 {
     // Fields in the order parseLine reads them.
     return "log_format " + name +
-           " '$request_method\\t$request_uri\\t$status\\t$body_bytes_sent\\t$request_completion"
+           " '$request_method\\t$request_uri\\t$status\\t$body_bytes_sent\\t$bytes_sent\\t$request_completion"
            "\\t$http_range\\t$http_if_none_match\\t$http_if_modified_since\\t$http_if_range"
            "\\t$upstream_cache_status';";
 }

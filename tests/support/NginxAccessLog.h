@@ -14,6 +14,7 @@ struct AccessLogEntry {
     std::string uri; // as requested, query included
     int status = 0;
     std::uint64_t bodyBytes = 0; // body bytes sent, headers not counted
+    std::uint64_t bytesSent = 0; // all bytes sent, headers included
     bool complete = false;       // false: the connection ended before the whole response was sent
     // Request headers; empty when absent.
     std::string range;
