@@ -131,6 +131,12 @@ NginxServer::NginxServer(const NginxCache& cache) : dir_("tavrel-nginx-cache")
     start(cacheServers(dir_.path(), cache.originPort));
 }
 
+NginxServer::NginxServer(const NginxForwardProxy&) : dir_("tavrel-nginx-proxy")
+{
+    // The request's Host names the server; an address needs no resolver.
+    start("server {\nlisten @LISTEN@;\nlocation / {\nproxy_pass http://$http_host;\n}\n}\n");
+}
+
 NginxServer::~NginxServer() { stop(); }
 
 void NginxServer::start(const std::string& serverBlocks)
@@ -140,8 +146,27 @@ void NginxServer::start(const std::string& serverBlocks)
     ::setenv("no_proxy", "127.0.0.1,localhost", 1);
     ::setenv("NO_PROXY", "127.0.0.1,localhost", 1);
 
+    serverBlocks_ = serverBlocks;
+    std::filesystem::create_directories(dir_.path() / "temp");
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        port_ = freePort();
+        if (launch())
+            return;
+    }
+    throw std::runtime_error("nginx: no free port after 5 attempts");
+}
+
+void NginxServer::restart()
+{
+    stop();
+    // The port is free again at once: nginx listens with SO_REUSEADDR.
+    if (!launch())
+        throw std::runtime_error("nginx: port " + std::to_string(port_) + " was taken during the restart");
+}
+
+bool NginxServer::launch()
+{
     const std::filesystem::path dir = dir_.path();
-    std::filesystem::create_directories(dir / "temp");
     const std::string configuration = (dir / "nginx.conf").string();
     const std::string errorLog = (dir / "error.log").string();
     const std::string output = (dir / "output.log").string();
@@ -149,55 +174,49 @@ void NginxServer::start(const std::string& serverBlocks)
     const std::string program = nginxProgram();
     const pid_t parent = ::getpid();
 
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        port_ = freePort();
-        std::string servers = serverBlocks;
-        replaceAll(servers, "@LISTEN@", "127.0.0.1:" + std::to_string(port_));
-        std::filesystem::remove(dir / "nginx.pid");
-        writeFileBytes(configuration, mainConfiguration(dir, servers));
+    std::string servers = serverBlocks_;
+    replaceAll(servers, "@LISTEN@", "127.0.0.1:" + std::to_string(port_));
+    std::filesystem::remove(dir / "nginx.pid");
+    writeFileBytes(configuration, mainConfiguration(dir, servers));
 
-        pid_ = ::fork();
-        if (pid_ < 0)
-            throw std::runtime_error("nginx: fork failed");
-        if (pid_ == 0) {
-            // Should the test die without reaching the destructor, the kernel
-            // sends the master SIGTERM, which ends it and its workers.
-            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-            if (::getppid() != parent)
-                ::_exit(127);
-            const int in = ::open("/dev/null", O_RDONLY);
-            const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (in < 0 || out < 0)
-                ::_exit(127);
-            ::dup2(in, 0);
-            ::dup2(out, 1);
-            ::dup2(out, 2);
-            ::execl(program.c_str(), program.c_str(), "-p", prefix.c_str(), "-c", configuration.c_str(), "-e",
-                    errorLog.c_str(), static_cast<char*>(nullptr));
+    pid_ = ::fork();
+    if (pid_ < 0)
+        throw std::runtime_error("nginx: fork failed");
+    if (pid_ == 0) {
+        // Should the test die without reaching the destructor, the kernel
+        // sends the master SIGTERM, which ends it and its workers.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent)
             ::_exit(127);
-        }
-
-        // Up when its pid file is written (after it bound the port) and the port answers.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        bool exited = false;
-        while (std::chrono::steady_clock::now() < deadline) {
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                exited = true;
-                pid_ = -1;
-                break;
-            }
-            if (std::filesystem::exists(dir / "nginx.pid") && accepts(port_))
-                return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        const std::string log = readFileBytes(errorLog) + readFileBytes(output);
-        if (!exited)
-            stop();
-        if (log.find("Address already in use") == std::string::npos)
-            throw std::runtime_error("nginx (" + program + ") did not start: " + log);
+        const int in = ::open("/dev/null", O_RDONLY);
+        const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (in < 0 || out < 0)
+            ::_exit(127);
+        ::dup2(in, 0);
+        ::dup2(out, 1);
+        ::dup2(out, 2);
+        ::execl(program.c_str(), program.c_str(), "-p", prefix.c_str(), "-c", configuration.c_str(), "-e",
+                errorLog.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
     }
-    throw std::runtime_error("nginx: no free port after 5 attempts");
+
+    // Up when its pid file is written (after it bound the port) and the port answers.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            const std::string log = readFileBytes(errorLog) + readFileBytes(output);
+            if (log.find("Address already in use") != std::string::npos)
+                return false;
+            throw std::runtime_error("nginx (" + program + ") did not start: " + log);
+        }
+        if (std::filesystem::exists(dir / "nginx.pid") && accepts(port_))
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    stop();
+    throw std::runtime_error("nginx (" + program + ") did not answer within 10 s: " + readFileBytes(errorLog));
 }
 
 void NginxServer::stop()

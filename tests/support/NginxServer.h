@@ -34,11 +34,17 @@ struct NginxCache {
     int originPort = 0;
 };
 
+// A forward HTTP proxy (what http_proxy or [Update] Proxy= names): requests
+// for http://HOST:PORT/... are passed on to HOST:PORT, which must be an
+// address, not a name.
+struct NginxForwardProxy {};
+
 class NginxServer {
 public:
     // Throws std::runtime_error (with nginx's error log) when it does not start.
     explicit NginxServer(const NginxOrigin& origin);
     explicit NginxServer(const NginxCache& cache);
+    explicit NginxServer(const NginxForwardProxy& proxy);
     ~NginxServer();
     NginxServer(const NginxServer&) = delete;
     NginxServer& operator=(const NginxServer&) = delete;
@@ -48,6 +54,12 @@ public:
     std::string url(const std::string& path) const;
     // The folder holding the configuration, the logs and the cache.
     const std::filesystem::path& folder() const { return dir_.path(); }
+
+    // Stops nginx, cutting every connection in flight (a client sees its
+    // download break off), and starts it again on the same port with the
+    // same configuration; the access log goes on (without lines for the
+    // requests cut).
+    void restart();
 
     // The requests answered so far, in the order nginx finished them.
     std::vector<AccessLogEntry> requests() const;
@@ -59,11 +71,13 @@ public:
 
 private:
     void start(const std::string& serverBlocks);
+    bool launch(); // false when the port was taken
     void stop();
 
     TempDir dir_;
     pid_t pid_ = -1;
     int port_ = 0;
+    std::string serverBlocks_;
 };
 
 } // namespace testsupport

@@ -14,6 +14,7 @@
 
 using testsupport::AccessLogEntry;
 using testsupport::NginxCache;
+using testsupport::NginxForwardProxy;
 using testsupport::NginxOrigin;
 using testsupport::NginxServer;
 using testsupport::TempDir;
@@ -56,7 +57,8 @@ std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user
 }
 
 // One GET with extra request headers; `abortAfter` > 0 hangs up after that many body bytes.
-Response get(const std::string& url, const std::vector<std::string>& headers = {}, std::size_t abortAfter = 0)
+Response get(const std::string& url, const std::vector<std::string>& headers = {}, std::size_t abortAfter = 0,
+             const std::string& proxy = {})
 {
     Transfer transfer;
     transfer.abortAfter = abortAfter;
@@ -65,6 +67,8 @@ Response get(const std::string& url, const std::vector<std::string>& headers = {
     for (const std::string& h : headers)
         list = curl_slist_append(list, h.c_str());
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_PROXY, proxy.c_str());
+    curl_easy_setopt(curl, CURLOPT_NOPROXY, proxy.empty() ? "*" : "");
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onBody);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
@@ -164,6 +168,42 @@ TEST_F(NginxServerTest, RateLimitLetsAClientHangUpPartWayAndTheLogSaysSo)
     ASSERT_EQ(log.size(), 1u);
     EXPECT_FALSE(log[0].complete);
     EXPECT_LT(log[0].bodyBytes, release_.size());
+}
+
+TEST_F(NginxServerTest, RestartCutsADownloadInFlightAndServesAgainOnTheSamePort)
+{
+    NginxServer origin(NginxOrigin{.root = www_.path(), .rateLimit = 256 * 1024});
+    const std::string url = origin.url("/Release.rar");
+    Response cut;
+    {
+        std::jthread client([&] { cut = get(url); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(300)); // into the transfer
+        origin.restart();
+    }
+    EXPECT_GT(cut.body.size(), 0u);
+    EXPECT_LT(cut.body.size(), release_.size());
+    const std::string from = std::to_string(cut.body.size());
+    EXPECT_EQ(get(url, {"Range: bytes=" + from + "-" + std::to_string(cut.body.size() + 999)}).body,
+              release_.substr(cut.body.size(), 1000));
+
+    // nginx logs no line for the requests its shutdown cuts.
+    const std::vector<AccessLogEntry> log = origin.waitForRequests(1);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].status, 206);
+}
+
+TEST_F(NginxServerTest, ForwardProxyPassesRequestsToTheServerTheyName)
+{
+    NginxServer origin(NginxOrigin{www_.path()});
+    NginxServer proxy(NginxForwardProxy{});
+    const Response response = get(origin.url("/Release.rar"), {}, 0, proxy.url(""));
+    EXPECT_EQ(response.status, 200);
+    EXPECT_EQ(response.body, release_);
+
+    const std::vector<AccessLogEntry> passed = proxy.waitForRequests(1);
+    ASSERT_EQ(passed.size(), 1u);
+    EXPECT_EQ(passed[0].bodyBytes, release_.size());
+    EXPECT_EQ(origin.waitForRequests(1).size(), 1u);
 }
 
 TEST_F(NginxServerTest, CacheFetchesFromTheOriginOnceForConcurrentAndLaterClients)
