@@ -31,6 +31,7 @@ enum class UpdateOutcome {
     Interrupted,           // Interrupted() became true; the program folder is unchanged
     SignatureNotConfirmed, // a key is configured and the release's signature did not hold; both removed
     PublicKeyMalformed,    // the configured key is no public key; nothing fetched
+    ReleaseBreaksUpdater,  // the release's UnRAR library or updater does not work; nothing installed, archive kept
 };
 
 // Local name of the fetched archive, whatever its format.

@@ -27,7 +27,7 @@ using testsupport::writeFileBytes;
 namespace {
 
 const std::string kUrvNoConnection = "Нет соединения с БД \"urv\"!";
-const std::string kTavrelNoConnection = "Нет соединения с БД \"Tavrel\"! Проверьте секцию Login в ini-файле.";
+const std::string kTavrelNoConnection = "Нет соединения с БД \"Tavrel\"! Проверьте раздел [LoginU] файла настроек ";
 const std::string kNoLocation = "Путь к обновлению не указан! Проверьте поле NEWVERSIONPASS таблицы TAVREL_PARAMS.";
 
 class NewVersionTest : public testing::Test {
@@ -154,7 +154,9 @@ TEST_F(NewVersionTest, NoConnectionShowsTwoMessagesAndEndsTheProgram)
 {
     writeSettings((programFolder / "missing.fdb").string());
     TFNewVersion form(dm, messages, programFolder.path());
-    EXPECT_EQ(messages.texts(), (std::vector<std::string>{kUrvNoConnection, kTavrelNoConnection}));
+    EXPECT_EQ(messages.texts(),
+              (std::vector<std::string>{kUrvNoConnection,
+                                        kTavrelNoConnection + (programFolder / "Tavrel.INI").string() + "."}));
     EXPECT_EQ(messages.all()[1].kind, platform::MessageKind::Error);
     EXPECT_TRUE(form.terminationRequested());
     EXPECT_TRUE(form.DENew->text().isEmpty());
