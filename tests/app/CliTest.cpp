@@ -206,6 +206,7 @@ TEST_F(Cli, ChecksTheReleaseSignatureWhenAKeyIsConfigured)
         const CliRun r = run();
         EXPECT_EQ(r.exitCode, c.exitCode) << c.name << ": " << r.err;
         EXPECT_TRUE(contains(r.err, c.reason)) << c.name << ": " << r.err;
+        EXPECT_EQ(contains(r.err, "downloading"), c.exitCode != 11) << c.name << ": nothing is fetched: " << r.err;
         EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), c.program) << c.name;
         EXPECT_FALSE(fs::exists(work / "NewExe.zip")) << c.name;
         EXPECT_FALSE(fs::exists(work / "NewExe.zip.minisig")) << c.name;
@@ -277,6 +278,9 @@ TEST_F(Cli, DatabaseThatIsNoRegularFileIsRefusedAtOnce)
 
 TEST_F(Cli, FailuresExitWithTheirCodeAndReason)
 {
+    const fs::path fifo = root / "release.fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    writeFileBytes(releases->path() / "large.bin", std::string((1u << 20) + 1, 'x'));
     struct Case {
         const char* name;
         std::string location;
@@ -294,6 +298,15 @@ TEST_F(Cli, FailuresExitWithTheirCodeAndReason)
         {"no URL", "http://bad host/release.rar", "1", 1,
          "Неверный адрес файла обновления: http://bad host/release.rar"},
         {"endless body", server->url("/endless"), "1", 1, "larger than 1 MiB"},
+        {"copy beyond the cap", (releases->path() / "large.bin").string(), "0", 1,
+         "copy of " + (releases->path() / "large.bin").string() + " stopped: larger than 1 MiB"},
+        {"file URL in HTTP mode", "file://" + (releases->path() / "release.rar").string(), "1", 1,
+         "Адрес файла обновления file://" + (releases->path() / "release.rar").string() +
+             " не является адресом HTTP: при DOUPDATE=1"},
+        {"folder", releases->path().string(), "0", 1,
+         "По пути обновления " + releases->path().string() + " находится папка, а не файл архива!"},
+        {"FIFO", fifo.string(), "0", 1,
+         "По пути обновления " + fifo.string() + " находится не обычный файл (канал, устройство или сокет)!"},
     };
     writeSettings(db->path().string(), "[Update]\nMaxDownloadMB=1\n");
     for (const Case& c : cases) {
@@ -302,6 +315,59 @@ TEST_F(Cli, FailuresExitWithTheirCodeAndReason)
         EXPECT_EQ(r.exitCode, c.exitCode) << c.name << ": " << r.err;
         EXPECT_TRUE(contains(r.err, c.reason)) << c.name << ": " << r.err;
         EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "old program") << c.name;
+    }
+}
+
+TEST_F(Cli, MaxDownloadMBIsReadStrictly)
+{
+    publish((releases->path() / "release.rar").string(), "0");
+    struct Case {
+        std::string value;
+        int exitCode;
+    };
+    const Case cases[] = {
+        {"5MB", 13},
+        {"abc", 13},
+        {"-1", 13},
+        {"0.5", 13},
+        {"18446744073709551616", 13},
+        // Whole MiB beyond 64 bits of bytes.
+        {"17592186044416", 13},
+        {"", 0},
+        {"0", 0},
+        {" 2 ", 0},
+        {"17592186044415", 0},
+    };
+    for (const Case& c : cases) {
+        writeSettings(db->path().string(), "[Update]\nMaxDownloadMB=" + c.value + "\n");
+        writeFileBytes(program / "Tavrel.exe", "old program");
+        const CliRun r = run();
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.value << ": " << r.err;
+        if (c.exitCode == 13) {
+            EXPECT_TRUE(contains(r.err, "В файле настроек " + (program / "Tavrel.INI").string() +
+                                            " неверное значение [Update] MaxDownloadMB=" + c.value +
+                                            ": нужно целое число от 0 до 17592186044415"))
+                << c.value << ": " << r.err;
+            EXPECT_FALSE(contains(r.err, "copying")) << c.value;
+            EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "old program") << c.value;
+        }
+    }
+}
+
+TEST_F(Cli, ConnectionFailureNamesTheMissingSectionOrDatabase)
+{
+    const std::string settingsFile = (program / "Tavrel.INI").string();
+    const std::pair<std::string, std::string> cases[] = {
+        {"[Login]\nDatabase=" + db->path().string() + "\n",
+         "В файле настроек " + settingsFile + " нет раздела [LoginU] с параметрами подключения."},
+        {"[LoginU]\nDB=0\nUserName=SYSDBA\n",
+         "В разделе [LoginU] файла настроек " + settingsFile + " не указана база данных (ключ Database)."},
+    };
+    for (const auto& [settings, reason] : cases) {
+        writeFileBytes(program / "Tavrel.INI", settings);
+        const CliRun r = run();
+        EXPECT_EQ(r.exitCode, 6) << settings << r.err;
+        EXPECT_TRUE(contains(r.err, "Нет соединения с БД \"Tavrel\"! " + reason)) << r.err;
     }
 }
 
@@ -352,6 +418,10 @@ TEST_F(Cli, HelpAndUsage)
     EXPECT_TRUE(contains(r.out, "Exit codes:"));
     EXPECT_TRUE(contains(r.out, "PublicKey"));
     EXPECT_FALSE(fs::exists(program / "NewExe.zip"));
+
+    r = run({"--version"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out.rfind("tavrel-update ", 0), 0u) << r.out;
 
     r = run({"--force"});
     EXPECT_EQ(r.exitCode, 64);
@@ -419,6 +489,70 @@ TEST_F(Cli, ReleaseReplacingTheUpdaterAndItsLibraryInstallsAndTheNewOnesRun)
     r = run();
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "new program");
+}
+
+TEST_F(Cli, ReleaseThatWouldDisableLaterUpdatesIsNotInstalled)
+{
+    const std::string library = fs::path(TAVREL_UNRAR_LIBRARY).filename().string();
+    struct Case {
+        const char* name;
+        std::string entry; // the broken part the release carries
+        std::string bytes;
+        std::string cause; // in the message after the entry
+    };
+    const Case cases[] = {
+        {"library that is no library", library, std::string(4096, 'x'),
+         "из него не работает — библиотека UnRAR не загружается (" + (program / ".tavrel-update/staging/").string() +
+             library + ": invalid ELF header)"},
+        {"updater that is no program", "tavrel-update", "not a program",
+         "из него не работает — программа обновления не запускается (Exec format error)"},
+        {"updater that fails", "tavrel-update", "#!/bin/sh\necho cannot start >&2\nexit 3\n",
+         "из него не работает — программа обновления не запускается (код завершения 3: cannot start)"},
+        {"dialog program that fails", "tavrel-updater", "#!/bin/sh\nkill -SEGV $$\n",
+         "из него не работает — программа обновления не запускается (ended by signal 11"},
+    };
+    for (const Case& c : cases) {
+        RarWriter(RarFormat::Rar5)
+            .file("Tavrel.exe", "new program")
+            .file(c.entry, c.bytes)
+            .unixHost(0755)
+            .write(root.path(), "broken");
+        publish((root / "broken.rar").string(), "0");
+        // Apart from the lock and the archive, kept for inspection.
+        const auto workstationFiles = [this] {
+            auto files = testsupport::folderContents(program);
+            std::erase_if(files, [](const auto& file) {
+                return file.first.rfind(".tavrel-update", 0) == 0 || file.first == "NewExe.zip";
+            });
+            return files;
+        };
+        const auto before = workstationFiles();
+        const CliRun r = run();
+        EXPECT_EQ(r.exitCode, 12) << c.name << ": " << r.err;
+        EXPECT_TRUE(contains(r.err, "Обновление из архива " + (program / "NewExe.zip").string() +
+                                        " не установлено: " + c.entry + " " + c.cause))
+            << c.name << ": " << r.err;
+        EXPECT_EQ(workstationFiles(), before) << c.name;
+        EXPECT_EQ(updateFolderContent(), std::vector<std::string>{"lock"}) << c.name;
+    }
+
+    // The updater still works: a sound release installs.
+    publish((releases->path() / "release.rar").string(), "0");
+    const CliRun r = run();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "new program");
+}
+
+TEST_F(Cli, LibraryThatDoesNotLoadIsNamed)
+{
+    const std::string library = fs::path(TAVREL_UNRAR_LIBRARY).filename().string();
+    writeFileBytes(program / library, "");
+    publish((releases->path() / "release.rar").string(), "0");
+    const CliRun r = run();
+    EXPECT_EQ(r.exitCode, 2) << r.err;
+    EXPECT_TRUE(contains(r.err, "Библиотека UnRAR " + library + " не загружается (" + (program / library).string() +
+                                    ": file too short), архив " + (program / "NewExe.zip").string() + " не открыт."))
+        << r.err;
 }
 
 TEST_F(Cli, RecoversAtStartKeepsTheWorkstationsFilesAndLeavesOnlyTheLock)
