@@ -45,8 +45,9 @@ enum ExitCode {
     kInterrupted = 9,
     kSignatureNotConfirmed = 10,
     kPublicKeyMalformed = 11,
-    kReleaseBreaksUpdater = 12,
-    kSettingsMalformed = 13,
+    kLockFailed = 12,
+    kReleaseBreaksUpdater = 13,
+    kSettingsMalformed = 14,
     kUsage = 64,
 };
 
@@ -70,7 +71,7 @@ any window: the same steps as the button "Выполнить" of the update dial
      and no_proxy. Downloads and copies alike stop when less than 64 MiB
      would stay free, or when the archive is larger than MaxDownloadMB of
      section [Update] (whole MiB; missing, empty or 0: no cap; any other
-     value that is no whole number stops the run with exit code 13).
+     value that is no whole number stops the run with exit code 14).
   4. When "Tavrel.INI" holds the publisher's public key (section [Update],
      key PublicKey: the base64 line that `minisign -G` prints), fetches the
      release's signature the same way, from the location with ".minisig"
@@ -82,7 +83,7 @@ any window: the same steps as the button "Выполнить" of the update dial
      of the program folder. When the release carries the UnRAR library or
      an updater (tavrel-update, tavrel-updater), the library is loaded and
      asked its version and each updater is run with --version; a part that
-     fails stops the update (exit code 12), so that a release can never
+     fails stops the update (exit code 13), so that a release can never
      disable the updates after it. Then installs it over the program
      folder as one step: all of the release or none of it, also after a
      crash or a power cut. Then deletes the archive. A rejected archive is kept for
@@ -93,7 +94,10 @@ any window: the same steps as the button "Выполнить" of the update dial
 
 Before anything else, the program takes the update lock of the folder
 (".tavrel-update/lock"): a second updater in the same folder exits with
-code 8 at once and changes nothing. Then an update that a crash
+code 8 at once and changes nothing. When the lock cannot be taken at all
+(".tavrel-update" or its lock is not what it should be, or the user may
+not create or read them) the program names the cause and exits with code
+12, also changing nothing. Then an update that a crash
 interrupted is undone (or finished when it had been committed) and a line
 says so; left-over partial downloads and unpacked files are removed.
 
@@ -135,9 +139,11 @@ Exit codes:
       minisign signature, made with another key, or not matching the
       release or its trusted comment); nothing was unpacked
   11  the public key in "Tavrel.INI" is malformed; nothing was fetched
-  12  the release's UnRAR library or updater does not work (the message
+  12  the update lock of the program folder could not be taken (the
+      message names the cause); nothing was done
+  13  the release's UnRAR library or updater does not work (the message
       names it); nothing was installed, the archive is kept
-  13  a setting of "Tavrel.INI" is malformed (the message names the key
+  14  a setting of "Tavrel.INI" is malformed (the message names the key
       and its value); nothing was fetched
   64  wrong usage
 )";
@@ -285,6 +291,8 @@ int main(int argc, char* argv[])
     }
     if (session->busy())
         return kBusy;
+    if (session->failed())
+        return kLockFailed;
 
     TMainDM dm(messages);
     MainDM = &dm;
