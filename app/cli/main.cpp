@@ -6,6 +6,7 @@
 #include "app/UpdateFolder.h"
 #include "app/UpdateRun.h"
 #include "app/UpdateSession.h"
+#include "app/cli/ScramblePassword.h"
 #include "datamodule/MDm.h"
 #include "platform/ConsoleMessages.h"
 #include "platform/ExceptionReport.h"
@@ -51,7 +52,7 @@ enum ExitCode {
     kUsage = 64,
 };
 
-constexpr std::string_view kHelp = R"(Usage: tavrel-update [--help | --version]
+constexpr std::string_view kHelp = R"(Usage: tavrel-update [--help | --version | --scramble-password]
 
 Runs one update of the Tavrel program in this executable's folder, without
 any window: the same steps as the button "Выполнить" of the update dialog.
@@ -114,6 +115,11 @@ unpacking is shown on standard error when it is a terminal.
 Options:
   -h, --help   show this text and exit
   --version    print the program's version and exit
+  --scramble-password
+               read a password from standard input (not shown on a
+               terminal) and print it scrambled, as the key Password of
+               section [LoginU] holds it; for workstations without a
+               display, where the connection dialog cannot write it
 
 Exit codes:
   0   the release was installed
@@ -266,6 +272,8 @@ int main(int argc, char* argv[])
             std::cout << kHelp;
             return kInstalled;
         }
+        if (arg == "--scramble-password")
+            return scramblePassword();
         if (arg == "--version") {
             std::cout << "tavrel-update " << TAVREL_VERSION << std::endl;
             return kInstalled;

@@ -426,6 +426,18 @@ TEST_F(Cli, HelpAndUsage)
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out.rfind("tavrel-update ", 0), 0u) << r.out;
 
+    // The password comes on standard input, as a script pipes it in.
+    const testsupport::ChildResult scrambled =
+        ChildProcess::run({.program = "sh",
+                           .arguments = {"-c", "printf 'masterkey\\n' | '" + (program / "tavrel-update").string() +
+                                                   "' --scramble-password"},
+                           .folder = work,
+                           .out = root / "stdout",
+                           .err = root / "stderr"});
+    EXPECT_EQ(scrambled.exitCode(), 0) << scrambled.err;
+    EXPECT_EQ(scrambled.out, scramble::XorEncode("masterkey") + "\n");
+    EXPECT_EQ(scrambled.out, "55173415291f45173d\n");
+
     r = run({"--force"});
     EXPECT_EQ(r.exitCode, 64);
     EXPECT_TRUE(contains(r.err, "--force"));
