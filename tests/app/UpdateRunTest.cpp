@@ -212,6 +212,19 @@ private:
 
 using testsupport::folderContents;
 
+TEST_F(UpdateRun, CopyThatWouldLeaveTooLittleSpaceIsRefusedBeforeItsFirstByte)
+{
+    // Copy mode copies into the program folder, here on a disk far below the 64 MiB margin.
+    SmallDisk disk(root / "disk", "size=4m");
+    if (!disk.mounted())
+        GTEST_SKIP() << disk.reason();
+    useProgramFolder(root / "disk" / "program");
+    const auto before = folderContents(program);
+    EXPECT_EQ(run.BBRenewClick(setup, release("release.rar")), UpdateOutcome::FetchFailed);
+    EXPECT_EQ(messages.texts(), std::vector<std::string>{kFailed});
+    EXPECT_EQ(folderContents(program), before) << "not even a partial copy";
+}
+
 struct Fault {
     const char* name;
     std::function<void(const fs::path& program)> prepare; // makes the fault in the program folder
