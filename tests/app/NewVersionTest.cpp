@@ -162,6 +162,21 @@ TEST_F(NewVersionTest, NoConnectionShowsTwoMessagesAndEndsTheProgram)
     EXPECT_TRUE(form.DENew->text().isEmpty());
 }
 
+TEST_F(NewVersionTest, MalformedSettingIsNamedAndEndsTheProgram)
+{
+    writeFileBytes(programFolder / "Tavrel.INI",
+                   testsupport::readFileBytes(programFolder / "Tavrel.INI") + "[Update]\nMaxDownloadMB=5MB\n");
+    TFNewVersion form(dm, messages, programFolder.path());
+    ASSERT_EQ(messages.texts().size(), 1u);
+    EXPECT_EQ(messages.texts()[0].rfind("В файле настроек " + (programFolder / "Tavrel.INI").string() +
+                                            " неверное значение [Update] MaxDownloadMB=5MB: ",
+                                        0),
+              0u)
+        << messages.texts()[0];
+    EXPECT_EQ(messages.all()[0].kind, platform::MessageKind::Error);
+    EXPECT_TRUE(form.terminationRequested());
+}
+
 TEST_F(NewVersionTest, ParameterTableErrorIsReportedAndTheDialogStaysUsable)
 {
     testsupport::FirebirdTestDb empty; // no TAVREL_PARAMS table
