@@ -34,7 +34,8 @@ TRAR::~TRAR()
 
 void TRAR::LoadDLL()
 {
-    RARDLLInstance = platform::loadLibrary(fDLLName);
+    fLoadError.clear();
+    RARDLLInstance = platform::loadLibrary(fDLLName, fLoadError);
     if (RARDLLInstance == 0)
         return;
     RAR_DLL::DllLoaded = true;
@@ -47,6 +48,7 @@ void TRAR::LoadDLL()
         // process-wide view keeps the last complete library's entry points.
         RARDLLInstance = 0;
         UnloadDLL();
+        fLoadError = "not every entry point of the UnRAR interface is exported";
     }
     if (found.RARGetDllVersion && found.RARGetDllVersion() < MIN_RAR_VERSION) {
         messages_.plain(u"please download the newest \"" + platform::ansiToUtf16(kDefaultUnrarLibrary) +

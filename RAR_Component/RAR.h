@@ -130,6 +130,8 @@ public:
     void LoadDLL();
     void UnloadDLL();
     bool isDLLLoaded() const { return RARDLLInstance != 0; }
+    // Why the last LoadDLL loaded nothing (the system's text); empty after a success.
+    const std::string& LoadError() const { return fLoadError; }
     // The library's interface version, loading the library first; 0 (after
     // reporting 99) when it cannot be loaded.
     std::int32_t GetDllVersion();
@@ -194,6 +196,7 @@ private:
     RAR_HANDLE ArchiveHandle = nullptr;
     TRARHeaderDataEx hdrData{};
     std::string fDLLName;
+    std::string fLoadError;
     TRAR* MySelf = nullptr;
 
     platform::Messages& messages_;

@@ -23,7 +23,7 @@ struct DownloadLimits {
 };
 
 // Where the settings file caps the size of a download, in whole MiB; a
-// missing key, 0 or a negative value means no cap.
+// missing or empty key or 0 means no cap.
 inline constexpr const char* kDownloadSection = "Update";
 inline constexpr const char* kMaxDownloadKey = "MaxDownloadMB";
 // Minutes a download may take at most (a decimal number).

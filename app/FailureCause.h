@@ -8,6 +8,8 @@ std::u16string failureCause(const std::error_code& error);
 
 // Causes that are not a system error.
 inline constexpr const char16_t* kNoSpaceCause = u"недостаточно места на диске";
+inline constexpr const char16_t* kNoFileEntriesCause =
+    u"на диске не осталось места для новых файлов (исчерпаны индексные дескрипторы)";
 inline constexpr const char16_t* kFileInFolderPlace = u"на месте папки лежит файл";
 inline constexpr const char16_t* kFolderInFilePlace = u"на месте файла лежит папка, он не может быть заменён";
 inline constexpr const char16_t* kRefusedName = u"недопустимое имя, файл не может быть создан";

@@ -111,6 +111,21 @@ private:
     std::optional<std::uint64_t> total_;
 };
 
+// Why the copy's source is no file to copy, naming what lies there: a folder
+// or a pipe must not be reported as missing.
+std::u16string notAFileText(const std::string& source, const std::filesystem::file_status& status,
+                            const std::error_code& ec)
+{
+    const std::u16string shown = platform::ansiToUtf16(source);
+    if (std::filesystem::is_directory(status))
+        return u"По пути обновления " + shown + u" находится папка, а не файл архива!";
+    if (std::filesystem::exists(status))
+        return u"По пути обновления " + shown + u" находится не обычный файл (канал, устройство или сокет)!";
+    if (ec && ec != std::errc::no_such_file_or_directory && ec != std::errc::not_a_directory)
+        return u"Файл обновления " + shown + u" недоступен: " + platform::toUtf16(ec.message());
+    return u"Файл обновления по указанному пути не найден!";
+}
+
 } // namespace
 
 bool TFetch::progress(std::uint64_t done, std::optional<std::uint64_t> total)
@@ -127,13 +142,22 @@ void TFetch::failed(const std::string& reason)
 bool TFetch::GetNetFile(const std::string& Src, const std::string& Dest)
 {
     identity_ = {};
-    if (!platform::isExistingFile(Src)) {
-        messages_.error(u"Файл обновления по указанному пути не найден!");
-        return false;
-    }
     std::error_code ec;
     const std::filesystem::path source = platform::toPath(Src);
-    const auto size = std::filesystem::file_size(source, ec);
+    const std::filesystem::file_status status = std::filesystem::status(source, ec);
+    if (!std::filesystem::is_regular_file(status)) {
+        messages_.error(notAFileText(Src, status, ec));
+        return false;
+    }
+    // A copy is bound as a download is, before the first byte: a large file
+    // must not fill the disk the archive goes to.
+    const DownloadGuard guard(limits_, platform::toPath(platform::absolutePath(Dest)).parent_path());
+    const std::uint64_t size = std::filesystem::file_size(source, ec);
+    const std::string stopReason = ec ? std::string() : guard.beforeBody(size);
+    if (!stopReason.empty()) {
+        failed("copy of " + Src + " stopped: " + stopReason);
+        return false;
+    }
     const auto modified = std::filesystem::last_write_time(source, ec);
     if (!ec) {
         identity_.size = size;
@@ -159,6 +183,15 @@ bool TFetch::GetInetFile(const std::string& fileURL, const std::string& FileName
 FetchResult TFetch::download(const std::string& fileURL, const std::string& FileName, const DownloadOptions& options)
 {
     identity_ = {};
+    const std::string scheme = platform::urlScheme(fileURL);
+    if (!scheme.empty() && scheme != "http" && scheme != "https") {
+        messages_.error(u"Адрес файла обновления " + platform::ansiToUtf16(fileURL) +
+                        u" не является адресом HTTP: при DOUPDATE=1 в таблице TAVREL_PARAMS обновление "
+                        u"загружается только по http:// или https://. Чтобы скопировать файл, укажите в "
+                        u"NEWVERSIONPASS путь к нему и DOUPDATE=0.");
+        failed("not an HTTP location: " + fileURL);
+        return FetchResult::Failed;
+    }
     // What still is no URL once escaped is named by the request.
     const std::string url = requestUrl(fileURL);
     // A server that refuses the range of a kept part (416) gets one more

@@ -1,6 +1,7 @@
 #include "NewVersion.h"
 
 #include "Startup.h"
+#include "app/SettingsNumber.h"
 #include "platform/ExceptionReport.h"
 #include "platform/TextCodec.h"
 #include "platform/qt/ButtonPictures.h"
@@ -82,16 +83,22 @@ void TFNewVersion::FormCreate()
 {
     // Copy mode until start-up has read the fetch mode, also when reading it fails.
     setup_ = updateSetup(programFolder_, false);
-    const auto source = startUp(dm_, messages_, programFolder_);
-    if (!source) {
-        // Ends the program once the message loop runs; the dialog is never
-        // left open for use.
+    // Ends the program once the message loop runs; the dialog is never left
+    // open for use.
+    const auto endProgram = [this] {
         terminationRequested_ = true;
         QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
-        return;
-    }
+    };
+    const auto source = startUp(dm_, messages_, programFolder_);
+    if (!source)
+        return endProgram();
     setup_.http = source->http;
-    run_->setDownloadLimits(readDownloadLimits());
+    try {
+        run_->setDownloadLimits(readDownloadLimits());
+    } catch (const MalformedSetting& error) {
+        messages_.error(platform::toUtf16(error.what()));
+        return endProgram();
+    }
     DENew->setText(QString::fromStdU16String(platform::ansiToUtf16(source->location)));
     if (!source->embeddedDatabase.empty())
         run_->protectFile(source->embeddedDatabase);

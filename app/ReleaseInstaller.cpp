@@ -60,6 +60,11 @@ bool ReleaseInstaller::plan(std::vector<JournalEntry>& entries, std::vector<std:
         const fs::file_status sourceStatus = fs::symlink_status(source, ec);
         const fs::file_status targetStatus = fs::symlink_status(target, ec);
         const bool underNewFolder = newFolders.count(relative.parent_path()) > 0;
+        if (isReserved && isReserved(relative)) {
+            if (!fs::is_directory(sourceStatus))
+                reserved_.push_back(relative);
+            continue;
+        }
 
         if (fs::is_directory(sourceStatus)) {
             if (underNewFolder || !fs::exists(targetStatus)) {

@@ -23,6 +23,9 @@ public:
     // own file (relative path, '/' separated). They are left out silently
     // and listed by kept().
     std::function<bool(const std::filesystem::path& relative)> isProtected;
+    // Entries that belong to the updater itself (its folder, the archive's
+    // name); never installed, listed by reserved().
+    std::function<bool(const std::filesystem::path& relative)> isReserved;
     // Polled before each change; true stops the install and undoes it
     // (before the commit mark; after it the install is finished).
     std::function<bool()> interrupted;
@@ -38,6 +41,8 @@ public:
     const std::u16string& failureCause() const { return cause_; }
     // Protected entries the release carried and the install left alone.
     const std::vector<std::filesystem::path>& kept() const { return kept_; }
+    // Files of the release that isReserved refused (folders are left out silently).
+    const std::vector<std::filesystem::path>& reserved() const { return reserved_; }
 
     // Puts back what the journal's install changed: replaced files from the
     // backup, new files and folders removed. Repeating it is harmless.
@@ -58,4 +63,5 @@ private:
     std::filesystem::path failedEntry_;
     std::u16string cause_;
     std::vector<std::filesystem::path> kept_;
+    std::vector<std::filesystem::path> reserved_;
 };

@@ -1,15 +1,22 @@
 #include "Startup.h"
 
 #include "ProcessVariables.h"
+#include "app/SettingsNumber.h"
 #include "datamodule/MDm.h"
 #include "db/SettingsFile.h"
 #include "platform/FileOps.h"
 #include "platform/TextCodec.h"
+#include "platform/UrlEncoding.h"
 
 std::string withHttpScheme(const std::string& location)
 {
     // Case-sensitive on purpose: "HTTP://..." gets the scheme in front too.
     if (location.size() >= 4 && location.compare(0, 4, "http") == 0)
+        return location;
+    // Another scheme ("file:///...") stays, so that the fetch can refuse it
+    // by name instead of looking up a host called "file".
+    const std::string scheme = platform::urlScheme(location);
+    if (!scheme.empty() && scheme != "http" && scheme != "https")
         return location;
     return "http://" + location;
 }
@@ -17,11 +24,36 @@ std::string withHttpScheme(const std::string& location)
 DownloadLimits readDownloadLimits()
 {
     DownloadLimits limits;
-    const int maxMebibytes = UserIniFile ? UserIniFile->ReadInteger(kDownloadSection, kMaxDownloadKey, 0) : 0;
-    if (maxMebibytes > 0)
-        limits.maxBytes = static_cast<std::uint64_t>(maxMebibytes) << 20;
+    if (!UserIniFile)
+        return limits;
+    // The cap in bytes must fit 64 bits.
+    const auto maxMebibytes =
+        readWholeNumber(*UserIniFile, kDownloadSection, kMaxDownloadKey, ~0ull >> 20, "мегабайт; 0 — без ограничения");
+    if (maxMebibytes && *maxMebibytes > 0)
+        limits.maxBytes = *maxMebibytes << 20;
     return limits;
 }
+
+namespace {
+
+// Where to look after a failed connection: a missing section or database
+// file is named as such, not left to show up as an empty file name.
+std::u16string connectionAdvice(const TSettingsFile& settings)
+{
+    const std::u16string file = platform::ansiToUtf16(platform::fromPath(settings.FileName()));
+    const std::u16string section = u"[" + platform::toUtf16(kLoginSection) + u"]";
+    const std::string missing = "\n"; // no value of the file can hold a line break
+    bool anyKey = false;
+    for (const char* key : {"DB", "Server", "Database", "UserName", "Password"})
+        anyKey = anyKey || settings.ReadString(kLoginSection, key, missing) != missing;
+    if (!anyKey)
+        return u"В файле настроек " + file + u" нет раздела " + section + u" с параметрами подключения.";
+    if (settings.ReadString(kLoginSection, "Database", "").empty())
+        return u"В разделе " + section + u" файла настроек " + file + u" не указана база данных (ключ Database).";
+    return u"Проверьте раздел " + section + u" файла настроек " + file + u".";
+}
+
+} // namespace
 
 UpdateSource readUpdateSource(TMainDM& dm)
 {
@@ -58,8 +90,8 @@ std::optional<UpdateSource> startUp(TMainDM& dm, platform::Messages& messages,
     WorkDir = setup.programFolder;
     UserIniFile = std::make_unique<TSettingsFile>(setup.settingsFile);
 
-    if (!dm.ConnectDB(dm.FDconUrv, "urv", "LoginU", urvDB)) {
-        messages.error(u"Нет соединения с БД \"Tavrel\"! Проверьте секцию Login в ini-файле.");
+    if (!dm.ConnectDB(dm.FDconUrv, "urv", kLoginSection, urvDB)) {
+        messages.error(u"Нет соединения с БД \"Tavrel\"! " + connectionAdvice(*UserIniFile));
         return std::nullopt;
     }
     UpdateSource source = readUpdateSource(dm);

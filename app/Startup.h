@@ -26,14 +26,19 @@ struct UpdateSource {
 inline constexpr const char16_t* kNoUpdateLocation =
     u"Путь к обновлению не указан! Проверьте поле NEWVERSIONPASS таблицы TAVREL_PARAMS.";
 
+// Section of the settings file that describes the working-time database.
+inline constexpr const char* kLoginSection = "LoginU";
+
 // Name of the settings file in the program folder.
 inline constexpr const char* kSettingsFileName = "Tavrel.INI";
 
 // The "http://" rule of the HTTP mode: a location whose first four characters
-// are not exactly "http" gets the scheme in front.
+// are not exactly "http" gets the scheme in front, unless it names another
+// scheme ("file://", "ftp://"), which the download then refuses.
 std::string withHttpScheme(const std::string& location);
 
 // The download limits with the size cap of the settings file UserIniFile.
+// A cap that is no whole number of MiB throws MalformedSetting.
 DownloadLimits readDownloadLimits();
 
 // What the update run of the program in `programFolder` is handed: the folder

@@ -5,6 +5,7 @@
 #include "app/PartialDownload.h"
 #include "app/ReleaseCheck.h"
 #include "app/ReleaseInstaller.h"
+#include "app/ReleaseSelfCheck.h"
 #include "app/UpdateSettings.h"
 #include "app/Startup.h"
 #include "app/UpdateFolder.h"
@@ -112,6 +113,9 @@ std::u16string unpackingCause(int code, const std::string& folder)
         const auto left = platform::freeBytes(folder);
         if (left && *left < (1u << 20))
             return kNoSpaceCause;
+        const auto entriesLeft = platform::freeFileEntries(folder);
+        if (entriesLeft && *entriesLeft == 0)
+            return kNoFileEntriesCause;
         return code == ERAR_ECREATE ? kRefusedName : u"ошибка записи файла";
     }
     case ERAR_BAD_DATA: return u"данные архива повреждены";
@@ -119,18 +123,30 @@ std::u16string unpackingCause(int code, const std::string& folder)
     }
 }
 
-// Settings files compare without regard to case, as on the system they come from.
-bool isSettingsFile(const fs::path& relative)
+// Names of the program's own files compare without regard to case, as on the
+// system they come from.
+bool sameNameIgnoringCase(const std::string& name, const std::string& own)
 {
-    const std::string name = relative.generic_string();
-    const std::string settings = kSettingsFileName;
-    if (name.size() != settings.size())
+    if (name.size() != own.size())
         return false;
     for (std::size_t i = 0; i < name.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(name[i])) != std::tolower(static_cast<unsigned char>(settings[i])))
+        if (std::tolower(static_cast<unsigned char>(name[i])) != std::tolower(static_cast<unsigned char>(own[i])))
             return false;
     }
     return true;
+}
+
+bool isSettingsFile(const fs::path& relative)
+{
+    return sameNameIgnoringCase(relative.generic_string(), kSettingsFileName);
+}
+
+// Entries that would land in the update's own folder (its journal, backup,
+// lock) or take the name of the fetched archive, which the run then removes.
+bool isUpdatersOwn(const fs::path& relative)
+{
+    return !relative.empty() && (sameNameIgnoringCase(relative.begin()->string(), kUpdateFolderName) ||
+                                 sameNameIgnoringCase(relative.generic_string(), kLocalArchiveName));
 }
 
 } // namespace
@@ -196,6 +212,7 @@ UpdateOutcome TUpdateRun::BBRenewClick(const UpdateSetup& setup, const std::stri
     const auto fetchFile = [this, http](const std::string& from, const std::string& to) {
         return http ? fetch_.GetInetFile(from, to) : fetch_.GetNetFile(from, to);
     };
+    view_.fetchStarting(source, http);
     const FetchResult fetched = http ? fetch_.download(source, archive, options)
                                      : (fetch_.GetNetFile(source, archive) ? FetchResult::Fetched : FetchResult::Failed);
     if (fetched == FetchResult::NotModified) {
@@ -317,7 +334,14 @@ UpdateOutcome TUpdateRun::unpackPinned(const std::string& RarFileName, platform:
     const std::u16string readName = pinned.open() ? platform::ansiToUtf16(pinned.readPath()) : shownArchive;
 
     if (!RAR1.OpenFile(readName)) {
-        messages_.error(u"Ошибка при открытии архива " + shownArchive);
+        // Without the library no archive opens: saying so points at the
+        // program folder, not at the release.
+        if (!RAR1.isDLLLoaded())
+            messages_.error(u"Библиотека UnRAR " + platform::ansiToUtf16(RAR1.DllName()) + u" не загружается (" +
+                            platform::ansiToUtf16(RAR1.LoadError()) + u"), архив " + shownArchive +
+                            u" не открыт. Восстановите библиотеку в папке программы.");
+        else
+            messages_.error(u"Ошибка при открытии архива " + shownArchive);
         return UpdateOutcome::OpenFailed;
     }
     testing_ = true;
@@ -446,10 +470,21 @@ UpdateOutcome TUpdateRun::install(const std::u16string& shownArchive, const plat
         return UpdateOutcome::ExtractFailed;
     }
 
+    // Checked where the release lies unpacked, before anything is installed:
+    // the program folder stays as it is.
+    if (const auto broken = findBrokenUpdaterPart(folder.staging(), RAR1.DllName())) {
+        messages_.error(u"Обновление из архива " + shownArchive + u" не установлено: " +
+                        platform::ansiToUtf16(broken->entry.generic_string()) + u" из него не работает — " +
+                        broken->cause +
+                        u". Иначе следующие обновления стали бы невозможны; программа осталась прежней.");
+        return UpdateOutcome::ReleaseBreaksUpdater;
+    }
+
     ReleaseInstaller installer(folder);
     installer.isProtected = [this, &programFolder](const fs::path& relative) {
         return isProtected(relative, programFolder);
     };
+    installer.isReserved = isUpdatersOwn;
     installer.interrupted = [this] { return interrupted(); };
     installer.onStep = OnStep;
     switch (installer.install()) {
@@ -465,6 +500,10 @@ UpdateOutcome TUpdateRun::install(const std::u16string& shownArchive, const plat
     for (const fs::path& kept : installer.kept()) {
         messages_.information(u"Файл " + platform::ansiToUtf16(kept.generic_string()) +
                               u" из обновления не установлен: оставлен файл рабочего места.");
+    }
+    for (const fs::path& reserved : installer.reserved()) {
+        messages_.information(u"Файл " + platform::ansiToUtf16(reserved.generic_string()) +
+                              u" из обновления не установлен: это имя занято программой обновления.");
     }
     return UpdateOutcome::Installed;
 }

@@ -37,6 +37,7 @@ enum class UpdateOutcome {
     NewReleaseFound,       // CheckOnly: the published release differs from the installed one
     DowngradeRefused,      // signed before the installed release; removed, nothing installed
     SettingsMalformed,     // a value of section [Update] is malformed; nothing fetched
+    ReleaseBreaksUpdater,  // the release's UnRAR library or updater does not work; nothing installed, archive kept
 };
 
 inline constexpr const char16_t* kNoNewReleaseText =

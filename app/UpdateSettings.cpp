@@ -1,5 +1,6 @@
 #include "UpdateSettings.h"
 
+#include "app/SettingsNumber.h"
 #include "db/SettingsFile.h"
 #include "platform/FileOps.h"
 #include "platform/TextCodec.h"
@@ -16,16 +17,6 @@ std::optional<double> positiveNumber(const std::string& text)
     const char* end = text.data() + text.size();
     const auto [stop, error] = std::from_chars(text.data(), end, value, std::chars_format::fixed);
     if (text.empty() || error != std::errc() || stop != end || !std::isfinite(value) || value <= 0)
-        return std::nullopt;
-    return value;
-}
-
-std::optional<std::uint64_t> wholeNumber(const std::string& text)
-{
-    std::uint64_t value = 0;
-    const char* end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, value);
-    if (text.empty() || error != std::errc() || stop != end)
         return std::nullopt;
     return value;
 }
@@ -53,11 +44,12 @@ UpdateSettingsRead readUpdateSettings(const TSettingsFile* file)
     UpdateSettingsRead read;
     if (!file)
         return read;
+    // Worded as the strict whole numbers of the settings file are.
     const auto malformed = [&](const char* key, const std::string& value, const char16_t* expected) {
         if (read.error.empty())
             read.error = u"В файле настроек " + platform::ansiToUtf16(platform::fromPath(file->FileName())) +
-                         u" неверное значение " + platform::toUtf16(key) + u"=" + platform::ansiToUtf16(value) +
-                         u" (раздел [" + platform::toUtf16(kDownloadSection) + u"]): ожидается " + expected + u".";
+                         u" неверное значение [" + platform::toUtf16(kDownloadSection) + u"] " +
+                         platform::toUtf16(key) + u"=" + platform::ansiToUtf16(value) + u": нужно " + expected + u".";
     };
     const auto value = [&](const char* key) { return file->ReadString(kDownloadSection, key, ""); };
 
@@ -69,11 +61,13 @@ UpdateSettingsRead readUpdateSettings(const TSettingsFile* file)
         else
             malformed(kDownloadTimeoutKey, text, u"число минут больше нуля");
     }
-    if (const std::string text = value(kLowSpeedKey); !text.empty()) {
-        if (const auto kib = wholeNumber(text); kib && *kib < (1ull << 40))
+    try {
+        if (const auto kib = readWholeNumber(*file, kDownloadSection, kLowSpeedKey, 1ull << 40,
+                                             "КБ/с; 0 — без ограничения"))
             s.lowSpeedBytesPerSecond = *kib * 1024;
-        else
-            malformed(kLowSpeedKey, text, u"целое число КБ/с (0 — без ограничения)");
+    } catch (const MalformedSetting& error) {
+        if (read.error.empty())
+            read.error = platform::toUtf16(error.what());
     }
     if (const std::string text = value(kLowSpeedWindowKey); !text.empty()) {
         if (const auto seconds = positiveNumber(text))

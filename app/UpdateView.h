@@ -21,6 +21,13 @@ public:
     }
     // The same while the archive is tested, before anything is unpacked.
     virtual void testProgress(std::uint64_t done, std::uint64_t total) { unpackProgress(done, total); }
+    // Right before the release is fetched, once the run's settings were found
+    // usable: its location (8-bit) and whether it is downloaded or copied.
+    virtual void fetchStarting(const std::string& location, bool http)
+    {
+        (void)location;
+        (void)http;
+    }
     // Once the fetched release has been checked, before it is opened: a line
     // (UTF-8) saying whether its publisher's signature was verified, for logs
     // and the command line. The dialog shows nothing of it.

@@ -8,8 +8,17 @@
 
 #include <QApplication>
 
+#include <iostream>
+#include <string_view>
+
 int main(int argc, char* argv[])
 {
+    // Asked by an update before it installs a new copy of this program:
+    // answering proves that the program starts. No window is needed for it.
+    if (argc == 2 && std::string_view(argv[1]) == "--version") {
+        std::cout << "tavrel-updater " << TAVREL_VERSION << std::endl;
+        return 0;
+    }
     QApplication app(argc, argv);
     nameApplication();
     // "Да" and "Нет" on the standard buttons, as in the rest of the dialogs.

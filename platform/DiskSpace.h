@@ -10,4 +10,8 @@ namespace platform {
 // the system cannot tell.
 std::optional<std::uint64_t> freeBytes(const std::string& folder);
 
+// Files and folders an unprivileged process may still create there (free
+// inodes); nothing when the file system has no such limit or cannot tell.
+std::optional<std::uint64_t> freeFileEntries(const std::string& folder);
+
 } // namespace platform

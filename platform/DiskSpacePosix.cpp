@@ -12,4 +12,13 @@ std::optional<std::uint64_t> freeBytes(const std::string& folder)
     return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
 }
 
+std::optional<std::uint64_t> freeFileEntries(const std::string& folder)
+{
+    struct statvfs info {};
+    // File systems that allocate inodes as needed report a total of 0.
+    if (::statvfs(folder.c_str(), &info) != 0 || info.f_files == 0)
+        return std::nullopt;
+    return static_cast<std::uint64_t>(info.f_favail);
+}
+
 } // namespace platform

@@ -15,4 +15,7 @@ std::optional<std::uint64_t> freeBytes(const std::string& folder)
     return available.QuadPart;
 }
 
+// NTFS and FAT have no fixed number of file entries to run out of.
+std::optional<std::uint64_t> freeFileEntries(const std::string&) { return std::nullopt; }
+
 } // namespace platform

@@ -16,11 +16,16 @@ namespace platform {
 #ifdef _WIN32
 
 // LoadLibraryA already searches the executable's folder first.
-ModuleHandle loadLibrary(const std::string& fileName)
+ModuleHandle loadLibrary(const std::string& fileName, std::string& whyNot)
 {
-    if (fileName.empty())
+    if (fileName.empty()) {
+        whyNot = "no file name";
         return 0;
-    return reinterpret_cast<ModuleHandle>(LoadLibraryA(fileName.c_str()));
+    }
+    const HMODULE module = LoadLibraryA(fileName.c_str());
+    if (module == nullptr)
+        whyNot = "error " + std::to_string(GetLastError());
+    return reinterpret_cast<ModuleHandle>(module);
 }
 
 void* findSymbol(ModuleHandle module, const char* name)
@@ -53,12 +58,18 @@ std::string besideExecutable(const std::string& fileName)
 }
 } // namespace
 
-ModuleHandle loadLibrary(const std::string& fileName)
+ModuleHandle loadLibrary(const std::string& fileName, std::string& whyNot)
 {
-    if (fileName.empty())
+    if (fileName.empty()) {
+        whyNot = "no file name";
         return 0;
+    }
     const std::string local = besideExecutable(fileName);
     void* handle = dlopen(local.empty() ? fileName.c_str() : local.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+        const char* error = dlerror();
+        whyNot = error ? error : "unknown error";
+    }
     return reinterpret_cast<ModuleHandle>(handle);
 }
 
@@ -76,5 +87,11 @@ void releaseLibrary(ModuleHandle module)
 }
 
 #endif
+
+ModuleHandle loadLibrary(const std::string& fileName)
+{
+    std::string ignored;
+    return loadLibrary(fileName, ignored);
+}
 
 } // namespace platform

@@ -12,6 +12,8 @@ using ModuleHandle = std::uintptr_t;
 // is looked up in the executable's folder first and then by the system's own
 // search order, as Windows does. Returns 0 when it cannot be loaded.
 ModuleHandle loadLibrary(const std::string& fileName);
+// The same, telling why a library could not be loaded (the system's text).
+ModuleHandle loadLibrary(const std::string& fileName, std::string& whyNot);
 
 // Address of an exported symbol, or null when the library lacks it.
 void* findSymbol(ModuleHandle module, const char* name);

@@ -51,4 +51,19 @@ std::string encodeUrl(const std::string& utf8)
     return url;
 }
 
+std::string urlScheme(const std::string& location)
+{
+    const std::size_t colon = location.find("://");
+    if (colon == std::string::npos || colon == 0 || !std::isalpha(static_cast<unsigned char>(location[0])))
+        return {};
+    std::string scheme = location.substr(0, colon);
+    for (char& c : scheme) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (!std::isalnum(u) && c != '+' && c != '-' && c != '.')
+            return {};
+        c = static_cast<char>(std::tolower(u));
+    }
+    return scheme;
+}
+
 } // namespace platform

@@ -14,4 +14,9 @@ namespace platform {
 // `utf8` must be UTF-8.
 std::string encodeUrl(const std::string& utf8);
 
+// The scheme of a location written "scheme://...", in lower case ("file",
+// "ftp", "http"); empty when it starts with no scheme followed by "//"
+// ("host:8080/path" has none).
+std::string urlScheme(const std::string& location);
+
 } // namespace platform

@@ -1,16 +1,19 @@
 // tavrel-update: runs one update of the Tavrel workstation program without a
 // window, for administrators who roll out releases by script. Same settings,
 // parameter table and update run as the dialog; messages go to the terminal.
+#include "app/SettingsNumber.h"
 #include "app/Startup.h"
 #include "app/UpdateFolder.h"
 #include "app/UpdateRun.h"
 #include "app/UpdateSession.h"
+#include "app/cli/ScramblePassword.h"
 #include "datamodule/MDm.h"
 #include "platform/ConsoleMessages.h"
 #include "platform/ExceptionReport.h"
 #include "platform/ExecutablePath.h"
 #include "platform/HttpClient.h"
 #include "platform/InterruptSignals.h"
+#include "platform/TextCodec.h"
 
 #include <QCoreApplication>
 
@@ -47,10 +50,12 @@ enum ExitCode {
     kNoNewRelease = 13,
     kDowngradeRefused = 14,
     kSettingsMalformed = 15,
+    kReleaseBreaksUpdater = 16,
     kUsage = 64,
 };
 
-constexpr std::string_view kHelp = R"(Usage: tavrel-update [--if-changed | --check] [--help]
+constexpr std::string_view kHelp = R"(Usage: tavrel-update [--if-changed | --check]
+       tavrel-update --help | --version | --scramble-password
 
 Runs one update of the Tavrel program in this executable's folder, without
 any window: the same steps as the button "Выполнить" of the update dialog.
@@ -60,14 +65,20 @@ not: the run to start at every logon of a workstation.
 
   1. Reads the connection of section [LoginU] of "Tavrel.INI" beside this
      executable and connects to the working-time database. A failed
-     connection is not followed by the connection dialog.
+     connection is not followed by the connection dialog; the message says
+     whether the section or its Database key is missing.
   2. Reads the update location (NEWVERSIONPASS) and the fetch mode
      (DOUPDATE: "1" downloads over HTTP, anything else copies the file)
-     from the table TAVREL_PARAMS.
+     from the table TAVREL_PARAMS. With DOUPDATE=1 the location must be an
+     http:// or https:// URL (one without a scheme gets "http://"); a
+     file:// or other location is refused by name.
   3. Fetches the release archive: an HTTP download into "NewExe.zip" in the
      current directory, or a copy of the file into "NewExe.zip" beside this
      executable. Proxies are taken from http_proxy, https_proxy, all_proxy
-     and no_proxy.
+     and no_proxy. Downloads and copies alike stop when less than 64 MiB
+     would stay free, or when the archive is larger than MaxDownloadMB of
+     section [Update] (whole MiB; missing, empty or 0: no cap; any other
+     value that is no whole number stops the run with exit code 14).
   4. When "Tavrel.INI" holds the publisher's public key (section [Update],
      key PublicKey: the base64 line that `minisign -G` prints), fetches the
      release's signature the same way, from the location with ".minisig"
@@ -76,11 +87,17 @@ not: the run to start at every logon of a workstation.
      signature. Without a key one line on standard error says that the
      release was not verified.
   5. Tests the archive, unpacks it into the hidden folder ".tavrel-update"
-     of the program folder and installs it over the program folder as one
-     step: all of the release or none of it, also after a crash or a power
-     cut. Then deletes the archive. A rejected archive is kept for
+     of the program folder. When the release carries the UnRAR library or
+     an updater (tavrel-update, tavrel-updater), the library is loaded and
+     asked its version and each updater is run with --version; a part that
+     fails stops the update (exit code 13), so that a release can never
+     disable the updates after it. Then installs it over the program
+     folder as one step: all of the release or none of it, also after a
+     crash or a power cut. Then deletes the archive. A rejected archive is kept for
      inspection. "Tavrel.INI" and the embedded database file the program is
-     connected to are never replaced; a line names each one kept.
+     connected to are never replaced; neither are entries aimed at the
+     update's own folder ".tavrel-update" or named "NewExe.zip" (compared
+     without regard to case); a line names each one left out.
 
 Before anything else, the program takes the update lock of the folder
 (".tavrel-update/lock"): a second updater in the same folder exits with
@@ -143,15 +160,22 @@ Options:
                 when it differs from the one installed last, 13 when not,
                 another code when it could not be asked. Changes nothing.
   -h, --help    show this text and exit
+  --version     print the program's version and exit
+  --scramble-password
+                read a password from standard input (not shown on a
+                terminal) and print it scrambled, as the key Password of
+                section [LoginU] holds it; for workstations without a
+                display, where the connection dialog cannot write it
 
 Exit codes:
   0   the release was installed
   1   the archive could not be fetched (no file at the path, a location
       that is no URL, HTTP status other than 200 or 302, no answer, a
-      download that broke off or passed its limits: less than 64 MiB would
-      stay free, or larger than MaxDownloadMB of section [Update])
+      download that broke off, a download or copy that passed its limits:
+      less than 64 MiB would stay free, or larger than MaxDownloadMB of
+      section [Update])
   2   the archive could not be opened (not a RAR archive, or the UnRAR
-      library is missing)
+      library beside this executable cannot be loaded: the message says so)
   3   the archive is damaged
   4   unpacking or installing failed (no room on the disk, a file that
       cannot be replaced, a refused name; the message names the file and
@@ -173,8 +197,10 @@ Exit codes:
       nothing was fetched
   14  the release was signed earlier than the installed one and
       [Update] AllowDowngrade=1 is not set; nothing was unpacked
-  15  a value of section [Update] of "Tavrel.INI" is malformed (the
-      message names key and value); nothing was fetched
+  15  a setting of "Tavrel.INI" is malformed (the message names the key
+      and its value); nothing was fetched
+  16  the release's UnRAR library or updater does not work (the message
+      names it); nothing was installed, the archive is kept
   64  wrong usage
 )";
 
@@ -188,6 +214,7 @@ int exitCodeOf(UpdateOutcome outcome)
     case UpdateOutcome::ExtractFailed: return kExtractFailed;
     case UpdateOutcome::SignatureNotConfirmed: return kSignatureNotConfirmed;
     case UpdateOutcome::PublicKeyMalformed: return kPublicKeyMalformed;
+    case UpdateOutcome::ReleaseBreaksUpdater: return kReleaseBreaksUpdater;
     case UpdateOutcome::Interrupted: return kInterrupted;
     case UpdateOutcome::Unchanged: return kNoNewRelease;
     case UpdateOutcome::NewReleaseFound: return kInstalled;
@@ -215,6 +242,11 @@ public:
             progressShown_ = true;
         }
         return true;
+    }
+
+    void fetchStarting(const std::string& location, bool http) override
+    {
+        std::cerr << "tavrel-update: " << (http ? "downloading " : "copying ") << location << std::endl;
     }
 
     void fetchFailed(const std::string& reason) override
@@ -295,6 +327,12 @@ int main(int argc, char* argv[])
             std::cout << kHelp;
             return kInstalled;
         }
+        if (arg == "--scramble-password")
+            return scramblePassword();
+        if (arg == "--version") {
+            std::cout << "tavrel-update " << TAVREL_VERSION << std::endl;
+            return kInstalled;
+        }
         const UpdateMode asked = arg == "--if-changed" ? UpdateMode::IfChanged
                                  : arg == "--check"    ? UpdateMode::CheckOnly
                                                        : UpdateMode::Always;
@@ -341,14 +379,14 @@ int main(int argc, char* argv[])
     if (source->locationMissing)
         return kNoParameters;
 
-    std::cerr << "tavrel-update: "
-              << (mode != UpdateMode::Always ? "asking about "
-                  : source->http             ? "downloading "
-                                             : "copying ")
-              << source->location << std::endl;
     const auto http = platform::makeCurlHttpClient();
     TUpdateRun run(messages, view, *http);
-    run.setDownloadLimits(readDownloadLimits());
+    try {
+        run.setDownloadLimits(readDownloadLimits());
+    } catch (const MalformedSetting& error) {
+        messages.error(platform::toUtf16(error.what()));
+        return kSettingsMalformed;
+    }
     run.Interrupted = [] { return platform::interruptSignal() != 0; };
     if (!source->embeddedDatabase.empty())
         run.protectFile(source->embeddedDatabase);

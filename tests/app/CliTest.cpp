@@ -83,6 +83,7 @@ TEST_F(Cli, ChecksTheReleaseSignatureWhenAKeyIsConfigured)
         const CliRun r = run();
         EXPECT_EQ(r.exitCode, c.exitCode) << c.name << ": " << r.err;
         EXPECT_TRUE(contains(r.err, c.reason)) << c.name << ": " << r.err;
+        EXPECT_EQ(contains(r.err, "downloading"), c.exitCode != 11) << c.name << ": nothing is fetched: " << r.err;
         EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), c.program) << c.name;
         EXPECT_FALSE(fs::exists(work / "NewExe.zip")) << c.name;
         EXPECT_FALSE(fs::exists(work / "NewExe.zip.minisig")) << c.name;
@@ -154,6 +155,9 @@ TEST_F(Cli, DatabaseThatIsNoRegularFileIsRefusedAtOnce)
 
 TEST_F(Cli, FailuresExitWithTheirCodeAndReason)
 {
+    const fs::path fifo = root / "release.fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    writeFileBytes(releases->path() / "large.bin", std::string((1u << 20) + 1, 'x'));
     struct Case {
         const char* name;
         std::string location;
@@ -172,14 +176,23 @@ TEST_F(Cli, FailuresExitWithTheirCodeAndReason)
         {"no URL", "http://bad host/release.rar", "1", 1,
          "Неверный адрес файла обновления: http://bad host/release.rar"},
         {"endless body", server->url("/endless"), "1", 1, "larger than 1 MiB"},
+        {"copy beyond the cap", (releases->path() / "large.bin").string(), "0", 1,
+         "copy of " + (releases->path() / "large.bin").string() + " stopped: larger than 1 MiB"},
+        {"file URL in HTTP mode", "file://" + (releases->path() / "release.rar").string(), "1", 1,
+         "Адрес файла обновления file://" + (releases->path() / "release.rar").string() +
+             " не является адресом HTTP: при DOUPDATE=1"},
+        {"folder", releases->path().string(), "0", 1,
+         "По пути обновления " + releases->path().string() + " находится папка, а не файл архива!"},
+        {"FIFO", fifo.string(), "0", 1,
+         "По пути обновления " + fifo.string() + " находится не обычный файл (канал, устройство или сокет)!"},
         // 200 bytes a second holds no updater for long.
         {"trickling server", server->url("/trickle/100/500"), "1", 1, "slower than 1024 bytes/s for 2 s",
          "LowSpeedKB=1\nLowSpeedSec=2"},
         {"overlong download", server->url("/slow/100/100"), "1", 1, "took longer than 3 s", "DownloadTimeoutMin=0.05"},
         {"malformed time limit", server->url("/files/release.rar"), "1", 15,
-         "неверное значение DownloadTimeoutMin=soon (раздел [Update])", "DownloadTimeoutMin=soon"},
+         "неверное значение [Update] DownloadTimeoutMin=soon: нужно число минут больше нуля", "DownloadTimeoutMin=soon"},
         {"malformed downgrade switch", server->url("/files/release.rar"), "1", 15,
-         "неверное значение AllowDowngrade=yes", "AllowDowngrade=yes"},
+         "неверное значение [Update] AllowDowngrade=yes: нужно 0 или 1", "AllowDowngrade=yes"},
     };
     for (const Case& c : cases) {
         writeSettings(db->path().string(), std::string("[Update]\n") + c.update + "\n");
@@ -188,6 +201,59 @@ TEST_F(Cli, FailuresExitWithTheirCodeAndReason)
         EXPECT_EQ(r.exitCode, c.exitCode) << c.name << ": " << r.err;
         EXPECT_TRUE(contains(r.err, c.reason)) << c.name << ": " << r.err;
         EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "old program") << c.name;
+    }
+}
+
+TEST_F(Cli, MaxDownloadMBIsReadStrictly)
+{
+    publish((releases->path() / "release.rar").string(), "0");
+    struct Case {
+        std::string value;
+        int exitCode;
+    };
+    const Case cases[] = {
+        {"5MB", 15},
+        {"abc", 15},
+        {"-1", 15},
+        {"0.5", 15},
+        {"18446744073709551616", 15},
+        // Whole MiB beyond 64 bits of bytes.
+        {"17592186044416", 15},
+        {"", 0},
+        {"0", 0},
+        {" 2 ", 0},
+        {"17592186044415", 0},
+    };
+    for (const Case& c : cases) {
+        writeSettings(db->path().string(), "[Update]\nMaxDownloadMB=" + c.value + "\n");
+        writeFileBytes(program / "Tavrel.exe", "old program");
+        const CliRun r = run();
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.value << ": " << r.err;
+        if (c.exitCode == 15) {
+            EXPECT_TRUE(contains(r.err, "В файле настроек " + (program / "Tavrel.INI").string() +
+                                            " неверное значение [Update] MaxDownloadMB=" + c.value +
+                                            ": нужно целое число от 0 до 17592186044415"))
+                << c.value << ": " << r.err;
+            EXPECT_FALSE(contains(r.err, "copying")) << c.value;
+            EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "old program") << c.value;
+        }
+    }
+}
+
+TEST_F(Cli, ConnectionFailureNamesTheMissingSectionOrDatabase)
+{
+    const std::string settingsFile = (program / "Tavrel.INI").string();
+    const std::pair<std::string, std::string> cases[] = {
+        {"[Login]\nDatabase=" + db->path().string() + "\n",
+         "В файле настроек " + settingsFile + " нет раздела [LoginU] с параметрами подключения."},
+        {"[LoginU]\nDB=0\nUserName=SYSDBA\n",
+         "В разделе [LoginU] файла настроек " + settingsFile + " не указана база данных (ключ Database)."},
+    };
+    for (const auto& [settings, reason] : cases) {
+        writeFileBytes(program / "Tavrel.INI", settings);
+        const CliRun r = run();
+        EXPECT_EQ(r.exitCode, 6) << settings << r.err;
+        EXPECT_TRUE(contains(r.err, "Нет соединения с БД \"Tavrel\"! " + reason)) << r.err;
     }
 }
 
@@ -238,6 +304,22 @@ TEST_F(Cli, HelpAndUsage)
     EXPECT_TRUE(contains(r.out, "Exit codes:"));
     EXPECT_TRUE(contains(r.out, "PublicKey"));
     EXPECT_FALSE(fs::exists(program / "NewExe.zip"));
+
+    r = run({"--version"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out.rfind("tavrel-update ", 0), 0u) << r.out;
+
+    // The password comes on standard input, as a script pipes it in.
+    const testsupport::ChildResult scrambled =
+        ChildProcess::run({.program = "sh",
+                           .arguments = {"-c", "printf 'masterkey\\n' | '" + (program / "tavrel-update").string() +
+                                                   "' --scramble-password"},
+                           .folder = work,
+                           .out = root / "stdout",
+                           .err = root / "stderr"});
+    EXPECT_EQ(scrambled.exitCode(), 0) << scrambled.err;
+    EXPECT_EQ(scrambled.out, scramble::XorEncode("masterkey") + "\n");
+    EXPECT_EQ(scrambled.out, "55173415291f45173d\n");
 
     r = run({"--force"});
     EXPECT_EQ(r.exitCode, 64);
@@ -297,13 +379,30 @@ TEST_F(Cli, UpdateLockThatCannotBeTakenStopsTheRunBeforeAnythingIsTouched)
         const char* said;
     };
     const Case cases[] = {
-        {"update folder is a file", [&] { writeFileBytes(folder, "x"); return true; }, false, false, 12,
-         "— файл, а не папка"},
-        {"lock is a folder", [&] { fs::create_directories(lock); return true; }, false, false, 12, "— папка, а не файл"},
-        {"lock is a FIFO", [&] { fs::create_directories(folder); return ::mkfifo(lock.c_str(), 0644) == 0; }, false,
-         false, 12, "— не обычный файл"},
-        {"update folder cannot be created", [&] { fs::permissions(program, fs::perms(0555)); return true; }, true,
-         false, 12, "нет прав на создание папки"},
+        {"update folder is a file",
+         [&] {
+             writeFileBytes(folder, "x");
+             return true;
+         },
+         false, false, 12, "— файл, а не папка"},
+        {"lock is a folder",
+         [&] {
+             fs::create_directories(lock);
+             return true;
+         },
+         false, false, 12, "— папка, а не файл"},
+        {"lock is a FIFO",
+         [&] {
+             fs::create_directories(folder);
+             return ::mkfifo(lock.c_str(), 0644) == 0;
+         },
+         false, false, 12, "— не обычный файл"},
+        {"update folder cannot be created",
+         [&] {
+             fs::permissions(program, fs::perms(0555));
+             return true;
+         },
+         true, false, 12, "нет прав на создание папки"},
         {"lock unreadable for the user",
          [&] {
              fs::create_directories(folder);
@@ -351,8 +450,10 @@ TEST_F(Cli, UpdateLockThatCannotBeTakenStopsTheRunBeforeAnythingIsTouched)
                                      .folder = work,
                                      .out = root.path() / "stdout",
                                      .err = root.path() / "stderr"})
-                : ChildProcess::run(
-                      {.program = updater, .folder = work, .out = root.path() / "stdout", .err = root.path() / "stderr"});
+                : ChildProcess::run({.program = updater,
+                                     .folder = work,
+                                     .out = root.path() / "stdout",
+                                     .err = root.path() / "stderr"});
         if (holder >= 0)
             ::close(holder);
         shell("chattr -i '" + lock.string() + "' 2>/dev/null");
@@ -493,6 +594,70 @@ TEST_F(Cli, ReleaseReplacingTheUpdaterAndItsLibraryInstallsAndTheNewOnesRun)
     r = run();
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "new program");
+}
+
+TEST_F(Cli, ReleaseThatWouldDisableLaterUpdatesIsNotInstalled)
+{
+    const std::string library = fs::path(TAVREL_UNRAR_LIBRARY).filename().string();
+    struct Case {
+        const char* name;
+        std::string entry; // the broken part the release carries
+        std::string bytes;
+        std::string cause; // in the message after the entry
+    };
+    const Case cases[] = {
+        {"library that is no library", library, std::string(4096, 'x'),
+         "из него не работает — библиотека UnRAR не загружается (" + (program / ".tavrel-update/staging/").string() +
+             library + ": invalid ELF header)"},
+        {"updater that is no program", "tavrel-update", "not a program",
+         "из него не работает — программа обновления не запускается (Exec format error)"},
+        {"updater that fails", "tavrel-update", "#!/bin/sh\necho cannot start >&2\nexit 3\n",
+         "из него не работает — программа обновления не запускается (код завершения 3: cannot start)"},
+        {"dialog program that fails", "tavrel-updater", "#!/bin/sh\nkill -SEGV $$\n",
+         "из него не работает — программа обновления не запускается (ended by signal 11"},
+    };
+    for (const Case& c : cases) {
+        RarWriter(RarFormat::Rar5)
+            .file("Tavrel.exe", "new program")
+            .file(c.entry, c.bytes)
+            .unixHost(0755)
+            .write(root.path(), "broken");
+        publish((root / "broken.rar").string(), "0");
+        // Apart from the lock and the archive, kept for inspection.
+        const auto workstationFiles = [this] {
+            auto files = testsupport::folderContents(program);
+            std::erase_if(files, [](const auto& file) {
+                return file.first.rfind(".tavrel-update", 0) == 0 || file.first == "NewExe.zip";
+            });
+            return files;
+        };
+        const auto before = workstationFiles();
+        const CliRun r = run();
+        EXPECT_EQ(r.exitCode, 16) << c.name << ": " << r.err;
+        EXPECT_TRUE(contains(r.err, "Обновление из архива " + (program / "NewExe.zip").string() +
+                                        " не установлено: " + c.entry + " " + c.cause))
+            << c.name << ": " << r.err;
+        EXPECT_EQ(workstationFiles(), before) << c.name;
+        EXPECT_EQ(updateFolderContent(), std::vector<std::string>{"lock"}) << c.name;
+    }
+
+    // The updater still works: a sound release installs.
+    publish((releases->path() / "release.rar").string(), "0");
+    const CliRun r = run();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "new program");
+}
+
+TEST_F(Cli, LibraryThatDoesNotLoadIsNamed)
+{
+    const std::string library = fs::path(TAVREL_UNRAR_LIBRARY).filename().string();
+    writeFileBytes(program / library, "");
+    publish((releases->path() / "release.rar").string(), "0");
+    const CliRun r = run();
+    EXPECT_EQ(r.exitCode, 2) << r.err;
+    EXPECT_TRUE(contains(r.err, "Библиотека UnRAR " + library + " не загружается (" + (program / library).string() +
+                                    ": file too short), архив " + (program / "NewExe.zip").string() + " не открыт."))
+        << r.err;
 }
 
 TEST_F(Cli, RecoversAtStartKeepsTheWorkstationsFilesAndLeavesOnlyTheLock)

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <iterator>
 #include <memory>
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 using testsupport::readFileBytes;
@@ -108,8 +109,7 @@ INSTANTIATE_TEST_SUITE_P(Fetch, DownloadCases,
                                            DownloadCase{"RedirectTo404", "/redirect/status/404", false, ""},
                                            DownloadCase{"BodyCutOff", "/cut/4096/1000", false, ""},
                                            DownloadCase{"ChunkedBodyCutOff", "/chunked-cut", false, ""},
-                                           DownloadCase{"NoAnswer", "http://127.0.0.1:1/x", false, ""},
-                                           DownloadCase{"NotAWebAddress", "file:///etc/hostname", false, ""}),
+                                           DownloadCase{"NoAnswer", "http://127.0.0.1:1/x", false, ""}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Download, LocationsTypedWithBlanksOrLettersReachTheServerEscaped)
@@ -129,13 +129,22 @@ TEST_F(Download, LocationsTypedWithBlanksOrLettersReachTheServerEscaped)
     EXPECT_TRUE(messages.all().empty());
 }
 
-TEST_F(Download, LocationThatIsNoUrlIsNamedInAMessage)
+TEST_F(Download, LocationThatIsNoHttpUrlIsNamedInAMessage)
 {
-    writeFileBytes(target, kEarlierArchive);
-    EXPECT_FALSE(get("http://bad host/Release.rar"));
-    EXPECT_EQ(messages.texts(),
-              std::vector<std::string>{"Неверный адрес файла обновления: http://bad host/Release.rar"});
-    EXPECT_EQ(readFileBytes(target), kEarlierArchive);
+    const std::pair<std::string, std::string> cases[] = {
+        {"http://bad host/Release.rar", "Неверный адрес файла обновления: http://bad host/Release.rar"},
+        {"file:///etc/hostname", "Адрес файла обновления file:///etc/hostname не является адресом HTTP: при DOUPDATE=1 "
+                                 "в таблице TAVREL_PARAMS обновление загружается только по http:// или https://. "
+                                 "Чтобы скопировать файл, укажите в NEWVERSIONPASS путь к нему и DOUPDATE=0."},
+    };
+    for (const auto& [location, text] : cases) {
+        messages.clear();
+        writeFileBytes(target, kEarlierArchive);
+        EXPECT_FALSE(get(location));
+        EXPECT_EQ(messages.texts(), std::vector<std::string>{text});
+        EXPECT_EQ(readFileBytes(target), kEarlierArchive);
+        EXPECT_EQ(folder.entries(), 1u) << location;
+    }
 }
 
 TEST_F(Download, EndlessOversizedTricklingOrOverlongBodyStopsAtItsLimit)
@@ -151,11 +160,19 @@ TEST_F(Download, EndlessOversizedTricklingOrOverlongBodyStopsAtItsLimit)
         {"/endless", {.maxBytes = 1u << 20}, "larger than 1 MiB"},
         {"/ok/2097152", {.maxBytes = 1u << 20}, "larger than 1 MiB"},
         {"/endless", {.minFreeBytes = available - (8u << 20), .maxBytes = std::nullopt}, "must stay free"},
-        {"/ok/2097152", {.minFreeBytes = available, .maxBytes = std::nullopt}, "must stay free"},
+        {"/ok/2097152", {.minFreeBytes = available + (1ull << 30), .maxBytes = std::nullopt}, "must stay free"},
         // 100 bytes every 300 ms against a floor of 1 KiB/s over 1 s.
-        {"/trickle/100/300", {.lowSpeedBytesPerSecond = 1024, .lowSpeedWindow = seconds(1)}, "slower than 1024 bytes/s"},
+        {"/trickle/100/300",
+         {.minFreeBytes = 0, .maxBytes = std::nullopt, .lowSpeedBytesPerSecond = 1024, .lowSpeedWindow = seconds(1)},
+         "slower than 1024 bytes/s"},
         // 10 KiB/s, fast enough for the floor, for 10 s.
-        {"/slow/100/100", {.overallTimeout = seconds(1)}, "took longer than 1 s"},
+        {"/slow/100/100",
+         {.minFreeBytes = 0,
+          .maxBytes = std::nullopt,
+          .lowSpeedBytesPerSecond = 1024,
+          .lowSpeedWindow = seconds(60),
+          .overallTimeout = seconds(1)},
+         "took longer than 1 s"},
     };
     for (const Case& c : cases) {
         writeFileBytes(target, kEarlierArchive);
@@ -253,14 +270,21 @@ TEST_F(Copy, FollowsALinkToTheSource)
     EXPECT_FALSE(fs::is_symlink(target));
 }
 
-TEST_F(Copy, MissingSourceOrFolderIsReportedAsNotFound)
+TEST_F(Copy, MissingSourceIsReportedAsNotFoundAndAFolderOrFifoAsWhatItIs)
 {
-    for (const fs::path& src : {folder.path() / "absent.rar", folder.path(), folder.path() / "dangling.rar"}) {
-        if (src.filename() == "dangling.rar")
-            fs::create_symlink(folder.path() / "nowhere", src);
+    const fs::path fifo = folder.path() / "release.fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    fs::create_symlink(folder.path() / "nowhere", folder.path() / "dangling.rar");
+    const std::pair<fs::path, std::string> cases[] = {
+        {folder.path() / "absent.rar", platform::toUtf8(kNotFound)},
+        {folder.path() / "dangling.rar", platform::toUtf8(kNotFound)},
+        {folder.path(), "По пути обновления " + folder.path().string() + " находится папка, а не файл архива!"},
+        {fifo, "По пути обновления " + fifo.string() + " находится не обычный файл (канал, устройство или сокет)!"},
+    };
+    for (const auto& [src, text] : cases) {
         messages.clear();
         EXPECT_FALSE(fetch.GetNetFile(src.string(), target.string())) << src;
-        EXPECT_EQ(messages.texts(), (std::vector<std::string>{platform::toUtf8(kNotFound)})) << src;
+        EXPECT_EQ(messages.texts(), (std::vector<std::string>{text})) << src;
         EXPECT_EQ(messages.all().at(0).kind, platform::MessageKind::Error);
         EXPECT_FALSE(fs::exists(target));
     }

@@ -27,7 +27,7 @@ using testsupport::writeFileBytes;
 namespace {
 
 const std::string kUrvNoConnection = "Нет соединения с БД \"urv\"!";
-const std::string kTavrelNoConnection = "Нет соединения с БД \"Tavrel\"! Проверьте секцию Login в ini-файле.";
+const std::string kTavrelNoConnection = "Нет соединения с БД \"Tavrel\"! Проверьте раздел [LoginU] файла настроек ";
 const std::string kNoLocation = "Путь к обновлению не указан! Проверьте поле NEWVERSIONPASS таблицы TAVREL_PARAMS.";
 
 class NewVersionTest : public testing::Test {
@@ -154,10 +154,28 @@ TEST_F(NewVersionTest, NoConnectionShowsTwoMessagesAndEndsTheProgram)
 {
     writeSettings((programFolder / "missing.fdb").string());
     TFNewVersion form(dm, messages, programFolder.path());
-    EXPECT_EQ(messages.texts(), (std::vector<std::string>{kUrvNoConnection, kTavrelNoConnection}));
+    EXPECT_EQ(messages.texts(),
+              (std::vector<std::string>{kUrvNoConnection,
+                                        kTavrelNoConnection + (programFolder / "Tavrel.INI").string() + "."}));
     EXPECT_EQ(messages.all()[1].kind, platform::MessageKind::Error);
     EXPECT_TRUE(form.terminationRequested());
     EXPECT_TRUE(form.DENew->text().isEmpty());
+}
+
+TEST_F(NewVersionTest, MalformedSettingIsNamedAndEndsTheProgram)
+{
+    publish("x", "0");
+    writeFileBytes(programFolder / "Tavrel.INI",
+                   testsupport::readFileBytes(programFolder / "Tavrel.INI") + "[Update]\nMaxDownloadMB=5MB\n");
+    TFNewVersion form(dm, messages, programFolder.path());
+    ASSERT_EQ(messages.texts().size(), 1u) << ::testing::PrintToString(messages.texts());
+    EXPECT_EQ(messages.texts()[0].rfind("В файле настроек " + (programFolder / "Tavrel.INI").string() +
+                                            " неверное значение [Update] MaxDownloadMB=5MB: ",
+                                        0),
+              0u)
+        << messages.texts()[0];
+    EXPECT_EQ(messages.all()[0].kind, platform::MessageKind::Error);
+    EXPECT_TRUE(form.terminationRequested());
 }
 
 TEST_F(NewVersionTest, ParameterTableErrorIsReportedAndTheDialogStaysUsable)

@@ -153,7 +153,9 @@ TEST_F(UpdateRun, FailedFetchAddsItsSummaryAndUnpacksNothing)
     };
     const Case cases[] = {
         {false, release("absent.rar"), {"Файл обновления по указанному пути не найден!", kFailed}},
-        {false, releases->path().string(), {"Файл обновления по указанному пути не найден!", kFailed}},
+        {false,
+         releases->path().string(),
+         {"По пути обновления " + releases->path().string() + " находится папка, а не файл архива!", kFailed}},
         {true, server->url("/status/404"), {kFailed}},
         {true, server->url("/cut/4096/100"), {kFailed}},
     };
@@ -170,12 +172,16 @@ TEST_F(UpdateRun, FailedFetchAddsItsSummaryAndUnpacksNothing)
     }
 }
 
-TEST_F(UpdateRun, MissingLibraryIsAnOpeningFailure)
+TEST_F(UpdateRun, MissingLibraryIsAnOpeningFailureThatNamesTheLibrary)
 {
     run.RAR1.setDllName("libtavrel-no-such-unrar.so");
     EXPECT_EQ(run.BBRenewClick(setup, release("release.rar")), UpdateOutcome::OpenFailed);
     EXPECT_EQ(messages.texts(),
-              (std::vector<std::string>{kReceived, "Ошибка при открытии архива " + (program / "NewExe.zip").string()}));
+              (std::vector<std::string>{kReceived, "Библиотека UnRAR libtavrel-no-such-unrar.so не загружается "
+                                                   "(libtavrel-no-such-unrar.so: cannot open shared object file: No "
+                                                   "such file or directory), архив " +
+                                                       (program / "NewExe.zip").string() +
+                                                       " не открыт. Восстановите библиотеку в папке программы."}));
     EXPECT_TRUE(fs::exists(program / "NewExe.zip"));
 }
 
@@ -183,10 +189,10 @@ TEST_F(UpdateRun, MissingLibraryIsAnOpeningFailure)
 // needs the right to mount (root in the test containers).
 class SmallDisk {
 public:
-    SmallDisk(const fs::path& folder, const std::string& size) : folder_(folder)
+    SmallDisk(const fs::path& folder, const std::string& options) : folder_(folder)
     {
         fs::create_directories(folder);
-        mounted_ = ::mount("tmpfs", folder.c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0;
+        mounted_ = ::mount("tmpfs", folder.c_str(), "tmpfs", 0, options.c_str()) == 0;
         if (!mounted_)
             reason_ = std::string("cannot mount a small tmpfs: ") + std::strerror(errno);
     }
@@ -206,12 +212,25 @@ private:
 
 using testsupport::folderContents;
 
+TEST_F(UpdateRun, CopyThatWouldLeaveTooLittleSpaceIsRefusedBeforeItsFirstByte)
+{
+    // Copy mode copies into the program folder, here on a disk far below the 64 MiB margin.
+    SmallDisk disk(root / "disk", "size=4m");
+    if (!disk.mounted())
+        GTEST_SKIP() << disk.reason();
+    useProgramFolder(root / "disk" / "program");
+    const auto before = folderContents(program);
+    EXPECT_EQ(run.BBRenewClick(setup, release("release.rar")), UpdateOutcome::FetchFailed);
+    EXPECT_EQ(messages.texts(), std::vector<std::string>{kFailed});
+    EXPECT_EQ(folderContents(program), before) << "not even a partial copy";
+}
+
 struct Fault {
     const char* name;
     std::function<void(const fs::path& program)> prepare; // makes the fault in the program folder
     std::string tail;                                     // message text after the archive's path
     const char* archive = "release.rar";
-    bool smallDisk = false; // the program folder lies on a tmpfs of 4 MiB
+    const char* smallDisk = nullptr; // tmpfs mount options of the program folder's disk; none: the test's disk
     // Run at the first unpacked block; the disk fills up then.
     std::function<void(const fs::path& program)> whileUnpacking;
 };
@@ -225,7 +244,7 @@ TEST_P(Faults, LeaveTheProgramFolderAsItWasAndKeepTheArchive)
     const Fault& c = GetParam();
     std::optional<SmallDisk> disk;
     if (c.smallDisk) {
-        disk.emplace(root / "disk", "4m");
+        disk.emplace(root / "disk", c.smallDisk);
         if (!disk->mounted())
             GTEST_SKIP() << disk->reason();
         useProgramFolder(root / "disk" / "program");
@@ -248,7 +267,7 @@ TEST_P(Faults, LeaveTheProgramFolderAsItWasAndKeepTheArchive)
     // Nothing of the update is left in its folder either.
     EXPECT_TRUE(!fs::exists(program / kUpdateFolderName) || fs::is_empty(program / kUpdateFolderName));
     auto after = folderContents(program);
-    after.erase("filler");
+    std::erase_if(after, [](const auto& file) { return file.first.rfind("filler", 0) == 0; });
     after.erase(kUpdateFolderName);
     EXPECT_EQ(after, before);
     EXPECT_TRUE(fs::exists(work / "NewExe.zip"));
@@ -260,7 +279,7 @@ INSTANTIATE_TEST_SUITE_P(
                             [](const fs::path& p) { writeFileBytes(p / "Help", "in the way"); },
                             ": Help: на месте папки лежит файл",
                             "release.rar",
-                            false,
+                            nullptr,
                             {}},
                       Fault{"FolderWhereTheReleaseHasAFile",
                             [](const fs::path& p) {
@@ -269,23 +288,33 @@ INSTANTIATE_TEST_SUITE_P(
                             },
                             ": Help/Tavrel.chm: на месте файла лежит папка, он не может быть заменён",
                             "release.rar",
-                            false,
+                            nullptr,
                             {}},
                       Fault{"TooLittleSpaceForTheRelease",
                             [](const fs::path&) {},
                             ": недостаточно места на диске (нужно 6 МБ, свободно 4 МБ)",
                             "big.rar",
-                            true,
+                            "size=4m",
                             {}},
                       Fault{"DiskFullWhileUnpacking", [](const fs::path&) {},
-                            ": Part1.bin: недостаточно места на диске", "fits.rar", true,
+                            ": Part1.bin: недостаточно места на диске", "fits.rar", "size=4m",
                             [](const fs::path& p) {
                                 // Leaves less than the rest of the release needs.
                                 std::ofstream filler(p / "filler", std::ios::binary);
                                 const std::string block(64 * 1024, 'x');
                                 while (filler.write(block.data(), block.size()))
                                     ;
-                            }}),
+                            }},
+                      Fault{
+                          "NoFileEntriesLeftWhileUnpacking", [](const fs::path&) {},
+                          ": Part2.bin: на диске не осталось места для новых файлов (исчерпаны индексные дескрипторы)",
+                          "fits.rar", "size=4m,nr_inodes=64",
+                          [](const fs::path& p) {
+                              // Room for data stays; no file can be created.
+                              fs::create_directory(p / "filler");
+                              for (int i = 0; std::ofstream(p / "filler" / std::to_string(i)); ++i)
+                                  ;
+                          }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(UpdateRun, AFailureAfterSomeMovesPutsEveryFileBack)
@@ -313,8 +342,9 @@ TEST_F(UpdateRun, AFailureAfterSomeMovesPutsEveryFileBack)
 
 struct ProtectedEntry {
     const char* name;
-    std::string entry;   // stored in the release
-    std::string protect; // absolute path given to protectFile, relative to the program folder; empty: none
+    std::string entry;        // stored in the release
+    std::string protect;      // absolute path given to protectFile, relative to the program folder; empty: none
+    bool updatersOwn = false; // the updater's own name: nothing of the workstation's lies there
 };
 
 void PrintTo(const ProtectedEntry& c, std::ostream* os) { *os << c.name; }
@@ -325,8 +355,10 @@ TEST_P(ProtectedEntries, AreKeptAndNamedWhileTheRestIsInstalled)
 {
     const ProtectedEntry& c = GetParam();
     const fs::path workstationFile = program / c.entry;
-    fs::create_directories(workstationFile.parent_path());
-    writeFileBytes(workstationFile, "the workstation's own");
+    if (!c.updatersOwn) {
+        fs::create_directories(workstationFile.parent_path());
+        writeFileBytes(workstationFile, "the workstation's own");
+    }
     if (!c.protect.empty())
         run.protectFile((program / c.protect).string());
     RarWriter(RarFormat::Rar5)
@@ -334,12 +366,23 @@ TEST_P(ProtectedEntries, AreKeptAndNamedWhileTheRestIsInstalled)
         .file(c.entry, "from the release")
         .write(work, "protected");
 
-    EXPECT_EQ(run.UnRarFile("protected.rar", setup.programFolder), UpdateOutcome::Installed);
-    EXPECT_EQ(messages.texts(),
-              (std::vector<std::string>{
-                  "Файл " + c.entry + " из обновления не установлен: оставлен файл рабочего места.", kUnpacked}));
-    EXPECT_EQ(readFileBytes(workstationFile), "the workstation's own");
+    // Copied into the program folder as "NewExe.zip", which an entry of that name must not outlive.
+    EXPECT_EQ(run.BBRenewClick(setup, (work / "protected.rar").string()), UpdateOutcome::Installed);
+    EXPECT_EQ(messages.texts(), (std::vector<std::string>{kReceived,
+                                                          "Файл " + c.entry + " из обновления не установлен: " +
+                                                              (c.updatersOwn ? "это имя занято программой обновления."
+                                                                             : "оставлен файл рабочего места."),
+                                                          kUnpacked}));
+    if (c.updatersOwn)
+        EXPECT_FALSE(fs::exists(workstationFile));
+    else
+        EXPECT_EQ(readFileBytes(workstationFile), "the workstation's own");
     EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "new program");
+    EXPECT_FALSE(fs::exists(program / "NewExe.zip"));
+    EXPECT_FALSE(fs::exists(program / ".TAVREL-UPDATE"));
+    // Only the record of the release installed.
+    EXPECT_EQ(std::distance(fs::directory_iterator(program / kUpdateFolderName), fs::directory_iterator()), 1);
+    EXPECT_TRUE(fs::exists(program / kUpdateFolderName / "installed"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Update, ProtectedEntries,
@@ -347,7 +390,13 @@ INSTANTIATE_TEST_SUITE_P(Update, ProtectedEntries,
                                            ProtectedEntry{"SettingsFileInOtherCase", "TAVREL.ini", ""},
                                            ProtectedEntry{"EmbeddedDatabase", "urv.fdb", "urv.fdb"},
                                            ProtectedEntry{"EmbeddedDatabaseInASubFolderByAnotherSpelling",
-                                                          "Data/urv.fdb", "Help/../Data/./urv.fdb"}),
+                                                          "Data/urv.fdb", "Help/../Data/./urv.fdb"},
+                                           ProtectedEntry{"UpdateJournal", ".tavrel-update/journal", "", true},
+                                           ProtectedEntry{"UpdateBackup", ".tavrel-update/backup/Tavrel.exe", "", true},
+                                           ProtectedEntry{"UpdateFolderInOtherCase", ".TAVREL-UPDATE/journal", "",
+                                                          true},
+                                           ProtectedEntry{"ArchiveName", "NewExe.zip", "", true},
+                                           ProtectedEntry{"ArchiveNameInOtherCase", "newexe.ZIP", "", true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 struct Swap {
