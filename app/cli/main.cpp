@@ -43,6 +43,7 @@ enum ExitCode {
     kInterrupted = 9,
     kSignatureNotConfirmed = 10,
     kPublicKeyMalformed = 11,
+    kLockFailed = 12,
     kUsage = 64,
 };
 
@@ -77,7 +78,10 @@ any window: the same steps as the button "Выполнить" of the update dial
 
 Before anything else, the program takes the update lock of the folder
 (".tavrel-update/lock"): a second updater in the same folder exits with
-code 8 at once and changes nothing. Then an update that a crash
+code 8 at once and changes nothing. When the lock cannot be taken at all
+(".tavrel-update" or its lock is not what it should be, or the user may
+not create or read them) the program names the cause and exits with code
+12, also changing nothing. Then an update that a crash
 interrupted is undone (or finished when it had been committed) and a line
 says so; left-over partial downloads and unpacked files are removed.
 
@@ -117,6 +121,8 @@ Exit codes:
       minisign signature, made with another key, or not matching the
       release or its trusted comment); nothing was unpacked
   11  the public key in "Tavrel.INI" is malformed; nothing was fetched
+  12  the update lock of the program folder could not be taken (the
+      message names the cause); nothing was done
   64  wrong usage
 )";
 
@@ -253,6 +259,8 @@ int main(int argc, char* argv[])
     }
     if (session->busy())
         return kBusy;
+    if (session->failed())
+        return kLockFailed;
 
     TMainDM dm(messages);
     MainDM = &dm;

@@ -15,8 +15,11 @@
 
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -391,6 +394,96 @@ TEST_F(Cli, SignalsStopAFetchAtOnceAndASecondUpdaterIsRefused)
         EXPECT_TRUE(fs::is_empty(work)) << c.name << ": no archive, no partial download";
         EXPECT_EQ(updateFolderContent(), std::vector<std::string>{"lock"});
     }
+}
+
+// The update lock fails closed: whatever keeps an updater from taking it
+// stops the run before anything is touched, with the cause named. A lock
+// another user created is shared: reading it is enough to lock it.
+TEST_F(Cli, UpdateLockThatCannotBeTakenStopsTheRunBeforeAnythingIsTouched)
+{
+    const bool asRoot = ::geteuid() == 0;
+    const fs::path folder = program / ".tavrel-update";
+    const fs::path lock = folder / "lock";
+    const auto shell = [](const std::string& command) { return std::system(command.c_str()) == 0; };
+    struct Case {
+        const char* name;
+        std::function<bool()> prepare; // false: cannot be set up on this machine
+        bool otherUser;                // run as "nobody" (root only; others are another user already)
+        bool heldByTest;               // the test holds the lock while the updater runs
+        int exitCode;
+        const char* said;
+    };
+    const Case cases[] = {
+        {"update folder is a file", [&] { writeFileBytes(folder, "x"); return true; }, false, false, 12,
+         "— файл, а не папка"},
+        {"lock is a folder", [&] { fs::create_directories(lock); return true; }, false, false, 12, "— папка, а не файл"},
+        {"lock is a FIFO", [&] { fs::create_directories(folder); return ::mkfifo(lock.c_str(), 0644) == 0; }, false,
+         false, 12, "— не обычный файл"},
+        {"update folder cannot be created", [&] { fs::permissions(program, fs::perms(0555)); return true; }, true,
+         false, 12, "нет прав на создание папки"},
+        {"lock unreadable for the user",
+         [&] {
+             fs::create_directories(folder);
+             writeFileBytes(lock, "");
+             fs::permissions(lock, fs::perms(0600));
+             return asRoot;
+         },
+         true, false, 12, "нет прав на чтение или создание файла"},
+        {"lock of another user, read-only for this one",
+         [&] {
+             fs::create_directories(folder);
+             writeFileBytes(lock, "");
+             fs::permissions(lock, fs::perms(0644));
+             return asRoot;
+         },
+         true, true, 8, "Обновление уже выполняется"},
+        {"immutable lock",
+         [&] {
+             fs::create_directories(folder);
+             writeFileBytes(lock, "");
+             return asRoot && shell("chattr +i '" + lock.string() + "' 2>/dev/null");
+         },
+         false, true, 8, "Обновление уже выполняется"},
+    };
+    publish((releases->path() / "release.rar").string(), "0");
+    // "nobody" must reach the program folder and the current directory.
+    fs::permissions(root.path(), fs::perms(0755));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(folder);
+        if (!c.prepare()) {
+            std::cout << "[ SKIPPED  ] " << c.name << ": needs root\n";
+            continue;
+        }
+        int holder = -1;
+        if (c.heldByTest) {
+            holder = ::open(lock.c_str(), O_RDONLY | O_CLOEXEC);
+            ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+        }
+        const std::string updater = (program / "tavrel-update").string();
+        const testsupport::ChildResult r =
+            c.otherUser && asRoot
+                ? ChildProcess::run({.program = "setpriv",
+                                     .arguments = {"--reuid=nobody", "--regid=nogroup", "--clear-groups", updater},
+                                     .folder = work,
+                                     .out = root.path() / "stdout",
+                                     .err = root.path() / "stderr"})
+                : ChildProcess::run(
+                      {.program = updater, .folder = work, .out = root.path() / "stdout", .err = root.path() / "stderr"});
+        if (holder >= 0)
+            ::close(holder);
+        shell("chattr -i '" + lock.string() + "' 2>/dev/null");
+        fs::permissions(program, fs::perms(0755));
+
+        EXPECT_EQ(r.exitCode(), c.exitCode) << r.err;
+        EXPECT_TRUE(contains(r.err, c.said)) << r.err;
+        if (c.exitCode == 12)
+            EXPECT_TRUE(contains(r.err, "Не удалось заблокировать папку программы для обновления")) << r.err;
+        EXPECT_TRUE(r.out.empty()) << r.out;
+        EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "old program");
+        EXPECT_TRUE(fs::is_empty(work));
+    }
+    fs::remove_all(folder);
 }
 
 TEST_F(Cli, ReleaseReplacingTheUpdaterAndItsLibraryInstallsAndTheNewOnesRun)
