@@ -89,9 +89,10 @@ std::vector<uint32_t> canonicalCodes(const std::vector<uint8_t>& lengths)
 struct Code {
     std::vector<uint8_t> lengths;
     std::vector<uint32_t> codes;
-    void build(const std::vector<uint64_t>& freq)
+    void build(const std::vector<uint64_t>& freq) { use(codeLengths(freq)); }
+    void use(std::vector<uint8_t> l)
     {
-        lengths = codeLengths(freq);
+        lengths = std::move(l);
         codes = canonicalCodes(lengths);
     }
     void put(BitWriter& bw, size_t s) const
@@ -383,10 +384,15 @@ std::string Rar5Encoder::encode(const std::string& original, const std::vector<R
         tokenPos.push_back(data.size());
     }
 
-    // Blocks of about blockInput_ bytes; every other block keeps the
-    // tables of the one before (they cover every symbol).
+    // Blocks of about blockInput_ bytes, each with tables made for its own
+    // symbols (every symbol keeps a code, so the tables can be kept). Only
+    // the first block of a solid continuation keeps the ones in force.
     std::string out;
     std::array<Code, 4> codes;
+    const bool continuation = !tables_[0].empty();
+    if (continuation)
+        for (size_t k = 0; k < codes.size(); ++k)
+            codes[k].use(tables_[k]);
     size_t t = 0;
     int blockIndex = 0;
     do {
@@ -395,11 +401,11 @@ std::string Rar5Encoder::encode(const std::string& original, const std::vector<R
             ++stop;
         if (stop == t && stop < tokens.size())
             ++stop;
-        const bool withTables = blockIndex % 2 == 0;
+        const bool withTables = blockIndex == 0 ? !continuation : !(omitMidEntry_ && blockIndex % 2 == 1);
         BitWriter bw;
         if (withTables) {
             std::vector<uint64_t> mainF(kMain, 1), distF(kDist, 1), lowF(kLowDist, 1), lenF(kLen, 1);
-            for (size_t k = t; k < tokens.size(); ++k) { // the rest of the entry: later blocks may reuse
+            for (size_t k = t; k < stop; ++k) {
                 const Token& tk = tokens[k];
                 uint32_t extra;
                 unsigned bits;
@@ -493,6 +499,8 @@ std::string Rar5Encoder::encode(const std::string& original, const std::vector<R
         t = stop;
         ++blockIndex;
     } while (t < tokens.size());
+    for (size_t k = 0; k < codes.size(); ++k)
+        tables_[k] = codes[k].lengths;
     return out;
 }
 

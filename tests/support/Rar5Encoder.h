@@ -1,9 +1,11 @@
 #pragma once
 // A small greedy LZ encoder producing RAR 5.0 compressed data, for test
 // fixtures and benchmarks: real matches (new distances, the four repeat
-// distances, the repeat-last command), Huffman tables rebuilt per block or
-// kept from the block before, and delta/E8/E8E9/ARM filters. Not tuned for
-// ratio; it only has to make valid, realistic streams.
+// distances, the repeat-last command), and delta/E8/E8E9/ARM filters. It
+// writes blocks as RAR does: every block of an entry carries its tables,
+// except the first block of a solid continuation, which keeps the tables
+// of the entry before. Not tuned for ratio; it only has to make valid,
+// realistic streams.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -28,14 +30,25 @@ public:
     std::string encode(const std::string& data, const std::vector<Rar5Filter>& filters = {});
     // Adds data that reached the decoder's window another way (an entry
     // packed by someone else in the same solid stream).
-    void passOver(const std::string& data) { history_ += data; }
+    void passOver(const std::string& data)
+    {
+        history_ += data;
+        for (auto& t : tables_)
+            t.clear(); // the decoder's tables are no longer ours
+    }
+    // Leaves the tables out of every other block inside an entry. RAR never
+    // writes that (RARLAB's multi-threaded reader misreads it), but the
+    // format allows it and a reader must accept it: for one reader test only.
+    void omitTablesInMidEntry(bool on) { omitMidEntry_ = on; }
 
 private:
+    std::vector<uint8_t> tables_[4]; // code lengths in force after the last block written
     unsigned dictExponent_;
     size_t blockInput_;
     std::string history_; // everything the decoder's window has seen
     uint64_t rep_[4] = {};
     uint32_t lastLen_ = 0;
+    bool omitMidEntry_ = false;
 };
 
 // The data as the decoder keeps it in its window before a filter restores

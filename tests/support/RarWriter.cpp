@@ -481,8 +481,10 @@ std::vector<RarEntry> RarWriter::packedEntries() const
                 shared.passOver(e.unpackedData);
             continue;
         }
-        e.data = solid_ ? shared.encode(e.unpackedData, e.filters)
-                        : Rar5Encoder(e.dictExponent).encode(e.unpackedData, e.filters);
+        Rar5Encoder own(e.dictExponent);
+        Rar5Encoder& encoder = solid_ ? shared : own;
+        encoder.omitTablesInMidEntry(e.tablelessMidEntry);
+        e.data = encoder.encode(e.unpackedData, e.filters);
     }
     return out;
 }

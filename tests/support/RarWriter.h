@@ -40,6 +40,7 @@ struct RarEntry {
     unsigned unpVer = 0;              // RAR 4.x: 0 = 29 for packed data, else 20
     bool lz = false;                  // packed by Rar5Encoder when written (solid archives share one stream)
     std::vector<Rar5Filter> filters;  // for the encoder
+    bool tablelessMidEntry = false;   // the encoder leaves tables out inside the entry (a reader test)
     unsigned dictExponent = 0;        // RAR 5.0 dictionary: 128 KiB << exponent
     unsigned algorithm = 0;           // RAR 5.0 compression algorithm version (0; 1 is RAR 7's)
     uint32_t unixTime = 0x66472F6E;   // 2024-05-17 10:20:30 UTC (RAR 5.0)

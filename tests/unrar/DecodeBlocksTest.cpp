@@ -52,22 +52,62 @@ TEST(DecodeBlocks, HuffmanDecodesCanonicalCodesShortAndLong)
     EXPECT_EQ(t.decode(r), HuffmanTable::kBadCode);
 }
 
-TEST(DecodeBlocks, HuffmanRefusesOverSubscribedAndOverlongLengths)
+TEST(DecodeBlocks, HuffmanRefusesOverlongLengthsAndReadsNothingFromAnEmptyCode)
 {
-    const std::vector<std::vector<uint8_t>> bad = {{1, 1, 1}, {2, 2, 2, 2, 2}, {16, 1}};
-    for (const auto& lengths : bad) {
-        HuffmanTable t;
-        EXPECT_FALSE(t.build(lengths.data(), lengths.size()));
-        const uint8_t zero[4] = {};
-        BitReader r(zero, sizeof zero);
-        EXPECT_EQ(t.decode(r), HuffmanTable::kBadCode);
-    }
+    const std::vector<uint8_t> overlong = {16, 1};
+    HuffmanTable t;
+    EXPECT_FALSE(t.build(overlong.data(), overlong.size()));
+    const uint8_t zero[4] = {};
+    BitReader r(zero, sizeof zero);
+    EXPECT_EQ(t.decode(r), HuffmanTable::kBadCode);
     HuffmanTable empty;
     const uint8_t none[3] = {};
     ASSERT_TRUE(empty.build(none, 3));
-    BitReader r(none, 3);
-    EXPECT_EQ(empty.decode(r), HuffmanTable::kBadCode);
+    BitReader e(none, 3);
+    EXPECT_EQ(empty.decode(e), HuffmanTable::kBadCode);
 }
+
+// Over-subscribed lengths are decoded as the genuine library decodes them:
+// codes go out in (length, symbol) order while the code space lasts; the
+// symbols past it are never read, and every read stays inside the table.
+struct OverSubscribedCase {
+    const char* label;
+    std::vector<uint8_t> lengths;
+    std::vector<uint8_t> bits;
+    std::vector<int> symbols; // decoded in turn from `bits`
+    size_t consumed;
+};
+
+class HuffmanOverSubscribed : public ::testing::TestWithParam<OverSubscribedCase> {};
+
+TEST_P(HuffmanOverSubscribed, ReadsTheCodesThatFit)
+{
+    const OverSubscribedCase& c = GetParam();
+    HuffmanTable t;
+    ASSERT_TRUE(t.build(c.lengths.data(), c.lengths.size()));
+    BitReader r(c.bits.data(), c.bits.size());
+    for (int expected : c.symbols)
+        EXPECT_EQ(t.decode(r), expected);
+    EXPECT_EQ(r.position(), c.consumed);
+}
+
+std::vector<uint8_t> longCodesPastTheSpace()
+{
+    // 1, 2, 3, 4 bits leave room for 256 codes of 12 bits; 300 are given.
+    std::vector<uint8_t> lengths = {1, 2, 3, 4};
+    lengths.resize(304, 12);
+    return lengths;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lengths, HuffmanOverSubscribed,
+    ::testing::Values(
+        // Twenty 1-bit lengths, as a damaged archive's first table has them: only 0 and 1 are read.
+        OverSubscribedCase{"TwentyOneBitCodes", std::vector<uint8_t>(20, 1), {0x5F}, {0, 1, 0, 1, 1, 1, 1, 1}, 8},
+        OverSubscribedCase{"FiveTwoBitCodes", {2, 2, 2, 2, 2}, {0x1B}, {0, 1, 2, 3}, 8},
+        // Past the fast table: the last 12-bit code that fits is symbol 259.
+        OverSubscribedCase{"LongCodes", longCodesPastTheSpace(), {0x7F, 0xFF, 0x80, 0x00}, {0, 259, 4}, 1 + 12 + 12}),
+    [](const auto& info) { return std::string(info.param.label); });
 
 TEST(DecodeBlocks, WindowCopiesOverlappingAndAcrossTheWrap)
 {

@@ -51,6 +51,29 @@ std::string code(size_t size, unsigned seed)
     return s;
 }
 
+// What shows that each construct the encoder writes is read right: the
+// fixtures below prove only that our encoder and decoder agree, so each
+// construct is also either in a RARLAB-made sample (Rar5SamplesTest
+// decodes them with matching checksums; counts from reading their blocks)
+// or follows a rule of the format reference, rar5-compression.md:
+// - Several blocks in an entry, each with tables: rar5_arm.rar (2 blocks).
+// - First block of a solid continuation without tables:
+//   rar5_multiple_files_solid.rar (entries 2-4 each start with one).
+// - Block without tables inside an entry (TablelessBlocksInMidEntry only;
+//   RAR never writes one): no sample; section 2.1, bit 7 (the tables in
+//   force are reused).
+// - Repeat distances and the repeat-last length: within a block, every
+//   sample (rar5_arm.rar: 2009 and 483). Reused across blocks or solid
+//   entries: no sample; section 4 and the table in 7.2 (they are stream
+//   state, reset only by a new stream).
+// - Matches into an earlier solid entry: rar5_multiple_files_solid.rar.
+// - Filters: delta in rar5_compressed, rar5_win32, rar5_multiple_files_solid
+//   and rar5_arm; ARM in rar5_arm.rar. E8 and E8E9: no RAR 5.0 sample;
+//   section 6.5.
+// - Filters and matches across the ring's end, distances beyond 128 KiB,
+//   a dictionary that grows in a solid stream: no sample (every sample's
+//   data is smaller than its dictionary); sections 5, 4.3 and 7.2.
+// - Entries split across volumes: no sample; section 7.3.
 struct Fixture {
     const char* name;
     std::function<RarWriter()> build;
@@ -64,6 +87,17 @@ std::vector<Fixture> fixtures()
     f.push_back({"Matches",
                  [=] { return std::move(RarWriter(RarFormat::Rar5).lzCompressed("a.txt", text)); },
                  {{"a.txt", text}}});
+    f.push_back({"TablelessBlocksInMidEntry",
+                 [=] {
+                     // What RAR never writes but the format allows: every other block reuses the tables.
+                     tavrel::test::RarEntry e;
+                     e.name = "mid.txt";
+                     e.packed = e.lz = e.tablelessMidEntry = true;
+                     e.unpackedData = text;
+                     e.method = 3;
+                     return std::move(RarWriter(RarFormat::Rar5).entry(e));
+                 },
+                 {{"mid.txt", text}}});
     f.push_back({"FiltersAcrossTheRingEnd",
                  [=] {
                      // 128 KiB dictionary: the ring is 128 KiB, and these ranges straddle its end.
@@ -170,6 +204,45 @@ TEST_P(UnrarRar5Decoder, SkippingEveryEntryButTheLastStillDecodesIt)
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, UnrarRar5Decoder, ::testing::ValuesIn(fixtures()),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Whether each block of a packed entry carries tables.
+std::vector<bool> blocksWithTables(const std::string& packed)
+{
+    std::vector<bool> tables;
+    for (size_t p = 0; p + 2 < packed.size();) {
+        const auto flags = static_cast<uint8_t>(packed[p]);
+        const size_t sizeBytes = ((flags >> 3) & 7) + 1;
+        size_t size = 0;
+        for (size_t i = 0; i < sizeBytes; ++i)
+            size |= size_t(static_cast<uint8_t>(packed[p + 2 + i])) << (8 * i);
+        tables.push_back(flags & 0x80);
+        p += 2 + sizeBytes + size;
+    }
+    return tables;
+}
+
+// The encoder writes blocks as RAR does (rar5-compression.md, 2.1): tables
+// in every block of an entry, left out at most in the first block of a
+// solid continuation. RARLAB's multi-threaded reader misreads anything else.
+TEST(UnrarRar5Encoder, WritesTablesWhereRarDoes)
+{
+    const std::string text = prose(300000, 1);
+    tavrel::test::Rar5Encoder stream;
+    const std::vector<bool> first = blocksWithTables(stream.encode(text));
+    const std::vector<bool> next = blocksWithTables(stream.encode(text.substr(1000)));
+    ASSERT_GT(first.size(), 2u);
+    ASSERT_GT(next.size(), 2u);
+    EXPECT_EQ(first, std::vector<bool>(first.size(), true));
+    EXPECT_FALSE(next.front());
+    EXPECT_EQ(std::vector<bool>(next.begin() + 1, next.end()), std::vector<bool>(next.size() - 1, true));
+
+    tavrel::test::Rar5Encoder deliberate;
+    deliberate.omitTablesInMidEntry(true);
+    const std::vector<bool> mid = blocksWithTables(deliberate.encode(text));
+    ASSERT_GT(mid.size(), 2u);
+    EXPECT_TRUE(mid[0]);
+    EXPECT_FALSE(mid[1]);
+}
 
 } // namespace
 

@@ -16,7 +16,7 @@ struct MainInfo {
     bool newNumbering = false;
     bool encryptedHeaders = false;
     bool oldStyleComment = false;
-    bool damaged = false;    // the main header failed its check but could be read
+    bool damaged = false;    // the main header was read whole but is broken or fails its check
     uint64_t firstBlock = 0; // offset of the first block after the main header
 };
 

@@ -150,10 +150,20 @@ public:
     {
         RawHeader h;
         const ReadStatus s = readRaw(file, offset, h);
-        // A main header that fails only its check is read: the damage is
-        // reported when the headers are walked, as the genuine library does.
-        if ((s != ReadStatus::Ok && s != ReadStatus::BadCrc) || h.type != kMain || h.bytes.size() < 13)
+        // A main header that the file holds whole opens the archive, whatever
+        // it holds: the damage is reported when the headers are walked, as
+        // the genuine library does. Only one the file ends inside, or whose
+        // size cannot be right, fails the open.
+        if (s != ReadStatus::Ok && s != ReadStatus::BadCrc)
             return ReadStatus::Broken;
+        if (h.type != kMain || h.bytes.size() < 13) {
+            // Nothing of it is trusted, not even its flags.
+            info = MainInfo{};
+            info.version = RarVersion::Rar4;
+            info.damaged = true;
+            info.firstBlock = offset + h.bytes.size();
+            return ReadStatus::Ok;
+        }
         info.damaged = s == ReadStatus::BadCrc;
         info.version = RarVersion::Rar4;
         const uint16_t f = h.flags;

@@ -41,9 +41,13 @@ ReadStatus readRaw(const VolumeFile& file, uint64_t offset, RawHeader& h)
         if (!(b & 0x80))
             break;
     }
-    if (sizeLen == 3 || size == 0 || size > kMaxHeaderSize)
+    if (sizeLen == 3 || size > kMaxHeaderSize)
         return ReadStatus::Broken;
     ++sizeLen;
+    if (size == 0) {
+        h.end = offset + 4 + sizeLen; // where it ends is known, but it holds nothing
+        return ReadStatus::Broken;
+    }
     std::vector<uint8_t> all(sizeLen + size);
     if (offset + 4 + all.size() > file.size())
         return ReadStatus::EndOfData;
@@ -57,6 +61,7 @@ ReadStatus readRaw(const VolumeFile& file, uint64_t offset, RawHeader& h)
 #endif
     h.body.assign(all.begin() + static_cast<long>(sizeLen), all.end());
     h.end = offset + 4 + all.size();
+    // From here on the header's extent is known, even if what it holds is broken.
     ByteReader r(h.body.data(), h.body.size());
     h.type = r.vint();
     h.flags = r.vint();
@@ -231,6 +236,18 @@ ReadStatus parseFile(const RawHeader& h, Entry& e)
 }
 
 class Rar5Reader final : public FormatReader {
+    // Nothing of a broken main header is trusted, not even its flags.
+    static ReadStatus openDamaged(const RawHeader& h, MainInfo& info)
+    {
+        info = MainInfo{};
+        info.version = RarVersion::Rar5;
+        info.newNumbering = true;
+        info.archiveFlags = ROADF_NEWNUMBERING;
+        info.damaged = true;
+        info.firstBlock = h.end;
+        return ReadStatus::Ok;
+    }
+
 public:
     RarVersion version() const override { return RarVersion::Rar5; }
 
@@ -238,10 +255,14 @@ public:
     {
         RawHeader h;
         ReadStatus s = readRaw(file, offset, h);
-        // A main header that fails only its check is read: the damage is
-        // reported when the headers are walked, as the genuine library does.
-        if (s != ReadStatus::Ok && s != ReadStatus::BadCrc)
+        // A main header whose extent lies in the file opens the archive,
+        // whatever it holds: the damage is reported when the headers are
+        // walked, as the genuine library does. Only one the file ends
+        // inside, or whose size cannot be read, fails the open.
+        if (h.end == 0)
             return ReadStatus::Broken;
+        if (s == ReadStatus::Broken)
+            return openDamaged(h, info);
         info.damaged = s == ReadStatus::BadCrc;
         info.version = RarVersion::Rar5;
         info.newNumbering = true;
@@ -253,12 +274,12 @@ public:
             return ReadStatus::Ok;
         }
         if (h.type != 1)
-            return ReadStatus::Broken;
+            return openDamaged(h, info);
         ByteReader r(h.body.data() + fieldsStart(h), h.body.size() - fieldsStart(h));
         uint64_t flags = r.vint();
         uint64_t volumeNumber = (flags & 0x0002) ? r.vint() : 0;
         if (!r.ok())
-            return ReadStatus::Broken;
+            return openDamaged(h, info);
         info.volume = flags & 0x0001;
         info.firstVolume = info.volume && volumeNumber == 0;
         if (info.volume)

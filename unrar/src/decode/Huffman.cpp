@@ -1,5 +1,7 @@
 #include "unrar/src/decode/Huffman.h"
 
+#include <algorithm>
+
 namespace unrar::decode {
 
 bool HuffmanTable::build(const uint8_t* lengths, size_t count)
@@ -15,13 +17,9 @@ bool HuffmanTable::build(const uint8_t* lengths, size_t count)
             return false;
         ++perLength[lengths[s]];
     }
-    uint32_t kraft = 0;
-    for (unsigned l = 1; l <= kMaxLength; ++l)
-        kraft += perLength[l] << (kMaxLength - l);
-    if (kraft > (1u << kMaxLength))
-        return false;
-
     // Left-aligned 16-bit bounds: codes of length l occupy [limit[l-1], limit[l]).
+    // An over-subscribed set runs past 16 bits: the codes that fit are read
+    // as usual and the rest can never be read.
     uint32_t code = 0; // first code of the current length, left-aligned
     uint32_t index = 0;
     for (unsigned l = 1; l <= kMaxLength; ++l) {
@@ -38,7 +36,7 @@ bool HuffmanTable::build(const uint8_t* lengths, size_t count)
 
     // The fast table covers every code of at most kFastBits bits; entries
     // past limit_[kFastBits] are never looked at.
-    const uint32_t fastEnd = limit_[kFastBits] >> (16 - kFastBits);
+    const uint32_t fastEnd = std::min<uint32_t>(limit_[kFastBits] >> (16 - kFastBits), 1u << kFastBits);
     unsigned l = 1;
     for (uint32_t i = 0; i < fastEnd; ++i) {
         const uint32_t v = i << (16 - kFastBits);

@@ -3,8 +3,10 @@
 // codes read most-significant bit first: shorter codes first, equal
 // lengths in symbol order. Codes of up to kFastBits bits are found with
 // one table lookup, longer ones by comparing against the left-aligned
-// upper bound of each length. Over-subscribed length sets are refused;
-// under-subscribed ones are accepted, and reading one of their unassigned
+// upper bound of each length. Over-subscribed length sets are accepted as
+// the genuine library accepts them: codes are handed out in that order
+// while the code space lasts, and the symbols left over are never decoded.
+// Under-subscribed sets are accepted too; reading one of their unassigned
 // codes reports an error instead of a symbol.
 #include <array>
 #include <cstddef>
@@ -21,8 +23,8 @@ public:
     static constexpr unsigned kFastBits = 10;
     static constexpr int kBadCode = -1;
 
-    // False when `count` exceeds kMaxSymbols, a length exceeds 15, or the
-    // lengths are over-subscribed. The table is then empty (every read fails).
+    // False when `count` exceeds kMaxSymbols or a length exceeds 15. The
+    // table is then empty (every read fails).
     bool build(const uint8_t* lengths, size_t count);
     bool empty() const { return symbolCount_ == 0; }
 
