@@ -2,6 +2,7 @@
 // release costs one small answer, a cut download resumes with the rest, and
 // a branch office's cache fetches a release from the origin once.
 #include "tests/app/CliFixture.h"
+#include "tests/support/MinisignKeys.h"
 #include "tests/support/NginxServer.h"
 
 #include <csignal>
@@ -86,6 +87,31 @@ TEST_F(Fleet, AnUnchangedReleaseCostsOneSmallAnswerAndANewOneIsInstalled)
     ASSERT_EQ(all.size(), 5u);
     EXPECT_EQ(all.back().status, 200);
     EXPECT_EQ(all.back().bodyBytes, releaseSize);
+}
+
+// With a key, the small signature alone says whether the release is new; a
+// location with a query has its signature before the query.
+TEST_F(Fleet, ASignedReleaseIsAskedForByItsSignatureAloneAlsoWithAQuery)
+{
+    const testsupport::SodiumKey key;
+    makeRelease("Tavrel 2.0", 1u << 20);
+    key.sign(site.path() / "Release.rar", site.path() / "Release.rar.minisig", true,
+             "timestamp:1800000000\tfile:Release.rar\thashed");
+    const NginxServer origin(NginxOrigin{.root = site.path()});
+    writeSettings(db->path().string(), "[Update]\nPublicKey=" + key.publicKeyLine() + "\n");
+    publish(origin.url("/Release.rar?v=2"), "1");
+
+    CliRun r = run({"--if-changed"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "Tavrel 2.0");
+    const std::size_t first = origin.waitForRequests(2).size();
+    r = run({"--if-changed"});
+    EXPECT_EQ(r.exitCode, 13) << r.err;
+    const std::vector<AccessLogEntry> all = origin.waitForRequests(first + 1);
+    ASSERT_EQ(all.size(), first + 1);
+    EXPECT_EQ(all.back().uri, "/Release.rar.minisig?v=2");
+    EXPECT_EQ(all.back().status, 200);
+    EXPECT_LE(all.back().bytesSent, 2048u);
 }
 
 TEST_F(Fleet, AServerWithoutValidatorsAlwaysDeliversTheRelease)
