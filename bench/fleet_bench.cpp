@@ -572,7 +572,8 @@ int bench(const fs::path& work)
                     " of the release on the disk (" + fixed(median(sentAt), 3) +
                     " sent by the origin, the rest still in the sockets); second runs " + resumed.exits() +
                     ", median " + fixed(resumed.medianSeconds()) + " s, transferred median " + fixed(share, 3) +
-                    " of the release (target <= 0.55; statuses " + statuses(second) + ")");
+                    " of the release (target <= 0.55), " + fixed(median(ofMissing), 3) +
+                    " of what the disk lacked (statuses " + statuses(second) + ")");
         report.expectExits(resumed, kInstalled, "(c) resumed run", fleet.log("resume", 0));
         report.expect(share <= 0.55, "(c): the resumed run transferred " + fixed(share, 3) + " of the release");
     }
