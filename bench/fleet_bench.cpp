@@ -19,8 +19,9 @@
 //
 // Usage: fleet_bench [WORK_FOLDER]   (a fresh temporary folder by default,
 // removed at the end). Environment: N (50), PARALLEL (4), ROUNDS (3),
-// RELEASE_MIB (16), RATE_MIB (4, origin rate in (c), MiB/s), UPDATE_OPTIONS
-// (--if-changed; empty: plain updates, the cost without the check).
+// RELEASE_MIB (16), RATE_MIB (2, origin rate in (c), MiB/s), UPDATE_OPTIONS
+// (--if-changed; empty: plain updates, the cost without the check), SIGNED
+// (1; 0: no PublicKey in "Tavrel.INI").
 // Exit 0 when every figure meets its target, 1 otherwise.
 #include "tests/support/NginxServer.h"
 #include "tests/support/TempDir.h"
@@ -183,8 +184,8 @@ std::uintmax_t downloadedBytes(const fs::path& folder)
 
 class Fleet {
 public:
-    Fleet(const fs::path& work, int workstations, int releaseMiB)
-        : work_(work), count_(workstations), releaseBytes_(std::uintmax_t(releaseMiB) << 20)
+    Fleet(const fs::path& work, int workstations, int releaseMiB, bool signedReleases)
+        : work_(work), count_(workstations), releaseBytes_(std::uintmax_t(releaseMiB) << 20), signed_(signedReleases)
     {
         fs::create_directories(work_ / "www" / "ws");
         fs::create_directories(work_ / "logs");
@@ -306,15 +307,19 @@ private:
         fs::copy_file(TAVREL_UNRAR_LIBRARY, folder / "libunrar.so");
         fs::copy_file(work_ / "template.fdb", folder / "urv.fdb");
         // "masterkey", scrambled as the connection dialog stores it.
-        writeFileBytes(folder / "Tavrel.INI", "[LoginU]\nDB=0\nServer=\nDatabase=" + (folder / "urv.fdb").string() +
-                                                  "\nUserName=SYSDBA\nPassword=55173415291f45173d\n\n"
-                                                  "[Update]\nPublicKey=" +
-                                                  publicKey_ + "\n");
+        std::string settings = "[LoginU]\nDB=0\nServer=\nDatabase=" + (folder / "urv.fdb").string() +
+                               "\nUserName=SYSDBA\nPassword=55173415291f45173d\n";
+        // Without the key the check is a conditional request for the archive;
+        // with it, the signature is fetched and compared.
+        if (signed_)
+            settings += "\n[Update]\nPublicKey=" + publicKey_ + "\n";
+        writeFileBytes(folder / "Tavrel.INI", settings);
     }
 
     fs::path work_;
     int count_;
     std::uintmax_t releaseBytes_;
+    bool signed_;
     std::string publicKey_;
 };
 
@@ -446,13 +451,15 @@ int bench(const fs::path& work)
     const int parallel = envInt("PARALLEL", 4);
     const int rounds = envInt("ROUNDS", 3);
     const int releaseMiB = envInt("RELEASE_MIB", 16);
-    const int rateMiB = envInt("RATE_MIB", 4);
+    const int rateMiB = envInt("RATE_MIB", 2);
     Report report;
 
-    Fleet fleet(work, n, releaseMiB);
+    const bool signedReleases = envInt("SIGNED", 1) != 0;
+    Fleet fleet(work, n, releaseMiB, signedReleases);
     const double release = double(fleet.releaseBytes());
-    report.line("fleet of " + std::to_string(n) + " workstations, signed release of " + mib(release) + ", " +
-                std::to_string(parallel) + " at a time; work folder " + work.string());
+    report.line("fleet of " + std::to_string(n) + " workstations, " + (signedReleases ? "signed " : "") +
+                "release of " + mib(release) + ", " + std::to_string(parallel) + " at a time; work folder " +
+                work.string());
 
     NginxServer origin(NginxOrigin{fleet.www()});
     fleet.publishRelease(1);
@@ -546,6 +553,7 @@ int bench(const fs::path& work)
         std::vector<double> cutAt;
         std::vector<double> sentAt;
         std::vector<double> rest;
+        std::vector<double> ofMissing; // fetched again / what the disk lacked at the kill
         std::vector<AccessLogEntry> second;
         for (int i = 0; i < n; ++i) {
             const std::vector<AccessLogEntry> own = ofWorkstation(served, i);
@@ -556,13 +564,16 @@ int bench(const fs::path& work)
             sentAt.push_back(double(sum(first, &AccessLogEntry::bodyBytes)) / release);
             const std::vector<AccessLogEntry> later(split, own.end());
             rest.push_back(double(sum(later, &AccessLogEntry::bodyBytes)) / release);
+            if (double(onDisk[i]) < release)
+                ofMissing.push_back(double(sum(later, &AccessLogEntry::bodyBytes)) / (release - double(onDisk[i])));
         }
         const double share = median(rest);
         report.line("(c) resume     cut runs " + cut.exits() + ", killed with median " + fixed(median(cutAt), 3) +
                     " of the release on the disk (" + fixed(median(sentAt), 3) +
                     " sent by the origin, the rest still in the sockets); second runs " + resumed.exits() +
                     ", median " + fixed(resumed.medianSeconds()) + " s, transferred median " + fixed(share, 3) +
-                    " of the release (target <= 0.55; statuses " + statuses(second) + ")");
+                    " of the release (target <= 0.55), " + fixed(median(ofMissing), 3) +
+                    " of what the disk lacked (statuses " + statuses(second) + ")");
         report.expectExits(resumed, kInstalled, "(c) resumed run", fleet.log("resume", 0));
         report.expect(share <= 0.55, "(c): the resumed run transferred " + fixed(share, 3) + " of the release");
     }
