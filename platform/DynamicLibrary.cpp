@@ -1,6 +1,7 @@
 #include "DynamicLibrary.h"
 
 #include "ExecutablePath.h"
+#include "TextCodec.h"
 
 #include <filesystem>
 #include <system_error>
@@ -15,12 +16,22 @@ namespace platform {
 
 #ifdef _WIN32
 
-// LoadLibraryA already searches the executable's folder first.
+// A bare name is taken from the executable's folder when the file is there,
+// by its full path, so that no folder of the search order (the current one
+// included) can slip in a library of the same name.
 ModuleHandle loadLibrary(const std::string& fileName)
 {
     if (fileName.empty())
         return 0;
-    return reinterpret_cast<ModuleHandle>(LoadLibraryA(fileName.c_str()));
+    const std::filesystem::path name(ansiToWide(fileName));
+    if (!name.has_parent_path()) {
+        std::error_code ec;
+        const std::filesystem::path local = executableFolder() / name;
+        if (std::filesystem::is_regular_file(local, ec))
+            return reinterpret_cast<ModuleHandle>(
+                LoadLibraryExW(local.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    }
+    return reinterpret_cast<ModuleHandle>(LoadLibraryW(name.c_str()));
 }
 
 void* findSymbol(ModuleHandle module, const char* name)

@@ -12,7 +12,9 @@ namespace testsupport {
 
 // How a child ended and what it wrote.
 struct ChildResult {
-    int status = 0; // as waitpid gives it
+    // As waitpid gives it; on Windows the exit code, where an end by a
+    // "signal" N is the exit code 128 + N that the killer gave (the shells' convention).
+    int status = 0;
     std::string out;
     std::string err;
     // The exit code; -1 when the child did not exit by itself.
@@ -51,6 +53,9 @@ public:
 private:
     Start start_;
     pid_t pid_ = -1;
+#ifdef _WIN32
+    void* process_ = nullptr;
+#endif
 };
 
 } // namespace testsupport
