@@ -48,9 +48,15 @@ public:
     ChildResult wait(std::chrono::milliseconds limit = std::chrono::minutes(2));
 
     // Starts the child and waits for its end.
-    static ChildResult run(const Start& start, std::chrono::milliseconds limit = std::chrono::minutes(2));
+    static ChildResult run(const Start& start, std::chrono::milliseconds limit = std::chrono::minutes(2))
+    {
+        return ChildProcess(start).wait(limit);
+    }
 
 private:
+    // What the ended child wrote to its output files.
+    void readOutput(ChildResult& result) const;
+
     Start start_;
     pid_t pid_ = -1;
 #ifdef _WIN32

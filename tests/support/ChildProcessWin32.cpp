@@ -102,16 +102,8 @@ ChildResult ChildProcess::wait(std::chrono::milliseconds limit)
     CloseHandle(process_);
     process_ = nullptr;
     pid_ = -1;
-    if (!start_.out.empty())
-        result.out = readFileBytes(start_.out);
-    if (!start_.err.empty())
-        result.err = readFileBytes(start_.err);
+    readOutput(result);
     return result;
-}
-
-ChildResult ChildProcess::run(const Start& start, std::chrono::milliseconds limit)
-{
-    return ChildProcess(start).wait(limit);
 }
 
 } // namespace testsupport
