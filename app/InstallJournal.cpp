@@ -34,6 +34,16 @@ std::string escaped(const std::string& name)
     return out;
 }
 
+// Names are kept as UTF-8, which holds every name on every system; the
+// narrow form of a Windows path is the ANSI code page, which does not.
+std::string utf8Text(const fs::path& path)
+{
+    const std::u8string text = path.generic_u8string();
+    return std::string(text.begin(), text.end());
+}
+
+fs::path utf8Path(const std::string& text) { return fs::path(std::u8string(text.begin(), text.end())); }
+
 std::string unescaped(const std::string& text)
 {
     std::string out;
@@ -72,7 +82,7 @@ void InstallJournal::write(const std::vector<JournalEntry>& entries) const
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         out << kHeader << '\n';
         for (const JournalEntry& e : entries)
-            out << kindWord(e.kind) << ' ' << escaped(e.relative.generic_string()) << '\n';
+            out << kindWord(e.kind) << ' ' << escaped(utf8Text(e.relative)) << '\n';
         out.flush();
         if (!out)
             throwErrno("Cannot write " + temporary.string());
@@ -114,7 +124,7 @@ std::optional<JournalContents> InstallJournal::read() const
         if (space == std::string::npos)
             continue;
         const std::string word = line.substr(0, space);
-        const fs::path relative = unescaped(line.substr(space + 1));
+        const fs::path relative = utf8Path(unescaped(line.substr(space + 1)));
         if (word == "folder")
             contents.entries.push_back({JournalEntry::Kind::Folder, relative});
         else if (word == "replace")

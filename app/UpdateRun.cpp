@@ -397,7 +397,7 @@ bool TUpdateRun::isProtected(const fs::path& relative, const std::string& progra
     const fs::path target = fs::weakly_canonical(platform::toPath(programFolder) / relative, ec);
     for (const std::string& path : protected_) {
         std::error_code ignored;
-        if (!ec && fs::weakly_canonical(platform::toPath(path), ignored) == target)
+        if (!ec && platform::samePathText(fs::weakly_canonical(platform::toPath(path), ignored), target))
             return true;
     }
     return false;

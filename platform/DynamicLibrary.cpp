@@ -1,6 +1,7 @@
 #include "DynamicLibrary.h"
 
 #include "ExecutablePath.h"
+#include "TextCodec.h"
 
 #include <filesystem>
 #include <system_error>
@@ -15,14 +16,23 @@ namespace platform {
 
 #ifdef _WIN32
 
-// LoadLibraryA already searches the executable's folder first.
+// A bare name is taken from the executable's folder when the file is there,
+// by its full path, so that no folder of the search order (the current one
+// included) can slip in a library of the same name.
 ModuleHandle loadLibrary(const std::string& fileName, std::string& whyNot)
 {
     if (fileName.empty()) {
         whyNot = "no file name";
         return 0;
     }
-    const HMODULE module = LoadLibraryA(fileName.c_str());
+    const std::filesystem::path name(ansiToWide(fileName));
+    HMODULE module = nullptr;
+    std::error_code ec;
+    const std::filesystem::path local = executableFolder() / name;
+    if (!name.has_parent_path() && std::filesystem::is_regular_file(local, ec))
+        module = LoadLibraryExW(local.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    else
+        module = LoadLibraryW(name.c_str());
     if (module == nullptr)
         whyNot = "error " + std::to_string(GetLastError());
     return reinterpret_cast<ModuleHandle>(module);

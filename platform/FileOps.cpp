@@ -12,6 +12,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace platform {
 
@@ -30,6 +33,18 @@ std::string fromPath(const std::filesystem::path& path)
     return utf16ToAnsi(path.u16string());
 #else
     return path.string();
+#endif
+}
+
+bool samePathText(const std::filesystem::path& a, const std::filesystem::path& b)
+{
+#ifdef _WIN32
+    const std::wstring& x = a.native();
+    const std::wstring& y = b.native();
+    return CompareStringOrdinal(x.c_str(), static_cast<int>(x.size()), y.c_str(), static_cast<int>(y.size()), TRUE) ==
+           CSTR_EQUAL;
+#else
+    return a == b;
 #endif
 }
 

@@ -15,6 +15,9 @@ using FileProgress = std::function<bool(std::uint64_t done, std::uint64_t total)
 // The platform form of an 8-bit ANSI path, and back.
 std::filesystem::path toPath(const std::string& ansi);
 std::string fromPath(const std::filesystem::path& path);
+// Whether two paths are the same text as the system compares names: exactly
+// on Linux, without regard to case on Windows.
+bool samePathText(const std::filesystem::path& a, const std::filesystem::path& b);
 
 // True only for an existing file (links followed); a folder does not count.
 bool isExistingFile(const std::string& path);

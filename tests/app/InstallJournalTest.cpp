@@ -19,8 +19,9 @@ TEST(InstallJournal, NamesOfEveryKindComeBackAndTheMarkCountsOnlyWhenWhole)
     EXPECT_FALSE(journal.read().has_value());
 
     const std::vector<JournalEntry> entries{
-        {JournalEntry::Kind::Folder, "Отчёты"},
-        {JournalEntry::Kind::Add, "Отчёты/Месяц 100%.frx"},
+        // u8: on Windows a narrow path is in the ANSI code page, which may lack these letters.
+        {JournalEntry::Kind::Folder, u8"Отчёты"},
+        {JournalEntry::Kind::Add, u8"Отчёты/Месяц 100%.frx"},
         {JournalEntry::Kind::Replace, "line\nbreak\r.txt"},
         {JournalEntry::Kind::Replace, "%0A literally"},
         {JournalEntry::Kind::Add, "Tavrel.exe"},

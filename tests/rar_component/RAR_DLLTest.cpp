@@ -183,7 +183,11 @@ TEST(FileHelpers, SizeAndTimeOfExistingAndMissingFiles)
     std::filesystem::last_write_time(file,
                                      std::chrono::file_clock::from_sys(std::chrono::system_clock::from_time_t(moment)));
     std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &moment);
+#else
     localtime_r(&moment, &local);
+#endif
 
     EXPECT_EQ(RAR_DLL::GetFileSize(file.u16string()), 5);
     EXPECT_DOUBLE_EQ(RAR_DLL::GetFileModifyDate(file.u16string()),

@@ -88,16 +88,8 @@ ChildResult ChildProcess::wait(std::chrono::milliseconds limit)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     pid_ = -1;
-    if (!start_.out.empty())
-        result.out = readFileBytes(start_.out);
-    if (!start_.err.empty())
-        result.err = readFileBytes(start_.err);
+    readOutput(result);
     return result;
-}
-
-ChildResult ChildProcess::run(const Start& start, std::chrono::milliseconds limit)
-{
-    return ChildProcess(start).wait(limit);
 }
 
 } // namespace testsupport

@@ -12,7 +12,9 @@ namespace testsupport {
 
 // How a child ended and what it wrote.
 struct ChildResult {
-    int status = 0; // as waitpid gives it
+    // As waitpid gives it; on Windows the exit code, where an end by a
+    // "signal" N is the exit code 128 + N that the killer gave (the shells' convention).
+    int status = 0;
     std::string out;
     std::string err;
     // The exit code; -1 when the child did not exit by itself.
@@ -46,11 +48,20 @@ public:
     ChildResult wait(std::chrono::milliseconds limit = std::chrono::minutes(2));
 
     // Starts the child and waits for its end.
-    static ChildResult run(const Start& start, std::chrono::milliseconds limit = std::chrono::minutes(2));
+    static ChildResult run(const Start& start, std::chrono::milliseconds limit = std::chrono::minutes(2))
+    {
+        return ChildProcess(start).wait(limit);
+    }
 
 private:
+    // What the ended child wrote to its output files.
+    void readOutput(ChildResult& result) const;
+
     Start start_;
     pid_t pid_ = -1;
+#ifdef _WIN32
+    void* process_ = nullptr;
+#endif
 };
 
 } // namespace testsupport

@@ -1,5 +1,6 @@
 #include "HttpTestServer.h"
 
+#ifndef _WIN32
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -10,9 +11,11 @@
 #include <vector>
 
 extern char** environ;
+#endif
 
 namespace testsupport {
 
+#ifndef _WIN32
 namespace {
 
 // Reads the first line the server prints: its port.
@@ -103,6 +106,8 @@ void HttpTestServer::stop()
         certificateFolder_.clear();
     }
 }
+
+#endif
 
 std::string HttpTestServer::url(const std::string& path) const
 {

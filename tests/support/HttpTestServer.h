@@ -2,7 +2,9 @@
 // Starts the loopback HTTP test server (http_test_server.py) on a free port
 // and stops it when the object goes away.
 #include <string>
+#ifndef _WIN32
 #include <sys/types.h>
+#endif
 
 namespace testsupport {
 
@@ -23,8 +25,14 @@ public:
 private:
     void stop();
 
+#ifdef _WIN32
+    // Under Wine the server is a Linux process: it runs while the file
+    // "alive" in this folder is there, and writes its port to "port".
+    std::string controlFolder_;
+#else
     pid_t pid_ = -1;
     int stdinFd_ = -1; // closing it also ends the server should we crash
+#endif
     int port_ = 0;
     std::string scheme_ = "http";
     std::string certificateFolder_; // removed with the server

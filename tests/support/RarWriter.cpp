@@ -681,7 +681,11 @@ std::vector<std::filesystem::path> RarWriter::write(const std::filesystem::path&
     auto plan = planVolumes(entries, volumeCount_);
     for (int v = 0; v < volumeCount_; ++v) {
         std::filesystem::path path = folder / volumeName(stem, v, volumeCount_, naming_);
+#ifdef _WIN32
+        FilePtr f(_wfopen(path.c_str(), L"wb"));
+#else
         FilePtr f(std::fopen(path.c_str(), "wb"));
+#endif
         if (!f)
             throw std::runtime_error("RarWriter: cannot create " + path.string());
         if (v == 0)

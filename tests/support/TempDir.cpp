@@ -7,18 +7,33 @@
 #include <system_error>
 #include <vector>
 
+#ifdef _WIN32
+#include <random>
+#else
 #include <unistd.h>
+#endif
 
 namespace testsupport {
 
 TempDir::TempDir(const std::string& prefix)
 {
+#ifdef _WIN32
+    // No mkdtemp: random names until one is new.
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        path_ = std::filesystem::temp_directory_path() / (prefix + "-" + std::to_string(random()));
+        if (std::filesystem::create_directory(path_))
+            return;
+    }
+    throw std::runtime_error("cannot create a temporary folder for " + prefix);
+#else
     std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     if (!::mkdtemp(buffer.data()))
         throw std::runtime_error("cannot create a temporary folder from " + pattern);
     path_ = buffer.data();
+#endif
 }
 
 TempDir::~TempDir()

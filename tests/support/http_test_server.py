@@ -4,6 +4,9 @@
 Listens on 127.0.0.1 on a free port and prints the port as the first line on
 stdout. Ends when its stdin closes (the test that started it went away) or on
 SIGTERM. Standard library only. With --cert and --key it speaks HTTPS.
+A test under Wine, which can hand a Linux process no pipe, names files
+instead: --port-file receives the port, and the server ends once the file
+--while-exists names is gone.
 
 Paths:
   /ok/N                 200 with N deterministic bytes (byte i is i % 251)
@@ -127,6 +130,8 @@ def main():
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--cert", help="serve HTTPS with this PEM certificate")
     parser.add_argument("--key", help="and this PEM key")
+    parser.add_argument("--port-file", help="write the port here, not to stdout")
+    parser.add_argument("--while-exists", help="end once this file is gone, not when stdin closes")
     args = parser.parse_args()
     Handler.root = args.root
 
@@ -143,8 +148,18 @@ def main():
         sys.stdin.buffer.read()
         os._exit(0)
 
-    threading.Thread(target=watch_stdin, daemon=True).start()
-    print(server.server_address[1], flush=True)
+    def watch_file():
+        while os.path.exists(args.while_exists):
+            time.sleep(0.2)
+        os._exit(0)
+
+    threading.Thread(target=watch_file if args.while_exists else watch_stdin, daemon=True).start()
+    if args.port_file:
+        with open(args.port_file + ".new", "w") as out:
+            out.write(str(server.server_address[1]))
+        os.replace(args.port_file + ".new", args.port_file)
+    else:
+        print(server.server_address[1], flush=True)
     server.serve_forever()
 
 

@@ -44,11 +44,13 @@ TEST_P(UnrarExtract, WritesEveryEntryBelowTheDestination)
     EXPECT_EQ(readFile(out / "docs/sub/b.txt"), "bee");
     EXPECT_TRUE(fs::exists(out / "empty"));
     EXPECT_EQ(fs::file_size(out / "empty"), 0u);
+#ifndef _WIN32 // Unix modes have no Windows counterpart
     struct stat st;
     ASSERT_EQ(::stat((out / "tool.sh").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0750u);
     ASSERT_EQ(::stat((out / "a.txt").c_str(), &st), 0);
     EXPECT_EQ(st.st_mtime, 0x66472F6E);
+#endif
     EXPECT_EQ(s.processedBytes, 12u + 3 + 10);
     // Only the entries land there: no temporary file is left behind.
     size_t count = 0;

@@ -45,7 +45,11 @@ template <typename Case> class InUtc : public ::testing::TestWithParam<Case> {
 protected:
     void SetUp() override
     {
+#ifdef _WIN32
+        _putenv_s("TZ", "UTC");
+#else
         setenv("TZ", "UTC", 1);
+#endif
         tzset();
     }
 };

@@ -110,8 +110,8 @@ std::vector<Fixture> fixtures()
                  {{"code.bin", bin}}});
     f.push_back({"LargerDictionaryLongDistances",
                  [=] {
-                     std::string far = text + bin + text.substr(1000, 200000);
-                     return std::move(RarWriter(RarFormat::Rar5).lzCompressed("far.bin", far, {}, 3));
+                     std::string distant = text + bin + text.substr(1000, 200000);
+                     return std::move(RarWriter(RarFormat::Rar5).lzCompressed("far.bin", distant, {}, 3));
                  },
                  {{"far.bin", text + bin + text.substr(1000, 200000)}}});
     f.push_back(

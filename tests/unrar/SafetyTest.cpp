@@ -1,8 +1,6 @@
 // Nothing is created or changed outside the destination folder, and no
 // header field is trusted.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "tests/support/RarWriter.h"
 #include "tests/unrar/UnrarHarness.h"
@@ -21,7 +19,7 @@ std::vector<std::string> tree(const fs::path& root)
     if (!fs::exists(root))
         return out;
     for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it)
-        out.push_back(fs::relative(it->path(), root).string() + (it->is_symlink() ? "@" : ""));
+        out.push_back(fs::relative(it->path(), root).generic_string() + (it->is_symlink() ? "@" : ""));
     std::sort(out.begin(), out.end());
     return out;
 }
@@ -48,32 +46,37 @@ TEST_P(UnrarEscapingName, IsRefusedAndNothingLandsOutside)
     e.unixHost = true;
     e.attributes = c.directory ? 040000 : 0100777; // a folder entry with mode 000
     fs::path arc = RarWriter(format).entry(e).file("ok.txt", "fine").write(dir.path(), "evil").front();
-    struct stat before;
-    ASSERT_EQ(::stat(dest.c_str(), &before), 0);
+    const fs::perms before = fs::status(dest).permissions();
 
     Session s;
     ASSERT_TRUE(s.openArchive(arc, RAR_OM_EXTRACT));
     auto w = s.walk(RAR_EXTRACT, dest);
     EXPECT_EQ(w.processCodes, (std::vector<int>{ERAR_ECREATE, 0}));
     EXPECT_EQ(tree(dir.path()), (std::vector<std::string>{"evil.rar", "nest", "nest/out", "nest/out/ok.txt"}));
-    struct stat after;
-    ASSERT_EQ(::stat(dest.c_str(), &after), 0);
-    EXPECT_EQ(after.st_mode, before.st_mode);
+    EXPECT_EQ(fs::status(dest).permissions(), before);
     EXPECT_FALSE(fs::exists("/tmp/unrar-escaped.txt"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Names, UnrarEscapingName,
-    ::testing::Combine(::testing::Values(RarFormat::Rar4, RarFormat::Rar5),
-                       ::testing::Values(NameCase{"ParentFirst", "../evil.txt", false},
-                                         NameCase{"ParentInside", "docs/../../evil.txt", false},
-                                         NameCase{"ParentBackslash", "..\\evil.txt", false},
-                                         NameCase{"Absolute", "/tmp/unrar-escaped.txt", false},
-                                         NameCase{"DriveLetter", "C:\\evil.txt", false},
-                                         NameCase{"DriveRelative", "C:evil.txt", false},
-                                         NameCase{"Unc", "\\\\server\\share\\evil.txt", false},
-                                         NameCase{"JustDotDot", "..", true}, NameCase{"JustDot", ".", true},
-                                         NameCase{"DotFolder", "./", true}, NameCase{"Empty", "", false})),
+    ::testing::Combine(
+        ::testing::Values(RarFormat::Rar4, RarFormat::Rar5),
+        ::testing::Values(
+            NameCase{"ParentFirst", "../evil.txt", false}, NameCase{"ParentInside", "docs/../../evil.txt", false},
+            NameCase{"ParentBackslash", "..\\evil.txt", false}, NameCase{"Absolute", "/tmp/unrar-escaped.txt", false},
+            NameCase{"DriveLetter", "C:\\evil.txt", false}, NameCase{"DriveRelative", "C:evil.txt", false},
+            NameCase{"Unc", "\\\\server\\share\\evil.txt", false}, NameCase{"JustDotDot", "..", true},
+            NameCase{"JustDot", ".", true}, NameCase{"DotFolder", "./", true},
+            NameCase { "Empty", "", false }
+#ifdef _WIN32
+            // Names Windows would take for a device, a stream or another name
+            ,
+            NameCase{"Device", "CON", false}, NameCase{"DeviceWithExtension", "aux.txt", false},
+            NameCase{"DeviceFolder", "NUL/evil.txt", false}, NameCase{"TrailingDot", "evil.", false},
+            NameCase{"TrailingSpace", "evil.txt ", false}, NameCase{"Stream", "ok.txt:hidden", false},
+            NameCase{"BackslashParentInside", "docs\\..\\..\\evil.txt", false}
+#endif
+            )),
     [](const auto& info) {
         return std::string(std::get<0>(info.param) == RarFormat::Rar4 ? "Rar4" : "Rar5") +
                std::get<1>(info.param).label;

@@ -166,7 +166,7 @@ TEST_P(UnrarVolumes, ANewNameFromTheCallbackIsOpened)
     s.onMessage = [&](unsigned msg, RAR_LPARAM p1, RAR_LPARAM mode) {
         char* name = reinterpret_cast<char*>(p1);
         if (msg == UCM_CHANGEVOLUME && mode == RAR_VOL_ASK && paths[1] == name)
-            std::strcpy(name, moved.c_str());
+            std::strcpy(name, moved.string().c_str());
         return 1;
     };
     ASSERT_TRUE(s.openArchive(paths[0], RAR_OM_EXTRACT));
@@ -187,7 +187,7 @@ TEST_P(UnrarVolumes, AVolumeNamedTwiceEndsInsteadOfLooping)
     // Always answers with the first volume: a set that would never end.
     s.onMessage = [&](unsigned msg, RAR_LPARAM p1, RAR_LPARAM mode) {
         if (msg == UCM_CHANGEVOLUME && mode == RAR_VOL_ASK)
-            std::strcpy(reinterpret_cast<char*>(p1), paths[0].c_str());
+            std::strcpy(reinterpret_cast<char*>(p1), paths[0].string().c_str());
         return 1;
     };
     fs::remove(paths[1]);

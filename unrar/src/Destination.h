@@ -30,18 +30,33 @@ struct EntryMeta {
 class DirHandle {
 public:
     DirHandle() = default;
+#ifdef _WIN32
+    // Windows has no openat: the folder is held open (so that it can be
+    // neither renamed nor replaced meanwhile) and entered by its full path.
+    DirHandle(void* handle, std::wstring path) : handle_(handle), path_(std::move(path)) {}
+    DirHandle(DirHandle&& o) noexcept : handle_(o.handle_), path_(std::move(o.path_)) { o.handle_ = nullptr; }
+    void* get() const { return handle_; }
+    const std::wstring& path() const { return path_; }
+    bool valid() const { return handle_ != nullptr; }
+#else
     explicit DirHandle(int fd) : fd_(fd) {}
-    ~DirHandle();
     DirHandle(DirHandle&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+#endif
+    ~DirHandle();
     DirHandle& operator=(DirHandle&& o) noexcept;
     DirHandle(const DirHandle&) = delete;
     DirHandle& operator=(const DirHandle&) = delete;
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
     FileId id() const;
 
 private:
+#ifdef _WIN32
+    void* handle_ = nullptr;
+    std::wstring path_;
+#else
     int fd_ = -1;
+#endif
 };
 
 class OutputFile {
@@ -63,7 +78,11 @@ private:
     DirHandle folder_;
     std::string finalName_;
     std::string tempName_;
+#ifdef _WIN32
+    void* file_ = nullptr;
+#else
     int fd_ = -1;
+#endif
     FileId id_;
 };
 

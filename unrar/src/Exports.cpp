@@ -8,11 +8,28 @@
 #include "unrar/src/Archive.h"
 #include "unrar/src/TextConvert.h"
 
+#ifdef _WIN32
+// Exported by unrar.def, under the undecorated names.
+#define RAR_EXPORT extern "C"
+#include "unrar/src/WidePath.h"
+#else
 #define RAR_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 using unrar::Archive;
 
 namespace {
+
+// The narrow paths of the interface as the library's own UTF-8: on Windows
+// they are text of the ANSI code page.
+std::string pathText(const char* path)
+{
+#ifdef _WIN32
+    return unrar::ansiToUtf8(path);
+#else
+    return path;
+#endif
+}
 
 template <size_t N> void copyNarrow(char (&dst)[N], const std::string& src)
 {
@@ -103,7 +120,7 @@ RAR_EXPORT RAR_HANDLE RAROpenArchiveEx(struct RAROpenArchiveDataEx* d)
         if (d->ArcNameW && *d->ArcNameW)
             request.path = unrar::wideToUtf8(d->ArcNameW);
         else if (d->ArcName)
-            request.path = d->ArcName;
+            request.path = pathText(d->ArcName);
         request.mode = d->OpenMode;
         request.callbacks.callback = d->Callback;
         request.callbacks.userData = d->UserData;
@@ -215,7 +232,10 @@ RAR_EXPORT int RARProcessFile(RAR_HANDLE h, int operation, char* destPath, char*
     if (!h)
         return ERAR_UNKNOWN;
     try {
-        return static_cast<Archive*>(h)->process(operation, destPath, destName);
+        const std::string path = destPath ? pathText(destPath) : std::string();
+        const std::string name = destName ? pathText(destName) : std::string();
+        return static_cast<Archive*>(h)->process(operation, destPath ? path.c_str() : nullptr,
+                                                 destName ? name.c_str() : nullptr);
     } catch (const std::bad_alloc&) {
         return ERAR_NO_MEMORY;
     } catch (...) {

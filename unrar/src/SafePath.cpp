@@ -1,6 +1,7 @@
 #include "unrar/src/SafePath.h"
 
 #include <cctype>
+#include <cstring>
 
 namespace unrar {
 
@@ -35,10 +36,36 @@ bool splitSafeRelativePath(const std::string& name, std::vector<std::string>& co
 {
     if (!splitRelativeName(name, components))
         return false;
-    for (const std::string& part : components)
+    for (const std::string& part : components) {
         if (part == "." || part == "..")
             return false;
+#ifdef _WIN32
+        if (!isWindowsFileName(part))
+            return false;
+#endif
+    }
     return !components.empty();
+}
+
+bool isWindowsFileName(const std::string& component)
+{
+    if (component.empty() || component.back() == '.' || component.back() == ' ')
+        return false;
+    for (unsigned char c : component)
+        if (c < 0x20 || std::strchr("<>:\"|?*", c))
+            return false;
+    // A device name stays the device whatever extension follows it.
+    std::string stem = component.substr(0, component.find('.'));
+    while (!stem.empty() && stem.back() == ' ')
+        stem.pop_back();
+    for (char& c : stem)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    static const char* const devices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    for (const char* device : devices)
+        if (stem == device)
+            return false;
+    const bool numbered = stem.size() == 4 && (stem.starts_with("COM") || stem.starts_with("LPT"));
+    return !(numbered && stem[3] >= '0' && stem[3] <= '9');
 }
 
 std::string joinComponents(const std::vector<std::string>& components)

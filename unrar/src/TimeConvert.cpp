@@ -19,8 +19,13 @@ uint32_t unixToDosLocal(int64_t seconds)
 {
     time_t t = static_cast<time_t>(seconds);
     struct tm tm {};
+#ifdef _WIN32
+    if (localtime_s(&tm, &t) != 0)
+        return 0;
+#else
     if (!localtime_r(&t, &tm))
         return 0;
+#endif
     if (tm.tm_year < 80)
         return (1 << 21) | (1 << 16); // before 1980: the DOS epoch
     if (tm.tm_year > 80 + 127)

@@ -17,16 +17,27 @@ public:
     VolumeFile& operator=(VolumeFile&& other) noexcept;
 
     OpenError open(const std::string& path);
+#ifdef _WIN32
+    bool isOpen() const { return file_ != nullptr; }
+#else
     bool isOpen() const { return fd_ >= 0; }
+#endif
     uint64_t size() const { return size_; }
     // Reads up to `n` bytes at `offset`; returns the count read, -1 on error.
     long long readAt(uint64_t offset, void* buffer, size_t n) const;
     // Reads exactly `n` bytes or fails.
-    bool readExact(uint64_t offset, void* buffer, size_t n) const;
+    bool readExact(uint64_t offset, void* buffer, size_t n) const
+    {
+        return readAt(offset, buffer, n) == static_cast<long long>(n);
+    }
 
 private:
     void close();
+#ifdef _WIN32
+    void* file_ = nullptr;
+#else
     int fd_ = -1;
+#endif
     uint64_t size_ = 0;
 };
 

@@ -66,11 +66,6 @@ long long VolumeFile::readAt(uint64_t offset, void* buffer, size_t n) const
     return static_cast<long long>(done);
 }
 
-bool VolumeFile::readExact(uint64_t offset, void* buffer, size_t n) const
-{
-    return readAt(offset, buffer, n) == static_cast<long long>(n);
-}
-
 bool fileExists(const std::string& path)
 {
     struct stat st;
