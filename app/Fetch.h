@@ -14,7 +14,7 @@
 
 // What identified a fetched release at its source.
 struct SourceIdentity {
-    std::string etag;         // HTTP validators of the response
+    std::string etag; // HTTP validators of the response
     std::string lastModified;
     std::optional<std::uint64_t> size;    // copy: the source file's size
     std::optional<std::int64_t> modified; // and its modification time
@@ -72,8 +72,8 @@ private:
     bool progress(std::uint64_t done, std::optional<std::uint64_t> total);
     void failed(const std::string& reason);
     // One request; nothing when it must be made again without the kept part.
-    std::optional<FetchResult> request(const std::string& fileURL, const std::string& url,
-                                       const std::string& FileName, const DownloadOptions& options, bool resume);
+    std::optional<FetchResult> request(const std::string& fileURL, const std::string& url, const std::string& FileName,
+                                       const DownloadOptions& options, bool resume);
 
     platform::Messages& messages_;
     platform::HttpClient& http_;

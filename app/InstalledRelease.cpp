@@ -14,19 +14,6 @@ namespace {
 
 constexpr const char* kKind = "tavrel installed release 1";
 
-std::optional<std::int64_t> signedNumber(const RecordFields& fields, const std::string& key)
-{
-    const auto it = fields.find(key);
-    if (it == fields.end() || it->second.empty())
-        return std::nullopt;
-    std::int64_t value = 0;
-    const char* end = it->second.data() + it->second.size();
-    const auto [stop, error] = std::from_chars(it->second.data(), end, value);
-    if (error != std::errc() || stop != end)
-        return std::nullopt;
-    return value;
-}
-
 std::string field(const RecordFields& fields, const std::string& key)
 {
     const auto it = fields.find(key);
@@ -51,9 +38,9 @@ std::optional<InstalledRelease> readInstalledRelease(const UpdateFolder& folder)
     release.etag = field(*fields, "etag");
     release.lastModified = field(*fields, "last-modified");
     release.sourceSize = recordNumber(*fields, "source-size");
-    release.sourceModified = signedNumber(*fields, "source-modified");
+    release.sourceModified = recordSignedNumber(*fields, "source-modified");
     release.signature = field(*fields, "signature");
-    release.signedAt = signedNumber(*fields, "signed-at");
+    release.signedAt = recordSignedNumber(*fields, "signed-at");
     return release;
 }
 

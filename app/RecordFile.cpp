@@ -77,15 +77,29 @@ void writeRecordFile(const std::filesystem::path& path, const std::string& kind,
         platform::syncFolder(platform::fromPath(path.parent_path()));
 }
 
-std::optional<std::uint64_t> recordNumber(const RecordFields& fields, const std::string& key)
+namespace {
+
+template <typename Number> std::optional<Number> numberField(const RecordFields& fields, const std::string& key)
 {
     const auto it = fields.find(key);
     if (it == fields.end() || it->second.empty())
         return std::nullopt;
-    std::uint64_t value = 0;
+    Number value = 0;
     const char* end = it->second.data() + it->second.size();
     const auto [stop, error] = std::from_chars(it->second.data(), end, value);
     if (error != std::errc() || stop != end)
         return std::nullopt;
     return value;
+}
+
+} // namespace
+
+std::optional<std::uint64_t> recordNumber(const RecordFields& fields, const std::string& key)
+{
+    return numberField<std::uint64_t>(fields, key);
+}
+
+std::optional<std::int64_t> recordSignedNumber(const RecordFields& fields, const std::string& key)
+{
+    return numberField<std::int64_t>(fields, key);
 }

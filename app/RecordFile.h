@@ -20,5 +20,6 @@ std::optional<RecordFields> readRecordFile(const std::filesystem::path& path, co
 void writeRecordFile(const std::filesystem::path& path, const std::string& kind, const RecordFields& fields,
                      bool durable);
 
-// Decimal text of a number, and back (nothing unless the whole text is one).
+// The number a field holds (nothing unless the whole value is one).
 std::optional<std::uint64_t> recordNumber(const RecordFields& fields, const std::string& key);
+std::optional<std::int64_t> recordSignedNumber(const RecordFields& fields, const std::string& key);

@@ -6,9 +6,9 @@
 #include "app/ReleaseCheck.h"
 #include "app/ReleaseInstaller.h"
 #include "app/ReleaseSelfCheck.h"
-#include "app/UpdateSettings.h"
 #include "app/Startup.h"
 #include "app/UpdateFolder.h"
+#include "app/UpdateSettings.h"
 #include "db/SettingsFile.h"
 #include "platform/DiskSpace.h"
 #include "platform/Durability.h"
@@ -213,8 +213,9 @@ UpdateOutcome TUpdateRun::BBRenewClick(const UpdateSetup& setup, const std::stri
         return http ? fetch_.GetInetFile(from, to) : fetch_.GetNetFile(from, to);
     };
     view_.fetchStarting(source, http);
-    const FetchResult fetched = http ? fetch_.download(source, archive, options)
-                                     : (fetch_.GetNetFile(source, archive) ? FetchResult::Fetched : FetchResult::Failed);
+    const FetchResult fetched = http
+                                    ? fetch_.download(source, archive, options)
+                                    : (fetch_.GetNetFile(source, archive) ? FetchResult::Fetched : FetchResult::Failed);
     if (fetched == FetchResult::NotModified) {
         messages_.information(kNoNewReleaseText);
         return UpdateOutcome::Unchanged;
@@ -243,8 +244,7 @@ UpdateOutcome TUpdateRun::BBRenewClick(const UpdateSetup& setup, const std::stri
     platform::PinnedFile pinned(platform::absolutePath(archive));
     const std::string readFrom = pinned.open() ? pinned.readPath() : archive;
     if (!releaseCheck.confirm(archive, readFrom))
-        return releaseCheck.downgradeRefused() ? UpdateOutcome::DowngradeRefused
-                                               : UpdateOutcome::SignatureNotConfirmed;
+        return releaseCheck.downgradeRefused() ? UpdateOutcome::DowngradeRefused : UpdateOutcome::SignatureNotConfirmed;
     InstalledRelease release;
     release.location = source;
     release.http = http;
@@ -259,8 +259,8 @@ UpdateOutcome TUpdateRun::BBRenewClick(const UpdateSetup& setup, const std::stri
 }
 
 TUpdateRun::Change TUpdateRun::releaseChange(const UpdateSetup& setup, const std::string& source,
-                                            const std::optional<InstalledRelease>& installed,
-                                            const TReleaseCheck& releaseCheck, DownloadOptions& options)
+                                             const std::optional<InstalledRelease>& installed,
+                                             const TReleaseCheck& releaseCheck, DownloadOptions& options)
 {
     if (!installed || installed->location != source || installed->http != setup.http)
         return Change::Differs;
@@ -278,7 +278,8 @@ TUpdateRun::Change TUpdateRun::releaseChange(const UpdateSetup& setup, const std
         std::error_code ec;
         const auto size = fs::file_size(platform::toPath(source), ec);
         const auto modified = fs::last_write_time(platform::toPath(source), ec);
-        const auto modifiedNs = std::chrono::duration_cast<std::chrono::nanoseconds>(modified.time_since_epoch()).count();
+        const auto modifiedNs =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(modified.time_since_epoch()).count();
         const bool same = !ec && installed->sourceSize == size && installed->sourceModified == modifiedNs;
         return same ? Change::Same : Change::Differs;
     }
@@ -301,7 +302,7 @@ TUpdateRun::Change TUpdateRun::releaseChange(const UpdateSetup& setup, const std
 }
 
 TUpdateRun::Change TUpdateRun::sameSignature(const UpdateSetup& setup, const std::string& source,
-                                            const InstalledRelease& installed)
+                                             const InstalledRelease& installed)
 {
     const UpdateFolder folder(platform::toPath(setup.programFolder));
     const std::string remote = TReleaseCheck::signatureLocation(source, setup.http);

@@ -40,8 +40,7 @@ enum class UpdateOutcome {
     ReleaseBreaksUpdater,  // the release's UnRAR library or updater does not work; nothing installed, archive kept
 };
 
-inline constexpr const char16_t* kNoNewReleaseText =
-    u"Новой версии программы нет: установлена опубликованная версия.";
+inline constexpr const char16_t* kNoNewReleaseText = u"Новой версии программы нет: установлена опубликованная версия.";
 inline constexpr const char16_t* kNewReleaseText = u"Опубликована новая версия программы.";
 
 // Local name of the fetched archive, whatever its format.

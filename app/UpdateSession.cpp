@@ -9,7 +9,10 @@
 
 namespace {
 
-std::u16string quoted(const std::filesystem::path& path) { return u"«" + platform::ansiToUtf16(platform::fromPath(path)) + u"»"; }
+std::u16string quoted(const std::filesystem::path& path)
+{
+    return u"«" + platform::ansiToUtf16(platform::fromPath(path)) + u"»";
+}
 
 bool accessDenied(const std::error_code& error)
 {

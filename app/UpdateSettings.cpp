@@ -62,8 +62,8 @@ UpdateSettingsRead readUpdateSettings(const TSettingsFile* file)
             malformed(kDownloadTimeoutKey, text, u"число минут больше нуля");
     }
     try {
-        if (const auto kib = readWholeNumber(*file, kDownloadSection, kLowSpeedKey, 1ull << 40,
-                                             "КБ/с; 0 — без ограничения"))
+        if (const auto kib =
+                readWholeNumber(*file, kDownloadSection, kLowSpeedKey, 1ull << 40, "КБ/с; 0 — без ограничения"))
             s.lowSpeedBytesPerSecond = *kib * 1024;
     } catch (const MalformedSetting& error) {
         if (read.error.empty())

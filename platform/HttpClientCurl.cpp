@@ -76,7 +76,7 @@ struct Transfer {
     CURL* handle = nullptr;
     HttpBodySink* sink = nullptr;
     bool begun = false;
-    bool stopped = false; // the sink declined the body or refused a block
+    bool stopped = false;  // the sink declined the body or refused a block
     HttpResponseHead head; // headers of the latest response; redirects start it anew
     std::uint64_t received = 0;
     std::exception_ptr error; // an exception of the sink, rethrown outside libcurl

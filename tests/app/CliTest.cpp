@@ -163,7 +163,7 @@ TEST_F(Cli, FailuresExitWithTheirCodeAndReason)
         std::string location;
         const char* doUpdate;
         int exitCode;
-        std::string reason;                    // on standard error
+        std::string reason;                     // on standard error
         const char* update = "MaxDownloadMB=1"; // section [Update] of the settings file
     };
     const Case cases[] = {
@@ -190,7 +190,8 @@ TEST_F(Cli, FailuresExitWithTheirCodeAndReason)
          "LowSpeedKB=1\nLowSpeedSec=2"},
         {"overlong download", server->url("/slow/100/100"), "1", 1, "took longer than 3 s", "DownloadTimeoutMin=0.05"},
         {"malformed time limit", server->url("/files/release.rar"), "1", 15,
-         "неверное значение [Update] DownloadTimeoutMin=soon: нужно число минут больше нуля", "DownloadTimeoutMin=soon"},
+         "неверное значение [Update] DownloadTimeoutMin=soon: нужно число минут больше нуля",
+         "DownloadTimeoutMin=soon"},
         {"malformed downgrade switch", server->url("/files/release.rar"), "1", 15,
          "неверное значение [Update] AllowDowngrade=yes: нужно 0 или 1", "AllowDowngrade=yes"},
     };
@@ -370,6 +371,13 @@ TEST_F(Cli, UpdateLockThatCannotBeTakenStopsTheRunBeforeAnythingIsTouched)
     const fs::path folder = program / ".tavrel-update";
     const fs::path lock = folder / "lock";
     const auto shell = [](const std::string& command) { return std::system(command.c_str()) == 0; };
+    // A lock file as the root user left it, with `mode`.
+    const auto plainLock = [&](fs::perms mode) {
+        fs::create_directories(folder);
+        writeFileBytes(lock, "");
+        fs::permissions(lock, mode);
+        return true;
+    };
     struct Case {
         const char* name;
         std::function<bool()> prepare; // false: cannot be set up on this machine
@@ -403,28 +411,12 @@ TEST_F(Cli, UpdateLockThatCannotBeTakenStopsTheRunBeforeAnythingIsTouched)
              return true;
          },
          true, false, 12, "нет прав на создание папки"},
-        {"lock unreadable for the user",
-         [&] {
-             fs::create_directories(folder);
-             writeFileBytes(lock, "");
-             fs::permissions(lock, fs::perms(0600));
-             return asRoot;
-         },
-         true, false, 12, "нет прав на чтение или создание файла"},
-        {"lock of another user, read-only for this one",
-         [&] {
-             fs::create_directories(folder);
-             writeFileBytes(lock, "");
-             fs::permissions(lock, fs::perms(0644));
-             return asRoot;
-         },
-         true, true, 8, "Обновление уже выполняется"},
+        {"lock unreadable for the user", [&] { return plainLock(fs::perms(0600)) && asRoot; }, true, false, 12,
+         "нет прав на чтение или создание файла"},
+        {"lock of another user, read-only for this one", [&] { return plainLock(fs::perms(0644)) && asRoot; }, true,
+         true, 8, "Обновление уже выполняется"},
         {"immutable lock",
-         [&] {
-             fs::create_directories(folder);
-             writeFileBytes(lock, "");
-             return asRoot && shell("chattr +i '" + lock.string() + "' 2>/dev/null");
-         },
+         [&] { return plainLock(fs::perms(0644)) && asRoot && shell("chattr +i '" + lock.string() + "' 2>/dev/null"); },
          false, true, 8, "Обновление уже выполняется"},
     };
     publish((releases->path() / "release.rar").string(), "0");
