@@ -6,6 +6,7 @@
 
 #include "unrar/src/Entry.h"
 #include "unrar/src/VolumeFile.h"
+#include "unrar/src/crypt/KeyRing.h"
 
 namespace unrar {
 
@@ -16,6 +17,18 @@ public:
     // `offset` is just past the signature.
     virtual ReadStatus readMain(const VolumeFile& file, uint64_t offset, MainInfo& info) const = 0;
     virtual ReadStatus readBlock(const VolumeFile& file, uint64_t offset, Block& block) const = 0;
+
+    // From now on headers are read decrypted, with keys from `keys` (RAR 5.0:
+    // with the parameters of the archive encryption header in `info`).
+    void decryptHeaders(crypt::KeyRing* keys, const MainInfo& info)
+    {
+        keys_ = keys;
+        headerCrypt_ = info.headerCrypt;
+    }
+
+protected:
+    crypt::KeyRing* keys_ = nullptr;
+    EntryCrypt headerCrypt_;
 };
 
 std::unique_ptr<FormatReader> makeRar4Reader();
