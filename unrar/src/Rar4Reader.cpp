@@ -93,8 +93,10 @@ ReadStatus readEncrypted(const VolumeFile& file, uint64_t offset, crypt::KeyRing
     if (size < 7)
         return ReadStatus::BadCrc; // what a wrong password most often gives
     const size_t padded = (size_t(size) + 15) & ~size_t(15);
+    // Beyond the file: without the whole header its CRC cannot be checked,
+    // and a wrong password is far likelier than a cut archive.
     if (offset + 8 + padded > file.size())
-        return ReadStatus::EndOfData;
+        return ReadStatus::BadCrc;
     h.bytes.resize(padded);
     std::copy_n(first, 16, h.bytes.begin());
     if (!file.readExact(offset + 8 + 16, h.bytes.data() + 16, padded - 16) ||
