@@ -306,8 +306,8 @@ int Archive::passOver()
     uint64_t total = 0;
     Entry last;
     if (rar29Owed_) {
-        // An encrypted file is decoded only with a password already held.
-        if (prepareDecryption(*current_, false) != ERAR_SUCCESS) {
+        // The files after it need it decoded: the password is asked for here too.
+        if (prepareDecryption(*current_, true) != ERAR_SUCCESS) {
             rar29Owed_ = false;
             if (rar29_)
                 rar29_->invalidate();

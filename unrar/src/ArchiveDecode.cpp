@@ -203,12 +203,15 @@ int Archive::decodeSkipped()
     uint32_t crc = 0;
     uint64_t total = 0;
     Entry last;
-    // An encrypted entry is decoded only with a password already held; the
-    // stream cannot go on without it.
-    if (e.crypt.kind != EntryCrypt::Kind::None && prepareDecryption(e, false) != ERAR_SUCCESS) {
-        if (rar5_)
-            rar5_->invalidate();
-        return ERAR_SUCCESS;
+    // The next entries need this one decoded, so the password is asked for
+    // here too; without it the stream cannot go on.
+    if (e.crypt.kind != EntryCrypt::Kind::None) {
+        const int r = prepareDecryption(e, true);
+        if (r != ERAR_SUCCESS) {
+            if (rar5_)
+                rar5_->invalidate();
+            return r == ERAR_MISSING_PASSWORD ? r : ERAR_SUCCESS;
+        }
     }
     const int r = decodeOwn(e, nullptr, crc, total, last);
     dropDecryption();

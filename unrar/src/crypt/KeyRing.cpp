@@ -4,8 +4,38 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 
 namespace unrar::crypt {
+namespace {
+
+#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
+// Fuzzing repeats the same few derivations for every input; remembering
+// them across handles keeps the executions per second useful.
+template <typename Key, typename Derive> bool derive(const std::string& id, Key& out, Derive run)
+{
+    static std::map<std::string, std::pair<bool, Key>> memo;
+    auto it = memo.find(id);
+    if (it == memo.end()) {
+        if (memo.size() > 4096)
+            memo.clear();
+        Key k{};
+        const bool ok = run(k);
+        it = memo.emplace(id, std::make_pair(ok, k)).first;
+    }
+    out = it->second.second;
+    return it->second.first;
+}
+#else
+template <typename Key, typename Derive> bool derive(const std::string&, Key& out, Derive run) { return run(out); }
+#endif
+
+std::string memoId(const std::string& password, const uint8_t* salt, size_t saltSize, unsigned count)
+{
+    return password + '\0' + std::string(reinterpret_cast<const char*>(salt), saltSize) + char(count);
+}
+
+} // namespace
 
 // Room for every kept key from the start: a reallocation would leave copies behind.
 KeyRing::KeyRing()
@@ -53,7 +83,10 @@ const Rar3Key& KeyRing::rar3(const uint8_t salt[8])
     }
     Rar3Entry e;
     std::copy_n(salt, 8, e.salt.begin());
-    deriveRar3(password_, salt, e.key);
+    derive(memoId(password_, salt, 8, 0), e.key, [&](Rar3Key& k) {
+        deriveRar3(password_, salt, k);
+        return true;
+    });
     rar3_.push_back(e);
     OPENSSL_cleanse(&e, sizeof e);
     return rar3_.back().key;
@@ -71,7 +104,8 @@ const Rar5Key* KeyRing::rar5(const uint8_t salt[16], unsigned count)
     Rar5Entry e;
     std::copy_n(salt, 16, e.salt.begin());
     e.count = count;
-    const bool ok = deriveRar5(password_, salt, count, e.key);
+    const bool ok = derive(memoId(password_, salt, 16, count), e.key,
+                           [&](Rar5Key& k) { return deriveRar5(password_, salt, count, k); });
     if (ok)
         rar5_.push_back(e);
     OPENSSL_cleanse(&e, sizeof e);
