@@ -446,7 +446,8 @@ int Archive::process(int operation, const char* destPath, const char* destName)
         return int(ERAR_SUCCESS);
     };
     if (e.stored()) {
-        result = cipher_ ? readStoredEncrypted(sink, crc, total, last) : walkParts(&sink, crc, total, last);
+        result = cipher_ ? readStoredEncrypted(extract ? &out : nullptr, crc, total, last)
+                         : walkParts(&sink, crc, total, last);
     } else if (main_.version == RarVersion::Rar4) {
         // Only the RAR 2.9 method is decoded; the older ones of RAR 1.5 and 2.0 are not.
         if (isRar29Method(e))

@@ -101,7 +101,7 @@ private:
     uint32_t storedFormOfCrc(uint32_t crc) const;
     bool digestMatches(const uint8_t digest[32], const uint8_t stored[32]) const;
     // Encrypted stored entry: decrypted part by part, the padding dropped.
-    int readStoredEncrypted(const Sink& sink, uint32_t& crc, uint64_t& total, Entry& lastPart);
+    int readStoredEncrypted(OutputFile* out, uint32_t& crc, uint64_t& total, Entry& lastPart);
     // An encrypted entry that cannot be decrypted now: its data is passed and a solid stream broken.
     int refuseEntry(int code);
     // The folder below destPath that the entry's stored name leads to, opened

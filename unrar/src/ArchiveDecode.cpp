@@ -218,13 +218,20 @@ int Archive::decodeSkipped()
     return r;
 }
 
-int Archive::readStoredEncrypted(const Sink& sink, uint32_t& crc, uint64_t& total, Entry& lastPart)
+int Archive::readStoredEncrypted(OutputFile* out, uint32_t& crc, uint64_t& total, Entry& lastPart)
 {
     const Entry& e = *current_;
     lastPart = e;
     PartSource source(
         file_, [this](Entry& p) { return nextPart(p); }, lastPart, false);
     crypt::DecryptingSource input(source, *cipher_);
+    // Checking and writing go to the pipeline's thread while this one reads
+    // and decrypts: decryption then costs next to nothing in time.
+    if (!pipeline_)
+        pipeline_ = main_.version == RarVersion::Rar4 ? std::make_unique<decode::OutputPipeline>(size_t(256) << 10, 4)
+                                                      : std::make_unique<decode::OutputPipeline>();
+    const bool blake2 = e.hashType == RAR_HASH_BLAKE2;
+    beginOutput(*pipeline_, callbacks_, out, true, blake2);
     const size_t need = static_cast<size_t>(std::min<uint64_t>(e.packSize, kStoredBlock));
     if (buffer_.size() < std::max<size_t>(need, 16))
         buffer_.resize(std::max<size_t>(need, 16));
@@ -241,14 +248,22 @@ int Archive::readStoredEncrypted(const Sink& sink, uint32_t& crc, uint64_t& tota
             break;
         const size_t n = static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(got), left));
         left -= n;
-        if (n == 0)
-            continue;
-        crc = crc32Update(crc, buffer_.data(), n);
-        total += n;
-        result = sink(buffer_.data(), n);
-        if (result != ERAR_SUCCESS)
-            break;
+        if (n > 0 && !pipeline_->append(buffer_.data(), n))
+            break; // the output failed; abandon() says how
     }
+    if (result == ERAR_SUCCESS && left == 0) {
+        result = pipeline_->finish();
+    } else {
+        const int outputFailure = pipeline_->abandon();
+        if (outputFailure != ERAR_SUCCESS)
+            result = outputFailure;
+        else if (result == ERAR_SUCCESS)
+            result = ERAR_BAD_DATA; // fewer bytes than the entry's size
+    }
+    crc = pipeline_->crc32();
+    total = pipeline_->total();
+    if (result == ERAR_SUCCESS && blake2 && !digestMatches(pipeline_->blake2sp(), lastPart.hash))
+        result = ERAR_BAD_DATA;
     if (result != ERAR_SUCCESS) {
         const int r = source.skipRest();
         return r != ERAR_SUCCESS && result == ERAR_BAD_DATA ? r : result;
