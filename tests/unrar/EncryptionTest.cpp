@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <cwchar>
 
 #include "tests/support/Rar29Writer.h"
 #include "tests/support/RarWriter.h"
@@ -164,6 +165,22 @@ TEST(UnrarEncryptedSamples, ListingNeverAsksAndFlagsEveryEncryptedEntry)
             }
         }
     }
+}
+
+TEST(UnrarEncryptedSamples, AWidePasswordIsTakenWithoutTheNarrowRequest)
+{
+    if (const std::string why = missingSample("rar5_encrypted.rar"); !why.empty())
+        GTEST_SKIP() << why;
+    Session s;
+    s.onMessage = [](unsigned msg, RAR_LPARAM p1, RAR_LPARAM) {
+        if (msg == UCM_NEEDPASSWORDW)
+            std::wcscpy(reinterpret_cast<wchar_t*>(p1), L"password");
+        return 1;
+    };
+    ASSERT_TRUE(s.openArchive(samplePath("rar5_encrypted.rar"), RAR_OM_EXTRACT));
+    auto w = s.walk(RAR_TEST);
+    EXPECT_EQ(w.processCodes, (std::vector<int>{0, 0, 0, ERAR_BAD_PASSWORD}));
+    EXPECT_EQ(s.messageKinds(), std::vector<unsigned>{UCM_NEEDPASSWORDW});
 }
 
 TEST(UnrarEncryptedSamples, HeadersWithALateCallbackOrAPasswordSetAfterTheOpen)
