@@ -38,6 +38,15 @@ void answerWith(Session& s, std::vector<const char*> answers)
     };
 }
 
+// Tests every entry, answering the password requests with `password`.
+Session::Walk testWith(Session& s, const fs::path& archive, const char* password)
+{
+    answerWith(s, {password});
+    if (!s.openArchive(archive, RAR_OM_EXTRACT))
+        return {};
+    return s.walk(RAR_TEST);
+}
+
 size_t passwordRequests(const Session& s)
 {
     size_t n = 0;
@@ -389,9 +398,7 @@ TEST(UnrarEncryptedFixtures, ChecksumsStoredAsMacsOrPlain)
                                  .write(dir.path(), "m")
                                  .front();
         Session s;
-        answerWith(s, {"pw"});
-        ASSERT_TRUE(s.openArchive(arc, RAR_OM_EXTRACT));
-        auto w = s.walk(RAR_TEST);
+        auto w = testWith(s, arc, "pw");
         EXPECT_EQ(w.processCodes, std::vector<int>{0}) << macs;
         // The header reports the stored value: the MAC, or the plain CRC-32.
         EXPECT_EQ(w.headers[0].raw.FileCRC == 0x3610A686u, !macs);
@@ -407,9 +414,7 @@ TEST(UnrarEncryptedFixtures, PasswordsAreCutTo127Characters)
             RarWriter(format).file("a.txt", "long").encrypted().password(prefix).write(dir.path(), "l").front();
         Session s;
         const std::string longer = prefix + std::string(73, 'z');
-        answerWith(s, {longer.c_str()});
-        ASSERT_TRUE(s.openArchive(arc, RAR_OM_EXTRACT));
-        EXPECT_EQ(s.walk(RAR_TEST).processCodes, std::vector<int>{0});
+        EXPECT_EQ(testWith(s, arc, longer.c_str()).processCodes, std::vector<int>{0});
     }
 }
 
@@ -424,9 +429,7 @@ TEST(UnrarEncryptedFixtures, AnIterationCountBeyondTheCapIsAnUnknownMethod)
                              .write(dir.path(), "k")
                              .front();
     Session s;
-    answerWith(s, {"pw"});
-    ASSERT_TRUE(s.openArchive(arc, RAR_OM_EXTRACT));
-    auto w = s.walk(RAR_TEST);
+    auto w = testWith(s, arc, "pw");
     ASSERT_EQ(w.headers.size(), 2u);
     EXPECT_EQ(w.headers[0].raw.Flags & RHDF_ENCRYPTED, 0u);
     EXPECT_EQ(w.processCodes, (std::vector<int>{ERAR_BAD_DATA, 0}));

@@ -31,6 +31,18 @@ protected:
     EntryCrypt headerCrypt_;
 };
 
+// Reads the first bytes of a block, at least `minimum` of them: EndOfData
+// when the file ends at `offset` or before `minimum`.
+inline ReadStatus readBlockStart(const VolumeFile& file, uint64_t offset, uint8_t* out, size_t size, size_t minimum,
+                                 size_t& got)
+{
+    const long long n = file.readAt(offset, out, size);
+    if (n < 0)
+        return ReadStatus::Broken;
+    got = static_cast<size_t>(n);
+    return n == 0 || got < minimum ? ReadStatus::EndOfData : ReadStatus::Ok;
+}
+
 std::unique_ptr<FormatReader> makeRar4Reader();
 std::unique_ptr<FormatReader> makeRar5Reader();
 

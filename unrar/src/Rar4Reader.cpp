@@ -52,13 +52,9 @@ void takeCommonFields(RawHeader& h)
 ReadStatus readRaw(const VolumeFile& file, uint64_t offset, RawHeader& h)
 {
     uint8_t common[7];
-    long long got = file.readAt(offset, common, sizeof common);
-    if (got == 0)
-        return ReadStatus::EndOfData;
-    if (got < 0)
-        return ReadStatus::Broken;
-    if (got < 7)
-        return ReadStatus::EndOfData; // the file ends inside the header
+    size_t got = 0;
+    if (ReadStatus s = readBlockStart(file, offset, common, sizeof common, 7, got); s != ReadStatus::Ok)
+        return s;
     uint16_t size = static_cast<uint16_t>(common[5] | common[6] << 8);
     if (size < 7)
         return ReadStatus::Broken;
@@ -77,12 +73,10 @@ ReadStatus readRaw(const VolumeFile& file, uint64_t offset, RawHeader& h)
 ReadStatus readEncrypted(const VolumeFile& file, uint64_t offset, crypt::KeyRing& keys, RawHeader& h)
 {
     uint8_t salt[8];
-    long long got = file.readAt(offset, salt, sizeof salt);
-    if (got == 0)
-        return ReadStatus::EndOfData;
-    if (got < 0)
-        return ReadStatus::Broken;
-    if (got < 8 || offset + 8 + 16 > file.size())
+    size_t got = 0;
+    if (ReadStatus s = readBlockStart(file, offset, salt, sizeof salt, 8, got); s != ReadStatus::Ok)
+        return s;
+    if (offset + 8 + 16 > file.size())
         return ReadStatus::EndOfData;
     const crypt::Rar3Key& key = keys.rar3(salt);
     crypt::AesCbcDecryptor aes;

@@ -72,15 +72,13 @@ uint32_t le32(const uint8_t* p)
 ReadStatus readRaw(const VolumeFile& file, uint64_t offset, RawHeader& h)
 {
     uint8_t pre[7];
-    long long got = file.readAt(offset, pre, sizeof pre);
-    if (got == 0)
-        return ReadStatus::EndOfData;
-    if (got < 5)
-        return got < 0 ? ReadStatus::Broken : ReadStatus::EndOfData;
+    size_t got = 0;
+    if (ReadStatus s = readBlockStart(file, offset, pre, sizeof pre, 5, got); s != ReadStatus::Ok)
+        return s;
     uint64_t size = 0;
     size_t sizeLen = 0;
     bool broken = false;
-    if (!sizeField(pre, static_cast<size_t>(got), size, sizeLen, broken))
+    if (!sizeField(pre, got, size, sizeLen, broken))
         return ReadStatus::EndOfData; // the file ends inside the size
     if (broken)
         return ReadStatus::Broken;
@@ -98,12 +96,10 @@ ReadStatus readRaw(const VolumeFile& file, uint64_t offset, RawHeader& h)
 ReadStatus readEncrypted(const VolumeFile& file, uint64_t offset, const uint8_t key[32], RawHeader& h)
 {
     uint8_t iv[16];
-    long long got = file.readAt(offset, iv, sizeof iv);
-    if (got == 0)
-        return ReadStatus::EndOfData;
-    if (got < 0)
-        return ReadStatus::Broken;
-    if (got < 16 || offset + 32 > file.size())
+    size_t got = 0;
+    if (ReadStatus s = readBlockStart(file, offset, iv, sizeof iv, 16, got); s != ReadStatus::Ok)
+        return s;
+    if (offset + 32 > file.size())
         return ReadStatus::EndOfData;
     crypt::AesCbcDecryptor aes;
     std::vector<uint8_t> plain(16);
