@@ -25,7 +25,7 @@ int runUpdateDialog(platform::Messages& messages, const std::filesystem::path& p
         messages.error(platform::exceptionText(std::current_exception()));
         return 1;
     }
-    if (session->busy())
+    if (session->busy() || session->failed())
         return 1;
     QtWaitCursor waitCursor;
     QtConnectionParamsPrompt connectionDialog(messages);

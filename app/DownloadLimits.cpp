@@ -29,12 +29,12 @@ std::string DownloadGuard::lowOnSpace(std::uint64_t stillToCome) const
            mebibytes(limits_.minFreeBytes) + " must stay free";
 }
 
-std::string DownloadGuard::beforeBody(std::optional<std::uint64_t> announced) const
+std::string DownloadGuard::beforeBody(std::optional<std::uint64_t> announced, std::uint64_t held) const
 {
     if (!announced)
         return lowOnSpace(0);
     std::string reason = tooLarge(*announced);
-    return reason.empty() ? lowOnSpace(*announced) : reason;
+    return reason.empty() ? lowOnSpace(*announced > held ? *announced - held : 0) : reason;
 }
 
 std::string DownloadGuard::afterBlock(std::uint64_t written)
@@ -45,4 +45,25 @@ std::string DownloadGuard::afterBlock(std::uint64_t written)
     // Between two checks the download takes at most 4 MiB more, well within the margin.
     nextSpaceCheck_ = written + (4u << 20);
     return lowOnSpace(0);
+}
+
+std::string DownloadGuard::onTick(std::uint64_t received)
+{
+    using std::chrono::duration_cast;
+    const Clock::time_point now = Clock::now();
+    if (now - started_ >= limits_.overallTimeout)
+        return "took longer than " + std::to_string(duration_cast<std::chrono::seconds>(limits_.overallTimeout).count()) +
+               " s, the limit set by [" + kDownloadSection + "] " + kDownloadTimeoutKey + " of the settings file";
+    const auto window = now - windowStart_;
+    if (limits_.lowSpeedBytesPerSecond == 0 || window < limits_.lowSpeedWindow)
+        return {};
+    const std::uint64_t elapsedMs = static_cast<std::uint64_t>(duration_cast<std::chrono::milliseconds>(window).count());
+    const std::uint64_t bytes = received - windowStartBytes_;
+    if (bytes * 1000 < limits_.lowSpeedBytesPerSecond * elapsedMs)
+        return "slower than " + std::to_string(limits_.lowSpeedBytesPerSecond) + " bytes/s for " +
+               std::to_string(elapsedMs / 1000) + " s (" + std::to_string(bytes) + " bytes received), the floor set by [" +
+               kDownloadSection + "] " + kLowSpeedKey + " and " + kLowSpeedWindowKey + " of the settings file";
+    windowStart_ = now;
+    windowStartBytes_ = received;
+    return {};
 }

@@ -1,8 +1,13 @@
 #include "ReleaseCheck.h"
 
+#include "app/InstalledRelease.h"
 #include "db/SettingsFile.h"
 #include "platform/FileOps.h"
 #include "platform/TextCodec.h"
+
+#include <ctime>
+#include <fstream>
+#include <iterator>
 
 namespace {
 
@@ -33,7 +38,35 @@ std::string printable(std::string text)
     return text;
 }
 
+// A signing time as the user reads it.
+std::u16string shownTime(std::int64_t seconds)
+{
+    const std::time_t time = static_cast<std::time_t>(seconds);
+    const std::tm* utc = std::gmtime(&time);
+    char text[32] = "?";
+    if (utc)
+        std::strftime(text, sizeof text, "%d.%m.%Y %H:%M UTC", utc);
+    return platform::toUtf16(text);
+}
+
+std::string fileText(const std::string& path)
+{
+    std::ifstream in(platform::toPath(path), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 } // namespace
+
+std::string TReleaseCheck::signatureLocation(const std::string& source, bool http)
+{
+    if (!http)
+        return signatureOf(source);
+    // The signature of ".../Release.rar?v=2" is ".../Release.rar.minisig?v=2".
+    const std::size_t query = source.find_first_of("?#");
+    if (query == std::string::npos)
+        return signatureOf(source);
+    return signatureOf(source.substr(0, query)) + source.substr(query);
+}
 
 TReleaseCheck::TReleaseCheck(platform::Messages& messages, UpdateView& view, const TSettingsFile* settings)
     : messages_(messages), view_(view)
@@ -75,7 +108,7 @@ void TReleaseCheck::fetchSignature(const std::string& source, const std::string&
     platform::removeFile(local);
     // A missing signature file is the refusal's business; the copy's own
     // "not found" message speaks of the release and would mislead.
-    const std::string remote = signatureOf(source);
+    const std::string remote = signatureLocation(source, http);
     if (!http && !platform::isExistingFile(remote)) {
         view_.fetchFailed("no signature file " + remote);
         return;
@@ -98,8 +131,14 @@ bool TReleaseCheck::confirm(const std::string& archive, const std::string& readF
     const SignatureResult result =
         signatureFetched_ ? verifySignature(*key_, platform::toPath(readFrom), platform::toPath(signatureOf(archive)))
                           : SignatureResult{SignatureCheck::SignatureUnreadable, {}};
+    if (result.check == SignatureCheck::Verified && refusedAsOlder(shown, result.trustedComment)) {
+        removeFetched();
+        return false;
+    }
     if (result.check == SignatureCheck::Verified) {
         confirmed_ = true;
+        signatureText_ = fileText(signatureOf(archive));
+        signedAt_ = signingTime(result.trustedComment);
         platform::removeFile(signatureOf(archive));
         view_.releaseChecked("signature of " + shown + " verified with key " + key_->keyIdText() +
                              "; trusted comment: " + printable(result.trustedComment));
@@ -110,6 +149,24 @@ bool TReleaseCheck::confirm(const std::string& archive, const std::string& readF
     messages_.error(u"Подпись архива " + platform::ansiToUtf16(shown) + u" не подтверждена: " +
                     reasonText(result.check) + u". Обновление не установлено!");
     return false;
+}
+
+bool TReleaseCheck::refusedAsOlder(const std::string& shown, const std::string& trustedComment)
+{
+    const std::optional<std::int64_t> signedAt = signingTime(trustedComment);
+    if (!signedAt || !installedSignedAt_ || *signedAt >= *installedSignedAt_)
+        return false;
+    if (allowDowngrade_) {
+        view_.releaseChecked("the release " + shown + " is older than the installed one; installed as [" +
+                             kUpdateSection + "] AllowDowngrade=1 of the settings file allows");
+        return false;
+    }
+    downgradeRefused_ = true;
+    view_.releaseChecked("the release " + shown + " was signed before the installed one; refused");
+    messages_.error(u"Архив " + platform::ansiToUtf16(shown) + u" подписан " + shownTime(*signedAt) +
+                    u", раньше установленной версии (подписана " + shownTime(*installedSignedAt_) +
+                    u"): более старая версия не устанавливается. Обновление не установлено!");
+    return true;
 }
 
 void TReleaseCheck::removeFetched()

@@ -1,8 +1,8 @@
 #pragma once
 // The publisher's signature as a step of the update run. When the settings
 // file holds a public key (section "Update", key "PublicKey"), the release's
-// signature, its location with ".minisig" appended, is fetched the way the
-// release was, and the release is opened only when the signature holds. A
+// signature, its location with ".minisig" appended to the path (before a
+// query), is fetched the way the release was, and the release is opened only when the signature holds. A
 // release that fails is removed with its signature, so that nothing unsigned
 // stays behind to be unpacked by mistake. Without a key the run goes on as it
 // always did.
@@ -10,6 +10,7 @@
 #include "app/UpdateView.h"
 #include "platform/Messages.h"
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -36,6 +37,19 @@ public:
     // minisign public key. Asked before anything is fetched; confirm()
     // refuses every release while the key is unusable.
     bool keyUsable();
+    // A usable key is configured.
+    bool hasKey() const { return key_.has_value(); }
+
+    // Where the signature of the release at `source` is published.
+    static std::string signatureLocation(const std::string& source, bool http);
+
+    // The signing time of the installed release: a release signed earlier is
+    // refused unless `allowDowngrade`. Nothing known: every time is accepted.
+    void setInstalled(std::optional<std::int64_t> installedSignedAt, bool allowDowngrade)
+    {
+        installedSignedAt_ = installedSignedAt;
+        allowDowngrade_ = allowDowngrade;
+    }
 
     // After the release `source` was fetched into `archive` (8-bit ANSI),
     // downloaded when `http` is set, else copied: fetches its signature
@@ -50,8 +64,18 @@ public:
     // unpacking, so that no other file can take its place after the check.
     bool confirm(const std::string& archive, const std::string& readFrom);
 
+    // After confirm() refused a release: it was refused for being older
+    // than the installed one, its signature itself holds.
+    bool downgradeRefused() const { return downgradeRefused_; }
+    // After confirm() accepted a release with a key: the signature file and
+    // the signing time its trusted comment carries.
+    const std::string& signatureText() const { return signatureText_; }
+    std::optional<std::int64_t> signedAt() const { return signedAt_; }
+
 private:
     void removeFetched();
+    // Refuses, telling the user, a release signed before the installed one.
+    bool refusedAsOlder(const std::string& shown, const std::string& trustedComment);
 
     platform::Messages& messages_;
     UpdateView& view_;
@@ -61,4 +85,9 @@ private:
     std::string archive_; // set once the release was fetched with a key configured
     bool signatureFetched_ = false;
     bool confirmed_ = false;
+    std::optional<std::int64_t> installedSignedAt_;
+    bool allowDowngrade_ = false;
+    bool downgradeRefused_ = false;
+    std::string signatureText_;
+    std::optional<std::int64_t> signedAt_;
 };

@@ -3,7 +3,8 @@
 // the lock that keeps updaters apart, the release unpacked before it is
 // installed, the files it replaced and the journal of the install. It lies
 // in the program folder so that installing is renaming within one file
-// system. After every run that ended it holds only the lock file.
+// system. After every run that ended it holds the lock file, the record of
+// the release installed last and an HTTP download that was cut, to resume.
 #include <filesystem>
 
 inline constexpr const char* kUpdateFolderName = ".tavrel-update";
@@ -19,4 +20,12 @@ struct UpdateFolder {
     std::filesystem::path journal() const { return root / "journal"; }
     std::filesystem::path staging() const { return root / "staging"; }
     std::filesystem::path backup() const { return root / "backup"; }
+    // The record of the release installed last.
+    std::filesystem::path installed() const { return root / "installed"; }
+    // An HTTP download that stopped, kept to be resumed, and what it is.
+    std::filesystem::path partialDownload() const { return root / "download.part"; }
+    std::filesystem::path partialDownloadInfo() const { return root / "download.info"; }
+    // Names the fetched archive while a run is between fetching and the end
+    // of its install, so that a start after a kill removes it.
+    std::filesystem::path fetchedMark() const { return root / "fetched"; }
 };

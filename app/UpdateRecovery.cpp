@@ -1,5 +1,6 @@
 #include "UpdateRecovery.h"
 
+#include "app/FetchedArchiveMark.h"
 #include "app/InstallJournal.h"
 #include "app/ReleaseInstaller.h"
 #include "app/UpdateRun.h"
@@ -20,20 +21,23 @@ bool endsWith(const std::string& text, const std::string& suffix)
     return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-// A download's temporary file: the archive name with a random suffix.
-bool isPartialDownload(const std::string& name)
+// A download's temporary file: the archive name with a random suffix; in
+// the update folder also a record's.
+bool isPartialDownload(const std::string& name, bool inUpdateFolder)
 {
+    if (inUpdateFolder)
+        return startsWith(name, ".") && name.find(".part-") != std::string::npos;
     return startsWith(name, std::string(".") + kLocalArchiveName + ".part-");
 }
 
 // A file the UnRAR library was writing when the process ended.
 bool isPartialEntry(const std::string& name) { return startsWith(name, ".unrar-") && endsWith(name, ".tmp"); }
 
-void removePartialDownloads(const fs::path& folder)
+void removePartialDownloads(const fs::path& folder, bool updateFolder = false)
 {
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(folder, ec)) {
-        if (isPartialDownload(entry.path().filename().string()) && entry.is_regular_file(ec))
+        if (isPartialDownload(entry.path().filename().string(), updateFolder) && entry.is_regular_file(ec))
             fs::remove(entry.path(), ec);
     }
 }
@@ -72,7 +76,9 @@ RecoveryOutcome recoverInterruptedUpdate(const UpdateFolder& folder, const fs::p
         // Without a journal nothing was moved: staging and backup are leftovers.
         ReleaseInstaller::cleanUp(folder);
     }
+    removeArchiveOfKilledRun(folder);
     removePartialDownloads(folder.program);
+    removePartialDownloads(folder.root, true); // records being written
     std::error_code ec;
     if (fs::equivalent(currentDirectory, folder.program, ec))
         removePartialDownloads(currentDirectory);

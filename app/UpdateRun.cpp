@@ -1,8 +1,11 @@
 #include "UpdateRun.h"
 
 #include "app/FailureCause.h"
+#include "app/FetchedArchiveMark.h"
+#include "app/PartialDownload.h"
 #include "app/ReleaseCheck.h"
 #include "app/ReleaseInstaller.h"
+#include "app/UpdateSettings.h"
 #include "app/Startup.h"
 #include "app/UpdateFolder.h"
 #include "db/SettingsFile.h"
@@ -13,6 +16,9 @@
 #include "platform/TextCodec.h"
 
 #include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <system_error>
 
@@ -137,24 +143,67 @@ UpdateOutcome TUpdateRun::BBRenewClick(const UpdateSetup& setup, const std::stri
         return UpdateOutcome::AlreadyRunning;
     RunningScope scope(running_, view_);
     cancelled_ = false;
+    record_.reset();
 
-    // The publisher's key is read afresh for every run.
+    // The publisher's key and the other settings are read afresh for every run.
     std::optional<TSettingsFile> settings;
     if (!setup.settingsFile.empty())
         settings.emplace(setup.settingsFile);
     TReleaseCheck releaseCheck(messages_, view_, settings ? &*settings : nullptr);
     if (!releaseCheck.keyUsable())
         return UpdateOutcome::PublicKeyMalformed;
+    const UpdateSettingsRead read = readUpdateSettings(settings ? &*settings : nullptr);
+    if (!read.error.empty()) {
+        messages_.error(read.error);
+        return UpdateOutcome::SettingsMalformed;
+    }
+    DownloadLimits limits = limits_;
+    read.settings.applyTo(limits);
+    fetch_.setLimits(limits);
+    fetch_.setProxy(read.settings.proxy);
+
+    const bool http = setup.http;
+    const UpdateFolder folder(platform::toPath(setup.programFolder));
+    // A download kept for another location is of no use any more.
+    discardStalePartialDownload(folder, http ? TFetch::requestUrl(source) : std::string());
+    const std::optional<InstalledRelease> installed = readInstalledRelease(folder);
+    releaseCheck.setInstalled(installed ? installed->signedAt : std::nullopt, read.settings.allowDowngrade);
 
     // HTTP mode downloads into the current directory; copy mode copies into
     // the program folder. Each unpacks the file it fetched, so that a stale
     // archive elsewhere is never installed by mistake.
-    const bool http = setup.http;
     const std::string archive = http ? std::string(kLocalArchiveName) : setup.programFolder + kLocalArchiveName;
+    DownloadOptions options;
+    options.resumeIn = folder;
+    if (setup.mode != UpdateMode::Always) {
+        const Change change = releaseChange(setup, source, installed, releaseCheck, options);
+        if (change == Change::Failed) {
+            if (interrupted())
+                return UpdateOutcome::Interrupted;
+            messages_.error(u"Не удалось обновить файл!");
+            return UpdateOutcome::FetchFailed;
+        }
+        if (change == Change::Same) {
+            messages_.information(kNoNewReleaseText);
+            return UpdateOutcome::Unchanged;
+        }
+        if (setup.mode == UpdateMode::CheckOnly) {
+            messages_.information(kNewReleaseText);
+            return UpdateOutcome::NewReleaseFound;
+        }
+    }
+
     const auto fetchFile = [this, http](const std::string& from, const std::string& to) {
         return http ? fetch_.GetInetFile(from, to) : fetch_.GetNetFile(from, to);
     };
-    bool ok = fetchFile(source, archive);
+    const FetchResult fetched = http ? fetch_.download(source, archive, options)
+                                     : (fetch_.GetNetFile(source, archive) ? FetchResult::Fetched : FetchResult::Failed);
+    if (fetched == FetchResult::NotModified) {
+        messages_.information(kNoNewReleaseText);
+        return UpdateOutcome::Unchanged;
+    }
+    const SourceIdentity identity = fetch_.identity();
+    bool ok = fetched == FetchResult::Fetched;
     if (ok) {
         releaseCheck.fetchSignature(source, archive, fetchFile, http);
         ok = !cancelled_; // a cancelled signature fetch ends the run as a cancelled release fetch does
@@ -165,6 +214,9 @@ UpdateOutcome TUpdateRun::BBRenewClick(const UpdateSetup& setup, const std::stri
         messages_.error(u"Не удалось обновить файл!");
         return UpdateOutcome::FetchFailed;
     }
+    // Until the run ends the update folder names the archive, so that a
+    // start after a kill removes it.
+    const FetchedArchiveMark mark(folder, platform::absolutePath(archive));
     messages_.information(u"Обновление получено.");
     if (interrupted())
         return UpdateOutcome::Interrupted;
@@ -172,9 +224,83 @@ UpdateOutcome TUpdateRun::BBRenewClick(const UpdateSetup& setup, const std::stri
     // verified and tested is the archive that is unpacked, whatever another
     // process does with its name meanwhile.
     platform::PinnedFile pinned(platform::absolutePath(archive));
-    if (!releaseCheck.confirm(archive, pinned.open() ? pinned.readPath() : archive))
-        return UpdateOutcome::SignatureNotConfirmed;
+    const std::string readFrom = pinned.open() ? pinned.readPath() : archive;
+    if (!releaseCheck.confirm(archive, readFrom))
+        return releaseCheck.downgradeRefused() ? UpdateOutcome::DowngradeRefused
+                                               : UpdateOutcome::SignatureNotConfirmed;
+    InstalledRelease release;
+    release.location = source;
+    release.http = http;
+    release.etag = identity.etag;
+    release.lastModified = identity.lastModified;
+    release.sourceSize = identity.size;
+    release.sourceModified = identity.modified;
+    release.signature = releaseCheck.signatureText();
+    release.signedAt = releaseCheck.signedAt();
+    record_ = release;
     return unpackPinned(archive, pinned, setup.programFolder);
+}
+
+TUpdateRun::Change TUpdateRun::releaseChange(const UpdateSetup& setup, const std::string& source,
+                                            const std::optional<InstalledRelease>& installed,
+                                            const TReleaseCheck& releaseCheck, DownloadOptions& options)
+{
+    if (!installed || installed->location != source || installed->http != setup.http)
+        return Change::Differs;
+    // The signature covers the archive's hash: the same signature file is
+    // the same release, and it is a few hundred bytes to ask for.
+    if (releaseCheck.hasKey() && !installed->signature.empty())
+        return sameSignature(setup, source, *installed);
+    if (!setup.http) {
+        if (!platform::isExistingFile(source)) {
+            if (setup.mode == UpdateMode::IfChanged)
+                return Change::Differs; // the copy says it was not found
+            messages_.error(u"Файл обновления по указанному пути не найден!");
+            return Change::Failed;
+        }
+        std::error_code ec;
+        const auto size = fs::file_size(platform::toPath(source), ec);
+        const auto modified = fs::last_write_time(platform::toPath(source), ec);
+        const auto modifiedNs = std::chrono::duration_cast<std::chrono::nanoseconds>(modified.time_since_epoch()).count();
+        const bool same = !ec && installed->sourceSize == size && installed->sourceModified == modifiedNs;
+        return same ? Change::Same : Change::Differs;
+    }
+    // A server that gave no validators cannot say "the same".
+    if (installed->etag.empty() && installed->lastModified.empty())
+        return Change::Differs;
+    options.ifNoneMatch = installed->etag;
+    options.ifModifiedSince = installed->etag.empty() ? installed->lastModified : std::string();
+    if (setup.mode == UpdateMode::IfChanged)
+        return Change::Unknown; // the download itself asks
+    DownloadOptions ask = options;
+    ask.headOnly = true;
+    ask.resumeIn.reset();
+    switch (fetch_.download(source, kLocalArchiveName, ask)) {
+    case FetchResult::NotModified: return Change::Same;
+    case FetchResult::Fetched: return Change::Differs;
+    case FetchResult::Failed: break;
+    }
+    return Change::Failed;
+}
+
+TUpdateRun::Change TUpdateRun::sameSignature(const UpdateSetup& setup, const std::string& source,
+                                            const InstalledRelease& installed)
+{
+    const UpdateFolder folder(platform::toPath(setup.programFolder));
+    const std::string remote = TReleaseCheck::signatureLocation(source, setup.http);
+    const std::string local = platform::fromPath(folder.root / "published.minisig");
+    if (!setup.http && !platform::isExistingFile(remote))
+        return Change::Differs; // the update then reports the missing signature
+    const bool fetched = setup.http ? fetch_.GetInetFile(remote, local) : fetch_.GetNetFile(remote, local);
+    if (!fetched) {
+        platform::removeFile(local);
+        return Change::Failed;
+    }
+    std::ifstream in(platform::toPath(local), std::ios::binary);
+    const std::string published((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    in.close();
+    platform::removeFile(local);
+    return published == installed.signature ? Change::Same : Change::Differs;
 }
 
 UpdateOutcome TUpdateRun::UnRarFile(const std::string& RarFileName, const std::string& programFolder)
@@ -203,12 +329,33 @@ UpdateOutcome TUpdateRun::unpackPinned(const std::string& RarFileName, platform:
         messages_.error(u"Архив " + shownArchive + u" поврежден!");
         return UpdateOutcome::TestFailed;
     }
+    if (record_) {
+        const fs::path bytes = platform::toPath(pinned.open() ? pinned.readPath() : archive);
+        std::error_code ec;
+        record_->size = fs::file_size(bytes, ec);
+        record_->sha256 = fileSha256(bytes);
+    }
     const UpdateOutcome outcome = install(shownArchive, pinned, programFolder);
     if (outcome != UpdateOutcome::Installed)
         return outcome;
+    rememberInstalled(programFolder);
     messages_.information(u"Разархивация завершена.");
     pinned.removeName();
     return UpdateOutcome::Installed;
+}
+
+void TUpdateRun::rememberInstalled(const std::string& programFolder)
+{
+    if (!record_)
+        return;
+    // Only a later run's question depends on it: a record that cannot be
+    // written means that run fetches the release once more.
+    try {
+        writeInstalledRelease(UpdateFolder(platform::toPath(programFolder)), *record_);
+    } catch (const std::exception& e) {
+        view_.releaseChecked(std::string("the record of the installed release was not written: ") + e.what());
+    }
+    record_.reset();
 }
 
 void TUpdateRun::extractFailed(const std::u16string& shownArchive, const std::u16string& detail)

@@ -6,6 +6,8 @@
 // command-line front end, which hold the update lock around it.
 #include "RAR_Component/RAR.h"
 #include "app/Fetch.h"
+#include "app/InstalledRelease.h"
+#include "app/ReleaseCheck.h"
 #include "app/UpdateSetup.h"
 #include "app/UpdateView.h"
 #include "platform/HttpClient.h"
@@ -31,7 +33,15 @@ enum class UpdateOutcome {
     Interrupted,           // Interrupted() became true; the program folder is unchanged
     SignatureNotConfirmed, // a key is configured and the release's signature did not hold; both removed
     PublicKeyMalformed,    // the configured key is no public key; nothing fetched
+    Unchanged,             // IfChanged, CheckOnly: the published release is the installed one; nothing fetched
+    NewReleaseFound,       // CheckOnly: the published release differs from the installed one
+    DowngradeRefused,      // signed before the installed release; removed, nothing installed
+    SettingsMalformed,     // a value of section [Update] is malformed; nothing fetched
 };
+
+inline constexpr const char16_t* kNoNewReleaseText =
+    u"Новой версии программы нет: установлена опубликованная версия.";
+inline constexpr const char16_t* kNewReleaseText = u"Опубликована новая версия программы.";
 
 // Local name of the fetched archive, whatever its format.
 inline constexpr const char* kLocalArchiveName = "NewExe.zip";
@@ -57,8 +67,9 @@ public:
     // Asks a running fetch to stop; it then fails as any broken fetch does.
     // Unpacking and installing go on: the dialog's user waits for them.
     void cancel() { cancelled_ = true; }
-    // Bounds of the downloads of later runs (free-space margin, size cap).
-    void setDownloadLimits(const DownloadLimits& limits) { fetch_.setLimits(limits); }
+    // Bounds of the downloads of later runs (free-space margin, size cap);
+    // the settings file's time limits are added to them for each run.
+    void setDownloadLimits(const DownloadLimits& limits) { limits_ = limits; }
     bool running() const { return running_; }
 
     // Files of the workstation that a release never replaces, as absolute
@@ -77,7 +88,16 @@ public:
     std::function<void(std::string_view step)> OnStep;
 
 private:
+    enum class Change { Same, Differs, Unknown, Failed };
+
     bool interrupted() const { return Interrupted && Interrupted(); }
+    // Whether the release at `source` differs from the one installed last,
+    // asked of the source without fetching the release. Unknown: only the
+    // conditional download (set into `options`) can tell.
+    Change releaseChange(const UpdateSetup& setup, const std::string& source,
+                         const std::optional<InstalledRelease>& installed, const TReleaseCheck& releaseCheck,
+                         DownloadOptions& options);
+    Change sameSignature(const UpdateSetup& setup, const std::string& source, const InstalledRelease& installed);
     // Unpacks into the staging area and installs; the archive has been tested.
     // Tests, stages and installs the archive held open by `pinned`, named `RarFileName`.
     UpdateOutcome unpackPinned(const std::string& RarFileName, platform::PinnedFile& pinned,
@@ -85,6 +105,7 @@ private:
     UpdateOutcome install(const std::u16string& shownArchive, const platform::PinnedFile& pinned,
                           const std::string& programFolder);
     void extractFailed(const std::u16string& shownArchive, const std::u16string& detail);
+    void rememberInstalled(const std::string& programFolder);
     void stagedFileStarted(const std::u16string& fileName);
     bool isProtected(const std::filesystem::path& relative, const std::string& programFolder) const;
 
@@ -110,4 +131,7 @@ private:
     std::filesystem::path stagingFolder_;
     std::u16string stagedFile_; // the entry being unpacked into the staging area
     std::vector<std::string> protected_;
+    DownloadLimits limits_;
+    // Written once the release being installed has committed.
+    std::optional<InstalledRelease> record_;
 };

@@ -5,6 +5,13 @@
 #include <filesystem>
 #include <string>
 
+// Whether a run asks the source first.
+enum class UpdateMode {
+    Always,    // fetch and install the published release (the dialog's button)
+    IfChanged, // only when it differs from the release installed last
+    CheckOnly, // only tell whether it differs; change nothing
+};
+
 struct UpdateSetup {
     // The program folder the release is installed into (8-bit ANSI, ending
     // in a path separator).
@@ -15,4 +22,5 @@ struct UpdateSetup {
     // The settings file that may hold the publisher's public key; read afresh
     // for every run. Empty: no key.
     std::filesystem::path settingsFile;
+    UpdateMode mode = UpdateMode::Always;
 };

@@ -12,8 +12,11 @@ class FileLock {
 public:
     enum class State { Held, Busy, Failed };
 
-    // Creates `path` when missing and tries to lock it. Busy: another process
-    // holds it. Failed: the file could not be created or locked (`error` says why).
+    // Creates `path` when missing (readable by every user, who can then lock
+    // it too: locking needs no write access) and tries to lock it. Busy:
+    // another process holds it. Failed: the file could not be created, opened
+    // or locked, or is no regular file (`error` says why: is_a_directory for
+    // a folder, invalid_argument for anything else that is no file).
     explicit FileLock(const std::string& path);
     ~FileLock();
     FileLock(const FileLock&) = delete;

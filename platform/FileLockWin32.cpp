@@ -10,12 +10,19 @@ FileLock::FileLock(const std::string& path)
 {
     // Not inheritable, so a program started by the holder does not keep the
     // file open after the holder has ended. Not shared for deleting: the lock
-    // file cannot vanish under its holder and let a second one in.
-    HANDLE file =
-        ::CreateFileW(ansiToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // file cannot vanish under its holder and let a second one in. Read
+    // access is all LockFileEx needs, so users who may not write the file
+    // lock it too.
+    const std::wstring name = ansiToWide(path);
+    HANDLE file = ::CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        error_.assign(static_cast<int>(::GetLastError()), std::system_category());
+        const DWORD code = ::GetLastError();
+        const DWORD attributes = ::GetFileAttributesW(name.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+            error_ = std::make_error_code(std::errc::is_a_directory);
+        else
+            error_.assign(static_cast<int>(code), std::system_category());
         return;
     }
     handle_ = file;

@@ -9,14 +9,41 @@
 
 namespace platform {
 
-// Receives the final response of one GET, after any redirects were followed.
+struct HttpRequest {
+    std::string url;
+    std::string userAgent;
+    // "http://host:port" of a proxy for this request; empty: the proxies of
+    // the environment (http_proxy, https_proxy, all_proxy, no_proxy).
+    std::string proxy;
+    // Validators of a copy already held: the server answers 304 without a
+    // body when the resource still matches them.
+    std::string ifNoneMatch;
+    std::string ifModifiedSince;
+    // Asks for the body from this byte on (a 206 answer), but only while the
+    // resource is still the one `ifRange` names (an entity tag or a date);
+    // otherwise the server sends the whole body with 200. 0: the whole body.
+    std::uint64_t rangeFrom = 0;
+    std::string ifRange;
+};
+
+// The head of the final response, after any redirects were followed.
+struct HttpResponseHead {
+    std::string status; // the status code as decimal text
+    std::optional<std::uint64_t> contentLength;
+    std::string etag;         // as sent, quotes and weakness mark included
+    std::string lastModified; // as sent
+    // Of a 206 answer: where the body starts and the resource's whole length.
+    std::optional<std::uint64_t> rangeStart;
+    std::optional<std::uint64_t> completeLength;
+};
+
+// Receives the final response of one GET.
 class HttpBodySink {
 public:
     virtual ~HttpBodySink() = default;
     // Called once, before the first body byte (or after the transfer when the
-    // body is empty). `status` is the status code as decimal text. Returning
-    // false stops the transfer without reading the body.
-    virtual bool begin(const std::string& status, std::optional<std::uint64_t> contentLength) = 0;
+    // body is empty). Returning false stops the transfer without reading the body.
+    virtual bool begin(const HttpResponseHead& head) = 0;
     // The next bytes of the body; returning false aborts the transfer.
     virtual bool write(const char* data, std::size_t size) = 0;
     // Asked about once a second while the transfer runs, data or not;
@@ -40,9 +67,10 @@ struct HttpResult {
 class HttpClient {
 public:
     virtual ~HttpClient() = default;
-    // GET `url` with `userAgent`. Proxies come from the environment, redirects
-    // are followed, HTTPS certificates and host names are verified.
-    virtual HttpResult get(const std::string& url, const std::string& userAgent, HttpBodySink& sink) = 0;
+    // GET as `request` says. Redirects are followed, HTTPS certificates and
+    // host names are verified, and nothing is added that keeps a cache on
+    // the way from answering.
+    virtual HttpResult get(const HttpRequest& request, HttpBodySink& sink) = 0;
 };
 
 // The libcurl client.

@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <cctype>
 #include <exception>
 #include <stdexcept>
 
@@ -21,12 +22,62 @@ struct EasyHandleDeleter {
     void operator()(CURL* h) const { curl_easy_cleanup(h); }
 };
 
+struct HeaderListDeleter {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+
+std::string trimmed(std::string text)
+{
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
+        text.pop_back();
+    std::size_t start = 0;
+    while (start < text.size() && std::isspace(static_cast<unsigned char>(text[start])))
+        ++start;
+    return text.substr(start);
+}
+
+bool sameName(const std::string& a, const char* b)
+{
+    std::size_t i = 0;
+    for (; i < a.size() && b[i]; ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return i == a.size() && !b[i];
+}
+
+std::optional<std::uint64_t> number(const std::string& text)
+{
+    if (text.empty() || text.size() > 19)
+        return std::nullopt;
+    std::uint64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    return value;
+}
+
+// "bytes FIRST-LAST/LENGTH" of a 206 answer.
+void readContentRange(const std::string& value, HttpResponseHead& head)
+{
+    const std::size_t space = value.find(' ');
+    const std::size_t dash = value.find('-');
+    const std::size_t slash = value.find('/');
+    if (space == std::string::npos || dash == std::string::npos || slash == std::string::npos || dash < space ||
+        slash < dash)
+        return;
+    head.rangeStart = number(value.substr(space + 1, dash - space - 1));
+    head.completeLength = number(value.substr(slash + 1));
+}
+
 // State of one transfer, shared with the write callback.
 struct Transfer {
     CURL* handle = nullptr;
     HttpBodySink* sink = nullptr;
     bool begun = false;
     bool stopped = false; // the sink declined the body or refused a block
+    HttpResponseHead head; // headers of the latest response; redirects start it anew
     std::uint64_t received = 0;
     std::exception_ptr error; // an exception of the sink, rethrown outside libcurl
 
@@ -49,11 +100,36 @@ struct Transfer {
     bool begin()
     {
         begun = true;
-        if (!sink->begin(status(), contentLength()))
+        head.status = status();
+        head.contentLength = contentLength();
+        if (!sink->begin(head))
             stopped = true;
         return !stopped;
     }
 };
+
+// One header line of a response; a status line starts the next response.
+size_t onHeader(char* data, size_t, size_t size, void* user)
+{
+    auto* t = static_cast<Transfer*>(user);
+    const std::string line(data, size);
+    if (line.rfind("HTTP/", 0) == 0) {
+        t->head = HttpResponseHead{};
+        return size;
+    }
+    const std::size_t colon = line.find(':');
+    if (colon == std::string::npos)
+        return size;
+    const std::string name = trimmed(line.substr(0, colon));
+    const std::string value = trimmed(line.substr(colon + 1));
+    if (sameName(name, "ETag"))
+        t->head.etag = value;
+    else if (sameName(name, "Last-Modified"))
+        t->head.lastModified = value;
+    else if (sameName(name, "Content-Range"))
+        readContentRange(value, t->head);
+    return size;
+}
 
 size_t onBody(char* data, size_t, size_t size, void* user)
 {
@@ -92,9 +168,24 @@ int onTick(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
     return 1;
 }
 
+// Conditions of the request. A "Pragma: no-cache" that some libcurl
+// versions add on the way through a proxy is taken out: caches in front of
+// the release server must be able to answer.
+curl_slist* requestHeaders(const HttpRequest& request)
+{
+    curl_slist* list = curl_slist_append(nullptr, "Pragma:");
+    if (!request.ifNoneMatch.empty())
+        list = curl_slist_append(list, ("If-None-Match: " + request.ifNoneMatch).c_str());
+    if (!request.ifModifiedSince.empty())
+        list = curl_slist_append(list, ("If-Modified-Since: " + request.ifModifiedSince).c_str());
+    if (request.rangeFrom > 0 && !request.ifRange.empty())
+        list = curl_slist_append(list, ("If-Range: " + request.ifRange).c_str());
+    return list;
+}
+
 class CurlHttpClient : public HttpClient {
 public:
-    HttpResult get(const std::string& url, const std::string& userAgent, HttpBodySink& sink) override
+    HttpResult get(const HttpRequest& request, HttpBodySink& sink) override
     {
         initialiseCurlOnce();
         std::unique_ptr<CURL, EasyHandleDeleter> handle(curl_easy_init());
@@ -107,8 +198,8 @@ public:
         transfer.sink = &sink;
         char errorText[CURL_ERROR_SIZE] = {};
 
-        curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-        curl_easy_setopt(h, CURLOPT_USERAGENT, userAgent.c_str());
+        curl_easy_setopt(h, CURLOPT_URL, request.url.c_str());
+        curl_easy_setopt(h, CURLOPT_USERAGENT, request.userAgent.c_str());
         curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
         // Only web addresses: a release URL must not reach files or other
         // services, neither directly nor through a redirect.
@@ -120,12 +211,19 @@ public:
         curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
         // Proxies: libcurl takes http_proxy, https_proxy, all_proxy and
         // no_proxy from the environment when no proxy option is set.
+        if (!request.proxy.empty())
+            curl_easy_setopt(h, CURLOPT_PROXY, request.proxy.c_str());
         curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-        // No overall time limit (a release may be large and the line slow),
-        // but a dead server must not hang an unattended run forever.
+        // Slow and stalled transfers are the sink's to give up (stillWanted);
+        // here only a server that never answers is.
         curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, 60L);
-        curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, 120L);
+        std::unique_ptr<curl_slist, HeaderListDeleter> headers(requestHeaders(request));
+        curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+        const std::string range = std::to_string(request.rangeFrom) + "-";
+        if (request.rangeFrom > 0)
+            curl_easy_setopt(h, CURLOPT_RANGE, range.c_str());
+        curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, onHeader);
+        curl_easy_setopt(h, CURLOPT_HEADERDATA, &transfer);
         // Larger blocks than the default: fewer callbacks on big archives.
         curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 128L * 1024L);
         curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, onBody);
@@ -151,7 +249,8 @@ public:
         if (transfer.stopped)
             return result;
         const auto expected = transfer.contentLength();
-        if (expected && *expected != transfer.received) {
+        // A 304 may announce the length of the body it does not send.
+        if (expected && *expected != transfer.received && transfer.head.status != "304") {
             result.error = "body shorter than announced";
             return result;
         }

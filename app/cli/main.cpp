@@ -43,13 +43,20 @@ enum ExitCode {
     kInterrupted = 9,
     kSignatureNotConfirmed = 10,
     kPublicKeyMalformed = 11,
+    kLockFailed = 12,
+    kNoNewRelease = 13,
+    kDowngradeRefused = 14,
+    kSettingsMalformed = 15,
     kUsage = 64,
 };
 
-constexpr std::string_view kHelp = R"(Usage: tavrel-update [--help]
+constexpr std::string_view kHelp = R"(Usage: tavrel-update [--if-changed | --check] [--help]
 
 Runs one update of the Tavrel program in this executable's folder, without
 any window: the same steps as the button "Выполнить" of the update dialog.
+With --if-changed it first asks the release's source whether the release
+differs from the one installed last, and does nothing more when it does
+not: the run to start at every logon of a workstation.
 
   1. Reads the connection of section [LoginU] of "Tavrel.INI" beside this
      executable and connects to the working-time database. A failed
@@ -77,7 +84,10 @@ any window: the same steps as the button "Выполнить" of the update dial
 
 Before anything else, the program takes the update lock of the folder
 (".tavrel-update/lock"): a second updater in the same folder exits with
-code 8 at once and changes nothing. Then an update that a crash
+code 8 at once and changes nothing. When the lock cannot be taken at all
+(".tavrel-update" or its lock is not what it should be, or the user may
+not create or read them) the program names the cause and exits with code
+12, also changing nothing. Then an update that a crash
 interrupted is undone (or finished when it had been committed) and a line
 says so; left-over partial downloads and unpacked files are removed.
 
@@ -91,8 +101,47 @@ Every message of the dialog is printed instead: information on standard
 output, errors on standard error. The progress of fetching, testing and
 unpacking is shown on standard error when it is a terminal.
 
+What is installed: when an install has committed, ".tavrel-update/installed"
+records the release: its location, size and SHA-256, the HTTP validators
+(ETag, Last-Modified) of the response that delivered it or, for a copy, the
+source file's size and modification time, and its signature file when a
+public key is configured. A missing or damaged record means nothing is
+known: the release is then taken as new.
+
+A download that stops (a broken connection, a kill, Ctrl-C, a full disk)
+is kept in ".tavrel-update" with the release's validators, and the next run
+asks only for the rest (Range with If-Range). When the server sends the
+whole release instead, the release changed or the location changed, it
+starts over; a kept part older than three days is dropped. A resumed
+archive is checked as a whole like any other (signature, test).
+
+Downloads use the HTTP proxy of [Update] Proxy= in "Tavrel.INI" (for
+example http://proxy.branch:3128), else the environment's http_proxy,
+https_proxy, all_proxy and no_proxy. Nothing in the requests keeps a cache
+on the way from answering. A download gives up when it is slower than
+[Update] LowSpeedKB= KiB/s (default 1, 0 = no floor) over LowSpeedSec=
+seconds (default 60), or takes longer than DownloadTimeoutMin= minutes
+(default 600; a decimal number).
+
+With a public key configured, a release signed earlier than the installed
+one (the "timestamp:N" that minisign puts into the trusted comment) is
+refused, unless [Update] AllowDowngrade=1.
+
 Options:
-  -h, --help   show this text and exit
+  --if-changed  ask the source first; install only a release that differs
+                from the one installed last. Asked by HTTP with the
+                installed release's validators (If-None-Match or
+                If-Modified-Since: the answer 304 means unchanged; a server
+                that gave none counts as changed), for a copy by the source
+                file's size and modification time, and with a public key
+                configured by the release's signature file alone (the same
+                signature is the same release). When unchanged: one line
+                says so, nothing is fetched, no file of the program folder
+                is written, exit code 13.
+  --check       only tell whether a new release is published: exit code 0
+                when it differs from the one installed last, 13 when not,
+                another code when it could not be asked. Changes nothing.
+  -h, --help    show this text and exit
 
 Exit codes:
   0   the release was installed
@@ -117,6 +166,14 @@ Exit codes:
       minisign signature, made with another key, or not matching the
       release or its trusted comment); nothing was unpacked
   11  the public key in "Tavrel.INI" is malformed; nothing was fetched
+  12  the update lock of the program folder could not be taken (the
+      message names the cause); nothing was done
+  13  --if-changed, --check: the published release is the installed one;
+      nothing was fetched
+  14  the release was signed earlier than the installed one and
+      [Update] AllowDowngrade=1 is not set; nothing was unpacked
+  15  a value of section [Update] of "Tavrel.INI" is malformed (the
+      message names key and value); nothing was fetched
   64  wrong usage
 )";
 
@@ -131,6 +188,10 @@ int exitCodeOf(UpdateOutcome outcome)
     case UpdateOutcome::SignatureNotConfirmed: return kSignatureNotConfirmed;
     case UpdateOutcome::PublicKeyMalformed: return kPublicKeyMalformed;
     case UpdateOutcome::Interrupted: return kInterrupted;
+    case UpdateOutcome::Unchanged: return kNoNewRelease;
+    case UpdateOutcome::NewReleaseFound: return kInstalled;
+    case UpdateOutcome::DowngradeRefused: return kDowngradeRefused;
+    case UpdateOutcome::SettingsMalformed: return kSettingsMalformed;
     case UpdateOutcome::AlreadyRunning: break;
     }
     return kUnexpectedError;
@@ -226,14 +287,22 @@ private:
 
 int main(int argc, char* argv[])
 {
+    UpdateMode mode = UpdateMode::Always;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "-h" || arg == "--help") {
             std::cout << kHelp;
             return kInstalled;
         }
-        std::cerr << "tavrel-update: unknown argument \"" << arg << "\"; see tavrel-update --help\n";
-        return kUsage;
+        const UpdateMode asked = arg == "--if-changed" ? UpdateMode::IfChanged
+                                 : arg == "--check"    ? UpdateMode::CheckOnly
+                                                       : UpdateMode::Always;
+        if (asked == UpdateMode::Always || mode != UpdateMode::Always) {
+            std::cerr << "tavrel-update: " << (asked == UpdateMode::Always ? "unknown argument" : "one mode only:")
+                      << " \"" << arg << "\"; see tavrel-update --help\n";
+            return kUsage;
+        }
+        mode = asked;
     }
 
     platform::catchInterrupts();
@@ -253,6 +322,8 @@ int main(int argc, char* argv[])
     }
     if (session->busy())
         return kBusy;
+    if (session->failed())
+        return kLockFailed;
 
     TMainDM dm(messages);
     MainDM = &dm;
@@ -269,14 +340,19 @@ int main(int argc, char* argv[])
     if (source->locationMissing)
         return kNoParameters;
 
-    std::cerr << "tavrel-update: " << (source->http ? "downloading " : "copying ") << source->location << std::endl;
+    std::cerr << "tavrel-update: "
+              << (mode != UpdateMode::Always ? "asking about "
+                  : source->http             ? "downloading "
+                                             : "copying ")
+              << source->location << std::endl;
     const auto http = platform::makeCurlHttpClient();
     TUpdateRun run(messages, view, *http);
     run.setDownloadLimits(readDownloadLimits());
     run.Interrupted = [] { return platform::interruptSignal() != 0; };
     if (!source->embeddedDatabase.empty())
         run.protectFile(source->embeddedDatabase);
-    const UpdateSetup setup = updateSetup(platform::executableFolder(), source->http);
+    UpdateSetup setup = updateSetup(platform::executableFolder(), source->http);
+    setup.mode = mode;
     int exitCode = kUnexpectedError;
     try {
         exitCode = exitCodeOf(run.BBRenewClick(setup, source->location));

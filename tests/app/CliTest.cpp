@@ -1,150 +1,27 @@
-// The command-line front end as administrators run it: a copy of
-// tavrel-update and our UnRAR library in a program folder with its
-// "Tavrel.INI", an embedded Firebird database holding the parameter table,
-// releases on a loopback HTTP server and in a folder, and the current
-// directory elsewhere.
-#include "db/Scramble.h"
-#include "tests/support/ChildProcess.h"
-#include "tests/support/FirebirdTestDb.h"
-#include "tests/support/HttpTestServer.h"
+// The command-line front end as administrators run it (see CliFixture.h):
+// installing, failing with its exit codes, signals, the update lock,
+// signatures and the logon run that installs only a new release.
+#include "tests/app/CliFixture.h"
 #include "tests/support/MinisignKeys.h"
-#include "tests/support/RarWriter.h"
-#include "tests/support/TempDir.h"
 
-#include <gtest/gtest.h>
-
+#include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <memory>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
-namespace fs = std::filesystem;
-using tavrel::test::RarFormat;
-using tavrel::test::RarWriter;
-using testsupport::ChildProcess;
+using namespace clitest;
 using testsupport::MinisignToolKey;
-using testsupport::readFileBytes;
-using testsupport::writeFileBytes;
 
 namespace {
-
-struct CliRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-class Cli : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        db = std::make_unique<testsupport::FirebirdTestDb>();
-        db->execute("create table TAVREL_PARAMS (NEWVERSIONPASS varchar(255), DOUPDATE varchar(10))");
-        db->execute("insert into TAVREL_PARAMS values ('', '0')");
-        releases = std::make_unique<testsupport::TempDir>("tavrel-cli-releases");
-        RarWriter(RarFormat::Rar5)
-            .file("Tavrel.exe", "new program")
-            .directory("Help")
-            .file("Help/Tavrel.chm", "new help")
-            .write(releases->path(), "release");
-        RarWriter(RarFormat::Rar4).file("Tavrel.exe", "new program").wrongCrc().write(releases->path(), "damaged");
-        for (const char* stem : {"Release 2", "Выпуск"})
-            fs::copy_file(releases->path() / "release.rar", releases->path() / (std::string(stem) + ".rar"));
-        // The same table with fixed-length columns, as some sites declared it.
-        charDb = std::make_unique<testsupport::FirebirdTestDb>();
-        charDb->execute("create table TAVREL_PARAMS (NEWVERSIONPASS char(255), DOUPDATE char(1))");
-        charDb->execute("insert into TAVREL_PARAMS values ('', '0')");
-        server = std::make_unique<testsupport::HttpTestServer>(releases->path().string());
-    }
-    static void TearDownTestSuite()
-    {
-        server.reset();
-        releases.reset();
-        db.reset();
-        charDb.reset();
-    }
-
-    Cli()
-    {
-        fs::create_directories(program);
-        fs::create_directories(work);
-        fs::copy_file(TAVREL_UPDATE_EXE, program / "tavrel-update");
-        fs::copy_file(TAVREL_UNRAR_LIBRARY, program / fs::path(TAVREL_UNRAR_LIBRARY).filename());
-        writeFileBytes(program / "Tavrel.exe", "old program");
-        writeSettings(db->path().string());
-    }
-
-    // `more`: further sections of the settings file.
-    void writeSettings(const std::string& database, const std::string& more = "")
-    {
-        writeFileBytes(program / "Tavrel.INI", "[LoginU]\nDB=0\nServer=\nDatabase=" + database +
-                                                   "\nUserName=SYSDBA\nPassword=" + scramble::XorEncode("masterkey") +
-                                                   "\n" + more);
-    }
-
-    static void publish(const std::string& location, const std::string& doUpdate,
-                        const testsupport::FirebirdTestDb& in = *db)
-    {
-        in.execute("update TAVREL_PARAMS set NEWVERSIONPASS = '" + location + "', DOUPDATE = '" + doUpdate + "'");
-    }
-
-    CliRun run(const std::vector<std::string>& arguments = {})
-    {
-        const testsupport::ChildResult r = ChildProcess::run({.program = program / "tavrel-update",
-                                                              .arguments = arguments,
-                                                              .folder = work,
-                                                              .out = root / "stdout",
-                                                              .err = root / "stderr"});
-        return {r.exitCode(), r.out, r.err};
-    }
-
-    // Starts the program in the background; its output goes to files in `root`.
-    ChildProcess start(const std::string& name)
-    {
-        return ChildProcess({.program = program / "tavrel-update",
-                             .folder = work,
-                             .out = root / (name + ".out"),
-                             .err = root / (name + ".err")});
-    }
-
-    // Waits until the background run has printed `text` on standard error.
-    bool waitForError(const std::string& name, const std::string& text)
-    {
-        for (int i = 0; i < 200; ++i) {
-            if (contains(readFileBytes(root / (name + ".err")), text))
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
-    }
-
-    std::vector<std::string> updateFolderContent() const
-    {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(program / ".tavrel-update"))
-            names.push_back(entry.path().filename().string());
-        return names;
-    }
-
-    static std::unique_ptr<testsupport::FirebirdTestDb> db;
-    static std::unique_ptr<testsupport::FirebirdTestDb> charDb;
-    static std::unique_ptr<testsupport::TempDir> releases;
-    static std::unique_ptr<testsupport::HttpTestServer> server;
-
-    testsupport::TempDir root{"tavrel-cli"};
-    fs::path program = root / "Программа";
-    fs::path work = root / "work";
-};
-std::unique_ptr<testsupport::FirebirdTestDb> Cli::db;
-std::unique_ptr<testsupport::FirebirdTestDb> Cli::charDb;
-std::unique_ptr<testsupport::TempDir> Cli::releases;
-std::unique_ptr<testsupport::HttpTestServer> Cli::server;
 
 TEST_F(Cli, InstallsTheReleaseByCopyAndOverHttp)
 {
@@ -282,7 +159,8 @@ TEST_F(Cli, FailuresExitWithTheirCodeAndReason)
         std::string location;
         const char* doUpdate;
         int exitCode;
-        std::string reason; // on standard error
+        std::string reason;                    // on standard error
+        const char* update = "MaxDownloadMB=1"; // section [Update] of the settings file
     };
     const Case cases[] = {
         {"missing file", (releases->path() / "absent.rar").string(), "0", 1,
@@ -294,9 +172,17 @@ TEST_F(Cli, FailuresExitWithTheirCodeAndReason)
         {"no URL", "http://bad host/release.rar", "1", 1,
          "Неверный адрес файла обновления: http://bad host/release.rar"},
         {"endless body", server->url("/endless"), "1", 1, "larger than 1 MiB"},
+        // 200 bytes a second holds no updater for long.
+        {"trickling server", server->url("/trickle/100/500"), "1", 1, "slower than 1024 bytes/s for 2 s",
+         "LowSpeedKB=1\nLowSpeedSec=2"},
+        {"overlong download", server->url("/slow/100/100"), "1", 1, "took longer than 3 s", "DownloadTimeoutMin=0.05"},
+        {"malformed time limit", server->url("/files/release.rar"), "1", 15,
+         "неверное значение DownloadTimeoutMin=soon (раздел [Update])", "DownloadTimeoutMin=soon"},
+        {"malformed downgrade switch", server->url("/files/release.rar"), "1", 15,
+         "неверное значение AllowDowngrade=yes", "AllowDowngrade=yes"},
     };
-    writeSettings(db->path().string(), "[Update]\nMaxDownloadMB=1\n");
     for (const Case& c : cases) {
+        writeSettings(db->path().string(), std::string("[Update]\n") + c.update + "\n");
         publish(c.location, c.doUpdate);
         const CliRun r = run();
         EXPECT_EQ(r.exitCode, c.exitCode) << c.name << ": " << r.err;
@@ -393,6 +279,194 @@ TEST_F(Cli, SignalsStopAFetchAtOnceAndASecondUpdaterIsRefused)
     }
 }
 
+// The update lock fails closed: whatever keeps an updater from taking it
+// stops the run before anything is touched, with the cause named. A lock
+// another user created is shared: reading it is enough to lock it.
+TEST_F(Cli, UpdateLockThatCannotBeTakenStopsTheRunBeforeAnythingIsTouched)
+{
+    const bool asRoot = ::geteuid() == 0;
+    const fs::path folder = program / ".tavrel-update";
+    const fs::path lock = folder / "lock";
+    const auto shell = [](const std::string& command) { return std::system(command.c_str()) == 0; };
+    struct Case {
+        const char* name;
+        std::function<bool()> prepare; // false: cannot be set up on this machine
+        bool otherUser;                // run as "nobody" (root only; others are another user already)
+        bool heldByTest;               // the test holds the lock while the updater runs
+        int exitCode;
+        const char* said;
+    };
+    const Case cases[] = {
+        {"update folder is a file", [&] { writeFileBytes(folder, "x"); return true; }, false, false, 12,
+         "— файл, а не папка"},
+        {"lock is a folder", [&] { fs::create_directories(lock); return true; }, false, false, 12, "— папка, а не файл"},
+        {"lock is a FIFO", [&] { fs::create_directories(folder); return ::mkfifo(lock.c_str(), 0644) == 0; }, false,
+         false, 12, "— не обычный файл"},
+        {"update folder cannot be created", [&] { fs::permissions(program, fs::perms(0555)); return true; }, true,
+         false, 12, "нет прав на создание папки"},
+        {"lock unreadable for the user",
+         [&] {
+             fs::create_directories(folder);
+             writeFileBytes(lock, "");
+             fs::permissions(lock, fs::perms(0600));
+             return asRoot;
+         },
+         true, false, 12, "нет прав на чтение или создание файла"},
+        {"lock of another user, read-only for this one",
+         [&] {
+             fs::create_directories(folder);
+             writeFileBytes(lock, "");
+             fs::permissions(lock, fs::perms(0644));
+             return asRoot;
+         },
+         true, true, 8, "Обновление уже выполняется"},
+        {"immutable lock",
+         [&] {
+             fs::create_directories(folder);
+             writeFileBytes(lock, "");
+             return asRoot && shell("chattr +i '" + lock.string() + "' 2>/dev/null");
+         },
+         false, true, 8, "Обновление уже выполняется"},
+    };
+    publish((releases->path() / "release.rar").string(), "0");
+    // "nobody" must reach the program folder and the current directory.
+    fs::permissions(root.path(), fs::perms(0755));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(folder);
+        if (!c.prepare()) {
+            std::cout << "[ SKIPPED  ] " << c.name << ": needs root\n";
+            continue;
+        }
+        int holder = -1;
+        if (c.heldByTest) {
+            holder = ::open(lock.c_str(), O_RDONLY | O_CLOEXEC);
+            ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+        }
+        const std::string updater = (program / "tavrel-update").string();
+        const testsupport::ChildResult r =
+            c.otherUser && asRoot
+                ? ChildProcess::run({.program = "setpriv",
+                                     .arguments = {"--reuid=nobody", "--regid=nogroup", "--clear-groups", updater},
+                                     .folder = work,
+                                     .out = root.path() / "stdout",
+                                     .err = root.path() / "stderr"})
+                : ChildProcess::run(
+                      {.program = updater, .folder = work, .out = root.path() / "stdout", .err = root.path() / "stderr"});
+        if (holder >= 0)
+            ::close(holder);
+        shell("chattr -i '" + lock.string() + "' 2>/dev/null");
+        fs::permissions(program, fs::perms(0755));
+
+        EXPECT_EQ(r.exitCode(), c.exitCode) << r.err;
+        EXPECT_TRUE(contains(r.err, c.said)) << r.err;
+        if (c.exitCode == 12) {
+            EXPECT_TRUE(contains(r.err, "Не удалось заблокировать папку программы для обновления")) << r.err;
+        }
+        EXPECT_TRUE(r.out.empty()) << r.out;
+        EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "old program");
+        EXPECT_TRUE(fs::is_empty(work));
+    }
+    fs::remove_all(folder);
+}
+
+TEST_F(Cli, IfChangedInstallsOnlyANewReleaseAndCheckOnlyTells)
+{
+    const fs::path source = releases->path() / "fleet.rar";
+    fs::copy_file(releases->path() / "release.rar", source, fs::copy_options::overwrite_existing);
+    publish(source.string(), "0");
+    const std::string noNewRelease = "Новой версии программы нет: установлена опубликованная версия.\n";
+    const std::string newRelease = "Опубликована новая версия программы.\n";
+
+    // Nothing known yet: the release is new.
+    CliRun r = run({"--check"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, newRelease);
+    EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "old program");
+    r = run({"--if-changed"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "new program");
+    EXPECT_TRUE(fs::exists(program / ".tavrel-update" / "installed"));
+
+    // Unchanged: one line, nothing fetched, not a file of the folder touched.
+    writeFileBytes(program / "Tavrel.exe", "the workstation's own change");
+    const auto before = folderState(program);
+    for (const char* option : {"--if-changed", "--check"}) {
+        r = run({option});
+        EXPECT_EQ(r.exitCode, 13) << option << ": " << r.err;
+        EXPECT_EQ(r.out, noNewRelease) << option;
+        EXPECT_EQ(folderState(program), before) << option;
+    }
+    // Without the option the release is installed as always.
+    r = run();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "new program");
+
+    // A newer copy of the source is a new release; --check changes nothing.
+    writeFileBytes(program / "Tavrel.exe", "old program");
+    fs::last_write_time(source, fs::last_write_time(source) + std::chrono::seconds(5));
+    r = run({"--check"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "old program");
+    EXPECT_EQ(run({"--if-changed"}).exitCode, 0);
+    EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "new program");
+
+    // A damaged record, or one of another location, knows nothing.
+    for (const char* record : {"garbage", "tavrel installed release 1\nlocation=/elsewhere.rar\nsize=1\nsha256=00\n"}) {
+        writeFileBytes(program / ".tavrel-update" / "installed", record);
+        writeFileBytes(program / "Tavrel.exe", "old program");
+        r = run({"--if-changed"});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "new program");
+    }
+    EXPECT_EQ(run({"--if-changed", "--check"}).exitCode, 64);
+}
+
+// With a key, the release's signature file alone says whether it is new,
+// and a release signed before the installed one is not installed.
+TEST_F(Cli, SignedReleasesAreComparedByTheirSignatureAndNeverDowngraded)
+{
+    const testsupport::SodiumKey key;
+    const fs::path source = releases->path() / "signed-fleet.rar";
+    const auto publishSigned = [&](const char* program, std::int64_t signedAt) {
+        RarWriter(RarFormat::Rar5).file("Tavrel.exe", program).write(releases->path(), "signed-fleet");
+        key.sign(source, releases->path() / "signed-fleet.rar.minisig", true,
+                 "timestamp:" + std::to_string(signedAt) + "\tfile:signed-fleet.rar\thashed");
+    };
+    publish(source.string(), "0");
+    writeSettings(db->path().string(), "[Update]\nPublicKey=" + key.publicKeyLine() + "\n");
+
+    publishSigned("Tavrel 2.0", 2'000'000'000);
+    EXPECT_EQ(run({"--if-changed"}).exitCode, 0);
+    EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "Tavrel 2.0");
+    // The archive was touched, its signature was not: the same release.
+    fs::last_write_time(source, fs::last_write_time(source) + std::chrono::seconds(5));
+    CliRun r = run({"--if-changed"});
+    EXPECT_EQ(r.exitCode, 13) << r.err;
+
+    // An older release, validly signed, is refused and removed.
+    publishSigned("Tavrel 0.9", 1'000'000'000);
+    r = run({"--if-changed"});
+    EXPECT_EQ(r.exitCode, 14) << r.err;
+    EXPECT_TRUE(contains(r.err, "раньше установленной версии")) << r.err;
+    EXPECT_TRUE(contains(r.err, "09.09.2001")) << r.err;
+    EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "Tavrel 2.0");
+    EXPECT_FALSE(fs::exists(program / "NewExe.zip"));
+    EXPECT_FALSE(fs::exists(program / "NewExe.zip.minisig"));
+
+    // Allowed by the settings file, or nothing known of the installed one.
+    writeSettings(db->path().string(), "[Update]\nPublicKey=" + key.publicKeyLine() + "\nAllowDowngrade=1\n");
+    r = run();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "Tavrel 0.9");
+    writeSettings(db->path().string(), "[Update]\nPublicKey=" + key.publicKeyLine() + "\n");
+    publishSigned("Tavrel 0.8", 900'000'000);
+    EXPECT_EQ(run().exitCode, 14);
+    fs::remove(program / ".tavrel-update" / "installed");
+    EXPECT_EQ(run().exitCode, 0);
+    EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "Tavrel 0.8");
+}
+
 TEST_F(Cli, ReleaseReplacingTheUpdaterAndItsLibraryInstallsAndTheNewOnesRun)
 {
     const std::string library = fs::path(TAVREL_UNRAR_LIBRARY).filename().string();
@@ -456,7 +530,7 @@ TEST_F(Cli, RecoversAtStartKeepsTheWorkstationsFilesAndLeavesOnlyTheLock)
     EXPECT_EQ(readFileBytes(program / "Tavrel.INI"), settings);
     EXPECT_FALSE(fs::exists(program / ".NewExe.zip.part-1a2b3c4d"));
     EXPECT_FALSE(fs::exists(program / "Help" / ".unrar-4242-0.tmp"));
-    EXPECT_EQ(updateFolderContent(), std::vector<std::string>{"lock"});
+    EXPECT_EQ(updateFolderContent(), (std::vector<std::string>{"installed", "lock"}));
 
     // The database is whole: the next run connects and reads its parameters.
     const CliRun again = run();

@@ -138,8 +138,9 @@ TEST_F(Download, LocationThatIsNoUrlIsNamedInAMessage)
     EXPECT_EQ(readFileBytes(target), kEarlierArchive);
 }
 
-TEST_F(Download, EndlessOrOversizedBodyStopsAtTheCapOrTheFreeSpaceMargin)
+TEST_F(Download, EndlessOversizedTricklingOrOverlongBodyStopsAtItsLimit)
 {
+    using std::chrono::seconds;
     const std::uintmax_t available = fs::space(folder.path()).available;
     struct Case {
         const char* path;
@@ -151,6 +152,10 @@ TEST_F(Download, EndlessOrOversizedBodyStopsAtTheCapOrTheFreeSpaceMargin)
         {"/ok/2097152", {.maxBytes = 1u << 20}, "larger than 1 MiB"},
         {"/endless", {.minFreeBytes = available - (8u << 20), .maxBytes = std::nullopt}, "must stay free"},
         {"/ok/2097152", {.minFreeBytes = available, .maxBytes = std::nullopt}, "must stay free"},
+        // 100 bytes every 300 ms against a floor of 1 KiB/s over 1 s.
+        {"/trickle/100/300", {.lowSpeedBytesPerSecond = 1024, .lowSpeedWindow = seconds(1)}, "slower than 1024 bytes/s"},
+        // 10 KiB/s, fast enough for the floor, for 10 s.
+        {"/slow/100/100", {.overallTimeout = seconds(1)}, "took longer than 1 s"},
     };
     for (const Case& c : cases) {
         writeFileBytes(target, kEarlierArchive);

@@ -31,7 +31,7 @@ using testsupport::writeFileBytes;
 namespace {
 
 // Relative path -> content (a hash for big files), "<folder>" for folders;
-// the update folder's lock left out.
+// the update folder's lock and record of the installed release left out.
 using Tree = std::map<std::string, std::string>;
 
 Tree snapshot(const fs::path& root)
@@ -41,7 +41,7 @@ Tree snapshot(const fs::path& root)
         const std::string relative = entry.path().lexically_relative(root).generic_string();
         // The fetched archive is kept when a run does not end; it is no part of the program.
         if (relative == kUpdateFolderName || relative == std::string(kUpdateFolderName) + "/lock" ||
-            relative == "NewExe.zip")
+            relative == std::string(kUpdateFolderName) + "/installed" || relative == "NewExe.zip")
             continue;
         const std::string content = entry.is_directory() ? "<folder>" : readFileBytes(entry.path());
         tree[relative] = content.size() <= 64 ? content
@@ -128,13 +128,16 @@ protected:
 
     std::string archive() const { return (releases->path() / "release.rar").string(); }
 
-    // The update folder after a run that ended: nothing but the lock.
-    void expectOnlyTheLock() const
+    // The update folder after a run that ended: the lock, and the record of
+    // the installed release when an install committed and the run went on.
+    void expectOnlyTheLock(bool recorded = false) const
     {
-        std::vector<std::string> left;
+        std::set<std::string> left;
         for (const auto& entry : fs::directory_iterator(program / kUpdateFolderName))
-            left.push_back(entry.path().filename().string());
-        EXPECT_EQ(left, std::vector<std::string>{"lock"});
+            left.insert(entry.path().filename().string());
+        const std::set<std::string> expected =
+            recorded ? std::set<std::string>{"installed", "lock"} : std::set<std::string>{"lock"};
+        EXPECT_EQ(left, expected);
     }
 
     static std::unique_ptr<testsupport::TempDir> releases;
@@ -184,6 +187,8 @@ TEST_F(InstallCrash, KilledAtEveryStepTheNextStartLeavesAllOldOrAllNew)
                                                                              : RecoveryOutcome::RolledBack);
         EXPECT_EQ(messages.texts().empty(), report.empty()) << step;
         expectOnlyTheLock();
+        // Nor does the archive the killed run had fetched stay behind.
+        EXPECT_FALSE(fs::exists(program / "NewExe.zip")) << "killed at step " << at << " (" << step << ")";
     }
     // Killed while staging, after some moves, after the commit mark, during clean-up.
     for (const char* kind : {"unpack", "journal", "backup", "move", "folder", "synced", "committed", "cleaned"})
@@ -219,7 +224,7 @@ TEST_F(InstallCrash, InterruptsStopTheUpdateAndLeaveTheFolderWhole)
         if (!c.installed) {
             EXPECT_EQ(r.steps().back(), c.at) << c.name;
         }
-        expectOnlyTheLock();
+        expectOnlyTheLock(c.installed);
         for (const auto& entry : fs::directory_iterator(work))
             EXPECT_EQ(entry.path().filename().string().rfind(".NewExe.zip.part-", 0), std::string::npos) << c.name;
     }

@@ -27,13 +27,16 @@ using testsupport::writeFileBytes;
 
 namespace {
 
-// Every file below `folder` with its content.
+// Every file below `folder` with its content; the updater's record of the
+// installed release is no file of the program.
 std::map<std::string, std::string> snapshot(const fs::path& folder)
 {
     std::map<std::string, std::string> files;
-    for (const auto& entry : fs::recursive_directory_iterator(folder))
-        if (entry.is_regular_file())
-            files[fs::relative(entry.path(), folder).string()] = readFileBytes(entry.path());
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        const std::string name = fs::relative(entry.path(), folder).generic_string();
+        if (entry.is_regular_file() && name != ".tavrel-update/installed")
+            files[name] = readFileBytes(entry.path());
+    }
     return files;
 }
 

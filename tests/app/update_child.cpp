@@ -12,7 +12,7 @@
 //             or 0 for none
 //     ACTION  kill (SIGKILL), INT or TERM
 // Exit code: the update's outcome as its number in UpdateOutcome (0
-// installed, 6 interrupted), 8 when another updater holds the folder.
+// installed, 6 interrupted), 8 when another updater holds the folder or the lock cannot be taken.
 #include "app/UpdateRun.h"
 #include "app/UpdateSession.h"
 #include "platform/InterruptSignals.h"
@@ -72,7 +72,7 @@ int main(int argc, char* argv[])
     messages.onMessage = [](const platform::RecordedMessage& m) { std::cout << "message " << m.text << std::endl; };
 
     UpdateSession session(program, messages);
-    if (session.busy())
+    if (session.busy() || session.failed())
         return 8;
     UpdateSetup setup;
     setup.programFolder = program + "/";

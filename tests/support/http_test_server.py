@@ -13,6 +13,7 @@ Paths:
   /cut/ANNOUNCED/SENT   200 announcing ANNOUNCED bytes, sending SENT, then closing
   /chunked-cut          chunked 200 whose connection closes before the last chunk
   /slow/PIECES/MS       200 with PIECES blocks of 1024 bytes, MS milliseconds apart
+  /trickle/BYTES/MS     200 announcing 1 MiB, then BYTES bytes every MS milliseconds
   /agent                200 with the request's User-Agent as body
   /echo/ANYTHING        200 with the request target as it arrived as body
   /endless              200 without a length, sending blocks until the client goes
@@ -88,6 +89,13 @@ class Handler(BaseHTTPRequestHandler):
             self.head(200, len(data))
             for i in range(pieces):
                 self.wfile.write(data[i * 1024:(i + 1) * 1024])
+                self.wfile.flush()
+                time.sleep(delay)
+        elif kind == "trickle" and len(parts) == 3:
+            size, delay = int(parts[1]), int(parts[2]) / 1000.0
+            self.head(200, 1 << 20)
+            for i in range(0, 1 << 20, size):
+                self.wfile.write(pattern(size))
                 self.wfile.flush()
                 time.sleep(delay)
         elif kind == "agent":

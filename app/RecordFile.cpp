@@ -1,0 +1,91 @@
+#include "RecordFile.h"
+
+#include "platform/Durability.h"
+#include "platform/FileOps.h"
+#include "platform/StagedFile.h"
+
+#include <charconv>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+std::string escaped(const std::string& text)
+{
+    std::string out;
+    for (const char c : text) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::string unescaped(const std::string& text)
+{
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            out += text[i];
+            continue;
+        }
+        const char next = text[++i];
+        out += next == 'n' ? '\n' : next == 'r' ? '\r' : next;
+    }
+    return out;
+}
+
+} // namespace
+
+std::optional<RecordFields> readRecordFile(const std::filesystem::path& path, const std::string& kind)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::string line;
+    if (!in || !std::getline(in, line) || line != kind)
+        return std::nullopt;
+    RecordFields fields;
+    while (std::getline(in, line)) {
+        const std::size_t equals = line.find('=');
+        if (equals == std::string::npos)
+            return std::nullopt; // not written by us, or cut short
+        fields[line.substr(0, equals)] = unescaped(line.substr(equals + 1));
+    }
+    if (!in.eof())
+        return std::nullopt;
+    return fields;
+}
+
+void writeRecordFile(const std::filesystem::path& path, const std::string& kind, const RecordFields& fields,
+                     bool durable)
+{
+    std::string text = kind + "\n";
+    for (const auto& [key, value] : fields)
+        text += key + "=" + escaped(value) + "\n";
+    platform::StagedFile file(platform::fromPath(path));
+    file.write(text.data(), text.size());
+    if (durable) {
+        std::fflush(file.stream());
+        platform::syncFiles({file.temporaryPath()});
+    }
+    file.commit();
+    if (durable)
+        platform::syncFolder(platform::fromPath(path.parent_path()));
+}
+
+std::optional<std::uint64_t> recordNumber(const RecordFields& fields, const std::string& key)
+{
+    const auto it = fields.find(key);
+    if (it == fields.end() || it->second.empty())
+        return std::nullopt;
+    std::uint64_t value = 0;
+    const char* end = it->second.data() + it->second.size();
+    const auto [stop, error] = std::from_chars(it->second.data(), end, value);
+    if (error != std::errc() || stop != end)
+        return std::nullopt;
+    return value;
+}

@@ -1,0 +1,191 @@
+// The updater as a fleet runs it at every logon, against nginx: an unchanged
+// release costs one small answer, a cut download resumes with the rest, and
+// a branch office's cache fetches a release from the origin once.
+#include "tests/app/CliFixture.h"
+#include "tests/support/NginxServer.h"
+
+#include <csignal>
+#include <sys/wait.h>
+
+using namespace clitest;
+using testsupport::AccessLogEntry;
+using testsupport::NginxCache;
+using testsupport::NginxOrigin;
+using testsupport::NginxServer;
+
+namespace {
+
+class Fleet : public Cli {
+protected:
+    // "Release.rar": the program and `padding` bytes of data, stored.
+    void makeRelease(const std::string& programText, std::uint64_t padding)
+    {
+        RarWriter(RarFormat::Rar5)
+            .file("Tavrel.exe", programText)
+            .generated("Data.bin", padding, tavrel::test::fillPattern)
+            .write(site.path(), "Release");
+        releaseSize = fs::file_size(site.path() / "Release.rar");
+    }
+
+    // The requests for the release, in order.
+    static std::vector<AccessLogEntry> releaseRequests(const NginxServer& server, std::size_t atLeast)
+    {
+        std::vector<AccessLogEntry> found;
+        for (const AccessLogEntry& e : server.waitForRequests(atLeast))
+            if (e.uri == "/Release.rar")
+                found.push_back(e);
+        return found;
+    }
+
+    fs::path updateFolder() const { return program / ".tavrel-update"; }
+
+    testsupport::TempDir site{"tavrel-fleet-site"};
+    std::uint64_t releaseSize = 0;
+};
+
+TEST_F(Fleet, AnUnchangedReleaseCostsOneSmallAnswerAndANewOneIsInstalled)
+{
+    makeRelease("Tavrel 2.0", 1u << 20);
+    const NginxServer origin(NginxOrigin{.root = site.path()});
+    publish(origin.url("/Release.rar"), "1");
+
+    CliRun r = run({"--if-changed"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "Tavrel 2.0");
+
+    const auto before = folderState(program);
+    for (const char* option : {"--if-changed", "--check"}) {
+        r = run({option});
+        EXPECT_EQ(r.exitCode, 13) << option << ": " << r.err;
+        EXPECT_EQ(folderState(program), before) << option;
+        EXPECT_TRUE(fs::is_empty(work)) << option;
+    }
+    std::vector<AccessLogEntry> asked = releaseRequests(origin, 3);
+    ASSERT_EQ(asked.size(), 3u);
+    for (std::size_t i = 1; i < 3; ++i) {
+        EXPECT_EQ(asked[i].status, 304);
+        EXPECT_EQ(asked[i].bodyBytes, 0u);
+        EXPECT_FALSE(asked[i].ifNoneMatch.empty());
+        EXPECT_LE(asked[i].bytesSent, 2048u);
+    }
+
+    // A new release: --check tells and changes nothing, --if-changed installs it.
+    makeRelease("Tavrel 2.1", (1u << 20) + 1);
+    EXPECT_EQ(run({"--check"}).exitCode, 0);
+    EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "Tavrel 2.0");
+    // A part kept for another location goes at the start of the next run.
+    writeFileBytes(updateFolder() / "download.part", "part of another release");
+    writeFileBytes(updateFolder() / "download.info",
+                   "tavrel partial download 1\nurl=http://elsewhere/Release.rar\netag=\"1\"\n");
+    r = run({"--if-changed"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "Tavrel 2.1");
+    EXPECT_FALSE(fs::exists(updateFolder() / "download.part"));
+    const std::vector<AccessLogEntry> all = releaseRequests(origin, 5);
+    ASSERT_EQ(all.size(), 5u);
+    EXPECT_EQ(all.back().status, 200);
+    EXPECT_EQ(all.back().bodyBytes, releaseSize);
+}
+
+TEST_F(Fleet, AServerWithoutValidatorsAlwaysDeliversTheRelease)
+{
+    makeRelease("Tavrel 2.0", 4096);
+    const NginxServer origin(NginxOrigin{.root = site.path(), .validators = false});
+    publish(origin.url("/Release.rar"), "1");
+    for (int i = 0; i < 2; ++i) {
+        writeFileBytes(program / "Tavrel.exe", "old program");
+        const CliRun r = run({"--if-changed"});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "Tavrel 2.0");
+    }
+    for (const AccessLogEntry& e : releaseRequests(origin, 2)) {
+        EXPECT_EQ(e.status, 200);
+        EXPECT_EQ(e.bodyBytes, releaseSize);
+    }
+}
+
+TEST_F(Fleet, ACutDownloadResumesWithTheRestOrStartsOverWhenItMust)
+{
+    struct Case {
+        const char* name;
+        bool ranges;          // the server answers Range
+        bool replaced;        // the release is replaced between the two runs
+        int status;           // of the second run's request
+        const char* installs; // Tavrel.exe afterwards
+    };
+    const Case cases[] = {
+        {"resumed", true, false, 206, "Tavrel 2.0"},
+        {"server ignores ranges", false, false, 200, "Tavrel 2.0"},
+        {"release replaced meanwhile", true, true, 200, "Tavrel 3.0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        makeRelease("Tavrel 2.0", 2u << 20);
+        const NginxServer origin(NginxOrigin{.root = site.path(), .ranges = c.ranges, .rateLimit = 1u << 20});
+        publish(origin.url("/Release.rar"), "1");
+        writeFileBytes(program / "Tavrel.exe", "old program");
+
+        // Killed once about half of the release has arrived.
+        ChildProcess cut = start("cut");
+        const fs::path part = updateFolder() / "download.part";
+        for (int i = 0; i < 400; ++i) {
+            std::error_code ec;
+            if (fs::file_size(part, ec) >= (1u << 20) && !ec)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        cut.signal(SIGKILL);
+        cut.wait();
+        const std::uint64_t kept = fs::file_size(part);
+        ASSERT_GT(kept, 0u);
+        ASSERT_LT(kept, releaseSize);
+        if (c.replaced) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1100)); // another modification second
+            makeRelease("Tavrel 3.0", (2u << 20) + 7);
+        }
+
+        const CliRun r = run();
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), c.installs);
+        EXPECT_FALSE(fs::exists(part));
+        EXPECT_FALSE(fs::exists(program / "NewExe.zip"));
+        const std::vector<AccessLogEntry> asked = releaseRequests(origin, 2);
+        ASSERT_EQ(asked.size(), 2u);
+        EXPECT_EQ(asked[1].status, c.status);
+        EXPECT_EQ(asked[1].range, "bytes=" + std::to_string(kept) + "-");
+        EXPECT_EQ(asked[1].bodyBytes, c.status == 206 ? releaseSize - kept : releaseSize);
+        fs::remove(updateFolder() / "installed");
+    }
+}
+
+TEST_F(Fleet, ABranchCacheFetchesTheReleaseFromTheOriginOnce)
+{
+    makeRelease("Tavrel 2.0", 1u << 20);
+    const NginxServer origin(NginxOrigin{.root = site.path()});
+    const NginxServer cache(NginxCache{.originPort = origin.port()});
+    struct Way {
+        const char* name;
+        std::string location;
+        std::string settings; // section [Update]
+    };
+    const Way ways[] = {
+        {"the branch's URL", cache.url("/Release.rar"), ""},
+        {"the origin's URL through [Update] Proxy=", origin.url("/Release.rar"), "Proxy=" + cache.url("")},
+    };
+    int runs = 0;
+    for (const Way& way : ways) {
+        writeSettings(db->path().string(), "[Update]\n" + way.settings + "\n");
+        publish(way.location, "1");
+        for (int i = 0; i < 3; ++i, ++runs) {
+            writeFileBytes(program / "Tavrel.exe", "old program");
+            fs::remove(updateFolder() / "installed");
+            const CliRun r = run({"--if-changed"});
+            EXPECT_EQ(r.exitCode, 0) << way.name << ": " << r.err;
+            EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "Tavrel 2.0") << way.name;
+        }
+    }
+    EXPECT_EQ(cache.waitForRequests(static_cast<std::size_t>(runs)).size(), static_cast<std::size_t>(runs));
+    EXPECT_EQ(testsupport::bodyBytesServed(origin.requests(), "/Release.rar"), releaseSize);
+}
+
+} // namespace
