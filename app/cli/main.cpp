@@ -117,7 +117,8 @@ archive is checked as a whole like any other (signature, test).
 
 Downloads use the HTTP proxy of [Update] Proxy= in "Tavrel.INI" (for
 example http://proxy.branch:3128), else the environment's http_proxy,
-https_proxy, all_proxy and no_proxy. Nothing in the requests keeps a cache
+https_proxy and all_proxy; hosts listed in no_proxy are reached directly
+either way. Nothing in the requests keeps a cache
 on the way from answering. A download gives up when it is slower than
 [Update] LowSpeedKB= KiB/s (default 1, 0 = no floor) over LowSpeedSec=
 seconds (default 60), or takes longer than DownloadTimeoutMin= minutes
