@@ -26,7 +26,7 @@ int RAR_CALLBACK countData(unsigned msg, RAR_LPARAM userData, RAR_LPARAM, RAR_LP
 
 // Every entry through the library, with a data callback as an application
 // has. Links are refused on extraction by design; their data is still tested.
-bool walkArchive(const std::string& archive, int operation, const std::string& folder)
+bool walkArchive(const std::string& archive, int operation, const std::string& folder, const char* password)
 {
     std::string name = archive, destPath = folder;
     unsigned long long bytes = 0;
@@ -38,6 +38,8 @@ bool walkArchive(const std::string& archive, int operation, const std::string& f
     RAR_HANDLE h = RAROpenArchiveEx(&open);
     if (!h)
         return false;
+    if (password)
+        RARSetPassword(h, const_cast<char*>(password));
     RARHeaderDataEx header;
     bool ok = true;
     for (;;) {
@@ -86,17 +88,20 @@ ProcessRun runProcess(std::vector<std::string> args)
 std::string selfPath() { return std::filesystem::canonical("/proc/self/exe").string(); }
 
 std::vector<std::string> librarySide(const std::string& operation, const std::string& archive,
-                                     const std::string& folder)
+                                     const std::string& folder, const std::string& password)
 {
-    return {selfPath(), "--run", operation, archive, folder};
+    std::vector<std::string> args{selfPath(), "--run", operation, archive, folder};
+    if (!password.empty())
+        args.push_back(password);
+    return args;
 }
 
 int runIfLibrarySide(int argc, char** argv)
 {
-    if (argc != 5 || std::strcmp(argv[1], "--run") != 0)
+    if ((argc != 5 && argc != 6) || std::strcmp(argv[1], "--run") != 0)
         return -1;
     const int operation = std::strcmp(argv[2], "test") == 0 ? RAR_TEST : RAR_EXTRACT;
-    return walkArchive(argv[3], operation, argv[4]) ? 0 : 1;
+    return walkArchive(argv[3], operation, argv[4], argc == 6 ? argv[5] : nullptr) ? 0 : 1;
 }
 
 double median(std::vector<double> v)

@@ -18,10 +18,11 @@ struct ProcessRun {
 // and errors sent to /dev/null.
 ProcessRun runProcess(std::vector<std::string> args);
 
-// This program, for the library's side: `self --run test|extract ARCHIVE FOLDER`.
+// This program, for the library's side: `self --run test|extract ARCHIVE
+// FOLDER [PASSWORD]` (the password set with RARSetPassword).
 std::string selfPath();
 std::vector<std::string> librarySide(const std::string& operation, const std::string& archive,
-                                     const std::string& folder);
+                                     const std::string& folder, const std::string& password = {});
 // Handles a --run invocation (returns its exit code) or returns -1.
 int runIfLibrarySide(int argc, char** argv);
 

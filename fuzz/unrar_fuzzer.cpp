@@ -26,11 +26,12 @@ uint64_t entryData = 0;
 
 int RAR_CALLBACK answer(unsigned msg, RAR_LPARAM, RAR_LPARAM p1, RAR_LPARAM p2)
 {
-    // A missing volume is never supplied; a password is offered once.
+    // A missing volume is never supplied. The password is the one of the
+    // encrypted seeds, so that mutations reach decrypted headers and data.
     if ((msg == UCM_CHANGEVOLUME || msg == UCM_CHANGEVOLUMEW) && p2 == RAR_VOL_ASK)
         return -1;
-    if (msg == UCM_NEEDPASSWORD && p2 > 4)
-        std::strcpy(reinterpret_cast<char*>(p1), "pw");
+    if (msg == UCM_NEEDPASSWORD && p2 > 8)
+        std::strcpy(reinterpret_cast<char*>(p1), "password");
     if (msg == UCM_PROCESSDATA && (entryData += static_cast<uint64_t>(p2)) > kDataLimit)
         return -1;
     return 1;

@@ -258,6 +258,37 @@ TEST_P(RealLibrary, ReleaseWithALinkLeadingOutsideFailsAndWritesNothingThere)
     EXPECT_EQ(outsideProg, (std::vector<std::string>{"outside", "update.rar"}));
 }
 
+TEST_P(RealLibrary, EncryptedReleaseUnpacksWithTheHostsPassword)
+{
+    for (bool headers : {false, true}) {
+        SCOPED_TRACE(headers ? "encrypted headers" : "encrypted entries");
+        RarWriter w(GetParam());
+        w.file("prog.bin", std::string(5000, 'p')).encrypted().file("notes.txt", "encrypted too").encrypted();
+        w.password("release key").encryptedHeaders(headers);
+        const std::string archive = write(w, headers ? "headers" : "entries");
+        int asked = 0;
+        std::string answer = "release key";
+        rar.OnPasswordRequired = [&](TRAR&, bool, const std::string&, std::string& password, bool&) {
+            ++asked;
+            password = answer;
+        };
+        ASSERT_TRUE(open(archive));
+        EXPECT_TRUE(rar.Test());
+        const std::string target = out(headers ? "h" : "e");
+        EXPECT_TRUE(rar.Extract(target, true, nullptr));
+        EXPECT_EQ(fs::file_size(fs::path(target) / "prog.bin"), 5000u);
+        EXPECT_GE(asked, 1);
+
+        // A wrong password fails the test and writes nothing.
+        answer = "guess";
+        const std::string wrong = out(headers ? "hw" : "ew");
+        if (open(archive)) {
+            EXPECT_FALSE(rar.Extract(wrong, true, nullptr));
+        }
+        EXPECT_FALSE(fs::exists(fs::path(wrong) / "prog.bin"));
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Formats, RealLibrary, ::testing::Values(RarFormat::Rar4, RarFormat::Rar5),
                          [](const auto& info) { return info.param == RarFormat::Rar4 ? "Rar4" : "Rar5"; });
 

@@ -2,6 +2,7 @@
 
 #include "platform/TextCodec.h"
 #include "tests/support/BitWriter.h"
+#include "tests/support/RarCipher.h"
 
 #include <zlib.h>
 
@@ -138,14 +139,19 @@ uint32_t defaultAttributes(const RarEntry& e)
 
 class VolumeSetWriter {
 public:
-    VolumeSetWriter(RarFormat format, const std::vector<RarEntry>& entries, bool solid)
-        : format_(format), entries_(entries), solid_(solid), wholeCrc_(entries.size(), 0)
+    // `cipher`: encrypts the entries marked so and, with `sealHeaders`, every header.
+    VolumeSetWriter(RarFormat format, const std::vector<RarEntry>& entries, bool solid,
+                    const RarCipher* cipher = nullptr, bool sealHeaders = false, bool macs = true)
+        : format_(format), entries_(entries), solid_(solid), wholeCrc_(entries.size(), 0), cipher_(cipher),
+          sealHeaders_(sealHeaders), macs_(macs)
     {}
 
     Bytes fileHeader(const Piece& p, uint32_t crcValue) const
     {
-        return format_ == RarFormat::Rar5 ? rar5FileHeader(p, crcValue) : rar4FileHeader(p, crcValue);
+        return seal(format_ == RarFormat::Rar5 ? rar5FileHeader(p, crcValue) : rar4FileHeader(p, crcValue));
     }
+
+    Bytes seal(const Bytes& header) const { return sealHeaders_ ? cipher_->sealHeader(header) : header; }
 
     // Header, data, then the header again with the real CRC: the data may
     // come from a generator and is seen only once.
@@ -211,8 +217,12 @@ private:
             record(6, Fields().vint(0x01).vint(e.ownerName.size()).raw(e.ownerName));
         if (isLink(e))
             record(5, Fields().vint(redirectionType(e.kind)).vint(0).vint(e.linkTarget.size()).raw(e.linkTarget));
-        if (e.encrypted)
+        if (e.encrypted && cipher_)
+            record(1, Fields().raw(cipher_->rar5FileRecord(macs_)));
+        else if (e.encrypted)
             record(1, Fields().vint(0).vint(0).u8(15).raw(Bytes(32, '\x11')));
+        if (e.encrypted && cipher_ && macs_ && p.last)
+            crcValue = cipher_->macOfCrc(crcValue);
         uint64_t hflags = 0x0002;
         if (!extra.empty())
             hflags |= 0x0001;
@@ -290,7 +300,7 @@ private:
             h.u32(static_cast<uint32_t>(p.length >> 32)).u32(static_cast<uint32_t>(unp >> 32));
         h.raw(nameField);
         if (e.encrypted)
-            h.raw(Bytes(8, '\x22'));
+            h.raw(cipher_ ? cipher_->rar4Salt() : Bytes(8, '\x22'));
         return rar4Block(0x74, flags, h);
     }
 
@@ -315,6 +325,9 @@ private:
     const std::vector<RarEntry>& entries_;
     bool solid_;
     std::vector<uint32_t> wholeCrc_;
+    const RarCipher* cipher_;
+    bool sealHeaders_;
+    bool macs_;
 };
 
 std::vector<std::vector<Piece>> planVolumes(const std::vector<RarEntry>& entries, int count)
@@ -638,6 +651,13 @@ RarWriter& RarWriter::encryptedHeaders(bool on)
     encryptedHeaders_ = on;
     return *this;
 }
+RarWriter& RarWriter::password(std::string password, bool macs, unsigned kdfCount)
+{
+    password_ = std::move(password);
+    macs_ = macs;
+    kdfCount_ = kdfCount;
+    return *this;
+}
 RarWriter& RarWriter::sfxStub(std::string bytes)
 {
     sfx_ = std::move(bytes);
@@ -675,8 +695,28 @@ std::vector<std::filesystem::path> RarWriter::write(const std::filesystem::path&
 {
     const bool rar5 = format_ == RarFormat::Rar5;
     const bool multi = volumeCount_ > 1;
-    const std::vector<RarEntry> entries = packedEntries();
-    VolumeSetWriter writer(format_, entries, solid_);
+    std::vector<RarEntry> entries = packedEntries();
+    std::unique_ptr<RarCipher> cipher;
+    if (!password_.empty()) {
+        cipher = std::make_unique<RarCipher>(format_, password_, kdfCount_);
+        for (RarEntry& e : entries) {
+            if (!e.encrypted || e.kind == RarEntry::Kind::Directory)
+                continue;
+            // The CRC and size then come from the plain bytes kept beside.
+            if (!e.packed) {
+                e.unpackedData = e.data;
+                if (e.generator) {
+                    e.unpackedData.resize(e.generatedSize);
+                    e.generator(0, std::span<char>(e.unpackedData.data(), e.unpackedData.size()));
+                    e.generator = nullptr;
+                }
+                e.packed = true;
+            }
+            e.data = cipher->encryptData(e.packed && e.method == 0 ? e.unpackedData : e.data);
+        }
+    }
+    const bool sealed = cipher && encryptedHeaders_;
+    VolumeSetWriter writer(format_, entries, solid_, cipher.get(), sealed, macs_);
     std::vector<std::filesystem::path> paths;
     auto plan = planVolumes(entries, volumeCount_);
     for (int v = 0; v < volumeCount_; ++v) {
@@ -693,7 +733,10 @@ std::vector<std::filesystem::path> RarWriter::write(const std::filesystem::path&
         const bool lastVolume = v + 1 == volumeCount_;
         if (rar5) {
             writeAll(f.get(), Bytes("Rar!\x1A\x07\x01\x00", 8));
-            if (encryptedHeaders_) {
+            if (sealed)
+                writeAll(f.get(),
+                         VolumeSetWriter::rar5Block(Fields().vint(4).vint(0).raw(cipher->rar5ArchiveRecord())));
+            if (encryptedHeaders_ && !sealed) {
                 writeAll(f.get(), VolumeSetWriter::rar5Block(
                                       Fields().vint(4).vint(0).vint(0).vint(0).u8(15).raw(Bytes(16, '\x33'))));
                 writeAll(f.get(), Bytes(96, '\x5C'));
@@ -706,7 +749,7 @@ std::vector<std::filesystem::path> RarWriter::write(const std::filesystem::path&
             main.vint(1).vint(0).vint(arcFlags);
             if (v > 0)
                 main.vint(v);
-            writeAll(f.get(), VolumeSetWriter::rar5Block(main));
+            writeAll(f.get(), writer.seal(VolumeSetWriter::rar5Block(main)));
             if (v == 0 && hasComment_) {
                 const Bytes body = commentCompressed_ ? packLiterals(comment_) : comment_;
                 const Fields cmt = Fields()
@@ -721,7 +764,7 @@ std::vector<std::filesystem::path> RarWriter::write(const std::filesystem::path&
                                        .vint(0)
                                        .vint(3)
                                        .raw("CMT");
-                writeAll(f.get(), VolumeSetWriter::rar5Block(cmt) + body);
+                writeAll(f.get(), writer.seal(VolumeSetWriter::rar5Block(cmt)) + body);
             }
         } else {
             writeAll(f.get(), Bytes("Rar!\x1A\x07\x00", 7));
@@ -735,7 +778,7 @@ std::vector<std::filesystem::path> RarWriter::write(const std::filesystem::path&
             if (encryptedHeaders_)
                 flags |= 0x0080;
             writeAll(f.get(), VolumeSetWriter::rar4Block(0x73, flags, Fields().raw(Bytes(6, '\0'))));
-            if (encryptedHeaders_) {
+            if (encryptedHeaders_ && !sealed) {
                 writeAll(f.get(), Bytes(96, '\x5C'));
                 paths.push_back(path);
                 continue;
@@ -752,15 +795,16 @@ std::vector<std::filesystem::path> RarWriter::write(const std::filesystem::path&
                                      .u16(3)
                                      .u32(0)
                                      .raw("CMT");
-                writeAll(f.get(), VolumeSetWriter::rar4Block(0x7A, 0x8000, h) + comment_);
+                writeAll(f.get(), writer.seal(VolumeSetWriter::rar4Block(0x7A, 0x8000, h)) + comment_);
             }
         }
         for (const Piece& p : plan[v])
             writer.writePiece(f.get(), p);
         if (rar5) {
-            writeAll(f.get(), VolumeSetWriter::rar5Block(Fields().vint(5).vint(0x0004).vint(lastVolume ? 0 : 1)));
+            writeAll(f.get(),
+                     writer.seal(VolumeSetWriter::rar5Block(Fields().vint(5).vint(0x0004).vint(lastVolume ? 0 : 1))));
         } else {
-            writeAll(f.get(), VolumeSetWriter::rar4Block(0x7B, lastVolume ? 0x4000 : 0x4001, Fields()));
+            writeAll(f.get(), writer.seal(VolumeSetWriter::rar4Block(0x7B, lastVolume ? 0x4000 : 0x4001, Fields())));
         }
         if (std::fflush(f.get()) != 0)
             throw std::runtime_error("RarWriter: write failed");

@@ -30,7 +30,7 @@ struct RarEntry {
     RarDataGenerator generator;
     std::string linkTarget;
     bool wrongCrc = false;
-    bool encrypted = false;           // flagged as encrypted; data left as it is
+    bool encrypted = false;           // encrypted with the archive's password; without one only flagged
     bool unixHost = false;            // Unix mode attributes instead of Windows ones
     uint32_t attributes = 0;          // 0 = the usual default for the kind and host
     uint64_t claimedUnpackedSize = 0; // 0 = the real size; else a lie in the header
@@ -91,7 +91,13 @@ public:
     RarWriter& comment(std::string text, bool compressed = false); // CMT service header
     RarWriter& solid(bool on = true);
     RarWriter& locked(bool on = true);
-    RarWriter& encryptedHeaders(bool on = true); // flags/encryption header, then junk
+    // Headers encrypted with the password; without one, the flag or
+    // encryption header and then junk.
+    RarWriter& encryptedHeaders(bool on = true);
+    // Encrypts the entries marked encrypted (and the headers, when asked)
+    // with `password`; RAR 5.0 stores checksums as MACs when `macs`, with
+    // 2^kdfCount key derivation rounds.
+    RarWriter& password(std::string password, bool macs = true, unsigned kdfCount = 15);
     RarWriter& volumes(int count, VolumeNaming naming = VolumeNaming::New);
     RarWriter& sfxStub(std::string bytes); // written before the signature
 
@@ -113,6 +119,9 @@ private:
     bool solid_ = false;
     bool locked_ = false;
     bool encryptedHeaders_ = false;
+    std::string password_;
+    bool macs_ = true;
+    unsigned kdfCount_ = 15;
     int volumeCount_ = 1;
     VolumeNaming naming_ = VolumeNaming::New;
     std::string sfx_;

@@ -241,7 +241,7 @@ TEST_P(UnrarEncryptedEntry, AsksOnceAndFailsTheEntry)
         EXPECT_EQ(next, format == RarFormat::Rar4 ? ERAR_BAD_DATA : ERAR_END_ARCHIVE);
     } else {
         ASSERT_EQ(next, 0);
-        EXPECT_EQ(s.process(RAR_TEST), ERAR_UNKNOWN_FORMAT);
+        EXPECT_EQ(s.process(RAR_TEST), c.firstCode);
     }
     size_t asks = 0;
     for (unsigned k : s.messageKinds())
@@ -255,7 +255,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Combine(::testing::Values(RarFormat::Rar4, RarFormat::Rar5),
                        ::testing::Values(PasswordCase{"Refused", -1, nullptr, ERAR_MISSING_PASSWORD},
                                          PasswordCase{"Empty", 1, nullptr, ERAR_MISSING_PASSWORD},
-                                         PasswordCase{"Given", 1, "pw", ERAR_UNKNOWN_FORMAT})),
+                                         // The data is not whole AES blocks: damage, found before any output.
+                                         PasswordCase{"Given", 1, "pw", ERAR_BAD_DATA})),
     [](const auto& info) {
         return std::string(std::get<0>(info.param) == RarFormat::Rar4 ? "Rar4" : "Rar5") + std::get<1>(info.param).name;
     });

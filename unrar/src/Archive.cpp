@@ -67,13 +67,15 @@ std::unique_ptr<Archive> Archive::open(const OpenRequest& request, int& result)
     a->flags_ = a->main_.archiveFlags;
     a->pos_ = a->main_.firstBlock;
     if (a->main_.encryptedHeaders) {
-        // Headers cannot be decrypted here; an application that can answer
-        // the password request learns that at once, as from the genuine library.
-        if (a->callbacks_.callback) {
-            std::string password;
-            result = a->callbacks_.askPassword(password) ? ERAR_UNKNOWN_FORMAT : ERAR_MISSING_PASSWORD;
-            return nullptr;
+        // With a callback in the open record the password is asked now, as
+        // by the genuine library; otherwise at the first header read.
+        if (!a->callbacks_.callback) {
+            a->headersLocked_ = true;
+            return a;
         }
+        result = a->unlockLate();
+        if (result != ERAR_SUCCESS)
+            return nullptr;
         return a;
     }
     a->scanFirstHeaders();
@@ -164,7 +166,14 @@ int Archive::switchVolume()
             return ERAR_EOPEN;
         opened = !seen(name) && openVolume(name, file, info, reader) == ERAR_SUCCESS;
     }
-    if (info.version != main_.version || info.encryptedHeaders || info.damaged)
+    if (info.version != main_.version || info.encryptedHeaders != main_.encryptedHeaders)
+        return ERAR_BAD_DATA;
+    if (info.encryptedHeaders) {
+        const int r = unlockHeaders(file, info, *reader);
+        if (r != ERAR_SUCCESS)
+            return r == ERAR_BAD_PASSWORD ? r : ERAR_BAD_DATA;
+    }
+    if (info.damaged)
         return ERAR_BAD_DATA;
     if (!callbacks_.notifyVolume(name))
         return ERAR_EOPEN;
@@ -180,11 +189,10 @@ int Archive::readHeader()
 {
     if (finishedCode_)
         return finishedCode_;
-    if (main_.encryptedHeaders) {
-        std::string password;
-        if (passwordSet_ || callbacks_.askPassword(password))
-            return ERAR_UNKNOWN_FORMAT;
-        return ERAR_MISSING_PASSWORD;
+    if (headersLocked_) {
+        const int r = unlockLate();
+        if (r != ERAR_SUCCESS)
+            return r;
     }
     if (headerPending_)
         decodeSkipped();
@@ -228,8 +236,8 @@ int Archive::readHeader()
             ++ordinal_;
         const Entry& f = b.entry;
         rar29Owed_ = request_.mode == RAR_OM_EXTRACT && main_.version == RarVersion::Rar4 &&
-                     (main_.archiveFlags & ROADF_SOLID) && !f.stored() && !f.directory && !f.encrypted &&
-                     !f.splitBefore && isRar29Method(f);
+                     (main_.archiveFlags & ROADF_SOLID) && !f.stored() && !f.directory && !f.splitBefore &&
+                     isRar29Method(f);
         current_ = std::move(b.entry);
         headerPending_ = true;
         return ERAR_SUCCESS;
@@ -297,27 +305,22 @@ int Archive::passOver()
     uint32_t crc = 0;
     uint64_t total = 0;
     Entry last;
-    if (rar29Owed_)
-        return decodeRar29(nullptr, false, crc, total, last);
+    if (rar29Owed_) {
+        // The files after it need it decoded: the password is asked for here too.
+        if (prepareDecryption(*current_, true) != ERAR_SUCCESS) {
+            rar29Owed_ = false;
+            if (rar29_)
+                rar29_->invalidate();
+            return walkParts(nullptr, crc, total, last);
+        }
+        const int r = decodeRar29(nullptr, false, crc, total, last);
+        dropDecryption();
+        return r;
+    }
     const int r = decodeSkipped();
     if (currentDecoded_)
         return r;
     return walkParts(nullptr, crc, total, last);
-}
-
-int Archive::passwordFailure()
-{
-    if (!passwordSet_ && !passwordAsked_) {
-        passwordAsked_ = true;
-        std::string password;
-        passwordRefused_ = !callbacks_.askPassword(password);
-    }
-    if (passwordRefused_) {
-        // As with the genuine library, the handle is finished after a refusal.
-        finishedCode_ = main_.version == RarVersion::Rar4 ? ERAR_BAD_DATA : ERAR_END_ARCHIVE;
-        return ERAR_MISSING_PASSWORD;
-    }
-    return ERAR_UNKNOWN_FORMAT; // the encryption is not supported here
 }
 
 int Archive::locateBelow(const Entry& e, const char* destPath, DirHandle& root, DirHandle& folder, Place& place)
@@ -409,10 +412,15 @@ int Archive::process(int operation, const char* destPath, const char* destName)
     }
     if (e.splitBefore)
         return ERAR_BAD_DATA; // the previous volume is needed
-    if (e.encrypted) {
-        int r = passwordFailure();
-        walkParts(nullptr, crc, total, last);
-        return r;
+    // The cipher lives for this entry only; its key is wiped after.
+    struct DropCipher {
+        Archive* a;
+        ~DropCipher() { a->dropDecryption(); }
+    } dropCipher{this};
+    if (e.crypt.kind != EntryCrypt::Kind::None) {
+        const int r = prepareDecryption(e, true);
+        if (r != ERAR_SUCCESS)
+            return refuseEntry(r);
     }
     const bool extract = operation == RAR_EXTRACT;
     if (e.directory)
@@ -438,7 +446,8 @@ int Archive::process(int operation, const char* destPath, const char* destName)
         return int(ERAR_SUCCESS);
     };
     if (e.stored()) {
-        result = walkParts(&sink, crc, total, last);
+        result = cipher_ ? readStoredEncrypted(extract ? &out : nullptr, crc, total, last)
+                         : walkParts(&sink, crc, total, last);
     } else if (main_.version == RarVersion::Rar4) {
         // Only the RAR 2.9 method is decoded; the older ones of RAR 1.5 and 2.0 are not.
         if (isRar29Method(e))
@@ -449,7 +458,7 @@ int Archive::process(int operation, const char* destPath, const char* destName)
         result = decodeOwn(e, extract ? &out : nullptr, crc, total, last);
     }
     if (result == ERAR_SUCCESS) {
-        bool crcOk = !last.hasCrc || crc == last.crc;
+        bool crcOk = !last.hasCrc || storedFormOfCrc(crc) == last.crc;
         bool sizeOk = !e.unpSizeKnown || total == e.unpSize;
         if (!crcOk || !sizeOk)
             result = ERAR_BAD_DATA;

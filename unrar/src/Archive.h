@@ -13,6 +13,8 @@
 #include "unrar/src/ExtractedItems.h"
 #include "unrar/src/FormatReader.h"
 #include "unrar/src/VolumeFile.h"
+#include "unrar/src/crypt/AesCbc.h"
+#include "unrar/src/crypt/KeyRing.h"
 #include "unrar/src/decode/OutputPipeline.h"
 #include "unrar/src/decode/Rar5Decoder.h"
 #include "unrar/src/decode/rar29/Decoder.h"
@@ -53,11 +55,7 @@ public:
     unsigned archiveFlags() const { return flags_; }
     const CommentText& comment() const { return comment_; }
     Callbacks& callbacks() { return callbacks_; }
-    void setPassword(const std::string& password)
-    {
-        password_ = password;
-        passwordSet_ = true;
-    }
+    void setPassword(const std::string& password) { keys_.setPassword(password); }
 
     int readHeader();
     const Entry& current() const { return *current_; }
@@ -86,7 +84,26 @@ private:
     int decodeOwn(const Entry& e, OutputFile* out, uint32_t& crc, uint64_t& total, Entry& lastPart);
     // In a solid archive an entry passed over is still decoded, so that the next one can be.
     int decodeSkipped();
-    int passwordFailure();
+    // Encryption (ArchiveCrypt.cpp).
+    // A password from the handle, or else from the application; 22 when
+    // refused or empty, and the handle is finished.
+    int obtainPassword();
+    // Reads a volume's main header through its encrypted headers with the
+    // handle's password (RAR 5.0: after its password check).
+    int unlockHeaders(const VolumeFile& file, MainInfo& info, FormatReader& reader);
+    // At the first header read when the open could not ask.
+    int unlockLate();
+    // Makes the cipher (and MAC key) for the current entry's data; with
+    // `mayAsk` false no password is requested.
+    int prepareDecryption(const Entry& e, bool mayAsk);
+    void dropDecryption();
+    // The checksum as stored: a MAC when the entry says so.
+    uint32_t storedFormOfCrc(uint32_t crc) const;
+    bool digestMatches(const uint8_t digest[32], const uint8_t stored[32]) const;
+    // Encrypted stored entry: decrypted part by part, the padding dropped.
+    int readStoredEncrypted(OutputFile* out, uint32_t& crc, uint64_t& total, Entry& lastPart);
+    // An encrypted entry that cannot be decrypted now: its data is passed and a solid stream broken.
+    int refuseEntry(int code);
     // The folder below destPath that the entry's stored name leads to, opened
     // without following links, and where the entry goes; `root` is destPath
     // itself.
@@ -117,10 +134,12 @@ private:
     bool lastSplitAfter_ = false;
     int64_t ordinal_ = -1; // position of the current entry among the archive's entries
 
-    std::string password_;
-    bool passwordSet_ = false;
-    bool passwordAsked_ = false;
-    bool passwordRefused_ = false;
+    crypt::KeyRing keys_;                            // for entries
+    crypt::KeyRing headerKeys_;                      // the password that opened encrypted headers
+    bool headersLocked_ = false;                     // encrypted headers not read yet
+    std::unique_ptr<crypt::AesCbcDecryptor> cipher_; // the current entry's data
+    crypt::Rar5Key entryKey_{};                      // its RAR 5.0 keys, for MACs
+    bool mac_ = false;
     int finishedCode_ = 0; // non-zero: every further header read returns it
 
     ExtractedItems extracted_;

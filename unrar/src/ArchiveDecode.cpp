@@ -4,13 +4,19 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <optional>
 
 #include "unrar/src/Archive.h"
+#include "unrar/src/Crc32.h"
 #include "unrar/src/Destination.h"
 #include "unrar/src/Rar29Entry.h"
+#include "unrar/src/crypt/DecryptingSource.h"
 
 namespace unrar {
 namespace {
+
+// An encrypted stored entry is decrypted in blocks of this size.
+constexpr size_t kStoredBlock = 4 << 20;
 
 // The data areas of an entry's parts as one stream; moves to the next
 // volume when a part is used up.
@@ -120,9 +126,15 @@ int Archive::decodeOwn(const Entry& e, OutputFile* out, uint32_t& crc, uint64_t&
     job.sizeKnown = e.unpSizeKnown;
     job.dictionarySize = uint64_t(e.dictKB) * 1024;
     job.solid = e.solid;
+    // Encrypted data is padded to whole AES blocks after the last block.
+    job.trailingPadding = cipher_ ? 15 : 0;
 
     beginOutput(*pipeline_, callbacks_, out, true, e.hashType == RAR_HASH_BLAKE2);
-    int result = rar5_->decode(job, source, *pipeline_);
+    std::optional<crypt::DecryptingSource> decrypted;
+    if (cipher_)
+        decrypted.emplace(source, *cipher_);
+    decode::PackedSource& input = decrypted ? static_cast<decode::PackedSource&>(*decrypted) : source;
+    int result = rar5_->decode(job, input, *pipeline_);
     if (result == ERAR_SUCCESS) {
         result = pipeline_->finish();
     } else {
@@ -137,7 +149,7 @@ int Archive::decodeOwn(const Entry& e, OutputFile* out, uint32_t& crc, uint64_t&
     crc = pipeline_->crc32();
     total = pipeline_->total();
     if (result == ERAR_SUCCESS && lastPart.hashType == RAR_HASH_BLAKE2 &&
-        std::memcmp(pipeline_->blake2sp(), lastPart.hash, 32) != 0)
+        !digestMatches(pipeline_->blake2sp(), lastPart.hash))
         result = ERAR_BAD_DATA;
     return result;
 }
@@ -164,13 +176,17 @@ int Archive::decodeRar29(OutputFile* out, bool notify, uint32_t& crc, uint64_t& 
     request.untilEndMarker = (main_.archiveFlags & ROADF_SOLID) != 0;
     request.sizeKnown = e.unpSizeKnown;
     request.size = e.unpSize;
-    const rar29::DecodeStatus status = rar29_->decodeFile(request, source, *pipeline_);
+    std::optional<crypt::DecryptingSource> decrypted;
+    if (cipher_)
+        decrypted.emplace(source, *cipher_);
+    decode::PackedSource& input = decrypted ? static_cast<decode::PackedSource&>(*decrypted) : source;
+    const rar29::DecodeStatus status = rar29_->decodeFile(request, input, *pipeline_);
     // A cancel or write failure stopped the decoder: report that, not the stop.
     const int outputResult = status == rar29::DecodeStatus::Ok ? pipeline_->finish() : pipeline_->abandon();
     crc = pipeline_->crc32();
     total = pipeline_->total();
     // The decoder may stop before the last part (the size was reached).
-    const int partsResult = source.error() ? source.error() : source.skipRest();
+    const int partsResult = input.error() ? input.error() : source.skipRest();
     if (partsResult != ERAR_SUCCESS)
         return partsResult;
     if (outputResult != ERAR_SUCCESS)
@@ -181,13 +197,78 @@ int Archive::decodeRar29(OutputFile* out, bool notify, uint32_t& crc, uint64_t& 
 int Archive::decodeSkipped()
 {
     const Entry& e = *current_;
-    if (request_.mode != RAR_OM_EXTRACT || !(flags_ & ROADF_SOLID) || e.splitBefore || e.encrypted || !decodesOwn(e) ||
+    if (request_.mode != RAR_OM_EXTRACT || !(flags_ & ROADF_SOLID) || e.splitBefore || !decodesOwn(e) ||
         currentDecoded_)
         return ERAR_SUCCESS;
     uint32_t crc = 0;
     uint64_t total = 0;
     Entry last;
-    return decodeOwn(e, nullptr, crc, total, last);
+    // The next entries need this one decoded, so the password is asked for
+    // here too; without it the stream cannot go on.
+    if (e.crypt.kind != EntryCrypt::Kind::None) {
+        const int r = prepareDecryption(e, true);
+        if (r != ERAR_SUCCESS) {
+            if (rar5_)
+                rar5_->invalidate();
+            return r == ERAR_MISSING_PASSWORD ? r : ERAR_SUCCESS;
+        }
+    }
+    const int r = decodeOwn(e, nullptr, crc, total, last);
+    dropDecryption();
+    return r;
+}
+
+int Archive::readStoredEncrypted(OutputFile* out, uint32_t& crc, uint64_t& total, Entry& lastPart)
+{
+    const Entry& e = *current_;
+    lastPart = e;
+    PartSource source(
+        file_, [this](Entry& p) { return nextPart(p); }, lastPart, false);
+    crypt::DecryptingSource input(source, *cipher_);
+    // Checking and writing go to the pipeline's thread while this one reads
+    // and decrypts: decryption then costs next to nothing in time.
+    if (!pipeline_)
+        pipeline_ = main_.version == RarVersion::Rar4 ? std::make_unique<decode::OutputPipeline>(size_t(256) << 10, 4)
+                                                      : std::make_unique<decode::OutputPipeline>();
+    const bool blake2 = e.hashType == RAR_HASH_BLAKE2;
+    beginOutput(*pipeline_, callbacks_, out, true, blake2);
+    const size_t need = static_cast<size_t>(std::min<uint64_t>(e.packSize, kStoredBlock));
+    if (buffer_.size() < std::max<size_t>(need, 16))
+        buffer_.resize(std::max<size_t>(need, 16));
+    // The plaintext is the entry's bytes and then padding to a whole block.
+    uint64_t left = e.unpSize;
+    int result = ERAR_SUCCESS;
+    for (;;) {
+        const long long got = input.read(buffer_.data(), buffer_.size());
+        if (got < 0) {
+            result = input.error() ? input.error() : ERAR_BAD_DATA;
+            break;
+        }
+        if (got == 0)
+            break;
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(got), left));
+        left -= n;
+        if (n > 0 && !pipeline_->append(buffer_.data(), n))
+            break; // the output failed; abandon() says how
+    }
+    if (result == ERAR_SUCCESS && left == 0) {
+        result = pipeline_->finish();
+    } else {
+        const int outputFailure = pipeline_->abandon();
+        if (outputFailure != ERAR_SUCCESS)
+            result = outputFailure;
+        else if (result == ERAR_SUCCESS)
+            result = ERAR_BAD_DATA; // fewer bytes than the entry's size
+    }
+    crc = pipeline_->crc32();
+    total = pipeline_->total();
+    if (result == ERAR_SUCCESS && blake2 && !digestMatches(pipeline_->blake2sp(), lastPart.hash))
+        result = ERAR_BAD_DATA;
+    if (result != ERAR_SUCCESS) {
+        const int r = source.skipRest();
+        return r != ERAR_SUCCESS && result == ERAR_BAD_DATA ? r : result;
+    }
+    return ERAR_SUCCESS;
 }
 
 } // namespace unrar

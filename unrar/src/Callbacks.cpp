@@ -1,5 +1,7 @@
 #include "unrar/src/Callbacks.h"
 
+#include <openssl/crypto.h>
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -102,15 +104,27 @@ bool Callbacks::askPassword(std::string& password) const
 {
     if (!callback)
         return false;
+    // The buffers held the password: wiped however the request ends.
     std::vector<wchar_t> wide(kPasswordBuffer, L'\0');
+    std::vector<char> narrow(kPasswordBuffer, '\0');
+    struct Wipe {
+        std::vector<wchar_t>& wide;
+        std::vector<char>& narrow;
+        ~Wipe()
+        {
+            OPENSSL_cleanse(wide.data(), wide.size() * sizeof(wchar_t));
+            OPENSSL_cleanse(narrow.data(), narrow.size());
+        }
+    } wipe{wide, narrow};
     if (callback(UCM_NEEDPASSWORDW, userData, asParam(wide.data()), static_cast<RAR_LPARAM>(wide.size())) == -1)
         return false;
-    std::wstring w = fromBuffer(wide);
-    if (!w.empty()) {
+    wide.back() = L'\0';
+    if (wide[0] != L'\0') {
+        std::wstring w(wide.data());
         password = wideToUtf8(w);
+        OPENSSL_cleanse(w.data(), w.size() * sizeof(wchar_t));
         return true;
     }
-    std::vector<char> narrow(kPasswordBuffer, '\0');
     if (callback(UCM_NEEDPASSWORD, userData, asParam(narrow.data()), static_cast<RAR_LPARAM>(narrow.size())) == -1)
         return false;
     password = fromBuffer(narrow);

@@ -8,6 +8,20 @@ namespace unrar {
 
 enum class RarVersion { Rar4, Rar5 };
 
+// How an entry's data is encrypted (RAR 4.x: the salt; RAR 5.0: its
+// encryption record). Unknown: flagged, but by a method or with a cost
+// that is not accepted, so it cannot be decrypted.
+struct EntryCrypt {
+    enum class Kind { None, Rar3, Rar5, Unknown };
+    Kind kind = Kind::None;
+    uint8_t salt[16] = {}; // RAR 4.x uses the first 8
+    uint8_t iv[16] = {};
+    unsigned kdfCount = 0;
+    bool hasCheck = false;
+    uint8_t check[12] = {}; // password check value and its checksum
+    bool mac = false;       // stored checksums are MACs
+};
+
 struct MainInfo {
     RarVersion version = RarVersion::Rar5;
     unsigned archiveFlags = 0; // ROADF_* bits known from the main header
@@ -15,6 +29,7 @@ struct MainInfo {
     bool firstVolume = false;
     bool newNumbering = false;
     bool encryptedHeaders = false;
+    EntryCrypt headerCrypt; // RAR 5.0: the archive encryption header
     bool oldStyleComment = false;
     bool damaged = false;    // the main header was read whole but is broken or fails its check
     uint64_t firstBlock = 0; // offset of the first block after the main header
@@ -47,6 +62,7 @@ struct Entry {
     bool dirTarget = false;
     uint64_t mtime = 0, ctime = 0, atime = 0; // FILETIME, UTC; 0 when absent
     uint64_t dataOffset = 0;
+    EntryCrypt crypt;
 
     bool stored() const { return method == 0x30; }
 };

@@ -1,5 +1,7 @@
 // The exported C functions. Nothing may escape them: every call is wrapped,
 // and a failure inside becomes an ERAR_* code.
+#include <openssl/crypto.h>
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -269,7 +271,9 @@ RAR_EXPORT void RARSetPassword(RAR_HANDLE h, char* password)
     if (!h)
         return;
     try {
-        static_cast<Archive*>(h)->setPassword(password ? password : "");
+        std::string copy = password ? password : "";
+        static_cast<Archive*>(h)->setPassword(copy);
+        OPENSSL_cleanse(copy.data(), copy.size()); // the handle keeps its own, wiped when closed
     } catch (...) {
     }
 }

@@ -1,5 +1,6 @@
 #include <zlib.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "unrar/include/unrar_api.h"
@@ -7,6 +8,7 @@
 #include "unrar/src/FormatReader.h"
 #include "unrar/src/TextConvert.h"
 #include "unrar/src/TimeConvert.h"
+#include "unrar/src/crypt/AesCbc.h"
 
 namespace unrar {
 namespace {
@@ -18,6 +20,7 @@ struct RawHeader {
     std::vector<uint8_t> bytes; // the whole header, common part included
     uint8_t type = 0;
     uint16_t flags = 0;
+    uint64_t end = 0; // file offset just past the header (and its padding)
 };
 
 uint16_t crc16(const std::vector<uint8_t>& h, size_t size)
@@ -25,18 +28,33 @@ uint16_t crc16(const std::vector<uint8_t>& h, size_t size)
     return static_cast<uint16_t>(::crc32(0, h.data() + 2, static_cast<uInt>(size - 2)) & 0xFFFF);
 }
 
+ReadStatus checkCrc(const RawHeader& h, uint16_t stored)
+{
+    const bool checked =
+        h.type == kFile || h.type == kService || h.type == kEnd || (h.type == kMain && !(h.flags & 0x0002));
+    // Fuzzing builds accept any header CRC so that mutations reach the parser.
+#ifndef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
+    if (checked && crc16(h.bytes, h.bytes.size()) != stored)
+        return ReadStatus::BadCrc;
+#else
+    (void)checked;
+    (void)stored;
+#endif
+    return ReadStatus::Ok;
+}
+
+void takeCommonFields(RawHeader& h)
+{
+    h.type = h.bytes[2];
+    h.flags = static_cast<uint16_t>(h.bytes[3] | h.bytes[4] << 8);
+}
+
 ReadStatus readRaw(const VolumeFile& file, uint64_t offset, RawHeader& h)
 {
     uint8_t common[7];
-    long long got = file.readAt(offset, common, sizeof common);
-    if (got == 0)
-        return ReadStatus::EndOfData;
-    if (got < 0)
-        return ReadStatus::Broken;
-    if (got < 7)
-        return ReadStatus::EndOfData; // the file ends inside the header
-    h.type = common[2];
-    h.flags = static_cast<uint16_t>(common[3] | common[4] << 8);
+    size_t got = 0;
+    if (ReadStatus s = readBlockStart(file, offset, common, sizeof common, 7, got); s != ReadStatus::Ok)
+        return s;
     uint16_t size = static_cast<uint16_t>(common[5] | common[6] << 8);
     if (size < 7)
         return ReadStatus::Broken;
@@ -45,17 +63,43 @@ ReadStatus readRaw(const VolumeFile& file, uint64_t offset, RawHeader& h)
         return ReadStatus::EndOfData;
     if (!file.readExact(offset, h.bytes.data(), size))
         return ReadStatus::Broken;
-    bool checked = h.type == kFile || h.type == kService || h.type == kEnd || (h.type == kMain && !(h.flags & 0x0002));
-    uint16_t stored = static_cast<uint16_t>(common[0] | common[1] << 8);
-    // Fuzzing builds accept any header CRC so that mutations reach the parser.
-#ifndef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
-    if (checked && crc16(h.bytes, size) != stored)
+    takeCommonFields(h);
+    h.end = offset + size;
+    return checkCrc(h, static_cast<uint16_t>(common[0] | common[1] << 8));
+}
+
+// An encrypted header: its salt, then the header encrypted on its own
+// chain, padded to whole AES blocks.
+ReadStatus readEncrypted(const VolumeFile& file, uint64_t offset, crypt::KeyRing& keys, RawHeader& h)
+{
+    uint8_t salt[8];
+    size_t got = 0;
+    if (ReadStatus s = readBlockStart(file, offset, salt, sizeof salt, 8, got); s != ReadStatus::Ok)
+        return s;
+    if (offset + 8 + 16 > file.size())
+        return ReadStatus::EndOfData;
+    const crypt::Rar3Key& key = keys.rar3(salt);
+    crypt::AesCbcDecryptor aes;
+    uint8_t first[16];
+    if (!aes.start(key.key, 16, key.iv) || !file.readExact(offset + 8, first, 16) || !aes.decrypt(first, 16))
+        return ReadStatus::Broken;
+    const uint16_t size = static_cast<uint16_t>(first[5] | first[6] << 8);
+    if (size < 7)
+        return ReadStatus::BadCrc; // what a wrong password most often gives
+    const size_t padded = (size_t(size) + 15) & ~size_t(15);
+    // Beyond the file: without the whole header its CRC cannot be checked,
+    // and a wrong password is far likelier than a cut archive.
+    if (offset + 8 + padded > file.size())
         return ReadStatus::BadCrc;
-#else
-    (void)checked;
-    (void)stored;
-#endif
-    return ReadStatus::Ok;
+    h.bytes.resize(padded);
+    std::copy_n(first, 16, h.bytes.begin());
+    if (!file.readExact(offset + 8 + 16, h.bytes.data() + 16, padded - 16) ||
+        !aes.decrypt(h.bytes.data() + 16, padded - 16))
+        return ReadStatus::Broken;
+    h.bytes.resize(size);
+    takeCommonFields(h);
+    h.end = offset + 8 + padded;
+    return checkCrc(h, static_cast<uint16_t>(first[0] | first[1] << 8));
 }
 
 // Extended time: per time a 4-bit group of flags, an optional DOS time and
@@ -80,7 +124,7 @@ void readExtendedTime(ByteReader& r, Entry& e)
     }
 }
 
-ReadStatus parseFile(const RawHeader& h, uint64_t offset, Block& block)
+ReadStatus parseFile(const RawHeader& h, Block& block)
 {
     ByteReader r(h.bytes.data() + 7, h.bytes.size() - 7);
     Entry& e = block.entry;
@@ -102,8 +146,10 @@ ReadStatus parseFile(const RawHeader& h, uint64_t offset, Block& block)
         unp |= uint64_t(highUnp) << 32;
     }
     std::string field = r.bytes(nameSize);
-    if (h.flags & 0x0400)
-        r.skip(8);
+    if (h.flags & 0x0400) {
+        const std::string salt = r.bytes(8);
+        std::copy(salt.begin(), salt.end(), e.crypt.salt);
+    }
     if (!r.ok())
         return ReadStatus::Broken;
     if (h.flags & 0x1000) {
@@ -126,6 +172,10 @@ ReadStatus parseFile(const RawHeader& h, uint64_t offset, Block& block)
     e.splitBefore = h.flags & 0x0001;
     e.splitAfter = h.flags & 0x0002;
     e.encrypted = h.flags & 0x0004;
+    // The AES scheme of RAR 3.x needs the salt and the RAR 2.9 version or
+    // later; the older ciphers of RAR 1.3 to 2.0 are not known here.
+    if (e.encrypted)
+        e.crypt.kind = (h.flags & 0x0400) && e.unpVer >= 29 ? EntryCrypt::Kind::Rar3 : EntryCrypt::Kind::Unknown;
     e.solid = h.flags & 0x0010;
     e.directory = (h.flags & 0x00E0) == 0x00E0 || (e.unpVer < 20 && (e.attributes & 0x10));
     e.dictKB = e.directory ? 0 : 64u << ((h.flags & 0x00E0) >> 5);
@@ -137,7 +187,7 @@ ReadStatus parseFile(const RawHeader& h, uint64_t offset, Block& block)
         e.redirType = FSREDIR_UNIXSYMLINK;
     if (!e.mtime)
         e.mtime = unixToFiletime(dosLocalToUnix(e.dosTime));
-    e.dataOffset = offset + h.bytes.size();
+    e.dataOffset = h.end;
     block.next = e.dataOffset + pack;
     return ReadStatus::Ok;
 }
@@ -202,7 +252,7 @@ public:
     ReadStatus readBlock(const VolumeFile& file, uint64_t offset, Block& block) const override
     {
         RawHeader h;
-        ReadStatus s = readRaw(file, offset, h);
+        ReadStatus s = keys_ ? readEncrypted(file, offset, *keys_, h) : readRaw(file, offset, h);
         if (s != ReadStatus::Ok)
             return s;
         block = Block{};
@@ -210,7 +260,7 @@ public:
             block.type = h.type == kFile ? BlockType::File : BlockType::Service;
             if (h.bytes.size() < 32)
                 return ReadStatus::Broken;
-            return parseFile(h, offset, block);
+            return parseFile(h, block);
         }
         uint64_t addSize = 0;
         if (h.flags & kLongBlock) {
@@ -219,7 +269,7 @@ public:
             addSize = uint64_t(h.bytes[7]) | uint64_t(h.bytes[8]) << 8 | uint64_t(h.bytes[9]) << 16 |
                       uint64_t(h.bytes[10]) << 24;
         }
-        block.next = offset + h.bytes.size() + addSize;
+        block.next = h.end + addSize;
         if (h.type == kEnd) {
             block.type = BlockType::End;
             block.endNextVolume = h.flags & 0x0001;

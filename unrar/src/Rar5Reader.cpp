@@ -9,6 +9,7 @@
 #include "unrar/src/FormatReader.h"
 #include "unrar/src/TextConvert.h"
 #include "unrar/src/TimeConvert.h"
+#include "unrar/src/crypt/AesCbc.h"
 
 namespace unrar {
 namespace {
@@ -22,46 +23,35 @@ struct RawHeader {
     uint64_t end = 0; // file offset just past the header
 };
 
-ReadStatus readRaw(const VolumeFile& file, uint64_t offset, RawHeader& h)
+// The header size field: a vint of at most 3 bytes after the 4-byte CRC.
+// Returns false when `avail` bytes end inside it; `broken` when it is invalid.
+bool sizeField(const uint8_t* pre, size_t avail, uint64_t& size, size_t& sizeLen, bool& broken)
 {
-    uint8_t pre[7];
-    long long got = file.readAt(offset, pre, sizeof pre);
-    if (got == 0)
-        return ReadStatus::EndOfData;
-    if (got < 5)
-        return got < 0 ? ReadStatus::Broken : ReadStatus::EndOfData;
-    ByteReader sizeReader(pre + 4, static_cast<size_t>(got) - 4);
-    uint64_t size = 0;
-    size_t sizeLen = 0;
-    for (; sizeLen < 3; ++sizeLen) {
+    ByteReader sizeReader(pre + 4, avail - 4);
+    size = 0;
+    broken = false;
+    for (sizeLen = 0; sizeLen < 3; ++sizeLen) {
         uint8_t b = sizeReader.u8();
         if (!sizeReader.ok())
-            return ReadStatus::EndOfData; // the file ends inside the size
+            return false;
         size |= uint64_t(b & 0x7F) << (7 * sizeLen);
         if (!(b & 0x80))
             break;
     }
-    if (sizeLen == 3 || size > kMaxHeaderSize)
-        return ReadStatus::Broken;
+    broken = sizeLen == 3 || size > kMaxHeaderSize;
     ++sizeLen;
-    if (size == 0) {
-        h.end = offset + 4 + sizeLen; // where it ends is known, but it holds nothing
-        return ReadStatus::Broken;
-    }
-    std::vector<uint8_t> all(sizeLen + size);
-    if (offset + 4 + all.size() > file.size())
-        return ReadStatus::EndOfData;
-    if (!file.readExact(offset + 4, all.data(), all.size()))
-        return ReadStatus::Broken;
-    uint32_t stored = uint32_t(pre[0]) | uint32_t(pre[1]) << 8 | uint32_t(pre[2]) << 16 | uint32_t(pre[3]) << 24;
+    return true;
+}
+
+// Checks the CRC of `all` (size field to the end of the header) and reads the common fields.
+ReadStatus parseRaw(std::vector<uint8_t>& all, size_t sizeLen, uint32_t stored, RawHeader& h)
+{
     bool crcOk = static_cast<uint32_t>(::crc32(0, all.data(), static_cast<uInt>(all.size()))) == stored;
     // Fuzzing builds accept any header CRC so that mutations reach the parser.
 #ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
     crcOk = true;
 #endif
     h.body.assign(all.begin() + static_cast<long>(sizeLen), all.end());
-    h.end = offset + 4 + all.size();
-    // From here on the header's extent is known, even if what it holds is broken.
     ByteReader r(h.body.data(), h.body.size());
     h.type = r.vint();
     h.flags = r.vint();
@@ -72,6 +62,70 @@ ReadStatus readRaw(const VolumeFile& file, uint64_t offset, RawHeader& h)
     if (!r.ok() || h.extraSize > h.body.size() - r.position() || h.dataSize > kMaxDataSize)
         return ReadStatus::Broken;
     return crcOk ? ReadStatus::Ok : ReadStatus::BadCrc;
+}
+
+uint32_t le32(const uint8_t* p)
+{
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+ReadStatus readRaw(const VolumeFile& file, uint64_t offset, RawHeader& h)
+{
+    uint8_t pre[7];
+    size_t got = 0;
+    if (ReadStatus s = readBlockStart(file, offset, pre, sizeof pre, 5, got); s != ReadStatus::Ok)
+        return s;
+    uint64_t size = 0;
+    size_t sizeLen = 0;
+    bool broken = false;
+    if (!sizeField(pre, got, size, sizeLen, broken))
+        return ReadStatus::EndOfData; // the file ends inside the size
+    if (broken)
+        return ReadStatus::Broken;
+    if (size == 0) {
+        h.end = offset + 4 + sizeLen; // where it ends is known, but it holds nothing
+        return ReadStatus::Broken;
+    }
+    std::vector<uint8_t> all(sizeLen + size);
+    if (offset + 4 + all.size() > file.size())
+        return ReadStatus::EndOfData;
+    if (!file.readExact(offset + 4, all.data(), all.size()))
+        return ReadStatus::Broken;
+    h.end = offset + 4 + all.size();
+    return parseRaw(all, sizeLen, le32(pre), h);
+}
+
+// An encrypted header: its IV, then the whole header (CRC included)
+// encrypted on its own chain, padded to whole AES blocks.
+ReadStatus readEncrypted(const VolumeFile& file, uint64_t offset, const uint8_t key[32], RawHeader& h)
+{
+    uint8_t iv[16];
+    size_t got = 0;
+    if (ReadStatus s = readBlockStart(file, offset, iv, sizeof iv, 16, got); s != ReadStatus::Ok)
+        return s;
+    if (offset + 32 > file.size())
+        return ReadStatus::EndOfData;
+    crypt::AesCbcDecryptor aes;
+    std::vector<uint8_t> plain(16);
+    if (!aes.start(key, 32, iv) || !file.readExact(offset + 16, plain.data(), 16) || !aes.decrypt(plain.data(), 16))
+        return ReadStatus::Broken;
+    uint64_t size = 0;
+    size_t sizeLen = 0;
+    bool broken = false;
+    sizeField(plain.data(), plain.size(), size, sizeLen, broken); // within the first block
+    if (broken || size == 0)
+        return ReadStatus::BadCrc; // garbage: what a wrong key gives
+    const uint64_t length = 4 + sizeLen + size;
+    const uint64_t padded = (length + 15) & ~uint64_t(15);
+    if (offset + 16 + padded > file.size())
+        return ReadStatus::EndOfData;
+    plain.resize(static_cast<size_t>(padded));
+    if (!file.readExact(offset + 32, plain.data() + 16, plain.size() - 16) ||
+        !aes.decrypt(plain.data() + 16, plain.size() - 16))
+        return ReadStatus::Broken;
+    std::vector<uint8_t> all(plain.begin() + 4, plain.begin() + static_cast<long>(length));
+    h.end = offset + 16 + padded;
+    return parseRaw(all, sizeLen, le32(plain.data()), h);
 }
 
 size_t fieldsStart(const RawHeader& h)
@@ -86,6 +140,39 @@ size_t fieldsStart(const RawHeader& h)
     return r.position();
 }
 
+// The parameters shared by a file's encryption record and the archive
+// encryption header. A version or cost not accepted makes them unknown.
+void readCryptParams(ByteReader& x, EntryCrypt& c, bool withIv)
+{
+    const uint64_t version = x.vint();
+    const uint64_t flags = x.vint();
+    c.kdfCount = x.u8();
+    const std::string salt = x.bytes(16);
+    const std::string iv = withIv ? x.bytes(16) : std::string(16, '\0');
+    c.hasCheck = flags & 0x0001;
+    c.mac = withIv && (flags & 0x0002);
+    const std::string check = c.hasCheck ? x.bytes(12) : std::string(12, '\0');
+    if (!x.ok() || version != 0 || c.kdfCount > crypt::kMaxRar5KdfCount) {
+        c.kind = EntryCrypt::Kind::Unknown;
+        return;
+    }
+    c.kind = EntryCrypt::Kind::Rar5;
+    std::copy(salt.begin(), salt.end(), c.salt);
+    std::copy(iv.begin(), iv.end(), c.iv);
+    std::copy(check.begin(), check.end(), c.check);
+}
+
+// An entry whose record cannot be used is not reported as encrypted, as
+// by the genuine library, and fails when tested or extracted.
+void readCryptRecord(ByteReader& x, Entry& e)
+{
+    ByteReader record = x;
+    readCryptParams(record, e.crypt, true);
+    e.encrypted = e.crypt.kind == EntryCrypt::Kind::Rar5;
+    if (record.ok())
+        x = record;
+}
+
 void readExtra(ByteReader& x, Entry& e, bool& timeFromRecord)
 {
     while (x.remaining() > 0) {
@@ -97,7 +184,7 @@ void readExtra(ByteReader& x, Entry& e, bool& timeFromRecord)
         size_t recordEnd = x.position() + static_cast<size_t>(size);
         uint64_t type = x.vint();
         switch (type) {
-        case 0x01: e.encrypted = true; break;
+        case 0x01: readCryptRecord(x, e); break;
         case 0x02:
             if (x.vint() == 0) {
                 std::string h = x.bytes(32);
@@ -248,18 +335,27 @@ class Rar5Reader final : public FormatReader {
         return ReadStatus::Ok;
     }
 
+    ReadStatus read(const VolumeFile& file, uint64_t offset, RawHeader& h) const
+    {
+        if (!keys_)
+            return readRaw(file, offset, h);
+        const crypt::Rar5Key* key = keys_->rar5(headerCrypt_.salt, headerCrypt_.kdfCount);
+        return key ? readEncrypted(file, offset, key->key, h) : ReadStatus::Broken;
+    }
+
 public:
     RarVersion version() const override { return RarVersion::Rar5; }
 
     ReadStatus readMain(const VolumeFile& file, uint64_t offset, MainInfo& info) const override
     {
         RawHeader h;
-        ReadStatus s = readRaw(file, offset, h);
+        ReadStatus s = read(file, offset, h);
         // A main header whose extent lies in the file opens the archive,
         // whatever it holds: the damage is reported when the headers are
         // walked, as the genuine library does. Only one the file ends
-        // inside, or whose size cannot be read, fails the open.
-        if (h.end == 0)
+        // inside, or whose size cannot be read, fails the open. One read
+        // with the password's key is whole or refused.
+        if (keys_ ? s != ReadStatus::Ok && s != ReadStatus::BadCrc : h.end == 0)
             return ReadStatus::Broken;
         if (s == ReadStatus::Broken)
             return openDamaged(h, info);
@@ -267,12 +363,16 @@ public:
         info.version = RarVersion::Rar5;
         info.newNumbering = true;
         info.archiveFlags = ROADF_NEWNUMBERING;
-        if (h.type == 4) {
+        if (h.type == 4 && !keys_) {
             info.encryptedHeaders = true;
-            info.archiveFlags |= ROADF_ENCHEADERS;
+            info.archiveFlags = ROADF_ENCHEADERS;
             info.firstBlock = h.end;
+            ByteReader r(h.body.data() + fieldsStart(h), h.body.size() - fieldsStart(h));
+            readCryptParams(r, info.headerCrypt, false);
             return ReadStatus::Ok;
         }
+        if (keys_)
+            info.archiveFlags |= ROADF_ENCHEADERS;
         if (h.type != 1)
             return openDamaged(h, info);
         ByteReader r(h.body.data() + fieldsStart(h), h.body.size() - fieldsStart(h));
@@ -299,7 +399,7 @@ public:
     ReadStatus readBlock(const VolumeFile& file, uint64_t offset, Block& block) const override
     {
         RawHeader h;
-        ReadStatus s = readRaw(file, offset, h);
+        ReadStatus s = read(file, offset, h);
         if (s != ReadStatus::Ok)
             return s;
         block = Block{};

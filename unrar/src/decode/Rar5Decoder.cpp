@@ -131,14 +131,20 @@ int Rar5Decoder::run(const Rar5Entry& entry, PackedSource& in, OutputPipeline& o
         return ERAR_BAD_DATA;
     if (sizeKnown_ && window_.position() != limit_)
         return ERAR_BAD_DATA;
-    // Every packed byte belongs to a block.
-    if (inPos_ != inEnd_)
-        return ERAR_BAD_DATA;
-    uint8_t extra;
-    const long long got = in.read(&extra, 1);
-    if (got < 0)
-        return in.error() ? in.error() : ERAR_BAD_DATA;
-    return got == 0 ? ERAR_SUCCESS : ERAR_BAD_DATA;
+    // Every packed byte belongs to a block, but for the padding allowed.
+    size_t unused = inEnd_ - inPos_;
+    uint8_t extra[16];
+    for (;;) {
+        const long long got = in.read(extra, sizeof extra);
+        if (got < 0)
+            return in.error() ? in.error() : ERAR_BAD_DATA;
+        if (got == 0)
+            break;
+        unused += static_cast<size_t>(got);
+        if (unused > entry.trailingPadding)
+            return ERAR_BAD_DATA;
+    }
+    return unused <= entry.trailingPadding ? ERAR_SUCCESS : ERAR_BAD_DATA;
 }
 
 bool Rar5Decoder::fill(PackedSource& in, size_t n, int& error)

@@ -20,6 +20,7 @@ struct Rar5Entry {
     bool sizeKnown = true;
     uint64_t dictionarySize = 0; // as declared, in bytes
     bool solid = false;          // continues the previous entry's state
+    size_t trailingPadding = 0;  // bytes that may follow the last block (encryption padding)
 };
 
 class Rar5Decoder {

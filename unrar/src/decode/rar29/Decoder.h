@@ -48,6 +48,8 @@ public:
     // have decoded without error; after an error the stream is lost.
     DecodeStatus decodeFile(const FileRequest& request, decode::PackedSource& source, decode::OutputPipeline& out);
     bool canContinue() const { return valid_; }
+    // A file of the stream could not be decoded (it could not be decrypted).
+    void invalidate() { valid_ = false; }
 
 private:
     enum class Mode { Lz, Ppmd };

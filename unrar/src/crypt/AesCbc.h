@@ -1,0 +1,27 @@
+#pragma once
+// AES-CBC decryption without padding (libcrypto), in place, in whole 16-byte
+// blocks; the chain continues from one call to the next.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace unrar::crypt {
+
+class AesCbcDecryptor {
+public:
+    AesCbcDecryptor();
+    ~AesCbcDecryptor();
+    AesCbcDecryptor(AesCbcDecryptor&&) noexcept;
+    AesCbcDecryptor& operator=(AesCbcDecryptor&&) noexcept;
+
+    // `keyBytes` is 16 (AES-128) or 32 (AES-256).
+    bool start(const uint8_t* key, size_t keyBytes, const uint8_t iv[16]);
+    // `size` must be a multiple of 16.
+    bool decrypt(uint8_t* data, size_t size);
+
+private:
+    struct Context;
+    std::unique_ptr<Context> ctx_;
+};
+
+} // namespace unrar::crypt
