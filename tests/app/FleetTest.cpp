@@ -193,11 +193,13 @@ TEST_F(Fleet, ABranchCacheFetchesTheReleaseFromTheOriginOnce)
     struct Way {
         const char* name;
         std::string location;
-        std::string settings; // section [Update]
+        std::string settings;  // section [Update]
+        std::string httpProxy; // the environment's http_proxy
     };
     const Way ways[] = {
-        {"the branch's URL", cache.url("/Release.rar"), ""},
-        {"the origin's URL through [Update] Proxy=", origin.url("/Release.rar"), "Proxy=" + cache.url("")},
+        {"the branch's URL", cache.url("/Release.rar"), "", ""},
+        {"the origin's URL through [Update] Proxy=", origin.url("/Release.rar"), "Proxy=" + cache.url(""), ""},
+        {"the origin's URL through http_proxy", origin.url("/Release.rar"), "", cache.url("")},
     };
     // The test servers keep loopback off proxies (no_proxy), which the
     // updater honours as every program does; here it must not.
@@ -207,6 +209,10 @@ TEST_F(Fleet, ABranchCacheFetchesTheReleaseFromTheOriginOnce)
     int runs = 0;
     for (const Way& way : ways) {
         writeSettings(db->path().string(), "[Update]\n" + way.settings + "\n");
+        if (way.httpProxy.empty())
+            ::unsetenv("http_proxy");
+        else
+            ::setenv("http_proxy", way.httpProxy.c_str(), 1);
         publish(way.location, "1");
         for (int i = 0; i < 3; ++i, ++runs) {
             writeFileBytes(program / "Tavrel.exe", "old program");
@@ -216,6 +222,7 @@ TEST_F(Fleet, ABranchCacheFetchesTheReleaseFromTheOriginOnce)
             EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "Tavrel 2.0") << way.name;
         }
     }
+    ::unsetenv("http_proxy");
     ::setenv("no_proxy", noProxy.c_str(), 1);
     ::setenv("NO_PROXY", noProxy.c_str(), 1);
     EXPECT_EQ(cache.waitForRequests(static_cast<std::size_t>(runs)).size(), static_cast<std::size_t>(runs));
