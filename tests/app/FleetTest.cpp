@@ -62,9 +62,17 @@ TEST_F(Fleet, AnUnchangedReleaseCostsOneSmallAnswerAndANewOneIsInstalled)
         EXPECT_EQ(folderState(program), before) << option;
         EXPECT_TRUE(fs::is_empty(work)) << option;
     }
-    std::vector<AccessLogEntry> asked = releaseRequests(origin, 3);
-    ASSERT_EQ(asked.size(), 3u);
-    for (std::size_t i = 1; i < 3; ++i) {
+    // A part of this very location, kept longer than three days, goes too.
+    writeFileBytes(updateFolder() / "download.part", "part of the release");
+    writeFileBytes(updateFolder() / "download.info", "tavrel partial download 1\nurl=" + origin.url("/Release.rar") +
+                                                         "\netag=\"1\"\n");
+    fs::last_write_time(updateFolder() / "download.info", fs::file_time_type::clock::now() - std::chrono::hours(73));
+    EXPECT_EQ(run({"--check"}).exitCode, 13);
+    EXPECT_FALSE(fs::exists(updateFolder() / "download.part"));
+    EXPECT_FALSE(fs::exists(updateFolder() / "download.info"));
+    std::vector<AccessLogEntry> asked = releaseRequests(origin, 4);
+    ASSERT_EQ(asked.size(), 4u);
+    for (std::size_t i = 1; i < 4; ++i) {
         EXPECT_EQ(asked[i].status, 304);
         EXPECT_EQ(asked[i].bodyBytes, 0u);
         EXPECT_FALSE(asked[i].ifNoneMatch.empty());
@@ -83,8 +91,8 @@ TEST_F(Fleet, AnUnchangedReleaseCostsOneSmallAnswerAndANewOneIsInstalled)
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "Tavrel 2.1");
     EXPECT_FALSE(fs::exists(updateFolder() / "download.part"));
-    const std::vector<AccessLogEntry> all = releaseRequests(origin, 5);
-    ASSERT_EQ(all.size(), 5u);
+    const std::vector<AccessLogEntry> all = releaseRequests(origin, 6);
+    ASSERT_EQ(all.size(), 6u);
     EXPECT_EQ(all.back().status, 200);
     EXPECT_EQ(all.back().bodyBytes, releaseSize);
 }
