@@ -128,6 +128,20 @@ std::u16string notAFileText(const std::string& source, const std::filesystem::fi
 
 } // namespace
 
+SourceIdentity copiedFileIdentity(const std::filesystem::path& file)
+{
+    SourceIdentity identity;
+    std::error_code ec;
+    const std::uint64_t size = std::filesystem::file_size(file, ec);
+    if (ec)
+        return identity;
+    identity.size = size;
+    const auto modified = std::filesystem::last_write_time(file, ec);
+    if (!ec)
+        identity.modified = std::chrono::duration_cast<std::chrono::nanoseconds>(modified.time_since_epoch()).count();
+    return identity;
+}
+
 bool TFetch::progress(std::uint64_t done, std::optional<std::uint64_t> total)
 {
     return observer_ ? observer_->fetchProgress(done, total) : true;
@@ -152,16 +166,11 @@ bool TFetch::GetNetFile(const std::string& Src, const std::string& Dest)
     // A copy is bound as a download is, before the first byte: a large file
     // must not fill the disk the archive goes to.
     const DownloadGuard guard(limits_, platform::toPath(platform::absolutePath(Dest)).parent_path());
-    const std::uint64_t size = std::filesystem::file_size(source, ec);
-    const std::string stopReason = ec ? std::string() : guard.beforeBody(size);
+    identity_ = copiedFileIdentity(source);
+    const std::string stopReason = identity_.size ? guard.beforeBody(*identity_.size) : std::string();
     if (!stopReason.empty()) {
         failed("copy of " + Src + " stopped: " + stopReason);
         return false;
-    }
-    const auto modified = std::filesystem::last_write_time(source, ec);
-    if (!ec) {
-        identity_.size = size;
-        identity_.modified = std::chrono::duration_cast<std::chrono::nanoseconds>(modified.time_since_epoch()).count();
     }
     const bool copied = platform::copyFileReplacing(
         Src, Dest, [this](std::uint64_t done, std::uint64_t total) { return progress(done, total); }, ec);

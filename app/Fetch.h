@@ -9,6 +9,7 @@
 #include "platform/Messages.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -19,6 +20,10 @@ struct SourceIdentity {
     std::optional<std::uint64_t> size;    // copy: the source file's size
     std::optional<std::int64_t> modified; // and its modification time
 };
+
+// What identifies a file that is copied: its size and modification time;
+// nothing of either when it cannot be read.
+SourceIdentity copiedFileIdentity(const std::filesystem::path& file);
 
 // How one download goes about it.
 struct DownloadOptions {

@@ -6,8 +6,6 @@
 #include "platform/TextCodec.h"
 
 #include <ctime>
-#include <fstream>
-#include <iterator>
 
 namespace {
 
@@ -47,12 +45,6 @@ std::u16string shownTime(std::int64_t seconds)
     if (utc)
         std::strftime(text, sizeof text, "%d.%m.%Y %H:%M UTC", utc);
     return platform::toUtf16(text);
-}
-
-std::string fileText(const std::string& path)
-{
-    std::ifstream in(platform::toPath(path), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 } // namespace
@@ -137,7 +129,7 @@ bool TReleaseCheck::confirm(const std::string& archive, const std::string& readF
     }
     if (result.check == SignatureCheck::Verified) {
         confirmed_ = true;
-        signatureText_ = fileText(signatureOf(archive));
+        signatureText_ = platform::readWholeFile(signatureOf(archive));
         signedAt_ = signingTime(result.trustedComment);
         platform::removeFile(signatureOf(archive));
         view_.releaseChecked("signature of " + shown + " verified with key " + key_->keyIdText() +

@@ -17,9 +17,6 @@
 #include "platform/TextCodec.h"
 
 #include <algorithm>
-#include <chrono>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <system_error>
 
@@ -275,12 +272,8 @@ TUpdateRun::Change TUpdateRun::releaseChange(const UpdateSetup& setup, const std
             messages_.error(u"Файл обновления по указанному пути не найден!");
             return Change::Failed;
         }
-        std::error_code ec;
-        const auto size = fs::file_size(platform::toPath(source), ec);
-        const auto modified = fs::last_write_time(platform::toPath(source), ec);
-        const auto modifiedNs =
-            std::chrono::duration_cast<std::chrono::nanoseconds>(modified.time_since_epoch()).count();
-        const bool same = !ec && installed->sourceSize == size && installed->sourceModified == modifiedNs;
+        const SourceIdentity now = copiedFileIdentity(platform::toPath(source));
+        const bool same = now.size && now.size == installed->sourceSize && now.modified == installed->sourceModified;
         return same ? Change::Same : Change::Differs;
     }
     // A server that gave no validators cannot say "the same".
@@ -314,9 +307,7 @@ TUpdateRun::Change TUpdateRun::sameSignature(const UpdateSetup& setup, const std
         platform::removeFile(local);
         return Change::Failed;
     }
-    std::ifstream in(platform::toPath(local), std::ios::binary);
-    const std::string published((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    in.close();
+    const std::string published = platform::readWholeFile(local);
     platform::removeFile(local);
     return published == installed.signature ? Change::Same : Change::Differs;
 }

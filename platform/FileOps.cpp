@@ -5,6 +5,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -61,6 +63,12 @@ std::string absolutePath(const std::string& path)
     if (ec)
         return path;
     return fromPath(absolute.lexically_normal());
+}
+
+std::string readWholeFile(const std::string& path)
+{
+    std::ifstream in(toPath(path), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 bool removeFile(const std::string& path)

@@ -25,6 +25,9 @@ bool isExistingFile(const std::string& path);
 // `path` made absolute against the current directory, "." and ".." resolved.
 std::string absolutePath(const std::string& path);
 
+// The bytes of a file; empty when it cannot be read.
+std::string readWholeFile(const std::string& path);
+
 // Deletes a file (never a folder). False when it could not.
 bool removeFile(const std::string& path);
 
