@@ -158,6 +158,14 @@ bool copyFileReplacing(const std::string& src, const std::string& dest, const Fi
         const std::uint64_t total = std::filesystem::file_size(toPath(src), ec);
         if (ec)
             return false;
+        // A file copied onto itself is already in place; Windows would not let
+        // the staged copy replace a file that is open for reading.
+        std::error_code different;
+        if (std::filesystem::equivalent(toPath(src), toPath(dest), different)) {
+            if (progress)
+                progress(total, total);
+            return true;
+        }
 
         StagedFile out(dest);
         std::uint64_t done = 0;

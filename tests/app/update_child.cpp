@@ -81,7 +81,7 @@ int main(int argc, char* argv[])
     Steps steps(argv[3], argv[4]);
     ChildView view;
     view.steps = &steps;
-    const auto http = platform::makeCurlHttpClient();
+    const auto http = platform::makeHttpClient();
     TUpdateRun run(messages, view, *http);
     run.Interrupted = [] { return platform::interruptSignal() != 0; };
     run.OnStep = [&steps](std::string_view name) { steps(name); };

@@ -19,6 +19,7 @@ Paths:
   /trickle/BYTES/MS     200 announcing 1 MiB, then BYTES bytes every MS milliseconds
   /agent                200 with the request's User-Agent as body
   /echo/ANYTHING        200 with the request target as it arrived as body
+  http://HOST/PATH      any of these, asked of the server as of a proxy
   /endless              200 without a length, sending blocks until the client goes
   /files/NAME           200 with the file NAME (percent-decoded) of the --root folder (sendfile)
 """
@@ -61,7 +62,12 @@ class Handler(BaseHTTPRequestHandler):
         self.wfile.write(data)
 
     def do_GET(self):
-        parts = [p for p in self.path.split("/") if p]
+        # A proxy is sent the whole URL; this server answers it as the origin
+        # would, so that one server plays both (/echo shows what arrived).
+        target = self.path
+        if target.startswith("http://"):
+            target = "/" + target.split("/", 3)[3] if target.count("/") >= 3 else "/"
+        parts = [p for p in target.split("/") if p]
         try:
             self.route(parts)
         except (BrokenPipeError, ConnectionResetError):
