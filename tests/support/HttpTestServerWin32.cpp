@@ -4,6 +4,7 @@
 #include "HttpTestServer.h"
 
 #include "TempDir.h"
+#include "platform/CommandLine.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -32,7 +33,7 @@ std::string unixPath(const std::filesystem::path& path)
     return result;
 }
 
-std::wstring quoted(const std::string& text) { return L"\"" + std::filesystem::path(text).wstring() + L"\""; }
+std::wstring quoted(const std::string& text) { return platform::quotedArgument(std::filesystem::path(text).wstring()); }
 
 } // namespace
 
