@@ -20,10 +20,34 @@
 
 namespace platform {
 
+#ifdef _WIN32
+namespace {
+
+constexpr std::wstring_view kExtended = L"\\\\?\\";
+constexpr std::wstring_view kExtendedUnc = L"\\\\?\\UNC\\";
+
+} // namespace
+#endif
+
+std::filesystem::path extendedPath(const std::filesystem::path& path)
+{
+#ifdef _WIN32
+    const std::wstring& text = path.native();
+    if (text.starts_with(kExtended) || !path.is_absolute())
+        return path;
+    const std::wstring normal = path.lexically_normal().make_preferred().native();
+    if (normal.starts_with(L"\\\\"))
+        return std::wstring(kExtendedUnc) + normal.substr(2);
+    return std::wstring(kExtended) + normal;
+#else
+    return path;
+#endif
+}
+
 std::filesystem::path toPath(const std::string& ansi)
 {
 #ifdef _WIN32
-    return std::filesystem::path(ansiToWide(ansi));
+    return extendedPath(std::filesystem::path(ansiToWide(ansi)).make_preferred());
 #else
     return std::filesystem::path(ansi);
 #endif
@@ -32,7 +56,12 @@ std::filesystem::path toPath(const std::string& ansi)
 std::string fromPath(const std::filesystem::path& path)
 {
 #ifdef _WIN32
-    return utf16ToAnsi(path.u16string());
+    std::wstring text = path.native();
+    if (text.starts_with(kExtendedUnc))
+        text = L"\\\\" + text.substr(kExtendedUnc.size());
+    else if (text.starts_with(kExtended))
+        text.erase(0, kExtended.size());
+    return utf16ToAnsi(std::u16string(text.begin(), text.end()));
 #else
     return path.string();
 #endif

@@ -6,6 +6,7 @@
 #include "app/UpdateFolder.h"
 #include "app/UpdateRecovery.h"
 #include "app/UpdateSession.h"
+#include "platform/ExecutablePath.h"
 #include "platform/RecordingMessages.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/HttpTestServer.h"
@@ -75,10 +76,20 @@ struct ChildRun : testsupport::ChildResult {
     }
 };
 
+// Beside the test, where Wine finds it by a Windows path.
+fs::path updateChild()
+{
+#ifdef _WIN32
+    return platform::executableFolder() / "update_child.exe";
+#else
+    return UPDATE_CHILD;
+#endif
+}
+
 ChildRun runChild(const fs::path& work, const std::vector<std::string>& arguments)
 {
     return {testsupport::ChildProcess::run(
-        {.program = UPDATE_CHILD, .arguments = arguments, .folder = work, .out = work / "child.out"})};
+        {.program = updateChild(), .arguments = arguments, .folder = work, .out = work / "child.out"})};
 }
 
 bool contains(const std::vector<std::string>& list, const std::string& item)
