@@ -53,15 +53,22 @@ std::filesystem::path toPath(const std::string& ansi)
 #endif
 }
 
+std::filesystem::path plainPath(const std::filesystem::path& path)
+{
+#ifdef _WIN32
+    const std::wstring& text = path.native();
+    if (text.starts_with(kExtendedUnc))
+        return L"\\\\" + text.substr(kExtendedUnc.size());
+    if (text.starts_with(kExtended))
+        return text.substr(kExtended.size());
+#endif
+    return path;
+}
+
 std::string fromPath(const std::filesystem::path& path)
 {
 #ifdef _WIN32
-    std::wstring text = path.native();
-    if (text.starts_with(kExtendedUnc))
-        text = L"\\\\" + text.substr(kExtendedUnc.size());
-    else if (text.starts_with(kExtended))
-        text.erase(0, kExtended.size());
-    return utf16ToAnsi(std::u16string(text.begin(), text.end()));
+    return utf16ToAnsi(plainPath(path).u16string());
 #else
     return path.string();
 #endif
@@ -88,7 +95,7 @@ bool isExistingFile(const std::string& path)
 std::string absolutePath(const std::string& path)
 {
     std::error_code ec;
-    const std::filesystem::path absolute = std::filesystem::absolute(toPath(path), ec);
+    const std::filesystem::path absolute = std::filesystem::absolute(plainPath(toPath(path)), ec);
     if (ec)
         return path;
     return fromPath(absolute.lexically_normal());
@@ -190,7 +197,7 @@ bool copyFileReplacing(const std::string& src, const std::string& dest, const Fi
         // A file copied onto itself is already in place; Windows would not let
         // the staged copy replace a file that is open for reading.
         std::error_code different;
-        if (std::filesystem::equivalent(toPath(src), toPath(dest), different)) {
+        if (std::filesystem::equivalent(plainPath(toPath(src)), plainPath(toPath(dest)), different)) {
             if (progress)
                 progress(total, total);
             return true;

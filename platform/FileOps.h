@@ -22,6 +22,10 @@ std::string fromPath(const std::filesystem::path& path);
 // it later must use backslashes too. A relative path, and any path elsewhere,
 // stays as given.
 std::filesystem::path extendedPath(const std::filesystem::path& path);
+// The path without that prefix. The C++ library's path arithmetic (absolute,
+// canonical, lexically_relative, equivalent) misreads the prefixed form, so it
+// is given this one.
+std::filesystem::path plainPath(const std::filesystem::path& path);
 // Whether two paths are the same text as the system compares names: exactly
 // on Linux, without regard to case on Windows.
 bool samePathText(const std::filesystem::path& a, const std::filesystem::path& b);

@@ -69,6 +69,8 @@ struct ChildRun : testsupport::ChildResult {
         std::vector<std::string> names;
         std::istringstream lines(out);
         for (std::string line; std::getline(lines, line);) {
+            if (!line.empty() && line.back() == '\r') // Windows' text output
+                line.pop_back();
             if (line.rfind("step ", 0) == 0)
                 names.push_back(line.substr(line.find(' ', 5) + 1));
         }

@@ -51,8 +51,19 @@ void act(const std::string& action)
 // and a child started without a console could be sent none.
 void ownConsole()
 {
+    // The console's host process may outlive the child for a moment: it
+    // must hold neither its output files nor its folder, which the test removes.
+    for (const DWORD stream : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE})
+        ::SetHandleInformation(::GetStdHandle(stream), HANDLE_FLAG_INHERIT, 0);
+    wchar_t folder[MAX_PATH];
+    wchar_t system[MAX_PATH];
+    const DWORD length = ::GetCurrentDirectoryW(MAX_PATH, folder);
+    if (::GetSystemDirectoryW(system, MAX_PATH))
+        ::SetCurrentDirectoryW(system);
     ::FreeConsole();
     ::AllocConsole();
+    if (length > 0 && length < MAX_PATH)
+        ::SetCurrentDirectoryW(folder);
 }
 #else
 void act(const std::string& action) { std::raise(action == "kill" ? SIGKILL : action == "INT" ? SIGINT : SIGTERM); }

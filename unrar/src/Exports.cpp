@@ -33,6 +33,15 @@ std::string pathText(const char* path)
 #endif
 }
 
+std::string destinationText(const char* path)
+{
+#ifdef _WIN32
+    return unrar::oemToUtf8(path);
+#else
+    return path;
+#endif
+}
+
 template <size_t N> void copyNarrow(char (&dst)[N], const std::string& src)
 {
     size_t n = std::min(src.size(), N - 1);
@@ -234,8 +243,9 @@ RAR_EXPORT int RARProcessFile(RAR_HANDLE h, int operation, char* destPath, char*
     if (!h)
         return ERAR_UNKNOWN;
     try {
-        const std::string path = destPath ? pathText(destPath) : std::string();
-        const std::string name = destName ? pathText(destName) : std::string();
+        // The destination is text of the OEM code page, as the interface's manual has it.
+        const std::string path = destPath ? destinationText(destPath) : std::string();
+        const std::string name = destName ? destinationText(destName) : std::string();
         return static_cast<Archive*>(h)->process(operation, destPath ? path.c_str() : nullptr,
                                                  destName ? name.c_str() : nullptr);
     } catch (const std::bad_alloc&) {

@@ -9,6 +9,7 @@
 #include "app/UpdateSession.h"
 #include "platform/ExecutablePath.h"
 #include "platform/FileOps.h"
+#include "platform/FolderTree.h"
 #include "platform/RecordingMessages.h"
 #include "tests/support/RarWriter.h"
 #include "tests/support/TempDir.h"
@@ -108,24 +109,28 @@ RarWriter& named(RarWriter& w, const std::string& name)
     return w.entry(e);
 }
 
+// A working library told apart from the one the program folder holds.
+std::string newLibrary() { return readFileBytes(platform::executableFolder() / "unrar.dll") + "new"; }
+
 std::vector<Row> rows()
 {
     std::vector<Row> table{
         {.name = "the running program and its loaded unrar.dll are renamed aside, removed at the next start",
-         .release = [](RarWriter& w) { w.file("Tavrel.exe", "new program").file("unrar.dll", "new library"); },
+         // The release's library is a working one: a release whose library does not load is refused.
+         .release = [](RarWriter& w) { w.file("Tavrel.exe", "new program").file("unrar.dll", newLibrary()); },
          .during =
              [](const fs::path& program) {
-                 fs::copy_file(platform::executableFolder() / "unrar.dll", program / "unrar.dll",
-                               fs::copy_options::overwrite_existing);
-                 fs::copy_file(platform::executableFolder() / "running_program.exe", program / "Tavrel.exe",
-                               fs::copy_options::overwrite_existing);
+                 // Copied by bytes: the C++ library takes a \\?\ target of copy_file for its source.
+                 writeFileBytes(program / "unrar.dll", readFileBytes(platform::executableFolder() / "unrar.dll"));
+                 writeFileBytes(program / "Tavrel.exe",
+                                readFileBytes(platform::executableFolder() / "running_program.exe"));
                  return Hold(std::make_shared<std::pair<Hold, Hold>>(runProgram(program / "Tavrel.exe"),
                                                                      loadLibrary(program / "unrar.dll")));
              },
          .check =
              [](const fs::path& program) {
                  EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "new program");
-                 EXPECT_EQ(readFileBytes(program / "unrar.dll"), "new library");
+                 EXPECT_TRUE(readFileBytes(program / "unrar.dll") == newLibrary());
              }},
         {.name = "a file held open without delete sharing stops the install before its commit",
          .release = [](RarWriter& w) { w.file("Tavrel.exe", "new program").file("Reports/Year.frx", "new report"); },
@@ -152,8 +157,7 @@ std::vector<Row> rows()
              },
          .check =
              [](const fs::path& program) {
-                 EXPECT_GT(fs::path(platform::fromPath(program / "Reports" / "Month" / "Month.frx")).native().size(),
-                           260u);
+                 EXPECT_GT(platform::plainPath(program / "Reports" / "Month" / "Month.frx").native().size(), 260u);
                  EXPECT_EQ(readFileBytes(program / "Reports" / "Month" / "Month.frx"), "new report");
                  EXPECT_EQ(readFileBytes(program / "Reports" / "Year.frx"), "new report");
              },
@@ -176,12 +180,12 @@ void runRow(const Row& row)
 {
     {
         testsupport::TempDir root("tavrel-windows");
-        // The updater is given the folder as a user would name it; the test
-        // reaches it by the path that passes 260 characters.
-        const fs::path given = root / (row.deep ? std::string(4, 'f') + "/" + std::string(120, 'd') + "/" +
-                                                      std::string(120, 'e') + "/program"
+        // The updater is given the folder as a user names it; the test
+        // reaches it by the form that passes 260 characters.
+        const fs::path given = root / (row.deep ? std::string(4, 'f') + "\\" + std::string(120, 'd') + "\\" +
+                                                      std::string(120, 'e') + "\\program"
                                                 : std::string("program"));
-        const fs::path program = platform::extendedPath(given.lexically_normal().make_preferred());
+        const fs::path program = platform::extendedPath(given);
         fs::create_directories(program / "Reports");
         writeFileBytes(program / "Tavrel.exe", "old program");
         writeFileBytes(program / "Reports" / "Year.frx", "old report");
@@ -228,8 +232,10 @@ void runRow(const Row& row)
             const UpdateSession session(given, next);
         }
         std::vector<std::string> left;
-        for (const auto& entry : fs::directory_iterator(program / kUpdateFolderName))
-            left.push_back(entry.path().filename().string());
+        std::error_code unread;
+        for (const platform::FolderEntry& entry : platform::folderEntries(program / kUpdateFolderName, unread))
+            left.push_back(entry.path.filename().string());
+        EXPECT_FALSE(unread) << unread.message();
         std::sort(left.begin(), left.end());
         std::vector<std::string> expected{"installed", "lock"};
         if (row.outcome != UpdateOutcome::Installed)
