@@ -23,21 +23,16 @@ using unrar::Archive;
 namespace {
 
 // The narrow paths of the interface as the library's own UTF-8: on Windows
-// they are text of the ANSI code page.
-std::string pathText(const char* path)
-{
-#ifdef _WIN32
-    return unrar::ansiToUtf8(path);
-#else
-    return path;
-#endif
-}
+// they are text of the ANSI code page, and RARProcessFile's destination text
+// of the OEM one, as the interface's manual has it.
+enum class CodePage { Ansi, Oem };
 
-std::string destinationText(const char* path)
+std::string pathText(const char* path, CodePage codePage = CodePage::Ansi)
 {
 #ifdef _WIN32
-    return unrar::oemToUtf8(path);
+    return codePage == CodePage::Oem ? unrar::oemToUtf8(path) : unrar::ansiToUtf8(path);
 #else
+    (void)codePage;
     return path;
 #endif
 }
@@ -243,9 +238,8 @@ RAR_EXPORT int RARProcessFile(RAR_HANDLE h, int operation, char* destPath, char*
     if (!h)
         return ERAR_UNKNOWN;
     try {
-        // The destination is text of the OEM code page, as the interface's manual has it.
-        const std::string path = destPath ? destinationText(destPath) : std::string();
-        const std::string name = destName ? destinationText(destName) : std::string();
+        const std::string path = destPath ? pathText(destPath, CodePage::Oem) : std::string();
+        const std::string name = destName ? pathText(destName, CodePage::Oem) : std::string();
         return static_cast<Archive*>(h)->process(operation, destPath ? path.c_str() : nullptr,
                                                  destName ? name.c_str() : nullptr);
     } catch (const std::bad_alloc&) {
