@@ -83,6 +83,10 @@ Hold runProgram(const fs::path& exe)
     });
 }
 
+// A release's unrar.dll must load, or the release is refused before its
+// install: the library this test runs with, told apart by bytes past its end.
+std::string newLibrary() { return readFileBytes(platform::executableFolder() / "unrar.dll") + "new library"; }
+
 struct Row {
     const char* name;
     RarFormat format = RarFormat::Rar5;
@@ -109,7 +113,7 @@ std::vector<Row> rows()
 {
     std::vector<Row> table{
         {.name = "the running program and its loaded unrar.dll are renamed aside, removed at the next start",
-         .release = [](RarWriter& w) { w.file("Tavrel.exe", "new program").file("unrar.dll", "new library"); },
+         .release = [](RarWriter& w) { w.file("Tavrel.exe", "new program").file("unrar.dll", newLibrary()); },
          .during =
              [](const fs::path& program) {
                  fs::copy_file(platform::executableFolder() / "unrar.dll", program / "unrar.dll",
@@ -122,7 +126,7 @@ std::vector<Row> rows()
          .check =
              [](const fs::path& program) {
                  EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "new program");
-                 EXPECT_EQ(readFileBytes(program / "unrar.dll"), "new library");
+                 EXPECT_TRUE(readFileBytes(program / "unrar.dll") == newLibrary()); // no dump of a whole DLL
              }},
         {.name = "a file held open without delete sharing stops the install before its commit",
          .release = [](RarWriter& w) { w.file("Tavrel.exe", "new program").file("Reports/Year.frx", "new report"); },
