@@ -1,7 +1,5 @@
 // The exported C functions. Nothing may escape them: every call is wrapped,
 // and a failure inside becomes an ERAR_* code.
-#include <openssl/crypto.h>
-
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -9,6 +7,7 @@
 #include "unrar/include/unrar_api.h"
 #include "unrar/src/Archive.h"
 #include "unrar/src/TextConvert.h"
+#include "unrar/src/crypt/Wipe.h"
 
 #ifdef _WIN32
 // Exported by unrar.def, under the undecorated names.
@@ -277,7 +276,7 @@ RAR_EXPORT void RARSetPassword(RAR_HANDLE h, char* password)
     try {
         std::string copy = password ? password : "";
         static_cast<Archive*>(h)->setPassword(copy);
-        OPENSSL_cleanse(copy.data(), copy.size()); // the handle keeps its own, wiped when closed
+        unrar::crypt::wipe(copy.data(), copy.size()); // the handle keeps its own, wiped when closed
     } catch (...) {
     }
 }

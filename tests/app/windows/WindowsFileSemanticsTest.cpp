@@ -85,6 +85,10 @@ Hold runProgram(const fs::path& exe)
     });
 }
 
+// A release's unrar.dll must load, or the release is refused before its
+// install: the library this test runs with, told apart by bytes past its end.
+std::string newLibrary() { return readFileBytes(platform::executableFolder() / "unrar.dll") + "new library"; }
+
 struct Row {
     const char* name;
     RarFormat format = RarFormat::Rar5;
@@ -109,14 +113,10 @@ RarWriter& named(RarWriter& w, const std::string& name)
     return w.entry(e);
 }
 
-// A working library told apart from the one the program folder holds.
-std::string newLibrary() { return readFileBytes(platform::executableFolder() / "unrar.dll") + "new"; }
-
 std::vector<Row> rows()
 {
     std::vector<Row> table{
         {.name = "the running program and its loaded unrar.dll are renamed aside, removed at the next start",
-         // The release's library is a working one: a release whose library does not load is refused.
          .release = [](RarWriter& w) { w.file("Tavrel.exe", "new program").file("unrar.dll", newLibrary()); },
          .during =
              [](const fs::path& program) {
@@ -130,7 +130,7 @@ std::vector<Row> rows()
          .check =
              [](const fs::path& program) {
                  EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "new program");
-                 EXPECT_TRUE(readFileBytes(program / "unrar.dll") == newLibrary());
+                 EXPECT_TRUE(readFileBytes(program / "unrar.dll") == newLibrary()); // no dump of a whole DLL
              }},
         {.name = "a file held open without delete sharing stops the install before its commit",
          .release = [](RarWriter& w) { w.file("Tavrel.exe", "new program").file("Reports/Year.frx", "new report"); },

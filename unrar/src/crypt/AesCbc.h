@@ -1,6 +1,7 @@
 #pragma once
-// AES-CBC decryption without padding (libcrypto), in place, in whole 16-byte
-// blocks; the chain continues from one call to the next.
+// AES-CBC decryption without padding, in place, in whole 16-byte blocks;
+// the chain continues from one call to the next. libcrypto on Linux, the
+// system's CNG on Windows; either way the key schedule is made once per start.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
