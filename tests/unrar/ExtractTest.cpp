@@ -6,6 +6,7 @@
 
 #include "tests/support/RarWriter.h"
 #include "tests/unrar/UnrarHarness.h"
+#include "unrar/src/Blake2sp.h"
 
 using namespace unrar_test;
 using tavrel::test::fillPattern;
@@ -126,6 +127,52 @@ TEST_P(UnrarExtract, WrongCrcFailsAndKeepsTheGoodFile)
     EXPECT_EQ(readFile(out / "a.txt"), "good");
     EXPECT_EQ(readFile(out / "b.txt"), "b");
     EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 2);
+}
+
+// ROADOF_KEEPBROKEN: the file stays for the application to inspect, and
+// the failure is still reported.
+TEST_P(UnrarExtract, BrokenFileIsKeptOnlyWhenTheApplicationAsks)
+{
+    fs::path arc =
+        RarWriter(GetParam()).file("a.txt", "new data").wrongCrc().file("b.txt", "b").write(dir.path(), "c").front();
+    for (unsigned flags : {0u, unsigned(ROADOF_KEEPBROKEN)}) {
+        const fs::path out = dir / ("out" + std::to_string(flags));
+        Session s;
+        s.opFlags = flags;
+        ASSERT_TRUE(s.openArchive(arc, RAR_OM_EXTRACT));
+        auto w = s.walk(RAR_EXTRACT, out);
+        EXPECT_EQ(w.processCodes, (std::vector<int>{ERAR_BAD_DATA, 0}));
+        EXPECT_EQ(fs::exists(out / "a.txt"), flags != 0);
+        if (flags) {
+            EXPECT_EQ(readFile(out / "a.txt"), "new data");
+        }
+        EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), flags ? 2 : 1);
+    }
+}
+
+// A stored entry protected by BLAKE2sp alone is checked like a compressed one.
+TEST(UnrarStoredEntry, IsCheckedAgainstItsBlake2spDigest)
+{
+    const std::string data = "stored, with a BLAKE2sp digest and no CRC-32\n";
+    unrar::Blake2sp hash;
+    hash.update(data.data(), data.size());
+    const auto digest = hash.finish();
+    const std::string right(digest.begin(), digest.end());
+    std::string wrong = right;
+    wrong[31] = static_cast<char>(wrong[31] ^ 1);
+    TempDir dir;
+    for (const std::string& stored : {right, wrong}) {
+        const bool good = stored == right;
+        const fs::path arc =
+            RarWriter(RarFormat::Rar5).file("a.txt", data).blake2(stored).write(dir.path(), "b").front();
+        const fs::path out = dir / (good ? "good" : "bad");
+        for (int op : {RAR_TEST, RAR_EXTRACT}) {
+            Session s;
+            ASSERT_TRUE(s.openArchive(arc, RAR_OM_EXTRACT));
+            EXPECT_EQ(s.walk(op, out).processCodes, std::vector<int>{good ? 0 : ERAR_BAD_DATA}) << good;
+        }
+        EXPECT_EQ(fs::exists(out / "a.txt"), good);
+    }
 }
 
 TEST_P(UnrarExtract, CancelInTheDataCallbackStopsTheEntry)

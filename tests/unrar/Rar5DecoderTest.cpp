@@ -309,6 +309,41 @@ INSTANTIATE_TEST_SUITE_P(
                               ERAR_UNKNOWN_FORMAT}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Above the library's own limit the application is asked (UCM_LARGEDICT:
+// needed and allowed size in KiB); only an answer of 1 lets the entry be
+// decoded. The ring is sized by the entry, so the allowed 2 GiB costs
+// nothing here.
+TEST(UnrarRar5Decoder, ADictionaryAboveOneGiBIsDecodedOnlyWhenTheApplicationAllows)
+{
+    TempDir dir;
+    const std::string data = prose(20000, 4);
+    tavrel::test::RarEntry e;
+    e.name = "a.txt";
+    e.packed = e.lz = true;
+    e.unpackedData = data;
+    e.dictExponent = 14; // 2 GiB
+    e.method = 3;
+    const fs::path arc = RarWriter(RarFormat::Rar5).entry(e).write(dir.path(), "large").front();
+    for (int answer : {1, 0, -1}) {
+        const fs::path out = dir / ("out" + std::to_string(answer + 1));
+        std::vector<std::pair<RAR_LPARAM, RAR_LPARAM>> asked;
+        Session s;
+        s.onMessage = [&](unsigned msg, RAR_LPARAM p1, RAR_LPARAM p2) {
+            if (msg != UCM_LARGEDICT)
+                return 1;
+            asked.emplace_back(p1, p2);
+            return answer;
+        };
+        ASSERT_TRUE(s.openArchive(arc, RAR_OM_EXTRACT));
+        EXPECT_EQ(s.walk(RAR_EXTRACT, out).processCodes, std::vector<int>{answer == 1 ? 0 : ERAR_LARGE_DICT});
+        EXPECT_EQ(asked, (std::vector<std::pair<RAR_LPARAM, RAR_LPARAM>>{{2 << 20, 1 << 20}}));
+        EXPECT_EQ(fs::exists(out / "a.txt"), answer == 1);
+        if (answer == 1) {
+            EXPECT_EQ(readFile(out / "a.txt"), data);
+        }
+    }
+}
+
 // Damage anywhere in the packed data: the entry fails with ERAR_BAD_DATA
 // or, where the damage is in ignored padding, gives the original data;
 // never other data reported as good, never a crash.

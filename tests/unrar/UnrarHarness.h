@@ -73,6 +73,7 @@ public:
     uint64_t processedBytes = 0;
     std::function<int(unsigned msg, RAR_LPARAM p1, RAR_LPARAM p2)> onMessage;
     RAROpenArchiveDataEx open{};
+    unsigned opFlags = 0; // ROADOF_* for the next open
     RAR_HANDLE handle = nullptr;
     std::vector<char> comment;
 
@@ -85,6 +86,7 @@ public:
         open = {};
         open.ArcName = name_.data();
         open.OpenMode = mode;
+        open.OpFlags = opFlags;
         if (cmtBufSize) {
             comment.assign(cmtBufSize, '\x7F');
             open.CmtBuf = comment.data();
@@ -164,7 +166,8 @@ public:
         self->messages.push_back(m);
         if (self->onMessage)
             return self->onMessage(msg, p1, p2);
-        return 1;
+        // A host that knows nothing of large dictionaries leaves the message unanswered.
+        return msg == UCM_LARGEDICT ? 0 : 1;
     }
 
     std::vector<unsigned> messageKinds(bool withData = false) const

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 
+#include "unrar/src/Blake2sp.h"
 #include "unrar/src/Crc32.h"
 #include "unrar/src/Destination.h"
 #include "unrar/src/Rar29Entry.h"
@@ -438,7 +440,14 @@ int Archive::process(int operation, const char* destPath, const char* destName)
         passOver();
         return result;
     }
+    // A stored entry in clear is read here, not by a decoder: its BLAKE2sp
+    // digest is taken on the way.
+    std::optional<Blake2sp> storedDigest;
+    if (e.stored() && !cipher_ && e.hashType == RAR_HASH_BLAKE2)
+        storedDigest.emplace();
     Sink sink = [&](const unsigned char* data, size_t size) {
+        if (storedDigest)
+            storedDigest->update(data, size);
         if (!callbacks_.processData(data, size))
             return int(ERAR_UNKNOWN);
         if (extract && !out.write(data, size))
@@ -460,17 +469,19 @@ int Archive::process(int operation, const char* destPath, const char* destName)
     if (result == ERAR_SUCCESS) {
         bool crcOk = !last.hasCrc || storedFormOfCrc(crc) == last.crc;
         bool sizeOk = !e.unpSizeKnown || total == e.unpSize;
-        if (!crcOk || !sizeOk)
+        if (!crcOk || !sizeOk || (storedDigest && !digestMatches(storedDigest->finish().data(), last.hash)))
             result = ERAR_BAD_DATA;
     }
     if (!extract)
         return result;
-    if (result != ERAR_SUCCESS)
-        return result; // `out` removes the temporary file
-    result = out.commit(metaOf(e));
-    if (result == ERAR_SUCCESS)
+    // A file that fails its check is removed with its temporary name,
+    // unless the application asked to keep broken files.
+    if (result != ERAR_SUCCESS && !(result == ERAR_BAD_DATA && request_.keepBroken))
+        return result;
+    const int committed = out.commit(metaOf(e));
+    if (committed == ERAR_SUCCESS)
         extracted_.noteFile(place.root, place.path(), out.id());
-    return result;
+    return result != ERAR_SUCCESS ? result : committed;
 }
 
 } // namespace unrar

@@ -27,6 +27,7 @@ struct OpenRequest {
     std::string path;
     unsigned mode = RAR_OM_LIST;
     Callbacks callbacks;
+    bool keepBroken = false; // ROADOF_KEEPBROKEN: files failing their check stay
 };
 
 // Where an extracted item goes: below which destination folder, in which

@@ -126,6 +126,9 @@ int Archive::decodeOwn(const Entry& e, OutputFile* out, uint32_t& crc, uint64_t&
     job.sizeKnown = e.unpSizeKnown;
     job.dictionarySize = uint64_t(e.dictKB) * 1024;
     job.solid = e.solid;
+    // Above our own limit the application decides, as it is asked by the genuine library.
+    job.largeDictionary = job.dictionarySize > decode::Rar5Decoder::kMaxDictionary &&
+                          callbacks_.allowLargeDictionary(e.dictKB, decode::Rar5Decoder::kMaxDictionary / 1024);
     // Encrypted data is padded to whole AES blocks after the last block.
     job.trailingPadding = cipher_ ? 15 : 0;
 

@@ -130,4 +130,10 @@ bool Callbacks::askPassword(std::string& password) const
     return !password.empty();
 }
 
+bool Callbacks::allowLargeDictionary(uint64_t neededKB, uint64_t limitKB) const
+{
+    return callback &&
+           callback(UCM_LARGEDICT, userData, static_cast<RAR_LPARAM>(neededKB), static_cast<RAR_LPARAM>(limitKB)) == 1;
+}
+
 } // namespace unrar

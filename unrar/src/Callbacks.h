@@ -2,6 +2,7 @@
 // The application's callback and the two obsolete procedures, with the
 // message order the genuine library uses: the wide message first, the
 // 8-bit one only when the wide answer left the buffer unchanged.
+#include <cstdint>
 #include <string>
 
 #include "unrar/include/unrar_api.h"
@@ -23,6 +24,10 @@ public:
     bool askVolume(std::string& name) const;
     // True with the password the application gave; false when refused.
     bool askPassword(std::string& password) const;
+    // True when the application allows a dictionary above the library's
+    // own limit (sizes in KiB); without a callback, or with any answer but
+    // 1, it is refused.
+    bool allowLargeDictionary(uint64_t neededKB, uint64_t limitKB) const;
 };
 
 } // namespace unrar

@@ -125,6 +125,7 @@ RAR_EXPORT RAR_HANDLE RAROpenArchiveEx(struct RAROpenArchiveDataEx* d)
         request.mode = d->OpenMode;
         request.callbacks.callback = d->Callback;
         request.callbacks.userData = d->UserData;
+        request.keepBroken = (d->OpFlags & ROADOF_KEEPBROKEN) != 0;
         d->CmtSize = 0;
         d->CmtState = 0;
         d->Flags = 0;

@@ -1,16 +1,15 @@
 #include "unrar/src/decode/OutputPipeline.h"
 
-#include <blake2.h>
-
 #include <cstring>
 
 #include "unrar/include/unrar_api.h"
+#include "unrar/src/Blake2sp.h"
 #include "unrar/src/Crc32.h"
 
 namespace unrar::decode {
 
 struct OutputPipeline::Blake2State {
-    blake2sp_state state;
+    Blake2sp hash;
 };
 
 OutputPipeline::OutputPipeline(size_t blockSize, unsigned blocks)
@@ -38,7 +37,7 @@ void OutputPipeline::begin(Notifier notify, Writer write, bool blake2)
     total_ = 0;
     std::memset(blake2_, 0, sizeof blake2_);
     if (blake2)
-        blake2sp_init(&blake2State_->state, 32);
+        blake2State_->hash = Blake2sp();
     {
         std::lock_guard<std::mutex> lock(mutex_);
         failure_ = 0;
@@ -136,8 +135,10 @@ int OutputPipeline::finish()
     }
     waitDrained();
     started_ = false;
-    if (wantBlake2_)
-        blake2sp_final(&blake2State_->state, blake2_, sizeof blake2_);
+    if (wantBlake2_) {
+        const auto digest = blake2State_->hash.finish();
+        std::memcpy(blake2_, digest.data(), sizeof blake2_);
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     return failure_;
 }
@@ -161,7 +162,7 @@ int OutputPipeline::consume(const Block& b)
 {
     crc_ = crc32Update(crc_, b.data.get(), b.used);
     if (wantBlake2_)
-        blake2sp_update(&blake2State_->state, b.data.get(), b.used);
+        blake2State_->hash.update(b.data.get(), b.used);
     total_ += b.used;
     return write_ ? write_(b.data.get(), b.used) : 0;
 }

@@ -45,7 +45,7 @@ int Rar5Decoder::decode(const Rar5Entry& entry, PackedSource& in, OutputPipeline
     // Whatever happens, a solid successor needs this entry decoded whole.
     const bool wasReady = ready_;
     ready_ = false;
-    if (entry.dictionarySize > kMaxDictionary)
+    if (entry.dictionarySize > kMaxDictionary && !entry.largeDictionary)
         return ERAR_LARGE_DICT;
     if (entry.dictionarySize == 0 || (entry.solid && !wasReady))
         return ERAR_BAD_DATA;

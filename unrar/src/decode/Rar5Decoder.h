@@ -18,15 +18,18 @@ namespace unrar::decode {
 struct Rar5Entry {
     uint64_t unpackedSize = 0;
     bool sizeKnown = true;
-    uint64_t dictionarySize = 0; // as declared, in bytes
-    bool solid = false;          // continues the previous entry's state
-    size_t trailingPadding = 0;  // bytes that may follow the last block (encryption padding)
+    uint64_t dictionarySize = 0;  // as declared, in bytes
+    bool solid = false;           // continues the previous entry's state
+    bool largeDictionary = false; // the application allowed one above kMaxDictionary
+    size_t trailingPadding = 0;   // bytes that may follow the last block (encryption padding)
 };
 
 class Rar5Decoder {
 public:
-    // The largest dictionary accepted (RAR 5.x writes at most 1 GiB);
-    // anything above gives ERAR_LARGE_DICT.
+    // The largest dictionary accepted unasked (RAR 5.x writes at most
+    // 1 GiB); anything above gives ERAR_LARGE_DICT unless the application
+    // allowed it. The ring never grows past what the entry can fill, so a
+    // large declared size alone costs nothing.
     static constexpr uint64_t kMaxDictionary = uint64_t(1) << 30;
     static constexpr size_t kMinWindow = size_t(64) << 10;
 
