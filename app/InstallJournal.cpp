@@ -42,7 +42,11 @@ std::string utf8Text(const fs::path& path)
     return std::string(text.begin(), text.end());
 }
 
-fs::path utf8Path(const std::string& text) { return fs::path(std::u8string(text.begin(), text.end())); }
+// With the system's separators: it is joined to a program folder that may be an extended path.
+fs::path utf8Path(const std::string& text)
+{
+    return fs::path(std::u8string(text.begin(), text.end())).make_preferred();
+}
 
 std::string unescaped(const std::string& text)
 {

@@ -27,8 +27,7 @@ constexpr int kGroupMargin = 5;
 
 TFNewVersion::TFNewVersion(TMainDM& dm, platform::Messages& messages, const std::filesystem::path& programFolder,
                            QWidget* parent)
-    : QWidget(parent), dm_(dm), messages_(messages), programFolder_(programFolder),
-      http_(platform::makeCurlHttpClient()),
+    : QWidget(parent), dm_(dm), messages_(messages), programFolder_(programFolder), http_(platform::makeHttpClient()),
       run_(std::make_unique<TUpdateRun>(messages_, static_cast<UpdateView&>(*this), *http_))
 {
     createControls();

@@ -3,6 +3,7 @@
 #include "app/FailureCause.h"
 #include "platform/Durability.h"
 #include "platform/FileOps.h"
+#include "platform/FolderTree.h"
 
 #include <set>
 #include <system_error>
@@ -49,8 +50,11 @@ bool ReleaseInstaller::plan(std::vector<JournalEntry>& entries, std::vector<std:
     const fs::path staging = folder_.staging();
     // Sorted, so that every folder comes before what it holds.
     std::set<fs::path> found;
-    for (auto it = fs::recursive_directory_iterator(staging); it != fs::recursive_directory_iterator(); ++it)
-        found.insert(it->path().lexically_relative(staging));
+    std::error_code unread;
+    for (const platform::FolderEntry& entry : platform::folderTree(staging, unread))
+        found.insert(platform::plainPath(entry.path).lexically_relative(platform::plainPath(staging)));
+    if (unread)
+        throw std::system_error(unread, "cannot list " + platform::fromPath(staging));
 
     std::set<fs::path> newFolders;
     for (const fs::path& relative : found) {
@@ -187,7 +191,7 @@ ReleaseInstaller::Result ReleaseInstaller::install()
     }
     // Committed: from here on the new release stands, whatever happens.
     std::error_code ec;
-    fs::remove_all(folder_.backup(), ec);
+    platform::removeTree(folder_.backup(), ec);
     step("backup removed");
     cleanUp(folder_);
     step("cleaned");
@@ -222,7 +226,7 @@ void ReleaseInstaller::rollBack(const UpdateFolder& folder, const std::vector<Jo
 void ReleaseInstaller::cleanUp(const UpdateFolder& folder)
 {
     std::error_code ec;
-    fs::remove_all(folder.backup(), ec);
-    fs::remove_all(folder.staging(), ec);
+    platform::removeTree(folder.backup(), ec);
+    platform::removeTree(folder.staging(), ec);
     InstallJournal(folder.journal()).remove();
 }

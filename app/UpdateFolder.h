@@ -5,13 +5,16 @@
 // in the program folder so that installing is renaming within one file
 // system. After every run that ended it holds the lock file, the record of
 // the release installed last and an HTTP download that was cut, to resume.
+#include "platform/FileOps.h"
+
 #include <filesystem>
 
 inline constexpr const char* kUpdateFolderName = ".tavrel-update";
 
 struct UpdateFolder {
+    // Its paths, and those of the program's files, may pass 260 characters on Windows.
     explicit UpdateFolder(const std::filesystem::path& programFolder)
-        : program(programFolder), root(programFolder / kUpdateFolderName)
+        : program(platform::extendedPath(programFolder)), root(program / kUpdateFolderName)
     {}
 
     std::filesystem::path program;

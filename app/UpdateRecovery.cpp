@@ -4,6 +4,7 @@
 #include "app/InstallJournal.h"
 #include "app/ReleaseInstaller.h"
 #include "app/UpdateRun.h"
+#include "platform/FolderTree.h"
 
 #include <system_error>
 
@@ -36,9 +37,10 @@ bool isPartialEntry(const std::string& name) { return startsWith(name, ".unrar-"
 void removePartialDownloads(const fs::path& folder, bool updateFolder = false)
 {
     std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(folder, ec)) {
-        if (isPartialDownload(entry.path().filename().string(), updateFolder) && entry.is_regular_file(ec))
-            fs::remove(entry.path(), ec);
+    for (const platform::FolderEntry& entry : platform::folderEntries(folder, ec)) {
+        std::error_code ignored;
+        if (isPartialDownload(entry.path.filename().string(), updateFolder) && fs::is_regular_file(entry.path, ignored))
+            fs::remove(entry.path, ignored);
     }
 }
 
@@ -46,16 +48,13 @@ void removePartialDownloads(const fs::path& folder, bool updateFolder = false)
 // sub-folders; links are not followed, the update folder is not entered.
 void removePartialEntries(const UpdateFolder& folder)
 {
-    std::error_code ec;
-    auto it = fs::recursive_directory_iterator(folder.program, fs::directory_options::skip_permission_denied, ec);
-    for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->path() == folder.root) {
-            it.disable_recursion_pending();
-            continue;
-        }
+    std::error_code unread; // a folder that cannot be read holds nothing to remove
+    const auto tree =
+        platform::folderTree(folder.program, unread, [&folder](const fs::path& path) { return path == folder.root; });
+    for (const platform::FolderEntry& entry : tree) {
         std::error_code ignored;
-        if (isPartialEntry(it->path().filename().string()) && it->is_regular_file(ignored))
-            fs::remove(it->path(), ignored);
+        if (!entry.folder && isPartialEntry(entry.path.filename().string()) && fs::is_regular_file(entry.path, ignored))
+            fs::remove(entry.path, ignored);
     }
 }
 
@@ -80,7 +79,7 @@ RecoveryOutcome recoverInterruptedUpdate(const UpdateFolder& folder, const fs::p
     removePartialDownloads(folder.program);
     removePartialDownloads(folder.root, true); // records being written
     std::error_code ec;
-    if (fs::equivalent(currentDirectory, folder.program, ec))
+    if (fs::equivalent(platform::plainPath(currentDirectory), platform::plainPath(folder.program), ec))
         removePartialDownloads(currentDirectory);
     removePartialEntries(folder);
     return outcome;

@@ -13,6 +13,7 @@
 #include "platform/DiskSpace.h"
 #include "platform/Durability.h"
 #include "platform/FileOps.h"
+#include "platform/FolderTree.h"
 #include "platform/PinnedFile.h"
 #include "platform/TextCodec.h"
 
@@ -386,10 +387,11 @@ bool TUpdateRun::isProtected(const fs::path& relative, const std::string& progra
     if (isSettingsFile(relative))
         return true;
     std::error_code ec;
-    const fs::path target = fs::weakly_canonical(platform::toPath(programFolder) / relative, ec);
+    const fs::path target = fs::weakly_canonical(platform::plainPath(platform::toPath(programFolder) / relative), ec);
     for (const std::string& path : protected_) {
         std::error_code ignored;
-        if (!ec && platform::samePathText(fs::weakly_canonical(platform::toPath(path), ignored), target))
+        if (!ec &&
+            platform::samePathText(fs::weakly_canonical(platform::plainPath(platform::toPath(path)), ignored), target))
             return true;
     }
     return false;
@@ -410,7 +412,7 @@ UpdateOutcome TUpdateRun::install(const std::u16string& shownArchive, const plat
     }
 
     std::error_code ec;
-    fs::remove_all(folder.staging(), ec);
+    platform::removeTree(folder.staging(), ec);
     fs::create_directories(folder.staging(), ec);
     if (ec) {
         extractFailed(shownArchive,

@@ -20,19 +20,55 @@
 
 namespace platform {
 
+#ifdef _WIN32
+namespace {
+
+constexpr std::wstring_view kExtended = L"\\\\?\\";
+constexpr std::wstring_view kExtendedUnc = L"\\\\?\\UNC\\";
+
+} // namespace
+#endif
+
+std::filesystem::path extendedPath(const std::filesystem::path& path)
+{
+#ifdef _WIN32
+    const std::wstring& text = path.native();
+    if (text.starts_with(kExtended) || !path.is_absolute())
+        return path;
+    const std::wstring normal = path.lexically_normal().make_preferred().native();
+    if (normal.starts_with(L"\\\\"))
+        return std::wstring(kExtendedUnc) + normal.substr(2);
+    return std::wstring(kExtended) + normal;
+#else
+    return path;
+#endif
+}
+
 std::filesystem::path toPath(const std::string& ansi)
 {
 #ifdef _WIN32
-    return std::filesystem::path(ansiToWide(ansi));
+    return extendedPath(std::filesystem::path(ansiToWide(ansi)).make_preferred());
 #else
     return std::filesystem::path(ansi);
 #endif
 }
 
+std::filesystem::path plainPath(const std::filesystem::path& path)
+{
+#ifdef _WIN32
+    const std::wstring& text = path.native();
+    if (text.starts_with(kExtendedUnc))
+        return L"\\\\" + text.substr(kExtendedUnc.size());
+    if (text.starts_with(kExtended))
+        return text.substr(kExtended.size());
+#endif
+    return path;
+}
+
 std::string fromPath(const std::filesystem::path& path)
 {
 #ifdef _WIN32
-    return utf16ToAnsi(path.u16string());
+    return utf16ToAnsi(plainPath(path).u16string());
 #else
     return path.string();
 #endif
@@ -59,7 +95,7 @@ bool isExistingFile(const std::string& path)
 std::string absolutePath(const std::string& path)
 {
     std::error_code ec;
-    const std::filesystem::path absolute = std::filesystem::absolute(toPath(path), ec);
+    const std::filesystem::path absolute = std::filesystem::absolute(plainPath(toPath(path)), ec);
     if (ec)
         return path;
     return fromPath(absolute.lexically_normal());
@@ -158,6 +194,14 @@ bool copyFileReplacing(const std::string& src, const std::string& dest, const Fi
         const std::uint64_t total = std::filesystem::file_size(toPath(src), ec);
         if (ec)
             return false;
+        // A file copied onto itself is already in place; Windows would not let
+        // the staged copy replace a file that is open for reading.
+        std::error_code different;
+        if (std::filesystem::equivalent(plainPath(toPath(src)), plainPath(toPath(dest)), different)) {
+            if (progress)
+                progress(total, total);
+            return true;
+        }
 
         StagedFile out(dest);
         std::uint64_t done = 0;

@@ -12,9 +12,20 @@ namespace platform {
 // false cancels the operation.
 using FileProgress = std::function<bool(std::uint64_t done, std::uint64_t total)>;
 
-// The platform form of an 8-bit ANSI path, and back.
+// The platform form of an 8-bit ANSI path, and back. On Windows an absolute
+// path becomes an extendedPath, and fromPath gives it back without its prefix.
 std::filesystem::path toPath(const std::string& ansi);
 std::string fromPath(const std::filesystem::path& path);
+// On Windows an absolute path in the form that may pass 260 characters
+// (\\?\C:\... or \\?\UNC\server\...). The system takes such a path as
+// it is, so it is made normal first, with backslashes; whatever is joined to
+// it later must use backslashes too. A relative path, and any path elsewhere,
+// stays as given.
+std::filesystem::path extendedPath(const std::filesystem::path& path);
+// The path without that prefix. The C++ library's path arithmetic (absolute,
+// canonical, lexically_relative, equivalent) misreads the prefixed form, so it
+// is given this one.
+std::filesystem::path plainPath(const std::filesystem::path& path);
 // Whether two paths are the same text as the system compares names: exactly
 // on Linux, without regard to case on Windows.
 bool samePathText(const std::filesystem::path& a, const std::filesystem::path& b);

@@ -73,7 +73,7 @@ public:
     virtual HttpResult get(const HttpRequest& request, HttpBodySink& sink) = 0;
 };
 
-// The libcurl client.
-std::unique_ptr<HttpClient> makeCurlHttpClient();
+// The system's client: WinInet on Windows, libcurl elsewhere.
+std::unique_ptr<HttpClient> makeHttpClient();
 
 } // namespace platform

@@ -1,4 +1,5 @@
 #include "HttpClient.h"
+#include "HttpHeadFields.h"
 
 #include <curl/curl.h>
 
@@ -26,49 +27,13 @@ struct HeaderListDeleter {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
 
-std::string trimmed(std::string text)
-{
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
-        text.pop_back();
-    std::size_t start = 0;
-    while (start < text.size() && std::isspace(static_cast<unsigned char>(text[start])))
-        ++start;
-    return text.substr(start);
-}
-
-bool sameName(const std::string& a, const char* b)
+bool sameName(std::string_view a, const char* b)
 {
     std::size_t i = 0;
     for (; i < a.size() && b[i]; ++i)
         if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
             return false;
     return i == a.size() && !b[i];
-}
-
-std::optional<std::uint64_t> number(const std::string& text)
-{
-    if (text.empty() || text.size() > 19)
-        return std::nullopt;
-    std::uint64_t value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        value = value * 10 + static_cast<std::uint64_t>(c - '0');
-    }
-    return value;
-}
-
-// "bytes FIRST-LAST/LENGTH" of a 206 answer.
-void readContentRange(const std::string& value, HttpResponseHead& head)
-{
-    const std::size_t space = value.find(' ');
-    const std::size_t dash = value.find('-');
-    const std::size_t slash = value.find('/');
-    if (space == std::string::npos || dash == std::string::npos || slash == std::string::npos || dash < space ||
-        slash < dash)
-        return;
-    head.rangeStart = number(value.substr(space + 1, dash - space - 1));
-    head.completeLength = number(value.substr(slash + 1));
 }
 
 // State of one transfer, shared with the write callback.
@@ -120,8 +85,8 @@ size_t onHeader(char* data, size_t, size_t size, void* user)
     const std::size_t colon = line.find(':');
     if (colon == std::string::npos)
         return size;
-    const std::string name = trimmed(line.substr(0, colon));
-    const std::string value = trimmed(line.substr(colon + 1));
+    const std::string_view name = trimmedField(std::string_view(line).substr(0, colon));
+    const std::string_view value = trimmedField(std::string_view(line).substr(colon + 1));
     if (sameName(name, "ETag"))
         t->head.etag = value;
     else if (sameName(name, "Last-Modified"))
@@ -248,9 +213,7 @@ public:
             return result;
         if (transfer.stopped)
             return result;
-        const auto expected = transfer.contentLength();
-        // A 304 may announce the length of the body it does not send.
-        if (expected && *expected != transfer.received && transfer.head.status != "304") {
+        if (!bodyAsAnnounced(transfer.head.status, transfer.contentLength(), transfer.received)) {
             result.error = "body shorter than announced";
             return result;
         }
@@ -261,6 +224,6 @@ public:
 
 } // namespace
 
-std::unique_ptr<HttpClient> makeCurlHttpClient() { return std::make_unique<CurlHttpClient>(); }
+std::unique_ptr<HttpClient> makeHttpClient() { return std::make_unique<CurlHttpClient>(); }
 
 } // namespace platform

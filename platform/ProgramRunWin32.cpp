@@ -1,41 +1,19 @@
 #include "ProgramRun.h"
 
+#include "CommandLine.h"
 #include "TextCodec.h"
 
 #include <windows.h>
 
 namespace platform {
 
-namespace {
-
-// One argument as the C runtime splits a command line: quoted, with the
-// backslashes before a quote doubled.
-std::wstring quoted(const std::wstring& argument)
-{
-    std::wstring out = L"\"";
-    std::size_t backslashes = 0;
-    for (wchar_t c : argument) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-        backslashes = 0;
-        out += c;
-    }
-    out.append(backslashes * 2, L'\\');
-    return out + L"\"";
-}
-
-} // namespace
-
 ProgramResult runProgram(const std::string& program, const std::vector<std::string>& arguments,
                          std::chrono::milliseconds limit)
 {
     ProgramResult result;
-    std::wstring commandLine = quoted(ansiToWide(program));
+    std::wstring commandLine = quotedArgument(ansiToWide(program));
     for (const std::string& argument : arguments)
-        commandLine += L" " + quoted(ansiToWide(argument));
+        commandLine += L" " + quotedArgument(ansiToWide(argument));
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};

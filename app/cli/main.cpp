@@ -379,7 +379,7 @@ int main(int argc, char* argv[])
     if (source->locationMissing)
         return kNoParameters;
 
-    const auto http = platform::makeCurlHttpClient();
+    const auto http = platform::makeHttpClient();
     TUpdateRun run(messages, view, *http);
     try {
         run.setDownloadLimits(readDownloadLimits());

@@ -13,7 +13,9 @@
 #include <filesystem>
 #include <iterator>
 #include <memory>
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 namespace fs = std::filesystem;
 using testsupport::readFileBytes;
@@ -66,7 +68,7 @@ protected:
     TempFolder folder;
     fs::path target = folder.path() / "NewExe.zip";
     platform::RecordingMessages messages;
-    std::unique_ptr<platform::HttpClient> http = platform::makeCurlHttpClient();
+    std::unique_ptr<platform::HttpClient> http = platform::makeHttpClient();
     ProgressLog observer;
     TFetch fetch{messages, *http, &observer};
 };
@@ -123,10 +125,55 @@ TEST_F(Download, LocationsTypedWithBlanksOrLettersReachTheServerEscaped)
         {"/echo/a;b:c@d+e,f=g!$'()*~/x.rar?v=1&w=a b#part", "/echo/a;b:c@d+e,f=g!$'()*~/x.rar?v=1&w=a%20b"},
     };
     for (const auto& [typed, arrived] : cases) {
-        EXPECT_TRUE(get(server->url(typed))) << typed << ": " << observer.failure;
+        // Typed in the system's 8-bit code page (Windows-1251 on a Russian Windows).
+        EXPECT_TRUE(get(server->url(platform::utf16ToAnsi(platform::toUtf16(typed)))))
+            << typed << ": " << observer.failure;
         EXPECT_EQ(readFileBytes(target), arrived) << typed;
     }
     EXPECT_TRUE(messages.all().empty());
+}
+
+// Sets an environment variable for the rest of the process; empty removes it.
+void setEnvironment(const char* name, const std::string& value)
+{
+#ifdef _WIN32
+    _putenv_s(name, value.c_str());
+#else
+    value.empty() ? ::unsetenv(name) : ::setenv(name, value.c_str(), 1);
+#endif
+}
+
+TEST_F(Download, GoesThroughTheProxyOfTheSettingsOrOfTheEnvironment)
+{
+    // The test server answers a proxy's request too; its echo shows the whole URL a proxy is sent.
+    const std::string remote = "http://release.tavrel.invalid/echo/Release.rar";
+    const std::string proxy = server->url("");
+    struct Way {
+        const char* name;
+        std::string settings;
+        std::string environment;
+        bool proxied;
+    };
+    const Way ways[] = {
+        {"Proxy= of the settings", proxy, "", true},
+        {"the settings' proxy before the environment's", proxy, "http://127.0.0.1:1", true},
+        {"http_proxy of the environment", "", proxy, true},
+        {"no_proxy names the loopback server: asked directly", "", "http://127.0.0.1:1", false},
+    };
+    setEnvironment("no_proxy", "127.0.0.1,localhost");
+    for (const Way& way : ways) {
+        fetch.setProxy(way.settings);
+        setEnvironment("http_proxy", way.environment);
+        EXPECT_TRUE(get(way.proxied ? remote : server->url("/echo/direct"))) << way.name << ": " << observer.failure;
+        // WinInet names the port it goes to.
+        const std::string arrived = readFileBytes(target);
+        if (way.proxied)
+            EXPECT_TRUE(arrived == remote || arrived == "http://release.tavrel.invalid:80/echo/Release.rar")
+                << way.name << ": " << arrived;
+        else
+            EXPECT_EQ(arrived, "/echo/direct") << way.name;
+    }
+    setEnvironment("http_proxy", "");
 }
 
 TEST_F(Download, LocationThatIsNoHttpUrlIsNamedInAMessage)
@@ -245,7 +292,7 @@ protected:
     fs::path source = folder.path() / "release.rar";
     fs::path target = folder.path() / "NewExe.zip";
     platform::RecordingMessages messages;
-    std::unique_ptr<platform::HttpClient> http = platform::makeCurlHttpClient();
+    std::unique_ptr<platform::HttpClient> http = platform::makeHttpClient();
     ProgressLog observer;
     TFetch fetch{messages, *http, &observer};
 };
@@ -272,15 +319,19 @@ TEST_F(Copy, FollowsALinkToTheSource)
 
 TEST_F(Copy, MissingSourceIsReportedAsNotFoundAndAFolderOrFifoAsWhatItIs)
 {
+    std::vector<std::pair<fs::path, std::string>> cases = {
+        {folder.path() / "absent.rar", platform::toUtf8(kNotFound)},
+        {folder.path(), "По пути обновления " + folder.path().string() + " находится папка, а не файл архива!"},
+    };
+#ifndef _WIN32
+    // Windows has no fifos, and links there need a privilege.
     const fs::path fifo = folder.path() / "release.fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     fs::create_symlink(folder.path() / "nowhere", folder.path() / "dangling.rar");
-    const std::pair<fs::path, std::string> cases[] = {
-        {folder.path() / "absent.rar", platform::toUtf8(kNotFound)},
-        {folder.path() / "dangling.rar", platform::toUtf8(kNotFound)},
-        {folder.path(), "По пути обновления " + folder.path().string() + " находится папка, а не файл архива!"},
-        {fifo, "По пути обновления " + fifo.string() + " находится не обычный файл (канал, устройство или сокет)!"},
-    };
+    cases.push_back({folder.path() / "dangling.rar", platform::toUtf8(kNotFound)});
+    cases.push_back(
+        {fifo, "По пути обновления " + fifo.string() + " находится не обычный файл (канал, устройство или сокет)!"});
+#endif
     for (const auto& [src, text] : cases) {
         messages.clear();
         EXPECT_FALSE(fetch.GetNetFile(src.string(), target.string())) << src;

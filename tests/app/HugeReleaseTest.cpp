@@ -48,7 +48,7 @@ TEST(HugeRelease, IsRefusedForLackOfSpaceBeforeAnythingIsUnpacked)
     library.play({.entries = {hugeEntry("Tavrel.exe", 0x100), hugeEntry("Help.chm", 0x100)}});
     platform::RecordingMessages messages;
     SilentView view;
-    auto http = platform::makeCurlHttpClient();
+    auto http = platform::makeHttpClient();
     TUpdateRun run{messages, view, *http};
     run.RAR1.setDllName(library.path());
 

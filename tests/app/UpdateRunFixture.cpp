@@ -1,5 +1,8 @@
 #include "tests/app/UpdateRunFixture.h"
 
+#include "platform/FileOps.h"
+#include "platform/TextCodec.h"
+
 namespace fs = std::filesystem;
 
 namespace testsupport {
@@ -23,7 +26,10 @@ std::unique_ptr<HttpTestServer> UpdateRunFixture::server;
 
 UpdateRunFixture::UpdateRunFixture(const std::string& prefix) : root(prefix)
 {
-    useProgramFolder(root / "Программа Таврель");
+    // Letters beyond ASCII, of the system's 8-bit code page: the updater takes 8-bit paths.
+    const std::u16string cyrillic = u"Программа Таврель";
+    const bool inCodePage = platform::ansiToUtf16(platform::utf16ToAnsi(cyrillic)) == cyrillic;
+    useProgramFolder(root.path() / std::filesystem::path(inCodePage ? u"Программа Таврель" : u"Programme Tavrél"));
 }
 
 void UpdateRunFixture::openReleases(const std::string& prefix) { releases = std::make_unique<TempDir>(prefix); }
@@ -41,7 +47,7 @@ void UpdateRunFixture::useProgramFolder(const fs::path& folder)
     program = folder;
     fs::create_directories(program);
     writeFileBytes(program / "Tavrel.exe", "old program");
-    setup.programFolder = program.string() + "/";
+    setup.programFolder = platform::fromPath(program) + "/"; // 8-bit, in the system code page
 }
 
 } // namespace testsupport

@@ -62,7 +62,7 @@ protected:
     CurrentDirectory cwd{work};
     platform::RecordingMessages messages;
     RecordingView view;
-    std::unique_ptr<platform::HttpClient> http = platform::makeCurlHttpClient();
+    std::unique_ptr<platform::HttpClient> http = platform::makeHttpClient();
     TUpdateRun run{messages, view, *http};
     UpdateSetup setup; // the program folder, copy mode, no settings file
 };

@@ -1,5 +1,6 @@
 #include "tests/support/ChildProcess.h"
 
+#include "platform/CommandLine.h"
 #include "tests/support/TempDir.h"
 
 #include <csignal>
@@ -12,27 +13,6 @@ namespace {
 
 constexpr int kSignalBase = 128;
 constexpr int kKilled = kSignalBase + 9;
-
-// One argument of a command line, quoted so that the child's C run time
-// splits it back as it was.
-std::wstring quoted(const std::wstring& argument)
-{
-    if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos)
-        return argument;
-    std::wstring out = L"\"";
-    std::size_t backslashes = 0;
-    for (wchar_t c : argument) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-        backslashes = 0;
-        out += c;
-    }
-    out.append(backslashes * 2, L'\\');
-    return out + L"\"";
-}
 
 // An inheritable handle of `file` (or of NUL), for the child's standard streams.
 HANDLE openStream(const std::filesystem::path& file, bool write)
@@ -51,9 +31,9 @@ bool ChildResult::killedBy(int signal) const { return status == kSignalBase + si
 
 ChildProcess::ChildProcess(const Start& start) : start_(start)
 {
-    std::wstring command = quoted(start.program.wstring());
+    std::wstring command = platform::quotedArgument(start.program.wstring());
     for (const std::string& argument : start.arguments)
-        command += L" " + quoted(std::filesystem::path(argument).wstring());
+        command += L" " + platform::quotedArgument(std::filesystem::path(argument).wstring());
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;

@@ -4,6 +4,7 @@
 #include "HttpTestServer.h"
 
 #include "TempDir.h"
+#include "platform/CommandLine.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -32,7 +33,7 @@ std::string unixPath(const std::filesystem::path& path)
     return result;
 }
 
-std::wstring quoted(const std::string& text) { return L"\"" + std::filesystem::path(text).wstring() + L"\""; }
+std::wstring quoted(const std::string& text) { return platform::quotedArgument(std::filesystem::path(text).wstring()); }
 
 } // namespace
 
@@ -40,6 +41,10 @@ HttpTestServer::HttpTestServer(const std::string& root, bool https)
 {
     if (https)
         throw std::runtime_error("http test server: no HTTPS under Wine (no certificate tool there)");
+    // Requests to the loopback server must not go through a proxy that the
+    // environment of a CI machine may name.
+    _putenv_s("no_proxy", "127.0.0.1,localhost");
+    _putenv_s("NO_PROXY", "127.0.0.1,localhost");
     const std::filesystem::path control =
         std::filesystem::temp_directory_path() / ("tavrel-http-" + std::to_string(GetCurrentProcessId()) + "-" +
                                                   std::to_string(GetTickCount64()) + "-" + std::to_string(std::rand()));

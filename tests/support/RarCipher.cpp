@@ -1,11 +1,8 @@
 #include "tests/support/RarCipher.h"
 
-#include <openssl/evp.h>
-#include <openssl/sha.h>
+#include <algorithm>
 
-#include <memory>
-#include <stdexcept>
-
+#include "tests/support/StockCrypto.h"
 #include "unrar/src/crypt/Kdf.h"
 
 namespace tavrel::test {
@@ -33,26 +30,14 @@ RarCipher::RarCipher(RarFormat format, std::string password, unsigned kdfCount) 
         k = {};
     key_ = bytes(k.key, 32);
     hashKey_ = bytes(k.hashKey, 32);
-    uint8_t sum[SHA256_DIGEST_LENGTH];
-    SHA256(k.check, 8, sum);
-    check_ = bytes(k.check, 8) + bytes(sum, 4);
+    check_ = bytes(k.check, 8) + stockSha256(bytes(k.check, 8)).substr(0, 4);
 }
 
 std::string RarCipher::encrypt(const std::string& plain, const std::string& iv) const
 {
     std::string padded = plain;
     padded.resize((plain.size() + 15) / 16 * 16, '\0');
-    std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(), &EVP_CIPHER_CTX_free);
-    const EVP_CIPHER* cipher = key_.size() == 16 ? EVP_aes_128_cbc() : EVP_aes_256_cbc();
-    std::string out(padded.size(), '\0');
-    int n = 0;
-    if (!ctx || EVP_EncryptInit_ex(ctx.get(), cipher, nullptr, raw(key_), raw(iv)) != 1 ||
-        EVP_CIPHER_CTX_set_padding(ctx.get(), 0) != 1 ||
-        EVP_EncryptUpdate(ctx.get(), reinterpret_cast<uint8_t*>(out.data()), &n, raw(padded),
-                          static_cast<int>(padded.size())) != 1 ||
-        static_cast<size_t>(n) != padded.size())
-        throw std::runtime_error("RarCipher: encryption failed");
-    return out;
+    return stockAesCbcEncrypt(key_, iv, padded);
 }
 
 std::string RarCipher::encryptData(const std::string& plain) const { return encrypt(plain, iv_); }

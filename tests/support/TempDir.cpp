@@ -1,5 +1,8 @@
 #include "tests/support/TempDir.h"
 
+#include "platform/FileOps.h"
+#include "platform/FolderTree.h"
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -39,7 +42,7 @@ TempDir::TempDir(const std::string& prefix)
 TempDir::~TempDir()
 {
     std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
+    platform::removeTree(platform::extendedPath(path_), ignored);
 }
 
 CurrentDirectory::CurrentDirectory(const std::filesystem::path& folder) : saved_(std::filesystem::current_path())
@@ -73,9 +76,16 @@ void writeFileBytes(const std::filesystem::path& path, const std::string& bytes)
 std::map<std::string, std::string> folderContents(const std::filesystem::path& root)
 {
     std::map<std::string, std::string> files;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
-        files[entry.path().lexically_relative(root).generic_string()] =
-            entry.is_directory() ? "<folder>" : readFileBytes(entry.path());
+    std::error_code ec;
+    // The platform's walk: the C++ library's stops at 260 characters on Windows.
+    const auto tree = platform::folderTree(platform::extendedPath(root), ec);
+    if (ec)
+        throw std::filesystem::filesystem_error("cannot list", root, ec);
+    for (const platform::FolderEntry& entry : tree) {
+        std::error_code ignored;
+        files[platform::plainPath(entry.path).lexically_relative(platform::plainPath(root)).generic_string()] =
+            std::filesystem::is_directory(entry.path, ignored) ? "<folder>" : readFileBytes(entry.path);
+    }
     return files;
 }
 

@@ -19,7 +19,12 @@ Paths:
   /trickle/BYTES/MS     200 announcing 1 MiB, then BYTES bytes every MS milliseconds
   /agent                200 with the request's User-Agent as body
   /echo/ANYTHING        200 with the request target as it arrived as body
+  http://HOST/PATH      any of these, asked of the server as of a proxy
   /endless              200 without a length, sending blocks until the client goes
+  /versioned/N          N pattern bytes with an ETag and a Last-Modified: 304 to
+                        If-None-Match or If-Modified-Since naming them, 206 to
+                        "Range: bytes=FROM-" unless If-Range names another version
+  /headers              200 with the request's header lines as body
   /files/NAME           200 with the file NAME (percent-decoded) of the --root folder (sendfile)
 """
 import argparse
@@ -60,8 +65,31 @@ class Handler(BaseHTTPRequestHandler):
         self.head(code, len(data), extra)
         self.wfile.write(data)
 
+    def versioned(self, size):
+        etag, modified = '"v1"', "Wed, 09 Dec 2026 10:00:00 GMT"
+        validators = [("ETag", etag), ("Last-Modified", modified)]
+        if self.headers.get("If-None-Match") == etag or self.headers.get("If-Modified-Since") == modified:
+            self.head(304, None, validators)
+            return
+        data = pattern(size)
+        wanted = self.headers.get("Range", "")
+        if_range = self.headers.get("If-Range")
+        if wanted.startswith("bytes=") and wanted.endswith("-") and if_range in (None, etag, modified):
+            start = int(wanted[6:-1])
+            if start >= size:
+                self.body(416, b"", [("Content-Range", "bytes */%d" % size)])
+                return
+            self.body(206, data[start:], validators + [("Content-Range", "bytes %d-%d/%d" % (start, size - 1, size))])
+            return
+        self.body(200, data, validators)
+
     def do_GET(self):
-        parts = [p for p in self.path.split("/") if p]
+        # A proxy is sent the whole URL; this server answers it as the origin
+        # would, so that one server plays both (/echo shows what arrived).
+        target = self.path
+        if target.startswith("http://"):
+            target = "/" + target.split("/", 3)[3] if target.count("/") >= 3 else "/"
+        parts = [p for p in target.split("/") if p]
         try:
             self.route(parts)
         except (BrokenPipeError, ConnectionResetError):
@@ -101,6 +129,10 @@ class Handler(BaseHTTPRequestHandler):
                 self.wfile.write(pattern(size))
                 self.wfile.flush()
                 time.sleep(delay)
+        elif kind == "versioned" and len(parts) == 2:
+            self.versioned(int(parts[1]))
+        elif kind == "headers":
+            self.body(200, str(self.headers).encode("latin-1"))
         elif kind == "agent":
             self.body(200, self.headers.get("User-Agent", "").encode("utf-8"))
         elif kind == "echo":

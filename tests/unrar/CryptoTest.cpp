@@ -2,13 +2,12 @@
 // derivations against the published vectors, the SHA-1 variant of RAR 3.x,
 // checksums as MACs, and decryption as the decoders pull data.
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
-#include <openssl/sha.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "tests/support/StockCrypto.h"
 #include "unrar/src/crypt/AesCbc.h"
 #include "unrar/src/crypt/DecryptingSource.h"
 #include "unrar/src/crypt/Kdf.h"
@@ -27,6 +26,8 @@ std::vector<uint8_t> hex(const std::string& h)
 }
 
 std::vector<uint8_t> bytes(const uint8_t* p, size_t n) { return std::vector<uint8_t>(p, p + n); }
+std::vector<uint8_t> bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+std::string text(const std::vector<uint8_t>& v) { return std::string(v.begin(), v.end()); }
 
 TEST(Rar3Kdf, MatchesThePublishedVector)
 {
@@ -52,9 +53,9 @@ TEST(Rar3Sha1, DigestsAsSha1AndRewritesOnlyBlocksTakenFromTheCallersBuffer)
 
     std::vector<uint8_t> whole = {0xAB, 0xCD};
     whole.insert(whole.end(), original.begin(), original.end());
-    uint8_t reference[20];
-    SHA1(whole.data(), whole.size(), reference);
-    EXPECT_EQ(bytes(ours, 20), bytes(reference, 20));
+    tavrel::test::StockSha1 reference;
+    reference.update(whole.data(), whole.size());
+    EXPECT_EQ(bytes(ours, 20), bytes(reference.digestSoFar()));
 
     // The internal block took data[0..62); the blocks at 62 and 126 came
     // straight from the buffer and now hold W[64..79] of their schedule,
@@ -76,7 +77,7 @@ TEST(Rar3Sha1, DigestsAsSha1AndRewritesOnlyBlocksTakenFromTheCallersBuffer)
     EXPECT_TRUE(std::equal(data.begin() + 190, data.end(), original.begin() + 190));
 }
 
-// The derivation with a stock SHA-1 (OpenSSL), for comparison.
+// The derivation with a stock SHA-1, for comparison.
 Rar3Key stockRar3(const std::string& asciiPassword, const std::vector<uint8_t>& salt)
 {
     std::vector<uint8_t> p;
@@ -85,28 +86,19 @@ Rar3Key stockRar3(const std::string& asciiPassword, const std::vector<uint8_t>& 
         p.push_back(0);
     }
     p.insert(p.end(), salt.begin(), salt.end());
-    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
-    EVP_DigestInit_ex(ctx, EVP_sha1(), nullptr);
+    tavrel::test::StockSha1 sha;
     Rar3Key k{};
-    uint8_t d[20];
-    unsigned n = 0;
     for (uint32_t i = 0; i < 0x40000; ++i) {
-        EVP_DigestUpdate(ctx, p.data(), p.size());
+        sha.update(p.data(), p.size());
         const uint8_t counter[3] = {uint8_t(i), uint8_t(i >> 8), uint8_t(i >> 16)};
-        EVP_DigestUpdate(ctx, counter, 3);
-        if (i % 0x4000 == 0) {
-            EVP_MD_CTX* copy = EVP_MD_CTX_new();
-            EVP_MD_CTX_copy_ex(copy, ctx);
-            EVP_DigestFinal_ex(copy, d, &n);
-            EVP_MD_CTX_free(copy);
-            k.iv[i / 0x4000] = d[19];
-        }
+        sha.update(counter, 3);
+        if (i % 0x4000 == 0)
+            k.iv[i / 0x4000] = static_cast<uint8_t>(sha.digestSoFar()[19]);
     }
-    EVP_DigestFinal_ex(ctx, d, &n);
-    EVP_MD_CTX_free(ctx);
+    const std::string d = sha.digestSoFar();
     for (int a = 0; a < 4; ++a)
         for (int b = 0; b < 4; ++b)
-            k.key[4 * a + b] = d[4 * a + 3 - b];
+            k.key[4 * a + b] = static_cast<uint8_t>(d[4 * a + 3 - b]);
     return k;
 }
 
@@ -147,13 +139,10 @@ TEST(Rar5Kdf, RefusesCountsBeyondTheCapAndCutsPasswordsTo127Characters)
     ASSERT_TRUE(deriveRar5(std::string(127, 'a'), salt.data(), 1, a));
     ASSERT_TRUE(deriveRar5(std::string(200, 'a'), salt.data(), 1, b));
     EXPECT_EQ(bytes(a.key, 32), bytes(b.key, 32));
-    // PBKDF2 with a library for comparison: count 1 is 2 iterations.
-    uint8_t expected[32];
-    PKCS5_PBKDF2_HMAC("pw", 2, salt.data(), 16, 2, EVP_sha256(), 32, expected);
+    // PBKDF2 of the system's library for comparison: count 1 is 2 iterations.
     ASSERT_TRUE(deriveRar5("pw", salt.data(), 1, a));
-    EXPECT_EQ(bytes(a.key, 32), bytes(expected, 32));
-    PKCS5_PBKDF2_HMAC("pw", 2, salt.data(), 16, 2 + 16, EVP_sha256(), 32, expected);
-    EXPECT_EQ(bytes(a.hashKey, 32), bytes(expected, 32));
+    EXPECT_EQ(bytes(a.key, 32), bytes(tavrel::test::stockPbkdf2Sha256("pw", text(salt), 2)));
+    EXPECT_EQ(bytes(a.hashKey, 32), bytes(tavrel::test::stockPbkdf2Sha256("pw", text(salt), 2 + 16)));
 }
 
 // Hands out its data in reads of awkward sizes.
@@ -174,18 +163,6 @@ private:
     size_t pos_ = 0;
 };
 
-std::vector<uint8_t> encrypt(const std::vector<uint8_t>& plain, const uint8_t* key, const uint8_t* iv)
-{
-    std::vector<uint8_t> out(plain.size());
-    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-    int n = 0;
-    EVP_EncryptInit_ex(ctx, EVP_aes_256_cbc(), nullptr, key, iv);
-    EVP_CIPHER_CTX_set_padding(ctx, 0);
-    EVP_EncryptUpdate(ctx, out.data(), &n, plain.data(), static_cast<int>(plain.size()));
-    EVP_CIPHER_CTX_free(ctx);
-    return out;
-}
-
 TEST(DecryptingSource, DecryptsWhateverTheReadSizesAndRefusesAPartialBlock)
 {
     uint8_t key[32], iv[16];
@@ -195,7 +172,8 @@ TEST(DecryptingSource, DecryptsWhateverTheReadSizesAndRefusesAPartialBlock)
     std::vector<uint8_t> plain(16 * 9);
     for (size_t i = 0; i < plain.size(); ++i)
         plain[i] = static_cast<uint8_t>(i ^ 0x33);
-    const std::vector<uint8_t> cipher = encrypt(plain, key, iv);
+    const std::vector<uint8_t> cipher =
+        bytes(tavrel::test::stockAesCbcEncrypt(text(bytes(key, 32)), text(bytes(iv, 16)), text(plain)));
 
     for (size_t readSize : {size_t(1), size_t(5), size_t(16), size_t(40), size_t(1000)}) {
         DribbleSource in(cipher);

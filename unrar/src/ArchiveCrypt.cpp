@@ -1,12 +1,12 @@
 // Passwords and decryption for one archive handle: when the password is
 // asked for, how encrypted headers are opened, and the cipher and MAC key
 // of the entry being read.
-#include <openssl/crypto.h>
 
 #include <cstring>
 
 #include "unrar/src/Archive.h"
 #include "unrar/src/crypt/Kdf.h"
+#include "unrar/src/crypt/Wipe.h"
 
 namespace unrar {
 namespace {
@@ -28,7 +28,7 @@ int Archive::obtainPassword()
     const bool given = callbacks_.askPassword(password);
     if (given && !password.empty()) {
         keys_.setPassword(password);
-        OPENSSL_cleanse(password.data(), password.size());
+        crypt::wipe(password.data(), password.size());
         return ERAR_SUCCESS;
     }
     // Refused or empty: the handle is finished, as with the genuine library.
@@ -134,7 +134,7 @@ int Archive::prepareDecryption(const Entry& e, bool mayAsk)
 void Archive::dropDecryption()
 {
     cipher_.reset();
-    OPENSSL_cleanse(&entryKey_, sizeof entryKey_);
+    crypt::wipe(&entryKey_, sizeof entryKey_);
     mac_ = false;
 }
 

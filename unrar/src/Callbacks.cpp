@@ -1,12 +1,11 @@
 #include "unrar/src/Callbacks.h"
 
-#include <openssl/crypto.h>
-
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "unrar/src/TextConvert.h"
+#include "unrar/src/crypt/Wipe.h"
 
 namespace unrar {
 namespace {
@@ -112,8 +111,8 @@ bool Callbacks::askPassword(std::string& password) const
         std::vector<char>& narrow;
         ~Wipe()
         {
-            OPENSSL_cleanse(wide.data(), wide.size() * sizeof(wchar_t));
-            OPENSSL_cleanse(narrow.data(), narrow.size());
+            crypt::wipe(wide.data(), wide.size() * sizeof(wchar_t));
+            crypt::wipe(narrow.data(), narrow.size());
         }
     } wipe{wide, narrow};
     if (callback(UCM_NEEDPASSWORDW, userData, asParam(wide.data()), static_cast<RAR_LPARAM>(wide.size())) == -1)
@@ -122,7 +121,7 @@ bool Callbacks::askPassword(std::string& password) const
     if (wide[0] != L'\0') {
         std::wstring w(wide.data());
         password = wideToUtf8(w);
-        OPENSSL_cleanse(w.data(), w.size() * sizeof(wchar_t));
+        crypt::wipe(w.data(), w.size() * sizeof(wchar_t));
         return true;
     }
     if (callback(UCM_NEEDPASSWORD, userData, asParam(narrow.data()), static_cast<RAR_LPARAM>(narrow.size())) == -1)

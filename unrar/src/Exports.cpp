@@ -1,7 +1,5 @@
 // The exported C functions. Nothing may escape them: every call is wrapped,
 // and a failure inside becomes an ERAR_* code.
-#include <openssl/crypto.h>
-
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -9,6 +7,7 @@
 #include "unrar/include/unrar_api.h"
 #include "unrar/src/Archive.h"
 #include "unrar/src/TextConvert.h"
+#include "unrar/src/crypt/Wipe.h"
 
 #ifdef _WIN32
 // Exported by unrar.def, under the undecorated names.
@@ -23,12 +22,16 @@ using unrar::Archive;
 namespace {
 
 // The narrow paths of the interface as the library's own UTF-8: on Windows
-// they are text of the ANSI code page.
-std::string pathText(const char* path)
+// they are text of the ANSI code page, and RARProcessFile's destination text
+// of the OEM one, as the interface's manual has it.
+enum class CodePage { Ansi, Oem };
+
+std::string pathText(const char* path, CodePage codePage = CodePage::Ansi)
 {
 #ifdef _WIN32
-    return unrar::ansiToUtf8(path);
+    return codePage == CodePage::Oem ? unrar::oemToUtf8(path) : unrar::ansiToUtf8(path);
 #else
+    (void)codePage;
     return path;
 #endif
 }
@@ -235,8 +238,8 @@ RAR_EXPORT int RARProcessFile(RAR_HANDLE h, int operation, char* destPath, char*
     if (!h)
         return ERAR_UNKNOWN;
     try {
-        const std::string path = destPath ? pathText(destPath) : std::string();
-        const std::string name = destName ? pathText(destName) : std::string();
+        const std::string path = destPath ? pathText(destPath, CodePage::Oem) : std::string();
+        const std::string name = destName ? pathText(destName, CodePage::Oem) : std::string();
         return static_cast<Archive*>(h)->process(operation, destPath ? path.c_str() : nullptr,
                                                  destName ? name.c_str() : nullptr);
     } catch (const std::bad_alloc&) {
@@ -274,7 +277,7 @@ RAR_EXPORT void RARSetPassword(RAR_HANDLE h, char* password)
     try {
         std::string copy = password ? password : "";
         static_cast<Archive*>(h)->setPassword(copy);
-        OPENSSL_cleanse(copy.data(), copy.size()); // the handle keeps its own, wiped when closed
+        unrar::crypt::wipe(copy.data(), copy.size()); // the handle keeps its own, wiped when closed
     } catch (...) {
     }
 }

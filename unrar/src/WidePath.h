@@ -12,5 +12,7 @@ std::wstring extendedPath(const std::string& utf8);
 std::wstring childPath(const std::wstring& folder, const std::string& name);
 // Text of the ANSI code page, as the narrow functions of the interface take it, as UTF-8.
 std::string ansiToUtf8(const char* ansi);
+// Text of the OEM code page, as RARProcessFile takes its destination, as UTF-8.
+std::string oemToUtf8(const char* oem);
 
 } // namespace unrar

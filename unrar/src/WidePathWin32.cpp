@@ -37,17 +37,25 @@ std::wstring childPath(const std::wstring& folder, const std::string& name)
     return path + utf8ToWide(name);
 }
 
-std::string ansiToUtf8(const char* ansi)
+namespace {
+
+std::string codePageToUtf8(const char* text, UINT codePage)
 {
-    if (!ansi || !*ansi)
+    if (!text || !*text)
         return {};
-    const int size = MultiByteToWideChar(CP_ACP, 0, ansi, -1, nullptr, 0);
+    const int size = MultiByteToWideChar(codePage, 0, text, -1, nullptr, 0);
     if (size <= 0)
         return {};
     std::wstring wide(static_cast<size_t>(size), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, ansi, -1, wide.data(), size);
+    MultiByteToWideChar(codePage, 0, text, -1, wide.data(), size);
     wide.resize(static_cast<size_t>(size - 1));
     return wideToUtf8(wide);
 }
+
+} // namespace
+
+std::string ansiToUtf8(const char* ansi) { return codePageToUtf8(ansi, CP_ACP); }
+
+std::string oemToUtf8(const char* oem) { return codePageToUtf8(oem, CP_OEMCP); }
 
 } // namespace unrar

@@ -8,6 +8,8 @@
 #include "app/UpdateRun.h"
 #include "app/UpdateSession.h"
 #include "platform/ExecutablePath.h"
+#include "platform/FileOps.h"
+#include "platform/FolderTree.h"
 #include "platform/RecordingMessages.h"
 #include "tests/support/RarWriter.h"
 #include "tests/support/TempDir.h"
@@ -83,6 +85,10 @@ Hold runProgram(const fs::path& exe)
     });
 }
 
+// A release's unrar.dll must load, or the release is refused before its
+// install: the library this test runs with, told apart by bytes past its end.
+std::string newLibrary() { return readFileBytes(platform::executableFolder() / "unrar.dll") + "new library"; }
+
 struct Row {
     const char* name;
     RarFormat format = RarFormat::Rar5;
@@ -94,6 +100,8 @@ struct Row {
     std::function<void(const fs::path& program)> check = [](const fs::path&) {};
     // A text the error message must hold.
     std::string message;
+    // The program folder lies so deep that its files' paths pass 260 characters.
+    bool deep = false;
 };
 
 RarWriter& named(RarWriter& w, const std::string& name)
@@ -109,24 +117,25 @@ std::vector<Row> rows()
 {
     std::vector<Row> table{
         {.name = "the running program and its loaded unrar.dll are renamed aside, removed at the next start",
-         .release = [](RarWriter& w) { w.file("Tavrel.exe", "new program").file("unrar.dll", "new library"); },
+         .release = [](RarWriter& w) { w.file("Tavrel.exe", "new program").file("unrar.dll", newLibrary()); },
          .during =
              [](const fs::path& program) {
-                 fs::copy_file(platform::executableFolder() / "unrar.dll", program / "unrar.dll",
-                               fs::copy_options::overwrite_existing);
-                 fs::copy_file(platform::executableFolder() / "running_program.exe", program / "Tavrel.exe",
-                               fs::copy_options::overwrite_existing);
+                 // Copied by bytes: the C++ library takes a \\?\ target of copy_file for its source.
+                 writeFileBytes(program / "unrar.dll", readFileBytes(platform::executableFolder() / "unrar.dll"));
+                 writeFileBytes(program / "Tavrel.exe",
+                                readFileBytes(platform::executableFolder() / "running_program.exe"));
                  return Hold(std::make_shared<std::pair<Hold, Hold>>(runProgram(program / "Tavrel.exe"),
                                                                      loadLibrary(program / "unrar.dll")));
              },
          .check =
              [](const fs::path& program) {
                  EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "new program");
-                 EXPECT_EQ(readFileBytes(program / "unrar.dll"), "new library");
+                 EXPECT_TRUE(readFileBytes(program / "unrar.dll") == newLibrary()); // no dump of a whole DLL
              }},
         {.name = "a file held open without delete sharing stops the install before its commit",
          .release = [](RarWriter& w) { w.file("Tavrel.exe", "new program").file("Reports/Year.frx", "new report"); },
-         .during = [](const fs::path& program) { return holdOpenWithoutDeleteSharing(program / "Reports/Year.frx"); },
+         .during =
+             [](const fs::path& program) { return holdOpenWithoutDeleteSharing(program / "Reports" / "Year.frx"); },
          .outcome = UpdateOutcome::ExtractFailed,
          .message = "Year.frx"},
         {.name = "tavrel.ini is the protected Tavrel.INI",
@@ -138,6 +147,21 @@ std::vector<Row> rows()
         {.name = "the database file is protected whatever the case of its name",
          .release = [](RarWriter& w) { w.file("TAVREL.FDB", "new database").file("Tavrel.exe", "new program"); },
          .check = [](const fs::path& program) { EXPECT_EQ(readFileBytes(program / "tavrel.fdb"), "old database"); }},
+        {.name = "a program folder whose files' paths pass 260 characters",
+         .release =
+             [](RarWriter& w) {
+                 w.file("Tavrel.exe", "new program")
+                     .directory("Reports/Month")
+                     .file("Reports/Month/Month.frx", "new report")
+                     .file("Reports/Year.frx", "new report");
+             },
+         .check =
+             [](const fs::path& program) {
+                 EXPECT_GT(platform::plainPath(program / "Reports" / "Month" / "Month.frx").native().size(), 260u);
+                 EXPECT_EQ(readFileBytes(program / "Reports" / "Month" / "Month.frx"), "new report");
+                 EXPECT_EQ(readFileBytes(program / "Reports" / "Year.frx"), "new report");
+             },
+         .deep = true},
     };
     // Names that would leave the program folder or mean something else on Windows.
     for (const char* name : {"docs\\..\\..\\evil.txt", "..\\evil.txt", "C:\\evil.txt", "C:evil.txt", "CON", "aux.txt",
@@ -156,10 +180,15 @@ void runRow(const Row& row)
 {
     {
         testsupport::TempDir root("tavrel-windows");
-        const fs::path program = root / "program";
+        // The updater is given the folder as a user names it; the test
+        // reaches it by the form that passes 260 characters.
+        const fs::path given = root / (row.deep ? std::string(4, 'f') + "\\" + std::string(120, 'd') + "\\" +
+                                                      std::string(120, 'e') + "\\program"
+                                                : std::string("program"));
+        const fs::path program = platform::extendedPath(given);
         fs::create_directories(program / "Reports");
         writeFileBytes(program / "Tavrel.exe", "old program");
-        writeFileBytes(program / "Reports/Year.frx", "old report");
+        writeFileBytes(program / "Reports" / "Year.frx", "old report");
         writeFileBytes(program / "Tavrel.INI", "old settings");
         writeFileBytes(program / "tavrel.fdb", "old database");
         RarWriter writer(row.format);
@@ -172,13 +201,13 @@ void runRow(const Row& row)
         {
             const Hold held = row.during(program);
             before = folderContents(program);
-            const UpdateSession session(program, messages);
+            const UpdateSession session(given, messages);
             ASSERT_FALSE(session.busy());
             QuietView view;
             NoHttp http;
             TUpdateRun run(messages, view, http);
-            run.protectFile((program / "tavrel.fdb").string());
-            outcome = run.BBRenewClick({.programFolder = program.string() + "/"}, archive.string());
+            run.protectFile((given / "tavrel.fdb").string());
+            outcome = run.BBRenewClick({.programFolder = given.string() + "/"}, archive.string());
             after = folderContents(program);
         }
         EXPECT_EQ(outcome, row.outcome);
@@ -200,11 +229,13 @@ void runRow(const Row& row)
         // the record of the release an install put in place.
         {
             platform::RecordingMessages next;
-            const UpdateSession session(program, next);
+            const UpdateSession session(given, next);
         }
         std::vector<std::string> left;
-        for (const auto& entry : fs::directory_iterator(program / kUpdateFolderName))
-            left.push_back(entry.path().filename().string());
+        std::error_code unread;
+        for (const platform::FolderEntry& entry : platform::folderEntries(program / kUpdateFolderName, unread))
+            left.push_back(entry.path.filename().string());
+        EXPECT_FALSE(unread) << unread.message();
         std::sort(left.begin(), left.end());
         std::vector<std::string> expected{"installed", "lock"};
         if (row.outcome != UpdateOutcome::Installed)

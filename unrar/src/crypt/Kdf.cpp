@@ -1,18 +1,12 @@
 #include "unrar/src/crypt/Kdf.h"
 
-#include <openssl/core_names.h>
-#include <openssl/crypto.h>
-#include <openssl/evp.h>
-#include <openssl/hmac.h>
-#include <openssl/params.h>
-#include <openssl/sha.h>
-
 #include <cstring>
-#include <memory>
 #include <vector>
 
 #include "unrar/src/TextConvert.h"
 #include "unrar/src/crypt/Rar3Sha1.h"
+#include "unrar/src/crypt/Sha256.h"
+#include "unrar/src/crypt/Wipe.h"
 
 namespace unrar::crypt {
 namespace {
@@ -23,7 +17,7 @@ struct Wiped {
     ~Wiped()
     {
         if (!bytes.empty())
-            OPENSSL_cleanse(bytes.data(), bytes.size());
+            wipe(bytes.data(), bytes.size());
     }
 };
 
@@ -34,47 +28,6 @@ std::wstring limitedWide(const std::string& password)
         w.resize(kMaxPasswordChars);
     return w;
 }
-
-struct MacDeleter {
-    void operator()(EVP_MAC* m) const { EVP_MAC_free(m); }
-    void operator()(EVP_MAC_CTX* c) const { EVP_MAC_CTX_free(c); }
-};
-
-// HMAC-SHA256 under one key, computed again and again without re-keying.
-class HmacSha256 {
-public:
-    HmacSha256(const uint8_t* key, size_t keySize)
-    {
-        mac_.reset(EVP_MAC_fetch(nullptr, "HMAC", nullptr));
-        if (mac_)
-            ctx_.reset(EVP_MAC_CTX_new(mac_.get()));
-        char digest[] = "SHA256";
-        OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digest, 0),
-                               OSSL_PARAM_construct_end()};
-        // An empty key is still a key to HMAC; give OpenSSL a valid pointer.
-        static const uint8_t none = 0;
-        ok_ = ctx_ && EVP_MAC_init(ctx_.get(), keySize ? key : &none, keySize, params) == 1;
-        keyed_ = true;
-    }
-    bool ok() const { return ok_; }
-    bool compute(const uint8_t* data, size_t size, uint8_t out[32])
-    {
-        if (!ok_)
-            return false;
-        if (!keyed_ && EVP_MAC_init(ctx_.get(), nullptr, 0, nullptr) != 1)
-            return ok_ = false;
-        keyed_ = false;
-        size_t n = 0;
-        ok_ = EVP_MAC_update(ctx_.get(), data, size) == 1 && EVP_MAC_final(ctx_.get(), out, &n, 32) == 1 && n == 32;
-        return ok_;
-    }
-
-private:
-    std::unique_ptr<EVP_MAC, MacDeleter> mac_;
-    std::unique_ptr<EVP_MAC_CTX, MacDeleter> ctx_;
-    bool ok_ = false;
-    bool keyed_ = false;
-};
 
 } // namespace
 
@@ -96,7 +49,7 @@ void deriveRar3(const std::string& password, const uint8_t salt[8], Rar3Key& out
         }
     }
     if (!wide.empty())
-        OPENSSL_cleanse(wide.data(), wide.size() * sizeof(wchar_t));
+        wipe(wide.data(), wide.size() * sizeof(wchar_t));
     p.bytes.insert(p.bytes.end(), salt, salt + 8);
 
     constexpr uint32_t kRounds = 0x40000;
@@ -116,7 +69,7 @@ void deriveRar3(const std::string& password, const uint8_t salt[8], Rar3Key& out
     for (int k = 0; k < 4; ++k)
         for (int j = 0; j < 4; ++j)
             out.key[4 * k + j] = digest[4 * k + 3 - j];
-    OPENSSL_cleanse(digest, sizeof digest);
+    wipe(digest, sizeof digest);
 }
 
 bool deriveRar5(const std::string& password, const uint8_t salt[16], unsigned count, Rar5Key& out)
@@ -129,9 +82,9 @@ bool deriveRar5(const std::string& password, const uint8_t salt[16], unsigned co
     pw.bytes.assign(utf8.begin(), utf8.end());
     // The temporaries held the password too.
     if (!wide.empty())
-        OPENSSL_cleanse(wide.data(), wide.size() * sizeof(wchar_t));
+        wipe(wide.data(), wide.size() * sizeof(wchar_t));
     if (!utf8.empty())
-        OPENSSL_cleanse(utf8.data(), utf8.size());
+        wipe(utf8.data(), utf8.size());
 
     HmacSha256 hmac(pw.bytes.data(), pw.bytes.size());
     uint8_t u[32], acc[32], next[32];
@@ -163,18 +116,17 @@ bool deriveRar5(const std::string& password, const uint8_t salt[16], unsigned co
     std::memset(out.check, 0, sizeof out.check);
     for (int i = 0; i < 32; ++i)
         out.check[i % 8] ^= check32[i];
-    OPENSSL_cleanse(u, sizeof u);
-    OPENSSL_cleanse(acc, sizeof acc);
-    OPENSSL_cleanse(next, sizeof next);
-    OPENSSL_cleanse(check32, sizeof check32);
+    wipe(u, sizeof u);
+    wipe(acc, sizeof acc);
+    wipe(next, sizeof next);
+    wipe(check32, sizeof check32);
     return ok;
 }
 
 bool checkValueIntact(const uint8_t stored[12])
 {
-    uint8_t digest[SHA256_DIGEST_LENGTH];
-    SHA256(stored, 8, digest);
-    return std::memcmp(digest, stored + 8, 4) == 0;
+    uint8_t digest[32];
+    return sha256(stored, 8, digest) && std::memcmp(digest, stored + 8, 4) == 0;
 }
 
 uint32_t macOfCrc(const Rar5Key& key, uint32_t crc)
@@ -182,8 +134,8 @@ uint32_t macOfCrc(const Rar5Key& key, uint32_t crc)
     const uint8_t raw[4] = {static_cast<uint8_t>(crc), static_cast<uint8_t>(crc >> 8), static_cast<uint8_t>(crc >> 16),
                             static_cast<uint8_t>(crc >> 24)};
     uint8_t d[32];
-    unsigned n = 0;
-    if (!HMAC(EVP_sha256(), key.hashKey, 32, raw, 4, d, &n))
+    HmacSha256 hmac(key.hashKey, 32);
+    if (!hmac.compute(raw, 4, d))
         return ~crc; // cannot match: a failure must not pass as a good checksum
     uint32_t mac = 0;
     for (int i = 0; i < 32; ++i)
@@ -193,8 +145,8 @@ uint32_t macOfCrc(const Rar5Key& key, uint32_t crc)
 
 void macOfDigest(const Rar5Key& key, const uint8_t digest[32], uint8_t out[32])
 {
-    unsigned n = 0;
-    if (!HMAC(EVP_sha256(), key.hashKey, 32, digest, 32, out, &n))
+    HmacSha256 hmac(key.hashKey, 32);
+    if (!hmac.compute(digest, 32, out))
         for (int i = 0; i < 32; ++i)
             out[i] = static_cast<uint8_t>(~digest[i]);
 }

@@ -1,10 +1,10 @@
 #include "unrar/src/crypt/KeyRing.h"
 
-#include <openssl/crypto.h>
-
 #include <algorithm>
 #include <cstring>
 #include <map>
+
+#include "unrar/src/crypt/Wipe.h"
 
 namespace unrar::crypt {
 namespace {
@@ -49,9 +49,9 @@ KeyRing::~KeyRing() { clear(); }
 void KeyRing::wipeKeys()
 {
     if (!rar3_.empty())
-        OPENSSL_cleanse(rar3_.data(), rar3_.size() * sizeof(Rar3Entry));
+        wipe(rar3_.data(), rar3_.size() * sizeof(Rar3Entry));
     if (!rar5_.empty())
-        OPENSSL_cleanse(rar5_.data(), rar5_.size() * sizeof(Rar5Entry));
+        wipe(rar5_.data(), rar5_.size() * sizeof(Rar5Entry));
     rar3_.clear();
     rar5_.clear();
 }
@@ -59,7 +59,7 @@ void KeyRing::wipeKeys()
 void KeyRing::clear()
 {
     if (!password_.empty())
-        OPENSSL_cleanse(password_.data(), password_.size());
+        wipe(password_.data(), password_.size());
     password_.clear();
     wipeKeys();
 }
@@ -78,7 +78,7 @@ const Rar3Key& KeyRing::rar3(const uint8_t salt[8])
         if (std::memcmp(e.salt.data(), salt, 8) == 0)
             return e.key;
     if (rar3_.size() == kKept) {
-        OPENSSL_cleanse(&rar3_.front(), sizeof(Rar3Entry));
+        wipe(&rar3_.front(), sizeof(Rar3Entry));
         rar3_.erase(rar3_.begin());
     }
     Rar3Entry e;
@@ -88,7 +88,7 @@ const Rar3Key& KeyRing::rar3(const uint8_t salt[8])
         return true;
     });
     rar3_.push_back(e);
-    OPENSSL_cleanse(&e, sizeof e);
+    wipe(&e, sizeof e);
     return rar3_.back().key;
 }
 
@@ -98,7 +98,7 @@ const Rar5Key* KeyRing::rar5(const uint8_t salt[16], unsigned count)
         if (e.count == count && std::memcmp(e.salt.data(), salt, 16) == 0)
             return &e.key;
     if (rar5_.size() == kKept) {
-        OPENSSL_cleanse(&rar5_.front(), sizeof(Rar5Entry));
+        wipe(&rar5_.front(), sizeof(Rar5Entry));
         rar5_.erase(rar5_.begin());
     }
     Rar5Entry e;
@@ -108,7 +108,7 @@ const Rar5Key* KeyRing::rar5(const uint8_t salt[16], unsigned count)
                            [&](Rar5Key& k) { return deriveRar5(password_, salt, count, k); });
     if (ok)
         rar5_.push_back(e);
-    OPENSSL_cleanse(&e, sizeof e);
+    wipe(&e, sizeof e);
     return ok ? &rar5_.back().key : nullptr;
 }
 

@@ -1,8 +1,8 @@
 #include "unrar/src/crypt/Rar3Sha1.h"
 
-#include <openssl/crypto.h>
-
 #include <cstring>
+
+#include "unrar/src/crypt/Wipe.h"
 
 namespace unrar::crypt {
 namespace {
@@ -15,8 +15,8 @@ Rar3Sha1::Rar3Sha1() : state_{0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u
 
 Rar3Sha1::~Rar3Sha1()
 {
-    OPENSSL_cleanse(state_, sizeof state_);
-    OPENSSL_cleanse(buffer_, sizeof buffer_);
+    wipe(state_, sizeof state_);
+    wipe(buffer_, sizeof buffer_);
 }
 
 void Rar3Sha1::compress(uint8_t* block, bool writeBack)
@@ -65,7 +65,7 @@ void Rar3Sha1::compress(uint8_t* block, bool writeBack)
         for (int t = 0; t < 16; ++t)
             for (int i = 0; i < 4; ++i)
                 block[4 * t + i] = static_cast<uint8_t>(w[t] >> (8 * i)); // little-endian, as the original stored them
-    OPENSSL_cleanse(w, sizeof w);
+    wipe(w, sizeof w);
 }
 
 void Rar3Sha1::update(uint8_t* data, size_t size)
