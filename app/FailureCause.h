@@ -14,3 +14,5 @@ inline constexpr const char16_t* kFileInFolderPlace = u"на месте папк
 inline constexpr const char16_t* kFolderInFilePlace = u"на месте файла лежит папка, он не может быть заменён";
 inline constexpr const char16_t* kRefusedName = u"недопустимое имя, файл не может быть создан";
 inline constexpr const char16_t* kArchiveChanged = u"архив изменён другой программой после проверки";
+inline constexpr const char16_t* kNotInStaging =
+    u"библиотека UnRAR сообщила, что распаковала файл, но в папке обновления его нет";

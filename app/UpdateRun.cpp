@@ -46,12 +46,27 @@ void TUpdateRun::stagedFileStarted(const std::u16string& fileName)
     // The file before is complete: its data starts for the disk while the
     // next one is unpacked, so that the flush before the install finds
     // little left to write.
-    if (!stagedFile_.empty()) {
-        std::u16string relative = stagedFile_;
-        std::replace(relative.begin(), relative.end(), u'\\', u'/');
-        platform::startWriting(platform::fromPath(stagingFolder_ / platform::toPath(platform::utf16ToAnsi(relative))));
-    }
+    if (!stagedFile_.empty())
+        platform::startWriting(platform::fromPath(stagedPath(stagedFile_)));
     stagedFile_ = fileName;
+    stagedFiles_.push_back(fileName);
+}
+
+std::filesystem::path TUpdateRun::stagedPath(const std::u16string& entryName) const
+{
+    std::u16string relative = entryName;
+    std::replace(relative.begin(), relative.end(), u'\\', u'/');
+    return stagingFolder_ / platform::toPath(platform::utf16ToAnsi(relative));
+}
+
+std::optional<std::u16string> TUpdateRun::missingStagedFile() const
+{
+    for (const std::u16string& name : stagedFiles_) {
+        std::error_code ec;
+        if (!fs::exists(fs::symlink_status(stagedPath(name), ec)))
+            return name;
+    }
+    return std::nullopt;
 }
 
 bool TUpdateRun::FetchWatch::fetchProgress(std::uint64_t done, std::optional<std::uint64_t> total)
@@ -445,6 +460,7 @@ UpdateOutcome TUpdateRun::install(const std::u16string& shownArchive, const plat
         FlagScope staging(staging_);
         stagingFolder_ = folder.staging();
         stagedFile_.clear();
+        stagedFiles_.clear();
         const std::string stagingFolder = platform::fromPath(folder.staging() / "");
         extracted = RAR1.Extract(platform::charToOem(stagingFolder), true, nullptr);
     } catch (...) {
@@ -461,6 +477,13 @@ UpdateOutcome TUpdateRun::install(const std::u16string& shownArchive, const plat
         else
             extractFailed(shownArchive, (failedEntry.empty() ? u"" : failedEntry + u": ") +
                                             unpackingCause(failedCode, platform::fromPath(folder.staging())));
+        return UpdateOutcome::ExtractFailed;
+    }
+
+    // A library that reports success must also have put the data where it
+    // was asked to; else the install would go on with files missing.
+    if (const auto missing = missingStagedFile()) {
+        extractFailed(shownArchive, *missing + u": " + kNotInStaging);
         return UpdateOutcome::ExtractFailed;
     }
 

@@ -15,6 +15,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -107,6 +108,10 @@ private:
     void extractFailed(const std::u16string& shownArchive, const std::u16string& detail);
     void rememberInstalled(const std::string& programFolder);
     void stagedFileStarted(const std::u16string& fileName);
+    std::filesystem::path stagedPath(const std::u16string& entryName) const;
+    // The first entry the library reported unpacking that is not in the
+    // staging area (a library that wrote it elsewhere), if any.
+    std::optional<std::u16string> missingStagedFile() const;
     bool isProtected(const std::filesystem::path& relative, const std::string& programFolder) const;
 
     // Forwards fetch progress to the view and adds cancellation.
@@ -129,7 +134,8 @@ private:
     bool testing_ = false; // the archive's progress belongs to its test
     bool staging_ = false;
     std::filesystem::path stagingFolder_;
-    std::u16string stagedFile_; // the entry being unpacked into the staging area
+    std::u16string stagedFile_;               // the entry being unpacked into the staging area
+    std::vector<std::u16string> stagedFiles_; // every entry whose data went to the staging area
     std::vector<std::string> protected_;
     DownloadLimits limits_;
     // Written once the release being installed has committed.

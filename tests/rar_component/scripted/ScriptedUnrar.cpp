@@ -93,7 +93,9 @@ void toWide(const std::string& name, wchar_t* out, std::size_t capacity)
 void writeEntry(const scripted::Entry& e, const char* folder, const char* name)
 {
     namespace fs = std::filesystem;
-    const fs::path target = name ? fs::path(name) : fs::path(folder ? folder : ".") / e.name;
+    const fs::path target = !e.writtenTo.empty() ? fs::path(e.writtenTo)
+                            : name               ? fs::path(name)
+                                                 : fs::path(folder ? folder : ".") / e.name;
     std::error_code ec;
     if (e.flags & RHDF_DIRECTORY) {
         fs::create_directories(target, ec);

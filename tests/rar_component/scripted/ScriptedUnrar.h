@@ -32,8 +32,9 @@ struct Entry {
     unsigned dictSizeKb = 0;
     unsigned cmtSize = 0;
     int readResult = 0;
-    int processResult = 0; // returned when testing or extracting
-    std::string content{}; // written by RAR_EXTRACT
+    int processResult = 0;   // returned when testing or extracting
+    std::string content{};   // written by RAR_EXTRACT
+    std::string writtenTo{}; // where RAR_EXTRACT writes it instead (a library that misreads the destination)
     std::vector<Request> requests{};
 };
 

@@ -1,6 +1,7 @@
-// A release whose entries claim more than 4 GiB in all, as a scripted
-// stand-in for the UnRAR library reports it: the free-space check must add
-// the whole 64-bit sizes and refuse before anything is unpacked.
+// Releases as a scripted stand-in for the UnRAR library reports them:
+// entries that claim more than 4 GiB in all (the free-space check must add
+// the whole 64-bit sizes and refuse before anything is unpacked), and a
+// library that reports success for files it wrote somewhere else.
 #include "app/UpdateFolder.h"
 #include "app/UpdateRun.h"
 #include "platform/RecordingMessages.h"
@@ -35,7 +36,7 @@ scripted::Entry hugeEntry(const std::string& name, unsigned low)
     return e;
 }
 
-TEST(HugeRelease, IsRefusedForLackOfSpaceBeforeAnythingIsUnpacked)
+TEST(ScriptedRelease, IsRefusedForLackOfSpaceBeforeAnythingIsUnpacked)
 {
     testsupport::TempDir root{"tavrel-huge"};
     const fs::path program = root / "program";
@@ -71,6 +72,44 @@ TEST(HugeRelease, IsRefusedForLackOfSpaceBeforeAnythingIsUnpacked)
     EXPECT_FALSE(fs::exists(program / "Help.chm"));
     EXPECT_TRUE(!fs::exists(program / kUpdateFolderName) || fs::is_empty(program / kUpdateFolderName));
     EXPECT_TRUE(fs::exists(archive));
+}
+
+// A library that misreads the destination (as ours once did on Windows,
+// taking an OEM path for an ANSI one) writes the files beside the program
+// folder and reports success: the run must not install an empty release.
+TEST(ScriptedRelease, FilesTheLibraryWroteElsewhereStopTheInstall)
+{
+    testsupport::TempDir root{"tavrel-elsewhere"};
+    const fs::path program = root / "program";
+    fs::create_directories(program);
+    writeFileBytes(program / "Tavrel.exe", "old program");
+    const fs::path archive = root / "NewExe.zip";
+    writeFileBytes(archive, "the stand-in library does not read it");
+    const fs::path stray = root / "stray.exe";
+
+    scripted::Entry entry;
+    entry.name = "Tavrel.exe";
+    entry.content = "new program";
+    entry.unpSize = entry.packSize = static_cast<unsigned>(entry.content.size());
+    entry.writtenTo = stray.string();
+    entry.requests = {{.msg = UCM_PROCESSDATA, .p2 = static_cast<long>(entry.content.size())}};
+    ScriptedLibrary library{SCRIPTED_UNRAR};
+    library.play({.entries = {entry}});
+    platform::RecordingMessages messages;
+    SilentView view;
+    auto http = platform::makeHttpClient();
+    TUpdateRun run{messages, view, *http};
+    run.RAR1.setDllName(library.path());
+
+    EXPECT_EQ(run.UnRarFile(archive.string(), program.string() + "/"), UpdateOutcome::ExtractFailed);
+
+    ASSERT_EQ(messages.texts().size(), 1u);
+    EXPECT_EQ(messages.texts().front(), "Ошибка при распаковке архива " + archive.string() +
+                                            ": Tavrel.exe: библиотека UnRAR сообщила, что распаковала файл, "
+                                            "но в папке обновления его нет");
+    EXPECT_TRUE(fs::exists(stray)); // it did write, elsewhere
+    EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "old program");
+    EXPECT_TRUE(!fs::exists(program / kUpdateFolderName) || fs::is_empty(program / kUpdateFolderName));
 }
 
 } // namespace
