@@ -256,8 +256,12 @@ UpdateOutcome TUpdateRun::BBRenewClick(const UpdateSetup& setup, const std::stri
     // process does with its name meanwhile.
     platform::PinnedFile pinned(platform::absolutePath(archive));
     const std::string readFrom = pinned.open() ? pinned.readPath() : archive;
-    if (!releaseCheck.confirm(archive, readFrom))
+    if (!releaseCheck.confirm(archive, readFrom)) {
+        // The refused release goes with its signature. Windows deletes no
+        // file held open, so there its name is removed once it is let go.
+        pinned.removeName();
         return releaseCheck.downgradeRefused() ? UpdateOutcome::DowngradeRefused : UpdateOutcome::SignatureNotConfirmed;
+    }
     InstalledRelease release;
     release.location = source;
     release.http = http;

@@ -176,7 +176,7 @@ TEST_P(SignedUpdate, InstallsOnlyAConfirmedRelease)
     // A signature left from an earlier run must not vouch for this release.
     const bool keyUsable = c.key == Key::Tool || c.key == Key::Sodium;
     if (keyUsable)
-        fs::copy_file(releases->path() / "ToolPrehashed.rar.minisig", archive.string() + ".minisig");
+        fs::copy_file(releases->path() / "ToolPrehashed.rar.minisig", fs::path(archive) += ".minisig");
 
     EXPECT_EQ(run.BBRenewClick(setup, source), c.outcome);
 

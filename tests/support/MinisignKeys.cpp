@@ -4,6 +4,7 @@
 
 #include <sodium.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <stdexcept>
 #include <vector>
@@ -12,6 +13,7 @@ namespace testsupport {
 
 namespace {
 
+#ifndef _WIN32
 std::string quoted(const std::filesystem::path& path) { return "'" + path.string() + "'"; }
 
 void runTool(const std::string& arguments)
@@ -20,6 +22,7 @@ void runTool(const std::string& arguments)
     if (std::system(command.c_str()) != 0)
         throw std::runtime_error("failed: " + command);
 }
+#endif
 
 std::string base64(const unsigned char* data, std::size_t size)
 {
@@ -30,6 +33,34 @@ std::string base64(const unsigned char* data, std::size_t size)
 }
 
 } // namespace
+
+#ifdef _WIN32
+
+MinisignToolKey::MinisignToolKey(const std::filesystem::path& folder, const std::string& name)
+    : publicKeyFile_(folder / (name + ".pub")), secretKeyFile_(folder / (name + ".key")),
+      standIn_(std::make_shared<SodiumKey>())
+{
+    publicKeyLine_ = standIn_->publicKeyLine();
+    // The tool's first line names the key id as a number, the way the updater shows it.
+    std::string id;
+    for (auto byte = standIn_->keyId().rbegin(); byte != standIn_->keyId().rend(); ++byte) {
+        static constexpr char kDigits[] = "0123456789ABCDEF";
+        id += kDigits[*byte >> 4];
+        id += kDigits[*byte & 0xF];
+    }
+    writeFileBytes(publicKeyFile_, "untrusted comment: minisign public key " + id + "\n" + publicKeyLine_ + "\n");
+}
+
+void MinisignToolKey::sign(const std::filesystem::path& file, bool legacy,
+                           const std::optional<std::filesystem::path>& signature) const
+{
+    const std::filesystem::path target = signature.value_or(file.string() + ".minisig");
+    const auto now =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+    standIn_->sign(file, target, !legacy, "timestamp:" + std::to_string(now) + "\tfile:" + file.filename().string());
+}
+
+#else
 
 MinisignToolKey::MinisignToolKey(const std::filesystem::path& folder, const std::string& name)
     : publicKeyFile_(folder / (name + ".pub")), secretKeyFile_(folder / (name + ".key"))
@@ -48,6 +79,8 @@ void MinisignToolKey::sign(const std::filesystem::path& file, bool legacy,
     runTool(std::string("-S") + (legacy ? " -l" : "") + " -s " + quoted(secretKeyFile_) + " -m " + quoted(file) +
             " -x " + quoted(target));
 }
+
+#endif
 
 SodiumKey::SodiumKey()
 {
