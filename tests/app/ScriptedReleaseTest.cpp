@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <memory>
+#include <vector>
 
 namespace fs = std::filesystem;
 using testsupport::readFileBytes;
@@ -36,24 +38,36 @@ scripted::Entry hugeEntry(const std::string& name, unsigned low)
     return e;
 }
 
-TEST(ScriptedRelease, IsRefusedForLackOfSpaceBeforeAnythingIsUnpacked)
-{
-    testsupport::TempDir root{"tavrel-huge"};
-    const fs::path program = root / "program";
-    fs::create_directories(program);
-    writeFileBytes(program / "Tavrel.exe", "old program");
-    const fs::path archive = root / "NewExe.zip";
-    writeFileBytes(archive, "the stand-in library does not read it");
+// A program folder, a stand-in archive beside it and the update run that
+// unpacks it through the scripted library.
+class ScriptedRelease : public ::testing::Test {
+protected:
+    ScriptedRelease()
+    {
+        fs::create_directories(program);
+        writeFileBytes(program / "Tavrel.exe", "old program");
+        writeFileBytes(archive, "the stand-in library does not read it");
+        run.RAR1.setDllName(library.path());
+    }
+    UpdateOutcome unpack(const std::vector<scripted::Entry>& entries)
+    {
+        library.play({.entries = entries});
+        return run.UnRarFile(archive.string(), program.string() + "/");
+    }
 
+    testsupport::TempDir root{"tavrel-scripted"};
+    const fs::path program = root / "program";
+    const fs::path archive = root / "NewExe.zip";
     ScriptedLibrary library{SCRIPTED_UNRAR};
-    library.play({.entries = {hugeEntry("Tavrel.exe", 0x100), hugeEntry("Help.chm", 0x100)}});
     platform::RecordingMessages messages;
     SilentView view;
-    auto http = platform::makeHttpClient();
+    std::unique_ptr<platform::HttpClient> http = platform::makeHttpClient();
     TUpdateRun run{messages, view, *http};
-    run.RAR1.setDllName(library.path());
+};
 
-    EXPECT_EQ(run.UnRarFile(archive.string(), program.string() + "/"), UpdateOutcome::ExtractFailed);
+TEST_F(ScriptedRelease, IsRefusedForLackOfSpaceBeforeAnythingIsUnpacked)
+{
+    EXPECT_EQ(unpack({hugeEntry("Tavrel.exe", 0x100), hugeEntry("Help.chm", 0x100)}), UpdateOutcome::ExtractFailed);
 
     // 2 × (4 PiB + 256 bytes), rounded up to whole mebibytes.
     const std::string expected = "Ошибка при распаковке архива " + archive.string() +
@@ -77,14 +91,8 @@ TEST(ScriptedRelease, IsRefusedForLackOfSpaceBeforeAnythingIsUnpacked)
 // A library that misreads the destination (as ours once did on Windows,
 // taking an OEM path for an ANSI one) writes the files beside the program
 // folder and reports success: the run must not install an empty release.
-TEST(ScriptedRelease, FilesTheLibraryWroteElsewhereStopTheInstall)
+TEST_F(ScriptedRelease, FilesTheLibraryWroteElsewhereStopTheInstall)
 {
-    testsupport::TempDir root{"tavrel-elsewhere"};
-    const fs::path program = root / "program";
-    fs::create_directories(program);
-    writeFileBytes(program / "Tavrel.exe", "old program");
-    const fs::path archive = root / "NewExe.zip";
-    writeFileBytes(archive, "the stand-in library does not read it");
     const fs::path stray = root / "stray.exe";
 
     scripted::Entry entry;
@@ -93,15 +101,8 @@ TEST(ScriptedRelease, FilesTheLibraryWroteElsewhereStopTheInstall)
     entry.unpSize = entry.packSize = static_cast<unsigned>(entry.content.size());
     entry.writtenTo = stray.string();
     entry.requests = {{.msg = UCM_PROCESSDATA, .p2 = static_cast<long>(entry.content.size())}};
-    ScriptedLibrary library{SCRIPTED_UNRAR};
-    library.play({.entries = {entry}});
-    platform::RecordingMessages messages;
-    SilentView view;
-    auto http = platform::makeHttpClient();
-    TUpdateRun run{messages, view, *http};
-    run.RAR1.setDllName(library.path());
 
-    EXPECT_EQ(run.UnRarFile(archive.string(), program.string() + "/"), UpdateOutcome::ExtractFailed);
+    EXPECT_EQ(unpack({entry}), UpdateOutcome::ExtractFailed);
 
     ASSERT_EQ(messages.texts().size(), 1u);
     EXPECT_EQ(messages.texts().front(), "Ошибка при распаковке архива " + archive.string() +
