@@ -41,7 +41,8 @@ MinisignToolKey::MinisignToolKey(const std::filesystem::path& folder, const std:
       standIn_(std::make_shared<SodiumKey>())
 {
     publicKeyLine_ = standIn_->publicKeyLine();
-    // The tool's first line names the key id as a number, the way the updater shows it.
+    // The tool's first line names the key id as a number, the way the updater
+    // shows it; written out here, not by the updater's code, which it checks.
     std::string id;
     for (auto byte = standIn_->keyId().rbegin(); byte != standIn_->keyId().rend(); ++byte) {
         static constexpr char kDigits[] = "0123456789ABCDEF";
