@@ -4,39 +4,54 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
+#include <ibase.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <stdexcept>
 
+#ifdef _WIN32
+#include <winsock2.h>
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 namespace testsupport {
 
 namespace {
 
-void runIsql(const std::filesystem::path& script, const std::filesystem::path& log)
+std::string statusText(const ISC_STATUS* status)
 {
-    // ISC_USER/ISC_PASSWORD of the caller must not change the login.
-    const std::string command =
-        "env -u ISC_USER -u ISC_PASSWORD isql-fb -q -bail -i '" + script.string() + "' > '" + log.string() + "' 2>&1";
-    if (std::system(command.c_str()) != 0)
-        throw std::runtime_error("isql-fb failed: " + readFileBytes(log));
+    std::string text;
+    char line[512];
+    while (fb_interpret(line, sizeof line, &status))
+        text += (text.empty() ? "" : "; ") + std::string(line);
+    return text;
+}
+
+// Through the client library of this process, as the tests' connections
+// go: the same on Linux and under Wine, where no Linux tool can be run.
+void createDatabase(const std::filesystem::path& file)
+{
+    std::string quoted;
+    for (char c : file.string())
+        quoted += c == '\'' ? std::string("''") : std::string(1, c);
+    const std::string sql = "CREATE DATABASE '" + quoted + "' USER 'SYSDBA' PASSWORD '" + embeddedPassword() +
+                            "' DEFAULT CHARACTER SET UTF8";
+    ISC_STATUS_ARRAY status{};
+    isc_db_handle db = 0;
+    isc_tr_handle transaction = 0;
+    if (isc_dsql_execute_immediate(status, &db, &transaction, 0, sql.c_str(), SQL_DIALECT_V6, nullptr))
+        throw std::runtime_error("Firebird could not create " + file.string() + ": " + statusText(status));
+    isc_detach_database(status, &db);
 }
 
 } // namespace
 
-FirebirdTestDb::FirebirdTestDb() : dir_("tavrel-fb"), file_(dir_.path() / "test.fdb")
-{
-    const auto script = dir_.path() / "create.sql";
-    writeFileBytes(script, "create database '" + file_.string() + "' user 'SYSDBA' password '" + embeddedPassword() +
-                               "' default character set UTF8;\nquit;\n");
-    runIsql(script, dir_.path() / "create.log");
-    std::filesystem::remove(script);
-    std::filesystem::remove(dir_.path() / "create.log");
-}
+FirebirdTestDb::FirebirdTestDb() : dir_("tavrel-fb"), file_(dir_.path() / "test.fdb") { createDatabase(file_); }
 
 void FirebirdTestDb::execute(const std::string& sql) const
 {
@@ -82,15 +97,32 @@ std::string embeddedPassword() { return firebirdServerPassword(); }
 
 bool firebirdServerReachable()
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0)
+#ifdef _WIN32
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0)
         return false;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(3050);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
+    const SOCKET fd = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    const bool opened = fd != INVALID_SOCKET;
+#else
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const bool opened = fd >= 0;
+#endif
+    bool connected = false;
+    if (opened) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(3050);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+#ifdef _WIN32
+        ::closesocket(fd);
+#else
+        ::close(fd);
+#endif
+    }
+#ifdef _WIN32
+    WSACleanup();
+#endif
     return connected;
 }
 

@@ -10,7 +10,7 @@ namespace testsupport {
 
 class FirebirdTestDb {
 public:
-    // Creates "test.fdb" in a new temporary folder. Throws when isql-fb fails.
+    // Creates "test.fdb" in a new temporary folder. Throws with Firebird's text when that fails.
     FirebirdTestDb();
 
     const std::filesystem::path& path() const { return file_; }
