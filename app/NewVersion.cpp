@@ -1,10 +1,11 @@
 #include "NewVersion.h"
 
 #include "Startup.h"
-#include "app/SettingsNumber.h"
 #include "platform/ExceptionReport.h"
+#include "platform/FileOps.h"
 #include "platform/TextCodec.h"
 #include "platform/qt/ButtonPictures.h"
+#include "update/SettingsNumber.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -100,7 +101,7 @@ void TFNewVersion::FormCreate()
     }
     DENew->setText(QString::fromStdU16String(platform::ansiToUtf16(source->location)));
     if (!source->embeddedDatabase.empty())
-        run_->protectFile(source->embeddedDatabase);
+        run_->protectFile(platform::toPath(source->embeddedDatabase));
 }
 
 void TFNewVersion::BBCloseClick() { close(); }

@@ -2,10 +2,10 @@
 // The update dialog: the program's only window. Its logic lives in Startup
 // (what happens on creation) and in the update run; this class only lays out
 // the controls and connects them.
-#include "app/UpdateRun.h"
-#include "app/UpdateView.h"
 #include "platform/HttpClient.h"
 #include "platform/Messages.h"
+#include "update/UpdateRun.h"
+#include "update/UpdateView.h"
 
 #include <QWidget>
 

@@ -2,9 +2,9 @@
 // What the update dialog does when it is created, apart from its widgets:
 // find the program folder, open the settings file, connect to the
 // working-time database and read where releases are published.
-#include "app/DownloadLimits.h"
-#include "app/UpdateSetup.h"
 #include "platform/Messages.h"
+#include "update/DownloadLimits.h"
+#include "update/UpdateSetup.h"
 
 #include <filesystem>
 #include <optional>
@@ -28,9 +28,6 @@ inline constexpr const char16_t* kNoUpdateLocation =
 
 // Section of the settings file that describes the working-time database.
 inline constexpr const char* kLoginSection = "LoginU";
-
-// Name of the settings file in the program folder.
-inline constexpr const char* kSettingsFileName = "Tavrel.INI";
 
 // The "http://" rule of the HTTP mode: a location whose first four characters
 // are not exactly "http" gets the scheme in front, unless it names another

@@ -1,19 +1,20 @@
 // tavrel-update: runs one update of the Tavrel workstation program without a
 // window, for administrators who roll out releases by script. Same settings,
 // parameter table and update run as the dialog; messages go to the terminal.
-#include "app/SettingsNumber.h"
 #include "app/Startup.h"
-#include "app/UpdateFolder.h"
-#include "app/UpdateRun.h"
-#include "app/UpdateSession.h"
 #include "app/cli/ScramblePassword.h"
 #include "datamodule/MDm.h"
 #include "platform/ConsoleMessages.h"
 #include "platform/ExceptionReport.h"
 #include "platform/ExecutablePath.h"
+#include "platform/FileOps.h"
 #include "platform/HttpClient.h"
 #include "platform/InterruptSignals.h"
 #include "platform/TextCodec.h"
+#include "update/SettingsNumber.h"
+#include "update/UpdateFolder.h"
+#include "update/UpdateRun.h"
+#include "update/UpdateSession.h"
 
 #include <QCoreApplication>
 
@@ -389,7 +390,7 @@ int main(int argc, char* argv[])
     }
     run.Interrupted = [] { return platform::interruptSignal() != 0; };
     if (!source->embeddedDatabase.empty())
-        run.protectFile(source->embeddedDatabase);
+        run.protectFile(platform::toPath(source->embeddedDatabase));
     UpdateSetup setup = updateSetup(platform::executableFolder(), source->http);
     setup.mode = mode;
     int exitCode = kUnexpectedError;

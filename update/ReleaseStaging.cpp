@@ -1,0 +1,139 @@
+#include "update/ReleaseStaging.h"
+
+#include "platform/DiskSpace.h"
+#include "platform/Durability.h"
+#include "platform/FileOps.h"
+#include "platform/FolderTree.h"
+#include "platform/TextCodec.h"
+#include "update/FailureCause.h"
+#include "update/ReleaseInstaller.h"
+
+#include <algorithm>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Why the library stopped at an entry of the release.
+std::u16string unpackingCause(int code, const fs::path& folder)
+{
+    switch (code) {
+    case ERAR_EWRITE:
+    case ERAR_ECLOSE:
+    case ERAR_ECREATE: {
+        // The library does not pass the system's reason on; a disk without
+        // room left is the common one and can be seen afterwards.
+        const auto left = platform::freeBytes(platform::fromPath(folder));
+        if (left && *left < (1u << 20))
+            return kNoSpaceCause;
+        const auto entriesLeft = platform::freeFileEntries(platform::fromPath(folder));
+        if (entriesLeft && *entriesLeft == 0)
+            return kNoFileEntriesCause;
+        return code == ERAR_ECREATE ? kRefusedName : u"ошибка записи файла";
+    }
+    case ERAR_BAD_DATA: return u"данные архива повреждены";
+    default: return u"ошибка распаковки (код " + platform::toUtf16(std::to_string(code)) + u")";
+    }
+}
+
+} // namespace
+
+std::u16string openingFailure(const TRAR& rar, const std::u16string& shownArchive)
+{
+    if (!rar.isDLLLoaded())
+        return u"Библиотека UnRAR " + platform::ansiToUtf16(rar.DllName()) + u" не загружается (" +
+               platform::ansiToUtf16(rar.LoadError()) + u"), архив " + shownArchive +
+               u" не открыт. Восстановите библиотеку в папке программы.";
+    return u"Ошибка при открытии архива " + shownArchive;
+}
+
+std::u16string megabytes(std::uint64_t bytes)
+{
+    // Rounded up, without overflow for the largest sizes a header may claim.
+    return platform::toUtf16(std::to_string((bytes >> 20) + ((bytes & ((1u << 20) - 1)) != 0)));
+}
+
+ReleaseStaging::~ReleaseStaging()
+{
+    std::error_code ignored;
+    if (!fs::exists(folder_.journal(), ignored))
+        ReleaseInstaller::cleanUp(folder_);
+}
+
+std::optional<std::u16string> ReleaseStaging::unpack(const platform::PinnedFile& pinned)
+{
+    // Until it is moved in by renames the whole release lies in the staging
+    // area, beside the files it replaces.
+    const std::uint64_t needed = rar_.ArchiveInformation().UnpackedBytes();
+    const auto left = platform::freeBytes(platform::fromPath(folder_.program));
+    if (left && *left < needed)
+        return std::u16string(kNoSpaceCause) + u" (нужно " + megabytes(needed) + u" МБ, свободно " + megabytes(*left) +
+               u" МБ)";
+
+    std::error_code ec;
+    platform::removeTree(folder_.staging(), ec);
+    fs::create_directories(folder_.staging(), ec);
+    if (ec)
+        return platform::ansiToUtf16(platform::fromPath(folder_.staging())) + u": " + failureCause(ec);
+
+    int failedCode = 0;
+    std::u16string failedEntry;
+    rar_.OnError = [&](TRAR& rar, std::int32_t code, TRAROperation) {
+        if (failedCode == 0) {
+            failedCode = code;
+            failedEntry = rar.CurrentFileName();
+        }
+    };
+    bool extracted = false;
+    try {
+        current_.clear();
+        files_.clear();
+        const std::string stagingFolder = platform::fromPath(folder_.staging() / "");
+        extracted = rar_.Extract(platform::charToOem(stagingFolder), true, nullptr);
+    } catch (...) {
+        rar_.OnError = nullptr;
+        throw;
+    }
+    rar_.OnError = nullptr;
+
+    if (!pinned.unchanged())
+        return kArchiveChanged;
+    if (!extracted)
+        return (failedEntry.empty() ? u"" : failedEntry + u": ") + unpackingCause(failedCode, folder_.staging());
+    // A library that reports success must also have put the data where it
+    // was asked to; else the install would go on with files missing.
+    if (const auto missing = missingFile())
+        return *missing + u": " + kNotInStaging;
+    return std::nullopt;
+}
+
+void ReleaseStaging::fileStarted(const std::u16string& entryName)
+{
+    if (entryName == current_)
+        return;
+    // The file before is complete: its data starts for the disk while the
+    // next one is unpacked, so that the flush before the install finds
+    // little left to write.
+    if (!current_.empty())
+        platform::startWriting(platform::fromPath(stagedPath(current_)));
+    current_ = entryName;
+    files_.push_back(entryName);
+}
+
+fs::path ReleaseStaging::stagedPath(const std::u16string& entryName) const
+{
+    std::u16string relative = entryName;
+    std::replace(relative.begin(), relative.end(), u'\\', u'/');
+    return folder_.staging() / platform::toPath(platform::utf16ToAnsi(relative));
+}
+
+std::optional<std::u16string> ReleaseStaging::missingFile() const
+{
+    for (const std::u16string& name : files_) {
+        std::error_code ec;
+        if (!fs::exists(fs::symlink_status(stagedPath(name), ec)))
+            return name;
+    }
+    return std::nullopt;
+}

@@ -1,0 +1,49 @@
+#pragma once
+// Staging: the tested release is unpacked whole into the update folder's
+// staging area, beside the files it replaces, before anything of the program
+// changes. Whatever way the run ends, nothing of the staging area stays
+// behind, unless an install could not be undone: the next start needs its
+// journal and backup.
+#include "RAR_Component/RAR.h"
+#include "platform/PinnedFile.h"
+#include "update/UpdateFolder.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+class ReleaseStaging {
+public:
+    ReleaseStaging(TRAR& rar, const UpdateFolder& folder) : rar_(rar), folder_(folder) {}
+    ~ReleaseStaging();
+    ReleaseStaging(const ReleaseStaging&) = delete;
+    ReleaseStaging& operator=(const ReleaseStaging&) = delete;
+
+    // Unpacks the archive the component has open (held by `pinned`) into the
+    // staging area. Nothing when the whole release lies there; otherwise why
+    // not, as the extraction message shows it ("entry: cause").
+    std::optional<std::u16string> unpack(const platform::PinnedFile& pinned);
+
+    // Told by the component's progress of the entry being unpacked.
+    void fileStarted(const std::u16string& entryName);
+
+private:
+    std::filesystem::path stagedPath(const std::u16string& entryName) const;
+    // The first entry the library reported unpacking that is not in the
+    // staging area (a library that wrote it elsewhere), if any.
+    std::optional<std::u16string> missingFile() const;
+
+    TRAR& rar_;
+    const UpdateFolder& folder_;
+    std::u16string current_;            // the entry being unpacked
+    std::vector<std::u16string> files_; // every entry whose data went to the staging area
+};
+
+// Why the component could not open the archive `shownArchive`, as the user
+// is told: without the library no archive opens, and saying so points at the
+// program folder, not at the release.
+std::u16string openingFailure(const TRAR& rar, const std::u16string& shownArchive);
+
+// Megabytes of `bytes` for messages, rounded up.
+std::u16string megabytes(std::uint64_t bytes);
