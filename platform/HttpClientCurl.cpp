@@ -1,5 +1,6 @@
 #include "HttpClient.h"
 #include "HttpHeadFields.h"
+#include "HttpRanges.h"
 
 #include <curl/curl.h>
 
@@ -93,6 +94,8 @@ size_t onHeader(char* data, size_t, size_t size, void* user)
         t->head.lastModified = value;
     else if (sameName(name, "Content-Range"))
         readContentRange(value, t->head);
+    else if (sameName(name, "Content-Type"))
+        t->head.contentType = value;
     return size;
 }
 
@@ -184,9 +187,13 @@ public:
         curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, 60L);
         std::unique_ptr<curl_slist, HeaderListDeleter> headers(requestHeaders(request));
         curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-        const std::string range = std::to_string(request.rangeFrom) + "-";
-        if (request.rangeFrom > 0)
+        const std::string range =
+            request.ranges.empty() ? std::to_string(request.rangeFrom) + "-" : rangeSpec(request.ranges);
+        if (request.rangeFrom > 0 || !request.ranges.empty())
             curl_easy_setopt(h, CURLOPT_RANGE, range.c_str());
+        if (request.maxReceiveBytesPerSecond > 0)
+            curl_easy_setopt(h, CURLOPT_MAX_RECV_SPEED_LARGE,
+                             static_cast<curl_off_t>(request.maxReceiveBytesPerSecond));
         curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, onHeader);
         curl_easy_setopt(h, CURLOPT_HEADERDATA, &transfer);
         // Larger blocks than the default: fewer callbacks on big archives.
