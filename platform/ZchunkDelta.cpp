@@ -3,7 +3,10 @@
 #include "HttpRanges.h"
 #include "StagedFile.h"
 
+// zck.h declares C functions without saying so.
+extern "C" {
 #include <zck.h>
+}
 
 #include <algorithm>
 #include <cerrno>
