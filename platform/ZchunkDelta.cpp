@@ -341,4 +341,35 @@ ZchunkDeltaResult fetchZchunkDelta(HttpClient& client, const ZchunkDeltaRequest&
     return DeltaFetch(client, request).run();
 }
 
+std::string makeZchunk(const std::string& archive, const std::string& zck)
+{
+    try {
+        const ReadFd in(archive);
+        if (in.get() < 0)
+            return "cannot open " + archive + ": " + std::strerror(errno);
+        StagedFile out(zck);
+        Zck writer(zck_create());
+        if (!writer || !zck_init_write(writer.get(), ::fileno(out.stream())))
+            return "cannot make " + zck + ": " + zckError(writer.get());
+        std::vector<char> buffer(1 << 20);
+        for (;;) {
+            const auto n = ::read(in.get(), buffer.data(), static_cast<unsigned>(buffer.size()));
+            if (n < 0)
+                return "cannot read " + archive + ": " + std::strerror(errno);
+            if (n == 0)
+                break;
+            if (zck_write(writer.get(), buffer.data(), static_cast<std::size_t>(n)) != n)
+                return "cannot make " + zck + ": " + zckError(writer.get());
+        }
+        // The chunks are written only now.
+        if (!zck_close(writer.get()))
+            return "cannot make " + zck + ": " + zckError(writer.get());
+        writer.reset();
+        out.commit();
+        return {};
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+}
+
 } // namespace platform

@@ -51,4 +51,11 @@ struct ZchunkDeltaResult {
 // `newZck`; a file already there stays until its replacement is whole.
 ZchunkDeltaResult fetchZchunkDelta(HttpClient& client, const ZchunkDeltaRequest& request);
 
+// Makes the .zck of `archive` at `zck` as the publisher's zck tool does with
+// its defaults (the same library, the same bytes), so that a workstation
+// that fetched a whole archive keeps a .zck for the next delta without
+// fetching one. Replaces `zck` only when whole; an empty text on success,
+// else why not.
+std::string makeZchunk(const std::string& archive, const std::string& zck);
+
 } // namespace platform

@@ -15,6 +15,7 @@
 
 namespace fs = std::filesystem;
 using platform::ZchunkDeltaOutcome;
+using testsupport::NginxCache;
 using testsupport::NginxOrigin;
 using testsupport::NginxServer;
 using testsupport::readFileBytes;
@@ -26,10 +27,10 @@ constexpr int kFiles = 16;
 
 // Incompressible, like the packed data of a compressed archive; sizes differ
 // so that files do not line up with chunks.
-std::string content(int file, int version)
+std::string content(int file, int version, std::size_t size = 40000)
 {
     std::mt19937 random(static_cast<unsigned>(file * 1000 + version));
-    std::string data(40000 + static_cast<std::size_t>(file) * 3000, '\0');
+    std::string data(size + static_cast<std::size_t>(file) * 3000, '\0');
     for (char& c : data)
         c = static_cast<char>(random());
     return data;
@@ -42,7 +43,7 @@ protected:
     {
         tavrel::test::RarWriter writer(tavrel::test::RarFormat::Rar5);
         for (int i = 0; i < kFiles; ++i)
-            writer.file("bin/file" + std::to_string(i) + ".dll", content(i, changed.count(i) ? 2 : 1));
+            writer.file("bin/file" + std::to_string(i) + ".dll", content(i, changed.count(i) ? 2 : 1, fileSize));
         const fs::path scratch = dir / "scratch";
         fs::create_directories(scratch);
         writer.write(scratch, "Release");
@@ -85,6 +86,7 @@ protected:
     const fs::path site = dir / "site";
     const fs::path updates = dir / "updates";
     std::string next;
+    std::size_t fileSize = 40000;
     std::unique_ptr<platform::HttpClient> client = platform::makeHttpClient();
 };
 
@@ -121,6 +123,42 @@ TEST_F(ZchunkDeltaTest, ChangedFilesCostTheirChunksAndRebuildTheArchiveExactly)
         EXPECT_GE(served, result.missingBytes);
         EXPECT_EQ(std::distance(fs::directory_iterator(updates), fs::directory_iterator()), 2) << "stray files";
     }
+}
+
+TEST_F(ZchunkDeltaTest, WorkstationsBehindTheBranchCacheCostTheOriginTheChangedSlicesOnce)
+{
+    // 8 MiB in slices of 1 MiB; one file of 512 KiB changes.
+    fileSize = 512 << 10;
+    releases({8});
+    NginxServer origin(NginxOrigin{.root = site});
+    NginxServer cache(NginxCache{.originPort = origin.port()});
+    const std::string kept = readFileBytes(updates / "Release.rar.zck");
+    for (int workstation = 0; workstation < 5; ++workstation) {
+        writeFileBytes(updates / "Release.rar.zck", kept);
+        const platform::ZchunkDeltaResult result = fetch(cache);
+        ASSERT_EQ(result.outcome, ZchunkDeltaOutcome::Rebuilt) << result.reason;
+        EXPECT_EQ(readFileBytes(updates / "Release.rar"), next);
+    }
+    // The header's slice, the one or two of the changed file, and the
+    // first slice of a request for several ranges, which the cache answers whole.
+    const auto served = origin.requests();
+    std::set<std::string> slices;
+    for (const auto& entry : served)
+        EXPECT_TRUE(slices.insert(entry.range).second) << entry.range << " fetched twice";
+    EXPECT_LE(testsupport::bodyBytesServed(served), 4u << 20);
+}
+
+// After a whole download the workstation makes the .zck itself: the chunks
+// must be the publisher's, or the next delta matches none.
+TEST_F(ZchunkDeltaTest, AZckMadeOnTheWorkstationIsThePublishersByteForByte)
+{
+    releases({});
+    const fs::path made = updates / "made.zck";
+    EXPECT_EQ(platform::makeZchunk((site / "Release.rar").string(), made.string()), "");
+    EXPECT_EQ(readFileBytes(made), readFileBytes(site / "Release.rar.zck"));
+    EXPECT_NE(platform::makeZchunk((site / "missing.rar").string(), made.string()).find("missing.rar"),
+              std::string::npos);
+    EXPECT_EQ(readFileBytes(made), readFileBytes(site / "Release.rar.zck"));
 }
 
 TEST_F(ZchunkDeltaTest, UnchangedReleaseCostsItsHeaderOnly)
