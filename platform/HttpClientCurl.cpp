@@ -1,11 +1,14 @@
 #include "HttpClient.h"
 #include "HttpHeadFields.h"
+#include "HttpRanges.h"
+#include "ReceiveRate.h"
 
 #include <curl/curl.h>
 
 #include <cctype>
 #include <exception>
 #include <stdexcept>
+#include <thread>
 
 namespace platform {
 
@@ -45,6 +48,7 @@ struct Transfer {
     HttpResponseHead head; // headers of the latest response; redirects start it anew
     std::uint64_t received = 0;
     std::exception_ptr error; // an exception of the sink, rethrown outside libcurl
+    ReceivePacer pacer{0};
 
     std::string status() const
     {
@@ -93,6 +97,8 @@ size_t onHeader(char* data, size_t, size_t size, void* user)
         t->head.lastModified = value;
     else if (sameName(name, "Content-Range"))
         readContentRange(value, t->head);
+    else if (sameName(name, "Content-Type"))
+        t->head.contentType = value;
     return size;
 }
 
@@ -110,6 +116,9 @@ size_t onBody(char* data, size_t, size_t size, void* user)
             return 0;
         }
         t->received += size;
+        // Blocks are a tenth of a second's worth under a cap, so the sink
+        // is still asked often enough.
+        std::this_thread::sleep_for(t->pacer.after(size));
         return size;
     } catch (...) {
         t->error = std::current_exception();
@@ -184,13 +193,21 @@ public:
         curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, 60L);
         std::unique_ptr<curl_slist, HeaderListDeleter> headers(requestHeaders(request));
         curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-        const std::string range = std::to_string(request.rangeFrom) + "-";
-        if (request.rangeFrom > 0)
+        const std::string range =
+            request.ranges.empty() ? std::to_string(request.rangeFrom) + "-" : rangeSpec(request.ranges);
+        if (request.rangeFrom > 0 || !request.ranges.empty())
             curl_easy_setopt(h, CURLOPT_RANGE, range.c_str());
+        // The cap: libcurl's own (CURLOPT_MAX_RECV_SPEED_LARGE) lets the
+        // first megabytes of a transfer through at full speed, so the reads
+        // are paced here instead, as in the WinInet client.
+        transfer.pacer = ReceivePacer(request.maxReceiveBytesPerSecond);
         curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, onHeader);
         curl_easy_setopt(h, CURLOPT_HEADERDATA, &transfer);
         // Larger blocks than the default: fewer callbacks on big archives.
-        curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 128L * 1024L);
+        // Under a rate cap smaller ones: libcurl checks its cap between
+        // reads, and reads many blocks in one go while data is waiting.
+        curl_easy_setopt(h, CURLOPT_BUFFERSIZE,
+                         static_cast<long>(ReceivePacer(request.maxReceiveBytesPerSecond).blockSize(128 * 1024)));
         curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, onBody);
         curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
         curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, onTick);

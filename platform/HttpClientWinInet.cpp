@@ -5,7 +5,9 @@
 // ends a call that waits for the network.
 #include "HttpClient.h"
 #include "HttpHeadFields.h"
+#include "HttpRanges.h"
 #include "HttpUrl.h"
+#include "ReceiveRate.h"
 
 #include <windows.h>
 #include <wininet.h>
@@ -143,7 +145,9 @@ std::string requestHeaders(const HttpRequest& request)
         headers += "If-None-Match: " + request.ifNoneMatch + "\r\n";
     if (!request.ifModifiedSince.empty())
         headers += "If-Modified-Since: " + request.ifModifiedSince + "\r\n";
-    if (request.rangeFrom > 0) {
+    if (!request.ranges.empty()) {
+        headers += "Range: bytes=" + rangeSpec(request.ranges) + "\r\n";
+    } else if (request.rangeFrom > 0) {
         headers += "Range: bytes=" + std::to_string(request.rangeFrom) + "-\r\n";
         if (!request.ifRange.empty())
             headers += "If-Range: " + request.ifRange + "\r\n";
@@ -321,6 +325,7 @@ private:
         final.etag = field(request, "ETag");
         final.lastModified = field(request, "Last-Modified");
         readContentRange(field(request, "Content-Range"), final);
+        final.contentType = field(request, "Content-Type");
         {
             std::unique_lock lock(mutex);
             head = final;
@@ -330,6 +335,8 @@ private:
                 return outcome;
         }
         std::uint64_t received = 0;
+        // WinInet has no rate cap of its own: reads are paced.
+        ReceivePacer pacer(request_.maxReceiveBytesPerSecond);
         std::string block;
         for (;;) {
             DWORD available = 0;
@@ -337,7 +344,7 @@ private:
                 outcome.error = errorText(::GetLastError(), url);
                 return outcome;
             }
-            block.resize(std::clamp<DWORD>(available, 1, kBlockSize));
+            block.resize(std::clamp<DWORD>(available, 1, static_cast<DWORD>(pacer.blockSize(kBlockSize))));
             DWORD read = 0;
             if (!::InternetReadFile(request, block.data(), static_cast<DWORD>(block.size()), &read)) {
                 outcome.error = errorText(::GetLastError(), url);
@@ -347,7 +354,9 @@ private:
                 break;
             block.resize(read);
             received += read;
+            const auto pause = pacer.after(read);
             std::unique_lock lock(mutex);
+            changed.wait_for(lock, pause, [this] { return abandoned; });
             changed.wait(lock, [this] { return queued < kMaxQueued || abandoned; });
             if (abandoned)
                 return outcome;

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 
 // Requests name only what differs from the defaults.
@@ -96,6 +97,20 @@ TEST_F(HttpClient, ConditionsAndRangesReachTheServerAndItsAnswerIsReported)
             EXPECT_EQ(sink.head->contentLength, std::optional<std::uint64_t>(1000 - *c.rangeStart)) << c.name;
         }
     }
+}
+
+TEST_F(HttpClient, ACappedDownloadTakesAsLongAsTheCapSaysAndFinishes)
+{
+    // 2 MiB at 512 KiB/s: 4 s.
+    Collected sink;
+    const auto started = std::chrono::steady_clock::now();
+    const platform::HttpResult result = client->get(
+        {.url = server->url("/ok/" + std::to_string(2 << 20)), .maxReceiveBytesPerSecond = 512 << 10}, sink);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_TRUE(result.bodyComplete) << result.error;
+    EXPECT_EQ(sink.body.size(), 2u << 20);
+    EXPECT_GT(seconds, 3.5);
+    EXPECT_LT(seconds, 6.0);
 }
 
 TEST_F(HttpClient, AsksNoCacheOnTheWayToStepAside)

@@ -106,6 +106,8 @@ std::string originServer(const NginxOrigin& origin)
         location += "etag off;\nif_modified_since off;\nadd_header Last-Modified \"\";\n";
     if (!origin.ranges)
         location += "max_ranges 0;\n";
+    else if (origin.oneRangePerRequest)
+        location += "max_ranges 1;\n";
     if (origin.rateLimit > 0)
         location += "limit_rate " + std::to_string(origin.rateLimit) + ";\n";
     return "server {\nlisten @LISTEN@;\nroot " + std::filesystem::absolute(origin.root).string() + ";\nlocation / {\n" +

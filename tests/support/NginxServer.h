@@ -25,6 +25,8 @@ struct NginxOrigin {
     bool validators = true;
     // false: Range is ignored (max_ranges 0), every answer is the whole file.
     bool ranges = true;
+    // true: one range per request; a request for several gets the whole file (max_ranges 1).
+    bool oneRangePerRequest = false;
     // Bytes per second per response; 0 = no limit. Lets a test stop a client part-way.
     std::uint64_t rateLimit = 0;
 };
