@@ -5,26 +5,17 @@
 
 #include <windows.h>
 
+#include <memory>
+
 namespace platform {
 
 namespace {
 
 // Closes a handle on every way out.
-class Handle {
-public:
-    explicit Handle(HANDLE handle = nullptr) : handle_(handle) {}
-    ~Handle()
-    {
-        if (handle_)
-            ::CloseHandle(handle_);
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
+struct HandleCloser {
+    void operator()(HANDLE handle) const { ::CloseHandle(handle); }
 };
+using Handle = std::unique_ptr<void, HandleCloser>;
 
 } // namespace
 
