@@ -6,6 +6,7 @@
 #include <curl/curl.h>
 
 #include <cctype>
+#include <ctime>
 #include <exception>
 #include <stdexcept>
 #include <thread>
@@ -44,8 +45,9 @@ struct Transfer {
     CURL* handle = nullptr;
     HttpBodySink* sink = nullptr;
     bool begun = false;
-    bool stopped = false;  // the sink declined the body or refused a block
-    HttpResponseHead head; // headers of the latest response; redirects start it anew
+    bool stopped = false;           // the sink declined the body or refused a block
+    HttpResponseHead head;          // headers of the latest response; redirects start it anew
+    std::string lastModified, date; // as sent, weighed against each other once all fields are in
     std::uint64_t received = 0;
     std::exception_ptr error; // an exception of the sink, rethrown outside libcurl
     ReceivePacer pacer{0};
@@ -71,6 +73,7 @@ struct Transfer {
         begun = true;
         head.status = status();
         head.contentLength = contentLength();
+        readLastModified(lastModified, date, std::time(nullptr), head);
         if (!sink->begin(head))
             stopped = true;
         return !stopped;
@@ -84,6 +87,8 @@ size_t onHeader(char* data, size_t, size_t size, void* user)
     const std::string line(data, size);
     if (line.rfind("HTTP/", 0) == 0) {
         t->head = HttpResponseHead{};
+        t->lastModified.clear();
+        t->date.clear();
         return size;
     }
     const std::size_t colon = line.find(':');
@@ -94,7 +99,9 @@ size_t onHeader(char* data, size_t, size_t size, void* user)
     if (sameName(name, "ETag"))
         t->head.etag = value;
     else if (sameName(name, "Last-Modified"))
-        t->head.lastModified = value;
+        t->lastModified = value;
+    else if (sameName(name, "Date"))
+        t->date = value;
     else if (sameName(name, "Content-Range"))
         readContentRange(value, t->head);
     else if (sameName(name, "Content-Type"))
@@ -144,13 +151,15 @@ int onTick(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 
 // Conditions of the request. A "Pragma: no-cache" that some libcurl
 // versions add on the way through a proxy is taken out: caches in front of
-// the release server must be able to answer.
+// the release server must be able to answer. A modification date in the
+// future (kept before such dates were refused) is not sent: it would make
+// every later release look unchanged until then.
 curl_slist* requestHeaders(const HttpRequest& request)
 {
     curl_slist* list = curl_slist_append(nullptr, "Pragma:");
     if (!request.ifNoneMatch.empty())
         list = curl_slist_append(list, ("If-None-Match: " + request.ifNoneMatch).c_str());
-    if (!request.ifModifiedSince.empty())
+    if (!request.ifModifiedSince.empty() && !dateAfter(request.ifModifiedSince, std::time(nullptr)))
         list = curl_slist_append(list, ("If-Modified-Since: " + request.ifModifiedSince).c_str());
     if (request.rangeFrom > 0 && !request.ifRange.empty())
         list = curl_slist_append(list, ("If-Range: " + request.ifRange).c_str());

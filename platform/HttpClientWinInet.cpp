@@ -17,6 +17,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -138,12 +139,13 @@ bool isRedirect(const std::string& status)
 
 // Conditions of the request, as header lines. Nothing asks a cache on the
 // way to step aside: caches in front of the release server must be able to answer.
+// A modification date in the future is not sent (see HttpClientCurl.cpp).
 std::string requestHeaders(const HttpRequest& request)
 {
     std::string headers;
     if (!request.ifNoneMatch.empty())
         headers += "If-None-Match: " + request.ifNoneMatch + "\r\n";
-    if (!request.ifModifiedSince.empty())
+    if (!request.ifModifiedSince.empty() && !dateAfter(request.ifModifiedSince, std::time(nullptr)))
         headers += "If-Modified-Since: " + request.ifModifiedSince + "\r\n";
     if (!request.ranges.empty()) {
         headers += "Range: bytes=" + rangeSpec(request.ranges) + "\r\n";
@@ -245,7 +247,7 @@ private:
         const std::optional<std::string> proxy = proxyFor(request_, url);
         std::optional<HttpUrl> proxyUrl;
         if (proxy && !proxy->empty()) {
-            proxyUrl = parseHttpUrl(schemeOf(*proxy).empty() ? "http://" + *proxy : *proxy);
+            proxyUrl = parseProxy(*proxy);
             if (!proxyUrl) {
                 outcome.error = "Unsupported proxy " + *proxy;
                 return nullptr;
@@ -323,7 +325,7 @@ private:
         final.status = status;
         final.contentLength = decimalNumber(field(request, "Content-Length"));
         final.etag = field(request, "ETag");
-        final.lastModified = field(request, "Last-Modified");
+        readLastModified(field(request, "Last-Modified"), field(request, "Date"), std::time(nullptr), final);
         readContentRange(field(request, "Content-Range"), final);
         final.contentType = field(request, "Content-Type");
         {

@@ -7,6 +7,18 @@ namespace {
 
 std::string mebibytes(std::uint64_t bytes) { return std::to_string(bytes >> 20) + " MiB"; }
 
+// "90 s", or "1.5 s" for a limit set in a fraction of a minute.
+std::string seconds(std::chrono::milliseconds time)
+{
+    std::string text = std::to_string(time.count() / 1000);
+    if (const auto rest = time.count() % 1000) {
+        std::string fraction = std::to_string(1000 + rest).substr(1);
+        fraction.erase(fraction.find_last_not_of('0') + 1);
+        text += "." + fraction;
+    }
+    return text + " s";
+}
+
 } // namespace
 
 std::string DownloadGuard::tooLarge(std::uint64_t size) const
@@ -52,9 +64,8 @@ std::string DownloadGuard::onTick(std::uint64_t received)
     using std::chrono::duration_cast;
     const Clock::time_point now = Clock::now();
     if (now - started_ >= limits_.overallTimeout)
-        return "took longer than " +
-               std::to_string(duration_cast<std::chrono::seconds>(limits_.overallTimeout).count()) +
-               " s, the limit set by [" + kDownloadSection + "] " + kDownloadTimeoutKey + " of the settings file";
+        return "took longer than " + seconds(limits_.overallTimeout) + ", the limit set by [" + kDownloadSection +
+               "] " + kDownloadTimeoutKey + " of the settings file";
     const auto window = now - windowStart_;
     if (limits_.lowSpeedBytesPerSecond == 0 || window < limits_.lowSpeedWindow)
         return {};

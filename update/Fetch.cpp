@@ -263,8 +263,10 @@ std::optional<FetchResult> TFetch::request(const std::string& fileURL, const std
     if (options.headOnly && delivered)
         return FetchResult::Fetched;
     if (!delivered) {
-        failed(result.status.empty() ? "no answer from " + fileURL + ": " + result.error
-                                     : "HTTP status " + result.status + " from " + fileURL);
+        // A limit that stopped the download before any answer is named as such.
+        failed(!sink.stopReason.empty() ? "download of " + fileURL + " stopped: " + sink.stopReason
+               : result.status.empty()  ? "no answer from " + fileURL + ": " + result.error
+                                        : "HTTP status " + result.status + " from " + fileURL);
         return FetchResult::Failed;
     }
     // A body that broke off is no archive. A temporary file is dropped and an

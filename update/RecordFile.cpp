@@ -7,6 +7,7 @@
 #include <charconv>
 #include <fstream>
 #include <sstream>
+#include <system_error>
 
 namespace {
 
@@ -72,6 +73,11 @@ void writeRecordFile(const std::filesystem::path& path, const std::string& kind,
         std::fflush(file.stream());
         platform::syncFiles({file.temporaryPath()});
     }
+    // The name belongs to the updater: a folder left in its place would
+    // refuse every record, and each run would take the release for new.
+    std::error_code ec;
+    if (std::filesystem::is_directory(std::filesystem::symlink_status(path, ec)))
+        std::filesystem::remove_all(path, ec);
     file.commit();
     if (durable)
         platform::syncFolder(platform::fromPath(path.parent_path()));

@@ -43,7 +43,7 @@ std::u16string shownTime(std::int64_t seconds)
     const std::tm* utc = std::gmtime(&time);
     char text[32] = "?";
     if (utc)
-        std::strftime(text, sizeof text, "%d.%m.%Y %H:%M UTC", utc);
+        std::strftime(text, sizeof text, "%d.%m.%Y %H:%M:%S UTC", utc);
     return platform::toUtf16(text);
 }
 

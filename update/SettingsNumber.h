@@ -1,7 +1,8 @@
 #pragma once
-// Whole numbers of the settings file, read strictly: a value the program
-// cannot understand must stop it with a message, never silently mean a
-// default (a cap written "5MB" is not "no cap").
+// Numbers of the settings file, read strictly and alike for every key: a
+// value the program cannot understand must stop it with a message, never
+// silently mean a default (a cap written "5MB" is not "no cap").
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -18,9 +19,23 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The decimal value of `key` in `section`, from 0 to `largest`; nothing when
-// the key is missing or empty. Blanks around the digits are allowed, a
-// leading '+' too; anything else throws MalformedSetting, whose text ends
-// with `meaning` in brackets ("мегабайт; 0 — без ограничения", say).
+// Throws MalformedSetting for the value `text` of `key`: "… нужно `expected`."
+[[noreturn]] void refuseSetting(const platform::ProfileFile& settings, const std::string& section,
+                                const std::string& key, const std::string& text, const std::string& expected);
+
+// Every number is written the same way: decimal digits, a leading '+'
+// allowed, blanks around them too; a fraction ("0.5") only where the key
+// takes one. A missing or empty key gives nothing; any other text throws
+// MalformedSetting.
+
+// The whole number of `key` in `section`, from 0 to `largest`; the message
+// ends with `meaning` in brackets ("мегабайт; 0 — без ограничения", say).
 std::optional<std::uint64_t> readWholeNumber(const platform::ProfileFile& settings, const std::string& section,
                                              const std::string& key, std::uint64_t largest, const std::string& meaning);
+
+// A time limit in `unit`s, with a fraction if need be. Limits are stated
+// and checked to the second, so a value below one second is refused
+// rather than taken as 0 s; `expected` is the message's "нужно …" part.
+std::optional<std::chrono::milliseconds> readDuration(const platform::ProfileFile& settings, const std::string& section,
+                                                      const std::string& key, std::chrono::milliseconds unit,
+                                                      const std::string& expected);

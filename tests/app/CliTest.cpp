@@ -1,6 +1,7 @@
 // The command-line front end as administrators run it (see CliFixture.h):
 // installing, failing with its exit codes, signals, the update lock,
 // signatures and the logon run that installs only a new release.
+#include "app/cli/ExitCodes.h"
 #include "tests/app/CliFixture.h"
 #include "tests/support/MinisignKeys.h"
 
@@ -9,9 +10,11 @@
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -190,8 +193,10 @@ TEST_F(Cli, FailuresExitWithTheirCodeAndReason)
          "LowSpeedKB=1\nLowSpeedSec=2"},
         {"overlong download", server->url("/slow/100/100"), "1", 1, "took longer than 3 s", "DownloadTimeoutMin=0.05"},
         {"malformed time limit", server->url("/files/release.rar"), "1", 15,
-         "неверное значение [Update] DownloadTimeoutMin=soon: нужно число минут больше нуля",
+         "неверное значение [Update] DownloadTimeoutMin=soon: нужно число минут, не меньше 1/60 (одной секунды)",
          "DownloadTimeoutMin=soon"},
+        {"malformed proxy", server->url("/files/release.rar"), "1", 15,
+         "неверное значение [Update] Proxy=http://[::1: нужно адрес прокси-сервера HTTP", "Proxy=http://[::1"},
         {"malformed downgrade switch", server->url("/files/release.rar"), "1", 15,
          "неверное значение [Update] AllowDowngrade=yes: нужно 0 или 1", "AllowDowngrade=yes"},
     };
@@ -296,6 +301,46 @@ TEST_F(Cli, ProgressOfEveryStepIsShownOnATerminalOnly)
         EXPECT_TRUE(contains(terminal, step)) << step << " in " << terminal;
     EXPECT_LT(terminal.find("testing"), terminal.find("unpacking"));
     EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "new program");
+}
+
+// The exit codes that --help lists and the README's table are the ones the
+// program uses, with the same meaning.
+TEST_F(Cli, HelpAndReadmeListTheProgramsExitCodes)
+{
+    std::vector<std::pair<int, std::string>> used;
+    for (const ExitCodeMeaning& row : kExitCodes)
+        used.emplace_back(row.code, std::string(row.meaning));
+
+    // --help: "  N   meaning", continued on lines indented further.
+    const CliRun r = run({"--help"});
+    ASSERT_EQ(r.exitCode, 0);
+    std::vector<std::pair<int, std::string>> help;
+    std::istringstream helpLines(r.out.substr(r.out.find("\nExit codes:\n") + 13));
+    for (std::string line; std::getline(helpLines, line);) {
+        if (line.rfind("      ", 0) == 0 && !help.empty())
+            help.back().second += " " + line.substr(6);
+        else if (line.size() > 6 && line.rfind("  ", 0) == 0)
+            help.emplace_back(std::stoi(line.substr(2, 4)), line.substr(6));
+    }
+    EXPECT_EQ(help, used);
+
+    // README.md: "| N | meaning |" rows below the header "| exit code | meaning |".
+    std::ifstream readme(TAVREL_README);
+    std::vector<std::pair<int, std::string>> documented;
+    bool inTable = false;
+    for (std::string line; std::getline(readme, line);) {
+        if (line == "| exit code | meaning |") {
+            inTable = true;
+            continue;
+        }
+        if (!inTable || line.rfind("| --- ", 0) == 0)
+            continue;
+        if (line.rfind("| ", 0) != 0)
+            break;
+        const std::size_t bar = line.find(" | ", 2);
+        documented.emplace_back(std::stoi(line.substr(2, bar - 2)), line.substr(bar + 3, line.size() - bar - 5));
+    }
+    EXPECT_EQ(documented, used);
 }
 
 TEST_F(Cli, HelpAndUsage)
@@ -512,6 +557,12 @@ TEST_F(Cli, IfChangedInstallsOnlyANewReleaseAndCheckOnlyTells)
         EXPECT_EQ(r.exitCode, 0) << r.err;
         EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "new program");
     }
+    // A folder in the record's place knows nothing either, and gives way to
+    // the record, so that the next run does not install the release again.
+    fs::remove(program / ".tavrel-update" / "installed");
+    fs::create_directories(program / ".tavrel-update" / "installed" / "inside");
+    EXPECT_EQ(run({"--if-changed"}).exitCode, 0);
+    EXPECT_EQ(run({"--if-changed"}).exitCode, 13);
     EXPECT_EQ(run({"--if-changed", "--check"}).exitCode, 64);
 }
 
@@ -542,7 +593,8 @@ TEST_F(Cli, SignedReleasesAreComparedByTheirSignatureAndNeverDowngraded)
     r = run({"--if-changed"});
     EXPECT_EQ(r.exitCode, 14) << r.err;
     EXPECT_TRUE(contains(r.err, "раньше установленной версии")) << r.err;
-    EXPECT_TRUE(contains(r.err, "09.09.2001")) << r.err;
+    // Both signing times to the second: releases signed minutes apart must be told apart.
+    EXPECT_TRUE(contains(r.err, "09.09.2001 01:46:40 UTC") && contains(r.err, "18.05.2033 03:33:20 UTC")) << r.err;
     EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "Tavrel 2.0");
     EXPECT_FALSE(fs::exists(program / "NewExe.zip"));
     EXPECT_FALSE(fs::exists(program / "NewExe.zip.minisig"));

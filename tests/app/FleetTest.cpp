@@ -64,8 +64,8 @@ TEST_F(Fleet, AnUnchangedReleaseCostsOneSmallAnswerAndANewOneIsInstalled)
     }
     // A part of this very location, kept longer than three days, goes too.
     writeFileBytes(updateFolder() / "download.part", "part of the release");
-    writeFileBytes(updateFolder() / "download.info", "tavrel partial download 1\nurl=" + origin.url("/Release.rar") +
-                                                         "\netag=\"1\"\n");
+    writeFileBytes(updateFolder() / "download.info",
+                   "tavrel partial download 1\nurl=" + origin.url("/Release.rar") + "\netag=\"1\"\n");
     fs::last_write_time(updateFolder() / "download.info", fs::file_time_type::clock::now() - std::chrono::hours(73));
     EXPECT_EQ(run({"--check"}).exitCode, 13);
     EXPECT_FALSE(fs::exists(updateFolder() / "download.part"));
