@@ -1,7 +1,9 @@
 // tavrel-update: runs one update of the Tavrel workstation program without a
 // window, for administrators who roll out releases by script. Same settings,
 // parameter table and update run as the dialog; messages go to the terminal.
+#include "app/ExitCodes.h"
 #include "app/Startup.h"
+#include "app/fleet/FleetReport.h"
 #include "app/cli/ScramblePassword.h"
 #include "datamodule/MDm.h"
 #include "platform/ConsoleMessages.h"
@@ -33,30 +35,9 @@
 
 namespace {
 
-// Exit codes, also listed by --help.
-enum ExitCode {
-    kInstalled = 0,
-    kFetchFailed = 1,
-    kOpenFailed = 2,
-    kDamaged = 3,
-    kExtractFailed = 4,
-    kUnexpectedError = 5,
-    kNoDatabase = 6,
-    kNoParameters = 7,
-    kBusy = 8,
-    kInterrupted = 9,
-    kSignatureNotConfirmed = 10,
-    kPublicKeyMalformed = 11,
-    kLockFailed = 12,
-    kNoNewRelease = 13,
-    kDowngradeRefused = 14,
-    kSettingsMalformed = 15,
-    kReleaseBreaksUpdater = 16,
-    kUsage = 64,
-};
-
 constexpr std::string_view kHelp = R"(Usage: tavrel-update [--if-changed | --check]
        tavrel-update --help | --version | --scramble-password
+       tavrel-update --fleet-status [--days N]
 
 Runs one update of the Tavrel program in this executable's folder, without
 any window: the same steps as the button "Выполнить" of the update dialog.
@@ -167,6 +148,13 @@ Options:
                 terminal) and print it scrambled, as the key Password of
                 section [LoginU] holds it; for workstations without a
                 display, where the connection dialog cannot write it
+  --fleet-status [--days N]
+                print the fleet status table TAVREL_FLEET of the database:
+                how many workstations run each release, which failed at
+                their last run and which have not run for N days (default
+                7); exit code 0 when none, 17 when some, 18 when the table
+                does not exist. Every run but --check writes its
+                workstation's row there when the table exists (README)
 
 Exit codes:
   0   the release was installed
@@ -202,29 +190,10 @@ Exit codes:
       and its value); nothing was fetched
   16  the release's UnRAR library or updater does not work (the message
       names it); nothing was installed, the archive is kept
+  17  --fleet-status: workstations failed or have not run for N days
+  18  --fleet-status: the database has no table TAVREL_FLEET
   64  wrong usage
 )";
-
-int exitCodeOf(UpdateOutcome outcome)
-{
-    switch (outcome) {
-    case UpdateOutcome::Installed: return kInstalled;
-    case UpdateOutcome::FetchFailed: return kFetchFailed;
-    case UpdateOutcome::OpenFailed: return kOpenFailed;
-    case UpdateOutcome::TestFailed: return kDamaged;
-    case UpdateOutcome::ExtractFailed: return kExtractFailed;
-    case UpdateOutcome::SignatureNotConfirmed: return kSignatureNotConfirmed;
-    case UpdateOutcome::PublicKeyMalformed: return kPublicKeyMalformed;
-    case UpdateOutcome::ReleaseBreaksUpdater: return kReleaseBreaksUpdater;
-    case UpdateOutcome::Interrupted: return kInterrupted;
-    case UpdateOutcome::Unchanged: return kNoNewRelease;
-    case UpdateOutcome::NewReleaseFound: return kInstalled;
-    case UpdateOutcome::DowngradeRefused: return kDowngradeRefused;
-    case UpdateOutcome::SettingsMalformed: return kSettingsMalformed;
-    case UpdateOutcome::AlreadyRunning: break;
-    }
-    return kUnexpectedError;
-}
 
 // The console's view of a run: no button, progress on a terminal only.
 class ConsoleView : public UpdateView {
@@ -322,8 +291,22 @@ private:
 int main(int argc, char* argv[])
 {
     UpdateMode mode = UpdateMode::Always;
+    std::optional<int> fleetDays;
+    bool fleetStatus = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
+        if (arg == "--fleet-status") {
+            fleetStatus = true;
+            continue;
+        }
+        if (arg == "--days") {
+            fleetDays = i + 1 < argc ? parseFleetDays(argv[++i]) : std::nullopt;
+            if (!fleetDays) {
+                std::cerr << "tavrel-update: --days takes a whole number of days from 1 to 3650\n";
+                return kUsage;
+            }
+            continue;
+        }
         if (arg == "-h" || arg == "--help") {
             std::cout << kHelp;
             return kInstalled;
@@ -344,12 +327,25 @@ int main(int argc, char* argv[])
         }
         mode = asked;
     }
+    if ((fleetDays && !fleetStatus) || (fleetStatus && mode != UpdateMode::Always)) {
+        std::cerr << "tavrel-update: --days goes with --fleet-status alone; see tavrel-update --help\n";
+        return kUsage;
+    }
 
     platform::catchInterrupts();
     // Qt Sql needs an application object; a core one opens no window.
     QCoreApplication application(argc, argv);
     ConsoleView view;
-    ConsoleRunMessages messages(view);
+    ConsoleRunMessages console(view);
+    RunMessages messages(console);
+
+    // A report only: no update lock, nothing written.
+    if (fleetStatus) {
+        TMainDM dm(messages);
+        MainDM = &dm;
+        return printFleetStatus(dm, messages, platform::executableFolder(), fleetDays.value_or(kDefaultStaleDays),
+                                std::cout);
+    }
 
     // Before the database is connected: a second updater must not even
     // open the embedded database file of the first.
@@ -367,18 +363,30 @@ int main(int argc, char* argv[])
 
     TMainDM dm(messages);
     MainDM = &dm;
+    // The run's row in the fleet status table, through a connection of its
+    // own: start-up closed its connection before the run on purpose.
+    const auto recorded = [&](int code) {
+        if (mode != UpdateMode::CheckOnly &&
+            !recordFleetRun(dm.FDconUrv, platform::executableFolder(), code, messages.last())) {
+            // The abandoned write's thread must not meet the exit handlers.
+            std::cout.flush();
+            std::cerr.flush();
+            std::_Exit(code);
+        }
+        return code;
+    };
 
     std::optional<UpdateSource> source;
     try {
         source = startUp(dm, messages, platform::executableFolder());
     } catch (...) {
         messages.error(platform::exceptionText(std::current_exception()));
-        return kNoParameters;
+        return recorded(kNoParameters);
     }
     if (!source)
         return kNoDatabase;
     if (source->locationMissing)
-        return kNoParameters;
+        return recorded(kNoParameters);
 
     const auto http = platform::makeHttpClient();
     TUpdateRun run(messages, view, *http);
@@ -386,7 +394,7 @@ int main(int argc, char* argv[])
         run.setDownloadLimits(readDownloadLimits());
     } catch (const MalformedSetting& error) {
         messages.error(platform::toUtf16(error.what()));
-        return kSettingsMalformed;
+        return recorded(kSettingsMalformed);
     }
     run.Interrupted = [] { return platform::interruptSignal() != 0; };
     if (!source->embeddedDatabase.empty())
@@ -410,5 +418,5 @@ int main(int argc, char* argv[])
         // signal. The system releases the update lock.
         std::_Exit(kInterrupted);
     }
-    return exitCode;
+    return recorded(exitCode);
 }
