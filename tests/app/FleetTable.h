@@ -10,8 +10,8 @@ inline std::string readmeFleetTable()
 {
     const std::string readme = testsupport::readFileBytes(TAVREL_README);
     const auto start = readme.find("create table TAVREL_FLEET");
-    const auto end = readme.find(");", start);
+    const auto end = readme.find("\n);", start);
     if (start == std::string::npos || end == std::string::npos)
         throw std::runtime_error("README.md has no create table TAVREL_FLEET");
-    return readme.substr(start, end + 1 - start);
+    return readme.substr(start, end + 2 - start);
 }

@@ -1,5 +1,6 @@
 #include "tests/support/FirebirdTestDb.h"
 
+#include <QDateTime>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
