@@ -2,6 +2,7 @@
 
 #include "ExitCodes.h"
 #include "Startup.h"
+#include "datamodule/MDm.h"
 #include "platform/ExceptionReport.h"
 #include "platform/FileOps.h"
 #include "platform/TextCodec.h"
