@@ -328,7 +328,8 @@ int main(int argc, char* argv[])
         mode = asked;
     }
     if ((fleetDays && !fleetStatus) || (fleetStatus && mode != UpdateMode::Always)) {
-        std::cerr << "tavrel-update: --days goes with --fleet-status alone; see tavrel-update --help\n";
+        std::cerr << "tavrel-update: " << (fleetStatus ? "--fleet-status takes no mode" : "--days goes with --fleet-status")
+                  << "; see tavrel-update --help\n";
         return kUsage;
     }
 
