@@ -123,11 +123,13 @@ TEST_F(FleetStatus, AWriteThatFailsLeavesTheRunsExitCode)
         const char* name;
         std::string table;
         const char* user;
+        const char* reason; // the database's words, on standard error
     };
     const Case cases[] = {
-        {"a table of another shape", "create table TAVREL_FLEET (WORKSTATION varchar(63))", "SYSDBA"},
+        {"a table of another shape", "create table TAVREL_FLEET (WORKSTATION varchar(63))", "SYSDBA",
+         "Column unknown"},
         // The embedded engine keeps SQL rights for any user but SYSDBA.
-        {"no right to write", readmeFleetTable(), "CLERK"},
+        {"no right to write", readmeFleetTable(), "CLERK", "no permission"},
     };
     fleetDb.execute("grant select on TAVREL_PARAMS to CLERK");
     for (const Case& c : cases) {
@@ -140,6 +142,7 @@ TEST_F(FleetStatus, AWriteThatFailsLeavesTheRunsExitCode)
             const CliRun r = run();
             EXPECT_EQ(r.exitCode, exitCode) << c.name << ", " << release << ": " << r.err;
             EXPECT_TRUE(contains(r.err, "Fleet status (TAVREL_FLEET) not written: ")) << c.name << ": " << r.err;
+            EXPECT_TRUE(contains(r.err, c.reason)) << c.name << ": " << r.err;
         }
         EXPECT_TRUE(fleetDb.select("select * from TAVREL_FLEET").empty()) << c.name;
         fleetDb.execute("drop table TAVREL_FLEET");
