@@ -81,8 +81,7 @@ UpdateSetup updateSetup(const std::filesystem::path& programFolder, bool http)
     return setup;
 }
 
-std::optional<UpdateSource> startUp(TMainDM& dm, platform::Messages& messages,
-                                    const std::filesystem::path& programFolder)
+bool connectWorkingDatabase(TMainDM& dm, platform::Messages& messages, const std::filesystem::path& programFolder)
 {
     // Other modules read the program folder and the settings from here.
     const UpdateSetup setup = updateSetup(programFolder, false);
@@ -91,8 +90,16 @@ std::optional<UpdateSource> startUp(TMainDM& dm, platform::Messages& messages,
 
     if (!dm.ConnectDB(dm.FDconUrv, "urv", kLoginSection, urvDB)) {
         messages.error(u"Нет соединения с БД \"Tavrel\"! " + connectionAdvice(*UserIniFile));
-        return std::nullopt;
+        return false;
     }
+    return true;
+}
+
+std::optional<UpdateSource> startUp(TMainDM& dm, platform::Messages& messages,
+                                    const std::filesystem::path& programFolder)
+{
+    if (!connectWorkingDatabase(dm, messages, programFolder))
+        return std::nullopt;
     UpdateSource source = readUpdateSource(dm);
     FHttp = source.http;
     if (dm.FDconUrv.DriverName == "FB" && dm.FDconUrv.Param("Server").empty())

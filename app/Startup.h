@@ -46,8 +46,12 @@ UpdateSetup updateSetup(const std::filesystem::path& programFolder, bool http);
 // parameter table. Throws on a database error (missing table or column).
 UpdateSource readUpdateSource(TMainDM& dm);
 
-// Sets WorkDir and UserIniFile for the program folder `programFolder`,
-// connects FDconUrv from section "LoginU" and reads the update source; sets
+// Sets WorkDir and UserIniFile for the program folder `programFolder` and
+// connects FDconUrv from section "LoginU"; false after the user was told
+// why not (the connection dialog first, when one is set).
+bool connectWorkingDatabase(TMainDM& dm, platform::Messages& messages, const std::filesystem::path& programFolder);
+
+// connectWorkingDatabase, then reads the update source; sets
 // FHttp, and closes the connection again: the update needs nothing more from
 // the database, and an open embedded database would wait at its close for
 // the whole unpacked release to reach the disk. A missing location is

@@ -1,9 +1,10 @@
 // tavrel-update: runs one update of the Tavrel workstation program without a
 // window, for administrators who roll out releases by script. Same settings,
 // parameter table and update run as the dialog; messages go to the terminal.
+#include "app/ExitCodes.h"
 #include "app/Startup.h"
-#include "app/cli/ExitCodes.h"
 #include "app/cli/ScramblePassword.h"
+#include "app/fleet/FleetReport.h"
 #include "datamodule/MDm.h"
 #include "platform/ConsoleMessages.h"
 #include "platform/ExceptionReport.h"
@@ -70,6 +71,7 @@ std::string helpText()
 {
     return R"(Usage: tavrel-update [--if-changed | --check]
        tavrel-update --help | --version | --scramble-password
+       tavrel-update --fleet-status [--days N]
 
 Runs one update of the Tavrel program in this executable's folder, without
 any window: the same steps as the button "Выполнить" of the update dialog.
@@ -192,30 +194,16 @@ Options:
                 terminal) and print it scrambled, as the key Password of
                 section [LoginU] holds it; for workstations without a
                 display, where the connection dialog cannot write it
+  --fleet-status [--days N]
+                print the fleet status table TAVREL_FLEET of the database:
+                how many workstations run each release, which failed at
+                their last run and which have not run for N days (default
+                7); exit code 0 when none, 17 when some, 18 when the table
+                does not exist. Every run but --check writes its
+                workstation's row there when the table exists (README)
 
 Exit codes:
 )" + exitCodeLines();
-}
-
-int exitCodeOf(UpdateOutcome outcome)
-{
-    switch (outcome) {
-    case UpdateOutcome::Installed: return kInstalled;
-    case UpdateOutcome::FetchFailed: return kFetchFailed;
-    case UpdateOutcome::OpenFailed: return kOpenFailed;
-    case UpdateOutcome::TestFailed: return kDamaged;
-    case UpdateOutcome::ExtractFailed: return kExtractFailed;
-    case UpdateOutcome::SignatureNotConfirmed: return kSignatureNotConfirmed;
-    case UpdateOutcome::PublicKeyMalformed: return kPublicKeyMalformed;
-    case UpdateOutcome::ReleaseBreaksUpdater: return kReleaseBreaksUpdater;
-    case UpdateOutcome::Interrupted: return kInterrupted;
-    case UpdateOutcome::Unchanged: return kNoNewRelease;
-    case UpdateOutcome::NewReleaseFound: return kInstalled;
-    case UpdateOutcome::DowngradeRefused: return kDowngradeRefused;
-    case UpdateOutcome::SettingsMalformed: return kSettingsMalformed;
-    case UpdateOutcome::AlreadyRunning: break;
-    }
-    return kUnexpectedError;
 }
 
 // The console's view of a run: no button, progress on a terminal only.
@@ -314,8 +302,22 @@ private:
 int main(int argc, char* argv[])
 {
     UpdateMode mode = UpdateMode::Always;
+    std::optional<int> fleetDays;
+    bool fleetStatus = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
+        if (arg == "--fleet-status") {
+            fleetStatus = true;
+            continue;
+        }
+        if (arg == "--days") {
+            fleetDays = i + 1 < argc ? parseFleetDays(argv[++i]) : std::nullopt;
+            if (!fleetDays) {
+                std::cerr << "tavrel-update: --days takes a whole number of days from 1 to 3650\n";
+                return kUsage;
+            }
+            continue;
+        }
         if (arg == "-h" || arg == "--help") {
             std::cout << helpText();
             return kInstalled;
@@ -336,12 +338,27 @@ int main(int argc, char* argv[])
         }
         mode = asked;
     }
+    if ((fleetDays && !fleetStatus) || (fleetStatus && mode != UpdateMode::Always)) {
+        std::cerr << "tavrel-update: "
+                  << (fleetStatus ? "--fleet-status takes no mode" : "--days goes with --fleet-status")
+                  << "; see tavrel-update --help\n";
+        return kUsage;
+    }
 
     platform::catchInterrupts();
     // Qt Sql needs an application object; a core one opens no window.
     QCoreApplication application(argc, argv);
     ConsoleView view;
-    ConsoleRunMessages messages(view);
+    ConsoleRunMessages console(view);
+    RunMessages messages(console);
+
+    // A report only: no update lock, nothing written.
+    if (fleetStatus) {
+        TMainDM dm(messages);
+        MainDM = &dm;
+        return printFleetStatus(dm, messages, platform::executableFolder(), fleetDays.value_or(kDefaultStaleDays),
+                                std::cout);
+    }
 
     // Before the database is connected: a second updater must not even
     // open the embedded database file of the first.
@@ -359,18 +376,30 @@ int main(int argc, char* argv[])
 
     TMainDM dm(messages);
     MainDM = &dm;
+    // The run's row in the fleet status table, through a connection of its
+    // own: start-up closed its connection before the run on purpose.
+    const auto recorded = [&](int code) {
+        if (mode != UpdateMode::CheckOnly &&
+            !recordFleetRun(dm.FDconUrv, platform::executableFolder(), code, messages.last())) {
+            // The abandoned write's thread must not meet the exit handlers.
+            std::cout.flush();
+            std::cerr.flush();
+            std::_Exit(code);
+        }
+        return code;
+    };
 
     std::optional<UpdateSource> source;
     try {
         source = startUp(dm, messages, platform::executableFolder());
     } catch (...) {
         messages.error(platform::exceptionText(std::current_exception()));
-        return kNoParameters;
+        return recorded(kNoParameters);
     }
     if (!source)
         return kNoDatabase;
     if (source->locationMissing)
-        return kNoParameters;
+        return recorded(kNoParameters);
 
     const auto http = platform::makeHttpClient();
     TUpdateRun run(messages, view, *http);
@@ -378,7 +407,7 @@ int main(int argc, char* argv[])
         run.setDownloadLimits(readDownloadLimits());
     } catch (const MalformedSetting& error) {
         messages.error(platform::toUtf16(error.what()));
-        return kSettingsMalformed;
+        return recorded(kSettingsMalformed);
     }
     run.Interrupted = [] { return platform::interruptSignal() != 0; };
     if (!source->embeddedDatabase.empty())
@@ -402,5 +431,5 @@ int main(int argc, char* argv[])
         // signal. The system releases the update lock.
         std::_Exit(kInterrupted);
     }
-    return exitCode;
+    return recorded(exitCode);
 }

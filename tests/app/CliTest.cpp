@@ -1,7 +1,7 @@
 // The command-line front end as administrators run it (see CliFixture.h):
 // installing, failing with its exit codes, signals, the update lock,
 // signatures and the logon run that installs only a new release.
-#include "app/cli/ExitCodes.h"
+#include "app/ExitCodes.h"
 #include "tests/app/CliFixture.h"
 #include "tests/support/MinisignKeys.h"
 

@@ -1,6 +1,9 @@
 #pragma once
 // The exit codes of tavrel-update and what each means: --help lists this
-// table, and the README's table is tested against it.
+// table, the README's table is tested against it, and the dialog program's
+// runs leave the same codes in the fleet status table.
+#include "update/UpdateRun.h"
+
 #include <string_view>
 
 enum ExitCode {
@@ -21,6 +24,10 @@ enum ExitCode {
     kDowngradeRefused = 14,
     kSettingsMalformed = 15,
     kReleaseBreaksUpdater = 16,
+    // --fleet-status: workstations failed at their last run or have not run for the days asked.
+    kFleetNeedsAttention = 17,
+    // --fleet-status: the database has no fleet status table.
+    kNoFleetTable = 18,
     kUsage = 64,
 };
 
@@ -60,5 +67,10 @@ inline constexpr ExitCodeMeaning kExitCodes[] = {
                          "and its value); nothing was fetched"},
     {kReleaseBreaksUpdater, "the release's UnRAR library or updater does not work (the message names it); nothing "
                             "was installed, the archive is kept"},
+    {kFleetNeedsAttention,
+     "--fleet-status: some workstations failed at their last run or have not run for the days asked"},
+    {kNoFleetTable, "--fleet-status: the database has no fleet status table (TAVREL_FLEET)"},
     {kUsage, "wrong usage"},
 };
+
+int exitCodeOf(UpdateOutcome outcome);
