@@ -5,6 +5,7 @@
 #include "tests/support/MinisignKeys.h"
 #include "tests/support/NginxServer.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <sys/wait.h>
@@ -120,6 +121,94 @@ TEST_F(Fleet, ASignedReleaseIsAskedForByItsSignatureAloneAlsoWithAQuery)
     EXPECT_EQ(all.back().uri, "/Release.rar.minisig?v=2");
     EXPECT_EQ(all.back().status, 200);
     EXPECT_LE(all.back().bytesSent, 2048u);
+}
+
+// A signed release replaced as the README says (archive first, signature
+// last, each renamed into place) behind the branch cache: while the cache
+// still holds old files beside new ones, a run says "unchanged" or installs
+// the new release, never refuses the pair. A pair that does not hold at the
+// origin is still refused.
+TEST_F(Fleet, AReleaseReplacedBehindTheBranchCacheIsNeverRefused)
+{
+    const testsupport::SodiumKey key;
+    const fs::path next = site.path() / "next";
+    fs::create_directories(next);
+    std::int64_t signedAt = 1'800'000'000;
+    const auto publishSigned = [&](const std::string& programText, bool forged = false) {
+        RarWriter(RarFormat::Rar5)
+            .file("Tavrel.exe", programText)
+            .generated("Data.bin", (3u << 20) + static_cast<std::uint64_t>(signedAt % 1000), tavrel::test::fillPattern)
+            .write(next, "Release");
+        if (forged)
+            writeFileBytes(next / "Other.rar", "another archive");
+        key.sign(next / (forged ? "Other.rar" : "Release.rar"), next / "Release.rar.minisig", true,
+                 "timestamp:" + std::to_string(signedAt) + "\tfile:Release.rar\thashed");
+        signedAt += 100;
+        fs::rename(next / "Release.rar", site.path() / "Release.rar");
+        fs::rename(next / "Release.rar.minisig", site.path() / "Release.rar.minisig");
+    };
+    const NginxServer origin(NginxOrigin{.root = site.path()});
+    const NginxServer cache(NginxCache{.originPort = origin.port(), .validFor = "1s"});
+    writeSettings(db->path().string(), "[Update]\nPublicKey=" + key.publicKeyLine() + "\n");
+    publish(cache.url("/Release.rar"), "1");
+    const auto originAsked = [&](const std::string& uri) {
+        const auto all = origin.requests();
+        return std::count_if(all.begin(), all.end(), [&](const AccessLogEntry& e) { return e.uri == uri; });
+    };
+    // The cache's copies expire; the next request gets the old one (STALE)
+    // and makes the cache fetch the new one meanwhile.
+    const auto letCacheExpire = [] { std::this_thread::sleep_for(std::chrono::milliseconds(1500)); };
+    // Only the signature is asked for: the cache has the new one afterwards.
+    const auto askSignatureOnce = [&](int expected) {
+        const auto asked = originAsked("/Release.rar.minisig");
+        const CliRun r = run({"--if-changed"});
+        EXPECT_EQ(r.exitCode, expected) << r.err;
+        for (int i = 0; i < 200 && originAsked("/Release.rar.minisig") == asked; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    };
+
+    publishSigned("Tavrel 2.0");
+    CliRun r = run({"--if-changed"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+
+    // A workstation that has the release: the cache's old signature says
+    // "unchanged", its new one beside the old archive makes it ask again.
+    publishSigned("Tavrel 2.1");
+    letCacheExpire();
+    askSignatureOnce(13);
+    r = run({"--if-changed"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "Tavrel 2.1");
+
+    // A new workstation's first run, the same way.
+    publishSigned("Tavrel 2.2");
+    letCacheExpire();
+    askSignatureOnce(13);
+    fs::remove(updateFolder() / "installed");
+    writeFileBytes(program / "Tavrel.exe", "old program");
+    r = run();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "Tavrel 2.2");
+
+    // Both runs were given the old archive first, then asked past the cache.
+    std::vector<std::string> archiveAnswers;
+    for (const AccessLogEntry& e : cache.requests())
+        if (e.uri == "/Release.rar")
+            archiveAnswers.push_back(e.cacheStatus);
+    EXPECT_EQ(std::count(archiveAnswers.begin(), archiveAnswers.end(), "STALE"), 2) << testing::PrintToString(archiveAnswers);
+    EXPECT_EQ(std::count(archiveAnswers.begin(), archiveAnswers.end(), "BYPASS"), 2) << testing::PrintToString(archiveAnswers);
+
+    // A signature of another archive, as the origin serves it, is refused.
+    const std::string installed = readFileBytes(program / "Tavrel.exe");
+    publishSigned("Tavrel 6.6", true);
+    letCacheExpire();
+    askSignatureOnce(13);
+    r = run({"--if-changed"});
+    EXPECT_EQ(r.exitCode, 10) << r.err;
+    EXPECT_TRUE(contains(r.err, "не подтверждена")) << r.err;
+    EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), installed);
+    EXPECT_TRUE(fs::is_empty(work));
 }
 
 TEST_F(Fleet, AServerWithoutValidatorsAlwaysDeliversTheRelease)
