@@ -6,6 +6,7 @@
 #include "platform/TextCodec.h"
 #include "platform/UrlEncoding.h"
 #include "update/PartialDownload.h"
+#include "update/UpdateSetup.h"
 
 #include <chrono>
 #include <filesystem>

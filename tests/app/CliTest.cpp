@@ -616,8 +616,8 @@ TEST_F(Cli, CheckAsksTheSourceAlsoWithoutARecordOfIt)
     const Case cases[] = {
         {"a copy", (releases->path() / "release.rar").string(), "0", 0},
         {"a missing copy", (releases->path() / "missing.rar").string(), "0", 1},
-        {"HTTP", server->url("/release.rar"), "1", 0},
-        {"HTTP 404", server->url("/missing.rar"), "1", 1},
+        {"HTTP", server->url("/files/release.rar"), "1", 0},
+        {"HTTP 404", server->url("/status/404"), "1", 1},
         {"a port nobody listens on", "http://127.0.0.1:9/release.rar", "1", 1},
         {"an FTP URL", "ftp://127.0.0.1/release.rar", "1", 1},
     };
