@@ -39,6 +39,9 @@ struct HttpRequest {
     std::vector<ByteRange> ranges;
     // The body arrives at most this fast, in bytes per second; 0: no limit.
     std::uint64_t maxReceiveBytesPerSecond = 0;
+    // Asks caches on the way for the origin's answer, not a copy they keep
+    // (Cache-Control: no-cache, and Pragma for HTTP/1.0 caches).
+    bool pastCaches = false;
 };
 
 // The head of the final response, after any redirects were followed.

@@ -151,12 +151,14 @@ int onTick(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 
 // Conditions of the request. A "Pragma: no-cache" that some libcurl
 // versions add on the way through a proxy is taken out: caches in front of
-// the release server must be able to answer. A modification date in the
-// future (kept before such dates were refused) is not sent: it would make
-// every later release look unchanged until then.
+// the release server must be able to answer, unless the request asks past them.
+// A modification date in the future (kept before such dates were refused) is
+// not sent: it would make every later release look unchanged until then.
 curl_slist* requestHeaders(const HttpRequest& request)
 {
-    curl_slist* list = curl_slist_append(nullptr, "Pragma:");
+    curl_slist* list = curl_slist_append(nullptr, request.pastCaches ? "Pragma: no-cache" : "Pragma:");
+    if (request.pastCaches)
+        list = curl_slist_append(list, "Cache-Control: no-cache");
     if (!request.ifNoneMatch.empty())
         list = curl_slist_append(list, ("If-None-Match: " + request.ifNoneMatch).c_str());
     if (!request.ifModifiedSince.empty() && !dateAfter(request.ifModifiedSince, std::time(nullptr)))

@@ -137,12 +137,14 @@ bool isRedirect(const std::string& status)
     return status == "301" || status == "302" || status == "303" || status == "307" || status == "308";
 }
 
-// Conditions of the request, as header lines. Nothing asks a cache on the
-// way to step aside: caches in front of the release server must be able to answer.
+// Conditions of the request, as header lines. Caches on the way are asked to
+// step aside only when the request says so: they must be able to answer.
 // A modification date in the future is not sent (see HttpClientCurl.cpp).
 std::string requestHeaders(const HttpRequest& request)
 {
     std::string headers;
+    if (request.pastCaches)
+        headers += "Cache-Control: no-cache\r\nPragma: no-cache\r\n";
     if (!request.ifNoneMatch.empty())
         headers += "If-None-Match: " + request.ifNoneMatch + "\r\n";
     if (!request.ifModifiedSince.empty() && !dateAfter(request.ifModifiedSince, std::time(nullptr)))

@@ -6,6 +6,7 @@
 #include "platform/TextCodec.h"
 #include "platform/UrlEncoding.h"
 #include "update/PartialDownload.h"
+#include "update/UpdateSetup.h"
 
 #include <chrono>
 #include <filesystem>
@@ -111,6 +112,45 @@ private:
     std::optional<std::uint64_t> total_;
 };
 
+// Keeps a small body in memory, refusing one larger than its limit; a slow
+// server or a cancel stops it as they stop a download.
+class MemorySink : public platform::HttpBodySink {
+public:
+    using Progress = std::function<bool(std::uint64_t, std::optional<std::uint64_t>)>;
+
+    MemorySink(std::size_t limit, const DownloadLimits& limits, Progress progress)
+        : limit_(limit), guard_(limits, {}), progress_(std::move(progress))
+    {}
+
+    bool begin(const platform::HttpResponseHead& head) override
+    {
+        tooLarge = head.contentLength && *head.contentLength > limit_;
+        return deliversArchive(head.status) && !tooLarge;
+    }
+    bool write(const char* data, std::size_t size) override
+    {
+        tooLarge = body.size() + size > limit_;
+        if (!tooLarge)
+            body.append(data, size);
+        return !tooLarge && stillWanted();
+    }
+    bool stillWanted() override
+    {
+        if (stopReason.empty())
+            stopReason = guard_.onTick(body.size());
+        return stopReason.empty() && progress_(body.size(), std::nullopt);
+    }
+
+    std::string body;
+    bool tooLarge = false;
+    std::string stopReason;
+
+private:
+    std::size_t limit_;
+    DownloadGuard guard_;
+    Progress progress_;
+};
+
 // Why the copy's source is no file to copy, naming what lies there: a folder
 // or a pipe must not be reported as missing.
 std::u16string notAFileText(const std::string& source, const std::filesystem::file_status& status,
@@ -153,16 +193,24 @@ void TFetch::failed(const std::string& reason)
         observer_->fetchFailed(reason);
 }
 
+bool TFetch::copyableSource(const std::string& Src)
+{
+    std::error_code ec;
+    const std::filesystem::file_status status = std::filesystem::status(platform::toPath(Src), ec);
+    if (std::filesystem::is_regular_file(status))
+        return true;
+    messages_.error(notAFileText(Src, status, ec));
+    failed("no file to copy at " + Src);
+    return false;
+}
+
 bool TFetch::GetNetFile(const std::string& Src, const std::string& Dest)
 {
     identity_ = {};
     std::error_code ec;
     const std::filesystem::path source = platform::toPath(Src);
-    const std::filesystem::file_status status = std::filesystem::status(source, ec);
-    if (!std::filesystem::is_regular_file(status)) {
-        messages_.error(notAFileText(Src, status, ec));
+    if (!copyableSource(Src))
         return false;
-    }
     // A copy is bound as a download is, before the first byte: a large file
     // must not fill the disk the archive goes to.
     const DownloadGuard guard(limits_, platform::toPath(platform::absolutePath(Dest)).parent_path());
@@ -184,9 +232,54 @@ std::string TFetch::requestUrl(const std::string& fileURL)
     return platform::encodeUrl(platform::toUtf8(platform::ansiToUtf16(fileURL)));
 }
 
-bool TFetch::GetInetFile(const std::string& fileURL, const std::string& FileName)
+bool TFetch::GetInetFile(const std::string& fileURL, const std::string& FileName, bool pastCaches)
 {
-    return download(fileURL, FileName, {}) == FetchResult::Fetched;
+    DownloadOptions options;
+    options.pastCaches = pastCaches;
+    return download(fileURL, FileName, options) == FetchResult::Fetched;
+}
+
+std::optional<std::string> TFetch::readSmallFile(const std::string& location, bool http, std::size_t limit)
+{
+    if (!http) {
+        std::error_code ec;
+        const std::uintmax_t size = std::filesystem::file_size(platform::toPath(location), ec);
+        if (ec || size > limit) {
+            failed(ec ? "cannot read " + location + ": " + ec.message() : location + " is larger than expected");
+            return std::nullopt;
+        }
+        return platform::readWholeFile(location);
+    }
+    MemorySink sink(limit, limits_,
+                    [this](std::uint64_t done, std::optional<std::uint64_t> total) { return progress(done, total); });
+    const platform::HttpResult result = http_.get(requestFor(requestUrl(location), false), sink);
+    if (deliversArchive(result.status) && result.bodyComplete && !sink.tooLarge && sink.stopReason.empty())
+        return sink.body;
+    failed(sink.tooLarge                ? location + " is larger than expected"
+           : !sink.stopReason.empty()   ? "download of " + location + " stopped: " + sink.stopReason
+           : result.status.empty()      ? "no answer from " + location + ": " + result.error
+           : deliversArchive(result.status) ? "download of " + location + " failed: " + result.error
+                                        : "HTTP status " + result.status + " from " + location);
+    return std::nullopt;
+}
+
+bool TFetch::askSource(const std::string& source, bool http)
+{
+    if (!http)
+        return copyableSource(source);
+    DownloadOptions options;
+    options.headOnly = true;
+    return download(source, kLocalArchiveName, options) == FetchResult::Fetched;
+}
+
+platform::HttpRequest TFetch::requestFor(const std::string& url, bool pastCaches) const
+{
+    platform::HttpRequest request;
+    request.url = url;
+    request.userAgent = platform::fromPath(platform::executablePath().filename());
+    request.proxy = proxy_;
+    request.pastCaches = pastCaches;
+    return request;
 }
 
 FetchResult TFetch::download(const std::string& fileURL, const std::string& FileName, const DownloadOptions& options)
@@ -231,10 +324,7 @@ std::optional<FetchResult> TFetch::request(const std::string& fileURL, const std
     if (options.headOnly)
         sink.headOnly();
 
-    platform::HttpRequest request;
-    request.url = url;
-    request.userAgent = platform::fromPath(platform::executablePath().filename());
-    request.proxy = proxy_;
+    platform::HttpRequest request = requestFor(url, options.pastCaches);
     request.ifNoneMatch = options.ifNoneMatch;
     request.ifModifiedSince = options.ifModifiedSince;
     if (kept) {

@@ -35,6 +35,8 @@ struct DownloadOptions {
     std::string ifModifiedSince;
     // Stop once the answer's head is known: whether there is something new.
     bool headOnly = false;
+    // The origin's answer, not a cache's copy: see HttpRequest::pastCaches.
+    bool pastCaches = false;
 };
 
 enum class FetchResult { Fetched, NotModified, Failed };
@@ -60,7 +62,18 @@ public:
     // it was. Blanks and non-ASCII letters of `fileURL` are percent-encoded;
     // a location that still is no URL is reported in a message box. Failing
     // to write the local file throws std::system_error.
-    bool GetInetFile(const std::string& fileURL, const std::string& FileName);
+    bool GetInetFile(const std::string& fileURL, const std::string& FileName, bool pastCaches = false);
+
+    // The whole of a small file (a signature) at `location`, downloaded when
+    // `http` is set, else read, kept in memory; nothing, with the reason
+    // given to the observer, when it cannot be had or is larger than
+    // `limit`. Writes no file.
+    std::optional<std::string> readSmallFile(const std::string& location, bool http, std::size_t limit);
+
+    // Asks whether the release at `source` can be had, without fetching it:
+    // the head of the HTTP answer, or what lies at the copy's path. A
+    // failure is reported as the fetch would report it.
+    bool askSource(const std::string& source, bool http);
 
     // GetInetFile with conditions: a 304 to the installed copy's validators
     // is NotModified, a kept part is resumed (206) or started anew (200).
@@ -77,6 +90,9 @@ private:
     bool progress(std::uint64_t done, std::optional<std::uint64_t> total);
     void failed(const std::string& reason);
     // One request; nothing when it must be made again without the kept part.
+    // A copy's source that is no regular file is reported; false then.
+    bool copyableSource(const std::string& Src);
+    platform::HttpRequest requestFor(const std::string& url, bool pastCaches) const;
     std::optional<FetchResult> request(const std::string& fileURL, const std::string& url, const std::string& FileName,
                                        const DownloadOptions& options, bool resume);
 

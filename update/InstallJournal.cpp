@@ -2,6 +2,7 @@
 
 #include "platform/Durability.h"
 #include "platform/FileOps.h"
+#include "platform/SharedFolder.h"
 
 #include <cerrno>
 #include <fstream>
@@ -91,6 +92,7 @@ void InstallJournal::write(const std::vector<JournalEntry>& entries) const
         if (!out)
             throwErrno("Cannot write " + temporary.string());
     }
+    platform::shareWithFolder(temporary);
     platform::syncFiles({platform::fromPath(temporary)});
     fs::rename(temporary, file_);
     platform::syncFolder(platform::fromPath(file_.parent_path()));

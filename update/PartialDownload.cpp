@@ -1,6 +1,7 @@
 #include "PartialDownload.h"
 
 #include "platform/FileOps.h"
+#include "platform/SharedFolder.h"
 #include "update/RecordFile.h"
 
 #include <cerrno>
@@ -64,12 +65,14 @@ void PartialDownload::open(const char* mode)
 {
     close();
     std::error_code ignored;
-    fs::create_directories(folder_.root, ignored);
+    platform::createSharedFolders(folder_.root, ignored);
     const std::string path = platform::fromPath(folder_.partialDownload());
     errno = 0;
     file_ = std::fopen(path.c_str(), mode);
     if (!file_)
         throwErrno("Cannot open " + path);
+    // Another user of a shared program folder may resume it.
+    platform::shareWithFolder(folder_.partialDownload());
 }
 
 void PartialDownload::write(const char* data, std::size_t size)

@@ -2,6 +2,7 @@
 
 #include "platform/Durability.h"
 #include "platform/FileOps.h"
+#include "platform/SharedFolder.h"
 #include "platform/StagedFile.h"
 
 #include <charconv>
@@ -69,6 +70,7 @@ void writeRecordFile(const std::filesystem::path& path, const std::string& kind,
         text += key + "=" + escaped(value) + "\n";
     platform::StagedFile file(platform::fromPath(path));
     file.write(text.data(), text.size());
+    platform::shareWithFolder(platform::toPath(file.temporaryPath()));
     if (durable) {
         std::fflush(file.stream());
         platform::syncFiles({file.temporaryPath()});

@@ -1,30 +1,26 @@
 #include "update/ReleaseChange.h"
 
 #include "platform/FileOps.h"
-#include "platform/TextCodec.h"
 #include "update/ReleaseCheck.h"
-#include "update/UpdateFolder.h"
 
 namespace {
 
+// A minisign signature is a few hundred bytes; a trusted comment makes it longer.
+constexpr std::size_t kSignatureLimit = 64 * 1024;
+
 // The signature covers the archive's hash: the same signature file is the
-// same release, and it is a few hundred bytes to ask for.
+// same release, and it is a few hundred bytes to ask for. It is kept in
+// memory: a run that finds nothing new writes nothing.
 ReleaseChange compareSignatures(TFetch& fetch, const UpdateSetup& setup, const std::string& source,
                                 const InstalledRelease& installed)
 {
-    const UpdateFolder folder(setup.programFolder);
     const std::string remote = TReleaseCheck::signatureLocation(source, setup.http);
-    const std::string local = platform::fromPath(folder.root / "published.minisig");
     if (!setup.http && !platform::isExistingFile(remote))
         return ReleaseChange::Differs; // the update then reports the missing signature
-    const bool fetched = setup.http ? fetch.GetInetFile(remote, local) : fetch.GetNetFile(remote, local);
-    if (!fetched) {
-        platform::removeFile(local);
+    const std::optional<std::string> published = fetch.readSmallFile(remote, setup.http, kSignatureLimit);
+    if (!published)
         return ReleaseChange::Failed;
-    }
-    const std::string published = platform::readWholeFile(local);
-    platform::removeFile(local);
-    return published == installed.signature ? ReleaseChange::Same : ReleaseChange::Differs;
+    return *published == installed.signature ? ReleaseChange::Same : ReleaseChange::Differs;
 }
 
 ReleaseChange compareCopiedFile(platform::Messages& messages, const UpdateSetup& setup, const std::string& source,
@@ -68,8 +64,13 @@ ReleaseChange askReleaseChange(TFetch& fetch, platform::Messages& messages, cons
                                const std::string& source, const std::optional<InstalledRelease>& installed,
                                bool signatureDecides, DownloadOptions& options)
 {
-    if (!installed || installed->location != source || installed->http != setup.http)
-        return ReleaseChange::Differs;
+    if (!installed || installed->location != source || installed->http != setup.http) {
+        // Nothing to compare with: a new release if the source has one. A
+        // run that installs finds that out by fetching it.
+        if (setup.mode != UpdateMode::CheckOnly)
+            return ReleaseChange::Differs;
+        return fetch.askSource(source, setup.http) ? ReleaseChange::Differs : ReleaseChange::Failed;
+    }
     if (signatureDecides && !installed->signature.empty())
         return compareSignatures(fetch, setup, source, *installed);
     if (!setup.http)

@@ -108,7 +108,7 @@ void TReleaseCheck::fetchSignature(const std::string& source, const std::string&
     signatureFetched_ = fetch(remote, local);
 }
 
-bool TReleaseCheck::confirm(const std::string& archive, const std::string& readFrom)
+bool TReleaseCheck::confirm(const std::string& archive, const std::string& readFrom, bool lastAttempt)
 {
     const std::string shown = platform::absolutePath(archive);
     if (keyText_.empty()) {
@@ -123,7 +123,7 @@ bool TReleaseCheck::confirm(const std::string& archive, const std::string& readF
     const SignatureResult result =
         signatureFetched_ ? verifySignature(*key_, platform::toPath(readFrom), platform::toPath(signatureOf(archive)))
                           : SignatureResult{SignatureCheck::SignatureUnreadable, {}};
-    if (result.check == SignatureCheck::Verified && refusedAsOlder(shown, result.trustedComment)) {
+    if (result.check == SignatureCheck::Verified && refusedAsOlder(shown, result.trustedComment, lastAttempt)) {
         removeFetched();
         return false;
     }
@@ -137,13 +137,18 @@ bool TReleaseCheck::confirm(const std::string& archive, const std::string& readF
         return true;
     }
     removeFetched();
-    view_.releaseChecked("signature of " + shown + " not confirmed: " + describe(result.check));
+    view_.releaseChecked("signature of " + shown + " not confirmed: " + describe(result.check) +
+                         (lastAttempt ? "" : "; asking once more past caches"));
+    if (!lastAttempt) {
+        signatureFetched_ = false;
+        return false;
+    }
     messages_.error(u"Подпись архива " + platform::ansiToUtf16(shown) + u" не подтверждена: " +
                     reasonText(result.check) + u". Обновление не установлено!");
     return false;
 }
 
-bool TReleaseCheck::refusedAsOlder(const std::string& shown, const std::string& trustedComment)
+bool TReleaseCheck::refusedAsOlder(const std::string& shown, const std::string& trustedComment, bool lastAttempt)
 {
     const std::optional<std::int64_t> signedAt = signingTime(trustedComment);
     if (!signedAt || !installedSignedAt_ || *signedAt >= *installedSignedAt_)
@@ -152,6 +157,10 @@ bool TReleaseCheck::refusedAsOlder(const std::string& shown, const std::string& 
         view_.releaseChecked("the release " + shown + " is older than the installed one; installed as [" +
                              kUpdateSection + "] AllowDowngrade=1 of the settings file allows");
         return false;
+    }
+    if (!lastAttempt) {
+        view_.releaseChecked("the release " + shown + " was signed before the installed one; asking once more past caches");
+        return true;
     }
     downgradeRefused_ = true;
     view_.releaseChecked("the release " + shown + " was signed before the installed one; refused");

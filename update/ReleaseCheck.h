@@ -64,7 +64,9 @@ public:
     // says why, and the archive and its signature are removed. The bytes
     // checked are read from `readFrom`: the archive as it is held open for
     // unpacking, so that no other file can take its place after the check.
-    bool confirm(const std::string& archive, const std::string& readFrom);
+    // With `lastAttempt` false a refusal is only noted in the view: the
+    // caller fetches the release and its signature once more and asks again.
+    bool confirm(const std::string& archive, const std::string& readFrom, bool lastAttempt = true);
 
     // After confirm() refused a release: it was refused for being older
     // than the installed one, its signature itself holds.
@@ -77,7 +79,7 @@ public:
 private:
     void removeFetched();
     // Refuses, telling the user, a release signed before the installed one.
-    bool refusedAsOlder(const std::string& shown, const std::string& trustedComment);
+    bool refusedAsOlder(const std::string& shown, const std::string& trustedComment, bool lastAttempt);
 
     platform::Messages& messages_;
     UpdateView& view_;

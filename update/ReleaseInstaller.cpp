@@ -3,6 +3,7 @@
 #include "platform/Durability.h"
 #include "platform/FileOps.h"
 #include "platform/FolderTree.h"
+#include "platform/SharedFolder.h"
 #include "platform/TextCodec.h"
 #include "update/FailureCause.h"
 
@@ -111,11 +112,15 @@ void ReleaseInstaller::moveIn(const std::vector<JournalEntry>& entries)
             switch (e.kind) {
             case JournalEntry::Kind::Folder:
                 fs::create_directory(target);
+                platform::shareWithFolder(target);
                 step("folder " + e.relative.generic_string());
                 break;
             case JournalEntry::Kind::Replace: {
                 const fs::path aside = folder_.backup() / e.relative;
-                fs::create_directories(aside.parent_path());
+                std::error_code ec;
+                platform::createSharedFolders(aside.parent_path(), ec);
+                if (ec)
+                    throw std::system_error(ec);
                 fs::rename(target, aside);
                 step("backup " + e.relative.generic_string());
                 fs::rename(folder_.staging() / e.relative, target);

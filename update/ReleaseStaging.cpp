@@ -4,6 +4,7 @@
 #include "platform/Durability.h"
 #include "platform/FileOps.h"
 #include "platform/FolderTree.h"
+#include "platform/SharedFolder.h"
 #include "platform/TextCodec.h"
 #include "update/FailureCause.h"
 #include "update/ReleaseInstaller.h"
@@ -73,7 +74,7 @@ std::optional<std::u16string> ReleaseStaging::unpack(const platform::PinnedFile&
 
     std::error_code ec;
     platform::removeTree(folder_.staging(), ec);
-    fs::create_directories(folder_.staging(), ec);
+    platform::createSharedFolders(folder_.staging(), ec);
     if (ec)
         return platform::ansiToUtf16(platform::fromPath(folder_.staging())) + u": " + failureCause(ec);
 

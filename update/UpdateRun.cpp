@@ -80,42 +80,60 @@ UpdateOutcome TUpdateRun::BBRenewClick(const UpdateSetup& setup, const std::stri
     }
 
     const fs::path archive = localArchive(setup);
-    const FetchResult fetched = fetchRelease(setup, source, archive, options);
-    if (fetched == FetchResult::NotModified) {
-        messages_.information(kNoNewReleaseText);
-        return UpdateOutcome::Unchanged;
-    }
-    if (fetched == FetchResult::Failed)
-        return fetchFailed();
-    const SourceIdentity identity = fetch_.identity();
     const std::string archiveText = platform::fromPath(archive);
-    releaseCheck.fetchSignature(
-        source, archiveText,
-        [this, &setup](const std::string& from, const std::string& to) {
-            return setup.http ? fetch_.GetInetFile(from, to) : fetch_.GetNetFile(from, to);
-        },
-        setup.http);
-    if (cancelled_) // a cancelled signature fetch ends the run as a cancelled release fetch does
-        return fetchFailed();
+    std::optional<FetchedArchiveMark> mark;
+    std::optional<platform::PinnedFile> pinned;
+    SourceIdentity identity;
+    // A release is replaced file by file, and a cache on the way may hold
+    // the old archive beside the new signature for a while (or the reverse).
+    // So over HTTP a pair whose signature does not hold is fetched once more
+    // from the origin, past the caches, before it is refused.
+    for (bool lastAttempt = !setup.http;; lastAttempt = true) {
+        const FetchResult fetched = fetchRelease(setup, source, archive, options);
+        if (fetched == FetchResult::NotModified) {
+            messages_.information(kNoNewReleaseText);
+            return UpdateOutcome::Unchanged;
+        }
+        if (fetched == FetchResult::Failed)
+            return fetchFailed();
+        identity = fetch_.identity();
+        const bool pastCaches = options.pastCaches;
+        releaseCheck.fetchSignature(
+            source, archiveText,
+            [this, &setup, pastCaches](const std::string& from, const std::string& to) {
+                return setup.http ? fetch_.GetInetFile(from, to, pastCaches) : fetch_.GetNetFile(from, to);
+            },
+            setup.http);
+        if (cancelled_) // a cancelled signature fetch ends the run as a cancelled release fetch does
+            return fetchFailed();
 
-    // Until the run ends the update folder names the archive, so that a
-    // start after a kill removes it.
-    const FetchedArchiveMark mark(folder, platform::absolutePath(archiveText));
-    messages_.information(u"Обновление получено.");
-    if (interrupted())
-        return UpdateOutcome::Interrupted;
-    // Opened once, before its signature is checked: the archive that is
-    // verified and tested is the archive that is unpacked, whatever another
-    // process does with its name meanwhile.
-    platform::PinnedFile pinned(platform::absolutePath(archiveText));
-    if (!releaseCheck.confirm(archiveText, pinned.open() ? pinned.readPath() : archiveText)) {
+        // Until the run ends the update folder names the archive, so that a
+        // start after a kill removes it.
+        mark.reset();
+        mark.emplace(folder, platform::absolutePath(archiveText));
+        if (!pastCaches)
+            messages_.information(u"Обновление получено.");
+        if (interrupted())
+            return UpdateOutcome::Interrupted;
+        // Opened once, before its signature is checked: the archive that is
+        // verified and tested is the archive that is unpacked, whatever another
+        // process does with its name meanwhile.
+        pinned.reset();
+        pinned.emplace(platform::absolutePath(archiveText));
+        if (releaseCheck.confirm(archiveText, pinned->open() ? pinned->readPath() : archiveText, lastAttempt))
+            break;
         // The refused release goes with its signature. Windows deletes no
         // file held open, so there its name is removed once it is let go.
-        pinned.removeName();
-        return releaseCheck.downgradeRefused() ? UpdateOutcome::DowngradeRefused : UpdateOutcome::SignatureNotConfirmed;
+        pinned->removeName();
+        if (lastAttempt)
+            return releaseCheck.downgradeRefused() ? UpdateOutcome::DowngradeRefused
+                                                   : UpdateOutcome::SignatureNotConfirmed;
+        options.pastCaches = true;
+        options.ifNoneMatch.clear();
+        options.ifModifiedSince.clear();
     }
     record_ = releaseRecord(source, setup.http, identity, releaseCheck.signatureText(), releaseCheck.signedAt());
-    return unpackPinned(archiveText, pinned, setup.programFolder);
+    return unpackPinned(archiveText, *pinned, setup.programFolder);
 }
 
 std::optional<UpdateOutcome> TUpdateRun::askWhetherChanged(const UpdateSetup& setup, const std::string& source,

@@ -1,6 +1,7 @@
 #include "UpdateSession.h"
 
 #include "platform/FileOps.h"
+#include "platform/SharedFolder.h"
 #include "platform/TextCodec.h"
 #include "update/UpdateRecovery.h"
 
@@ -57,13 +58,14 @@ UpdateSession::UpdateSession(const std::filesystem::path& programFolder, platfor
 {
     const UpdateFolder folder(programFolder);
     std::error_code ec;
-    std::filesystem::create_directories(folder.root, ec);
+    platform::createSharedFolders(folder.root, ec);
     if (ec) {
         messages.error(kUpdateLockFailedText + folderCause(folder, ec) + kUpdateLockFailedEnd);
         return;
     }
     lock_ = std::make_unique<platform::FileLock>(platform::fromPath(folder.lock()));
     state_ = lock_->state();
+    platform::shareWithFolder(folder.lock());
     if (busy()) {
         messages.error(kUpdateBusyText);
         return;

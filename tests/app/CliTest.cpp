@@ -508,6 +508,94 @@ TEST_F(Cli, UpdateLockThatCannotBeTakenStopsTheRunBeforeAnythingIsTouched)
     fs::remove_all(folder);
 }
 
+// A program folder that a group shares (group-writable, setgid): what one
+// user's run leaves there, the next user's run can use and replace, whatever
+// their umask 022 gave it; and a check of either writes nothing.
+TEST_F(Cli, UsersSharingAProgramFolderTakeTurnsWithAKey)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to run the updater as two users";
+    const std::string group = "4242";
+    const std::string userA = "4301";
+    const std::string userB = "4302";
+    const testsupport::SodiumKey key;
+    const fs::path site = root / "site";
+    const fs::path engineLocks = root / "firebird";
+    fs::create_directories(site);
+    fs::create_directories(engineLocks);
+    // Both users reach the program folder, the releases, the current
+    // directory and the database; the program folder is the group's.
+    for (const fs::path& open : {root.path(), site, work, engineLocks})
+        fs::permissions(open, fs::perms::all);
+    fs::permissions(root.path(), fs::perms(0755));
+    db->allowServerAccess();
+    for (const auto& entry : fs::recursive_directory_iterator(program))
+        ::chown(entry.path().c_str(), 0, static_cast<gid_t>(std::stoi(group)));
+    ::chown(program.c_str(), 0, static_cast<gid_t>(std::stoi(group)));
+    ::chmod(program.c_str(), 02775);
+    writeSettings(db->path().string(), "[Update]\nPublicKey=" + key.publicKeyLine() + "\n");
+    ::chmod((program / "Tavrel.INI").c_str(), 0644);
+
+    const auto publishSigned = [&](const std::string& text, std::int64_t signedAt) {
+        RarWriter(RarFormat::Rar5)
+            .file("Tavrel.exe", text)
+            .directory("Help")
+            .file("Help/Tavrel.chm", text + " help")
+            .write(site, "Shared");
+        key.sign(site / "Shared.rar", site / "Shared.rar.minisig", true,
+                 "timestamp:" + std::to_string(signedAt) + "\tfile:Shared.rar\thashed");
+        for (const char* name : {"Shared.rar", "Shared.rar.minisig"})
+            fs::permissions(site / name, fs::perms(0644));
+    };
+    const auto runAs = [&](const std::string& user, const std::string& option) {
+        const std::string updater = (program / "tavrel-update").string();
+        std::vector<std::string> arguments = {"--reuid=" + user, "--regid=" + user, "--groups=" + group,
+                                              "env",         "FIREBIRD_LOCK=" + engineLocks.string(),
+                                              "sh",          "-c",
+                                              "umask 022 && exec \"$0\" \"$@\"",
+                                              updater};
+        if (!option.empty())
+            arguments.push_back(option);
+        const testsupport::ChildResult r = ChildProcess::run(
+            {.program = "setpriv", .arguments = arguments, .folder = work, .out = root / "stdout", .err = root / "stderr"});
+        return CliRun{r.exitCode(), r.out, r.err};
+    };
+
+    publish((site / "Shared.rar").string(), "0");
+    publishSigned("Tavrel 2.0", 2'000'000'000);
+    CliRun r = runAs(userA, "");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFileBytes(program / "Help" / "Tavrel.chm"), "Tavrel 2.0 help");
+    for (const fs::path& made : {program / ".tavrel-update", program / "Help"}) {
+        struct stat s {};
+        ASSERT_EQ(::stat(made.c_str(), &s), 0);
+        EXPECT_EQ(s.st_mode & 07070, 02070u) << made;
+        EXPECT_EQ(s.st_gid, static_cast<gid_t>(std::stoi(group))) << made;
+    }
+
+    const auto before = folderState(program);
+    const auto folderTime = fs::last_write_time(program / ".tavrel-update");
+    for (const char* option : {"--check", "--if-changed"}) {
+        r = runAs(userB, option);
+        EXPECT_EQ(r.exitCode, 13) << option << ": " << r.err;
+        EXPECT_EQ(folderState(program), before) << option;
+        EXPECT_EQ(fs::last_write_time(program / ".tavrel-update"), folderTime) << option;
+    }
+    publishSigned("Tavrel 2.1", 2'000'000'100);
+    r = runAs(userB, "--if-changed");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFileBytes(program / "Help" / "Tavrel.chm"), "Tavrel 2.1 help");
+    for (const char* option : {"--check", "--if-changed"}) {
+        r = runAs(userA, option);
+        EXPECT_EQ(r.exitCode, 13) << option << ": " << r.err;
+    }
+    // And A replaces what B installed.
+    publishSigned("Tavrel 2.2", 2'000'000'200);
+    r = runAs(userA, "");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "Tavrel 2.2");
+}
+
 TEST_F(Cli, IfChangedInstallsOnlyANewReleaseAndCheckOnlyTells)
 {
     const fs::path source = releases->path() / "fleet.rar";
@@ -566,6 +654,43 @@ TEST_F(Cli, IfChangedInstallsOnlyANewReleaseAndCheckOnlyTells)
     EXPECT_EQ(run({"--if-changed", "--check"}).exitCode, 64);
 }
 
+// Nothing installed yet, or installed from another location: --check asks
+// the source all the same, and a source that cannot be asked is no answer.
+TEST_F(Cli, CheckAsksTheSourceAlsoWithoutARecordOfIt)
+{
+    struct Case {
+        const char* name;
+        std::string location;
+        const char* doUpdate;
+        int exitCode;
+    };
+    const Case cases[] = {
+        {"a copy", (releases->path() / "release.rar").string(), "0", 0},
+        {"a missing copy", (releases->path() / "missing.rar").string(), "0", 1},
+        {"HTTP", server->url("/files/release.rar"), "1", 0},
+        {"HTTP 404", server->url("/status/404"), "1", 1},
+        {"a port nobody listens on", "http://127.0.0.1:9/release.rar", "1", 1},
+        {"an FTP URL", "ftp://127.0.0.1/release.rar", "1", 1},
+    };
+    const fs::path record = program / ".tavrel-update" / "installed";
+    for (const Case& c : cases) {
+        publish(c.location, c.doUpdate);
+        for (const char* known : {"", "tavrel installed release 1\nlocation=/elsewhere.rar\nsize=1\nsha256=00\n"}) {
+            SCOPED_TRACE(std::string(c.name) + (*known ? ", installed from elsewhere" : ", nothing installed"));
+            fs::remove_all(program / ".tavrel-update");
+            if (*known) {
+                fs::create_directories(record.parent_path());
+                writeFileBytes(record, known);
+            }
+            const CliRun r = run({"--check"});
+            EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+            EXPECT_EQ(r.out.empty(), c.exitCode != 0) << r.out;
+            EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "old program");
+            EXPECT_TRUE(fs::is_empty(work));
+        }
+    }
+}
+
 // With a key, the release's signature file alone says whether it is new,
 // and a release signed before the installed one is not installed.
 TEST_F(Cli, SignedReleasesAreComparedByTheirSignatureAndNeverDowngraded)
@@ -583,10 +708,20 @@ TEST_F(Cli, SignedReleasesAreComparedByTheirSignatureAndNeverDowngraded)
     publishSigned("Tavrel 2.0", 2'000'000'000);
     EXPECT_EQ(run({"--if-changed"}).exitCode, 0);
     EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "Tavrel 2.0");
-    // The archive was touched, its signature was not: the same release.
+    // The archive was touched, its signature was not: the same release. The
+    // signature asked for is kept in memory: not even a folder's time changes.
     fs::last_write_time(source, fs::last_write_time(source) + std::chrono::seconds(5));
-    CliRun r = run({"--if-changed"});
-    EXPECT_EQ(r.exitCode, 13) << r.err;
+    const auto folderTimes = [&] {
+        return std::pair(fs::last_write_time(program), fs::last_write_time(program / ".tavrel-update"));
+    };
+    const auto before = folderTimes();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    CliRun r;
+    for (const char* option : {"--if-changed", "--check"}) {
+        r = run({option});
+        EXPECT_EQ(r.exitCode, 13) << option << ": " << r.err;
+        EXPECT_EQ(folderTimes(), before) << option;
+    }
 
     // An older release, validly signed, is refused and removed.
     publishSigned("Tavrel 0.9", 1'000'000'000);

@@ -34,6 +34,9 @@ struct NginxOrigin {
 // A caching reverse proxy in front of an origin listening on 127.0.0.1:`originPort`.
 struct NginxCache {
     int originPort = 0;
+    // How long the cache serves what it holds before asking the origin
+    // again, in nginx's notation; empty: the sample's own minute.
+    std::string validFor{};
 };
 
 // A forward HTTP proxy (what http_proxy or [Update] Proxy= names): requests
