@@ -2,6 +2,7 @@
 
 #include "platform/DiskSpace.h"
 #include "platform/Durability.h"
+#include "platform/FileModes.h"
 #include "platform/FileOps.h"
 #include "platform/FolderTree.h"
 #include "platform/TextCodec.h"
@@ -77,6 +78,8 @@ std::optional<std::u16string> ReleaseStaging::unpack(const platform::PinnedFile&
     if (ec)
         return platform::ansiToUtf16(platform::fromPath(folder_.staging())) + u": " + failureCause(ec);
 
+    const auto modes = entryModes();
+
     int failedCode = 0;
     std::u16string failedEntry;
     rar_.OnError = [&](TRAR& rar, std::int32_t code, TRAROperation) {
@@ -105,6 +108,57 @@ std::optional<std::u16string> ReleaseStaging::unpack(const platform::PinnedFile&
     // was asked to; else the install would go on with files missing.
     if (const auto missing = missingFile())
         return *missing + u": " + kNotInStaging;
+    // Before the self-check, which runs the staged updaters.
+    return setPermissions(modes);
+}
+
+std::map<fs::path, std::optional<unsigned>> ReleaseStaging::entryModes()
+{
+    std::map<fs::path, std::optional<unsigned>> modes;
+    rar_.OnListFile = [&](TRAR&, const TRARFileItem& item) {
+        // Only Unix entries carry a mode; the attributes of the others are
+        // Windows' (read-only, hidden, archive), which say nothing of it.
+        std::optional<unsigned> mode;
+        if (item.HostOS == u"Unix")
+            mode = item.Attributes;
+        modes[stagedPath(item.FileNameW)] = mode;
+    };
+    try {
+        rar_.List();
+    } catch (...) {
+        rar_.OnListFile = nullptr;
+        throw;
+    }
+    rar_.OnListFile = nullptr;
+    return modes;
+}
+
+std::optional<std::u16string> ReleaseStaging::setPermissions(
+    const std::map<fs::path, std::optional<unsigned>>& modes) const
+{
+    // The library's own handling of modes differs (the genuine one sets a
+    // Unix entry's mode as stored, even 000, past the umask); the release's
+    // files get theirs here, whichever library unpacked them.
+    const unsigned mask = platform::creationMask();
+    const fs::path staging = platform::plainPath(folder_.staging());
+    for (const auto& [staged, mode] : modes) {
+        std::error_code ec;
+        if (!fs::is_regular_file(fs::symlink_status(staged, ec)))
+            continue; // folders are made afresh by the install; links are not installed
+        const fs::path relative = platform::plainPath(staged).lexically_relative(staging);
+        if (relative.empty() || *relative.begin() == "..")
+            continue;
+        unsigned bits = 0666u & ~mask;
+        if (mode) {
+            bits = *mode & 0777u & ~mask;
+        } else if (const auto kept = platform::permissionBits(platform::fromPath(folder_.program / relative))) {
+            // A release made on Windows says nothing of modes: the file it
+            // replaces keeps its own, so that a program stays executable.
+            bits = *kept;
+        }
+        if (const std::error_code failed = platform::setPermissionBits(platform::fromPath(staged), bits))
+            return platform::ansiToUtf16(relative.generic_string()) + u": " + failureCause(failed);
+    }
     return std::nullopt;
 }
 

@@ -9,6 +9,7 @@
 #include "update/UpdateFolder.h"
 
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,6 +31,12 @@ public:
 
 private:
     std::filesystem::path stagedPath(const std::u16string& entryName) const;
+    // The Unix mode each entry carries, by its staged path (nothing for an
+    // entry made on another system); read from the archive's listing.
+    std::map<std::filesystem::path, std::optional<unsigned>> entryModes();
+    // Gives each staged file the permission bits it is to have once
+    // installed; the entry and why not when one cannot be set.
+    std::optional<std::u16string> setPermissions(const std::map<std::filesystem::path, std::optional<unsigned>>& modes) const;
     // The first entry the library reported unpacking that is not in the
     // staging area (a library that wrote it elsewhere), if any.
     std::optional<std::u16string> missingFile() const;

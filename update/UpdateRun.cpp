@@ -170,6 +170,10 @@ UpdateOutcome TUpdateRun::unpackPinned(const std::string& RarFileName, platform:
         messages_.error(openingFailure(RAR1, shownArchive));
         return UpdateOutcome::OpenFailed;
     }
+    // The record's digest is taken beside the test and the install.
+    std::optional<ArchiveDigest> digest;
+    if (record_)
+        digest.emplace(platform::toPath(readFrom));
     bool tested = false;
     {
         FlagScope testing(testing_);
@@ -181,12 +185,11 @@ UpdateOutcome TUpdateRun::unpackPinned(const std::string& RarFileName, platform:
         messages_.error(u"Архив " + shownArchive + u" поврежден!");
         return UpdateOutcome::TestFailed;
     }
-    if (record_)
-        measureArchive(*record_, platform::toPath(readFrom));
     const UpdateOutcome outcome = stageAndInstall(shownArchive, pinned, programFolder);
     if (outcome != UpdateOutcome::Installed)
         return outcome;
-    rememberInstalled(programFolder);
+    if (digest)
+        rememberInstalled(programFolder, *digest);
     messages_.information(u"Разархивация завершена.");
     pinned.removeName();
     return UpdateOutcome::Installed;
@@ -245,13 +248,14 @@ void TUpdateRun::extractFailed(const std::u16string& shownArchive, const std::u1
     messages_.error(u"Ошибка при распаковке архива " + shownArchive + u": " + detail);
 }
 
-void TUpdateRun::rememberInstalled(const fs::path& programFolder)
+void TUpdateRun::rememberInstalled(const fs::path& programFolder, ArchiveDigest& digest)
 {
     if (!record_)
         return;
     // Only a later run's question depends on it: a record that cannot be
     // written means that run fetches the release once more.
     try {
+        measureArchive(*record_, digest);
         writeInstalledRelease(UpdateFolder(programFolder), *record_);
     } catch (const std::exception& e) {
         view_.releaseChecked(std::string("the record of the installed release was not written: ") + e.what());
