@@ -62,7 +62,17 @@ ReleaseStaging::~ReleaseStaging()
         ReleaseInstaller::cleanUp(folder_);
 }
 
-std::optional<std::u16string> ReleaseStaging::unpack(const platform::PinnedFile& pinned)
+void noteEntryMode(EntryModes& modes, const TRARFileItem& item)
+{
+    // Only Unix entries carry a mode; the attributes of the others are
+    // Windows' (read-only, hidden, archive), which say nothing of it.
+    std::optional<unsigned> mode;
+    if (item.HostOS == u"Unix")
+        mode = item.Attributes;
+    modes[item.FileNameW] = mode;
+}
+
+std::optional<std::u16string> ReleaseStaging::unpack(const platform::PinnedFile& pinned, const EntryModes& modes)
 {
     // Until it is moved in by renames the whole release lies in the staging
     // area, beside the files it replaces.
@@ -77,8 +87,6 @@ std::optional<std::u16string> ReleaseStaging::unpack(const platform::PinnedFile&
     fs::create_directories(folder_.staging(), ec);
     if (ec)
         return platform::ansiToUtf16(platform::fromPath(folder_.staging())) + u": " + failureCause(ec);
-
-    const auto modes = entryModes();
 
     int failedCode = 0;
     std::u16string failedEntry;
@@ -112,36 +120,15 @@ std::optional<std::u16string> ReleaseStaging::unpack(const platform::PinnedFile&
     return setPermissions(modes);
 }
 
-std::map<fs::path, std::optional<unsigned>> ReleaseStaging::entryModes()
-{
-    std::map<fs::path, std::optional<unsigned>> modes;
-    rar_.OnListFile = [&](TRAR&, const TRARFileItem& item) {
-        // Only Unix entries carry a mode; the attributes of the others are
-        // Windows' (read-only, hidden, archive), which say nothing of it.
-        std::optional<unsigned> mode;
-        if (item.HostOS == u"Unix")
-            mode = item.Attributes;
-        modes[stagedPath(item.FileNameW)] = mode;
-    };
-    try {
-        rar_.List();
-    } catch (...) {
-        rar_.OnListFile = nullptr;
-        throw;
-    }
-    rar_.OnListFile = nullptr;
-    return modes;
-}
-
-std::optional<std::u16string> ReleaseStaging::setPermissions(
-    const std::map<fs::path, std::optional<unsigned>>& modes) const
+std::optional<std::u16string> ReleaseStaging::setPermissions(const EntryModes& modes) const
 {
     // The library's own handling of modes differs (the genuine one sets a
     // Unix entry's mode as stored, even 000, past the umask); the release's
     // files get theirs here, whichever library unpacked them.
     const unsigned mask = platform::creationMask();
     const fs::path staging = platform::plainPath(folder_.staging());
-    for (const auto& [staged, mode] : modes) {
+    for (const auto& [entry, mode] : modes) {
+        const fs::path staged = stagedPath(entry);
         std::error_code ec;
         if (!fs::is_regular_file(fs::symlink_status(staged, ec)))
             continue; // folders are made afresh by the install; links are not installed

@@ -29,6 +29,8 @@ TUpdateRun::TUpdateRun(platform::Messages& messages, UpdateView& view, platform:
         if (interrupted())
             RAR1.Abort();
     };
+    // Read from the listing that opening the archive makes anyway.
+    RAR1.OnListFile = [this](TRAR&, const TRARFileItem& item) { noteEntryMode(entryModes_, item); };
 }
 
 bool TUpdateRun::FetchWatch::fetchProgress(std::uint64_t done, std::optional<std::uint64_t> total)
@@ -166,6 +168,7 @@ UpdateOutcome TUpdateRun::unpackPinned(const std::string& RarFileName, platform:
     const std::u16string shownArchive = platform::ansiToUtf16(archive);
     const std::string readFrom = pinned.open() ? pinned.readPath() : archive;
 
+    entryModes_.clear();
     if (!RAR1.OpenFile(platform::ansiToUtf16(readFrom))) {
         messages_.error(openingFailure(RAR1, shownArchive));
         return UpdateOutcome::OpenFailed;
@@ -203,7 +206,7 @@ UpdateOutcome TUpdateRun::stageAndInstall(const std::u16string& shownArchive, co
     std::optional<std::u16string> stagingFailure;
     {
         const PointerScope<ReleaseStaging> unpacking(staging_, staging);
-        stagingFailure = staging.unpack(pinned);
+        stagingFailure = staging.unpack(pinned, entryModes_);
     }
     if (stagingFailure) {
         if (interrupted())

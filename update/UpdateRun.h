@@ -126,4 +126,5 @@ private:
     DownloadLimits limits_;
     // Written once the release being installed has committed.
     std::optional<InstalledRelease> record_;
+    EntryModes entryModes_; // of the archive opened last
 };
