@@ -2,11 +2,16 @@
 
 #include "update/RecordFile.h"
 
+#if TAVREL_SHA256_LIBCRYPTO
+#include <openssl/evp.h>
+#else
 #include <sodium.h>
+#endif
 
 #include <cerrno>
 #include <charconv>
 #include <fstream>
+#include <memory>
 #include <system_error>
 #include <vector>
 
@@ -19,6 +24,36 @@ std::string field(const RecordFields& fields, const std::string& key)
     const auto it = fields.find(key);
     return it == fields.end() ? std::string() : it->second;
 }
+
+// SHA-256 in pieces. libcrypto's uses the processor's SHA instructions where
+// it has them (four times libsodium's portable code); Windows builds, without
+// a libcrypto, take libsodium's.
+class Sha256 {
+public:
+    static constexpr std::size_t kBytes = 32;
+#if TAVREL_SHA256_LIBCRYPTO
+    Sha256() : context_(EVP_MD_CTX_new(), &EVP_MD_CTX_free)
+    {
+        if (!context_ || EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr) != 1)
+            throw std::system_error(ENOMEM, std::generic_category(), "SHA-256");
+    }
+    void update(const void* data, std::size_t size) { EVP_DigestUpdate(context_.get(), data, size); }
+    void final(unsigned char* digest) { EVP_DigestFinal_ex(context_.get(), digest, nullptr); }
+
+private:
+    std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> context_;
+#else
+    Sha256() { crypto_hash_sha256_init(&state_); }
+    void update(const void* data, std::size_t size)
+    {
+        crypto_hash_sha256_update(&state_, static_cast<const unsigned char*>(data), size);
+    }
+    void final(unsigned char* digest) { crypto_hash_sha256_final(&state_, digest); }
+
+private:
+    crypto_hash_sha256_state state_;
+#endif
+};
 
 } // namespace
 
@@ -37,11 +72,38 @@ InstalledRelease releaseRecord(const std::string& location, bool http, const Sou
     return release;
 }
 
-void measureArchive(InstalledRelease& release, const std::filesystem::path& file)
+ArchiveDigest::ArchiveDigest(std::filesystem::path file) : file_(std::move(file))
+{
+    thread_ = std::thread([this] {
+        try {
+            digest_ = fileSha256(file_, &stop_);
+        } catch (...) {
+            error_ = std::current_exception();
+        }
+    });
+}
+
+ArchiveDigest::~ArchiveDigest()
+{
+    stop_ = true;
+    if (thread_.joinable())
+        thread_.join();
+}
+
+std::string ArchiveDigest::result()
+{
+    if (thread_.joinable())
+        thread_.join();
+    if (error_)
+        std::rethrow_exception(error_);
+    return digest_;
+}
+
+void measureArchive(InstalledRelease& release, ArchiveDigest& digest)
 {
     std::error_code ec;
-    release.size = std::filesystem::file_size(file, ec);
-    release.sha256 = fileSha256(file);
+    release.size = std::filesystem::file_size(digest.file(), ec);
+    release.sha256 = digest.result();
 }
 
 std::optional<InstalledRelease> readInstalledRelease(const UpdateFolder& folder)
@@ -87,23 +149,23 @@ void writeInstalledRelease(const UpdateFolder& folder, const InstalledRelease& r
     writeRecordFile(folder.installed(), kKind, fields, true);
 }
 
-std::string fileSha256(const std::filesystem::path& file)
+std::string fileSha256(const std::filesystem::path& file, const std::atomic<bool>* stop)
 {
     std::ifstream in(file, std::ios::binary);
     if (!in)
         throw std::system_error(errno, std::generic_category(), file.string());
-    crypto_hash_sha256_state state;
-    crypto_hash_sha256_init(&state);
+    Sha256 hash;
     std::vector<char> block(1 << 20);
     while (in) {
+        if (stop && *stop)
+            throw std::system_error(std::make_error_code(std::errc::operation_canceled), file.string());
         in.read(block.data(), static_cast<std::streamsize>(block.size()));
-        crypto_hash_sha256_update(&state, reinterpret_cast<const unsigned char*>(block.data()),
-                                  static_cast<unsigned long long>(in.gcount()));
+        hash.update(block.data(), static_cast<std::size_t>(in.gcount()));
     }
     if (in.bad())
         throw std::system_error(EIO, std::generic_category(), file.string());
-    unsigned char digest[crypto_hash_sha256_BYTES];
-    crypto_hash_sha256_final(&state, digest);
+    unsigned char digest[Sha256::kBytes];
+    hash.final(digest);
     static constexpr char kHex[] = "0123456789abcdef";
     std::string text;
     for (const unsigned char byte : digest) {

@@ -2,6 +2,7 @@
 
 #include "platform/DiskSpace.h"
 #include "platform/Durability.h"
+#include "platform/FileModes.h"
 #include "platform/FileOps.h"
 #include "platform/FolderTree.h"
 #include "platform/SharedFolder.h"
@@ -62,7 +63,17 @@ ReleaseStaging::~ReleaseStaging()
         ReleaseInstaller::cleanUp(folder_);
 }
 
-std::optional<std::u16string> ReleaseStaging::unpack(const platform::PinnedFile& pinned)
+void noteEntryMode(EntryModes& modes, const TRARFileItem& item)
+{
+    // Only Unix entries carry a mode; the attributes of the others are
+    // Windows' (read-only, hidden, archive), which say nothing of it.
+    std::optional<unsigned> mode;
+    if (item.HostOS == u"Unix")
+        mode = item.Attributes;
+    modes[item.FileNameW] = mode;
+}
+
+std::optional<std::u16string> ReleaseStaging::unpack(const platform::PinnedFile& pinned, const EntryModes& modes)
 {
     // Until it is moved in by renames the whole release lies in the staging
     // area, beside the files it replaces.
@@ -106,6 +117,36 @@ std::optional<std::u16string> ReleaseStaging::unpack(const platform::PinnedFile&
     // was asked to; else the install would go on with files missing.
     if (const auto missing = missingFile())
         return *missing + u": " + kNotInStaging;
+    // Before the self-check, which runs the staged updaters.
+    return setPermissions(modes);
+}
+
+std::optional<std::u16string> ReleaseStaging::setPermissions(const EntryModes& modes) const
+{
+    // The library's own handling of modes differs (the genuine one sets a
+    // Unix entry's mode as stored, even 000, past the umask); the release's
+    // files get theirs here, whichever library unpacked them.
+    const unsigned mask = platform::creationMask();
+    const fs::path staging = platform::plainPath(folder_.staging());
+    for (const auto& [entry, mode] : modes) {
+        const fs::path staged = stagedPath(entry);
+        std::error_code ec;
+        if (!fs::is_regular_file(fs::symlink_status(staged, ec)))
+            continue; // folders are made afresh by the install; links are not installed
+        const fs::path relative = platform::plainPath(staged).lexically_relative(staging);
+        if (relative.empty() || *relative.begin() == "..")
+            continue;
+        unsigned bits = 0666u & ~mask;
+        if (mode) {
+            bits = *mode & 0777u & ~mask;
+        } else if (const auto kept = platform::permissionBits(platform::fromPath(folder_.program / relative))) {
+            // A release made on Windows says nothing of modes: the file it
+            // replaces keeps its own, so that a program stays executable.
+            bits = *kept;
+        }
+        if (const std::error_code failed = platform::setPermissionBits(platform::fromPath(staged), bits))
+            return platform::ansiToUtf16(relative.generic_string()) + u": " + failureCause(failed);
+    }
     return std::nullopt;
 }
 

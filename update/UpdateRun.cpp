@@ -29,6 +29,8 @@ TUpdateRun::TUpdateRun(platform::Messages& messages, UpdateView& view, platform:
         if (interrupted())
             RAR1.Abort();
     };
+    // Read from the listing that opening the archive makes anyway.
+    RAR1.OnListFile = [this](TRAR&, const TRARFileItem& item) { noteEntryMode(entryModes_, item); };
 }
 
 bool TUpdateRun::FetchWatch::fetchProgress(std::uint64_t done, std::optional<std::uint64_t> total)
@@ -184,10 +186,15 @@ UpdateOutcome TUpdateRun::unpackPinned(const std::string& RarFileName, platform:
     const std::u16string shownArchive = platform::ansiToUtf16(archive);
     const std::string readFrom = pinned.open() ? pinned.readPath() : archive;
 
+    entryModes_.clear();
     if (!RAR1.OpenFile(platform::ansiToUtf16(readFrom))) {
         messages_.error(openingFailure(RAR1, shownArchive));
         return UpdateOutcome::OpenFailed;
     }
+    // The record's digest is taken beside the test and the install.
+    std::optional<ArchiveDigest> digest;
+    if (record_)
+        digest.emplace(platform::toPath(readFrom));
     bool tested = false;
     {
         FlagScope testing(testing_);
@@ -199,12 +206,11 @@ UpdateOutcome TUpdateRun::unpackPinned(const std::string& RarFileName, platform:
         messages_.error(u"Архив " + shownArchive + u" поврежден!");
         return UpdateOutcome::TestFailed;
     }
-    if (record_)
-        measureArchive(*record_, platform::toPath(readFrom));
     const UpdateOutcome outcome = stageAndInstall(shownArchive, pinned, programFolder);
     if (outcome != UpdateOutcome::Installed)
         return outcome;
-    rememberInstalled(programFolder);
+    if (digest)
+        rememberInstalled(programFolder, *digest);
     messages_.information(u"Разархивация завершена.");
     pinned.removeName();
     return UpdateOutcome::Installed;
@@ -218,7 +224,7 @@ UpdateOutcome TUpdateRun::stageAndInstall(const std::u16string& shownArchive, co
     std::optional<std::u16string> stagingFailure;
     {
         const PointerScope<ReleaseStaging> unpacking(staging_, staging);
-        stagingFailure = staging.unpack(pinned);
+        stagingFailure = staging.unpack(pinned, entryModes_);
     }
     if (stagingFailure) {
         if (interrupted())
@@ -263,13 +269,14 @@ void TUpdateRun::extractFailed(const std::u16string& shownArchive, const std::u1
     messages_.error(u"Ошибка при распаковке архива " + shownArchive + u": " + detail);
 }
 
-void TUpdateRun::rememberInstalled(const fs::path& programFolder)
+void TUpdateRun::rememberInstalled(const fs::path& programFolder, ArchiveDigest& digest)
 {
     if (!record_)
         return;
     // Only a later run's question depends on it: a record that cannot be
     // written means that run fetches the release once more.
     try {
+        measureArchive(*record_, digest);
         writeInstalledRelease(UpdateFolder(programFolder), *record_);
     } catch (const std::exception& e) {
         view_.releaseChecked(std::string("the record of the installed release was not written: ") + e.what());

@@ -101,7 +101,7 @@ private:
                                   const std::filesystem::path& programFolder);
     UpdateOutcome fetchFailed();
     void extractFailed(const std::u16string& shownArchive, const std::u16string& detail);
-    void rememberInstalled(const std::filesystem::path& programFolder);
+    void rememberInstalled(const std::filesystem::path& programFolder, ArchiveDigest& digest);
 
     // Forwards fetch progress to the view and adds cancellation.
     class FetchWatch : public FetchObserver {
@@ -126,4 +126,5 @@ private:
     DownloadLimits limits_;
     // Written once the release being installed has committed.
     std::optional<InstalledRelease> record_;
+    EntryModes entryModes_; // of the archive opened last
 };

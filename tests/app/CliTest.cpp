@@ -775,6 +775,37 @@ TEST_F(Cli, ReleaseReplacingTheUpdaterAndItsLibraryInstallsAndTheNewOnesRun)
     EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "new program");
 }
 
+// A release made on Windows carries no modes: the programs it replaces stay
+// executable, the updater passes the self-check and runs the next update.
+TEST_F(Cli, ReleaseMadeOnWindowsKeepsTheProgramsExecutable)
+{
+    const std::string library = fs::path(TAVREL_UNRAR_LIBRARY).filename().string();
+    writeFileBytes(program / "tavrel-main", "#!/bin/sh\necho old main\n");
+    fs::permissions(program / "tavrel-main", static_cast<fs::perms>(0755));
+    RarWriter(RarFormat::Rar5)
+        .file("tavrel-main", "#!/bin/sh\necho new main\n")
+        .file("tavrel-update", readFileBytes(TAVREL_UPDATE_EXE))
+        .file(library, readFileBytes(TAVREL_UNRAR_LIBRARY))
+        .file("Tavrel.exe", "new program")
+        .write(root.path(), "windows");
+    publish((root / "windows.rar").string(), "0");
+
+    CliRun r = run();
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    for (const char* name : {"tavrel-main", "tavrel-update"})
+        EXPECT_EQ(fs::status(program / name).permissions(), static_cast<fs::perms>(0755)) << name;
+    const testsupport::ChildResult main =
+        ChildProcess::run({.program = program / "tavrel-main", .folder = work, .out = root / "main.out"});
+    EXPECT_EQ(main.exitCode(), 0);
+    EXPECT_EQ(main.out, "new main\n");
+
+    // The updater from the release runs the next update.
+    writeFileBytes(program / "Tavrel.exe", "old program");
+    r = run();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "new program");
+}
+
 TEST_F(Cli, ReleaseThatWouldDisableLaterUpdatesIsNotInstalled)
 {
     const std::string library = fs::path(TAVREL_UNRAR_LIBRARY).filename().string();

@@ -6,7 +6,9 @@
 #include "platform/FileOps.h"
 #include "platform/TextCodec.h"
 #include "tests/support/RarWriter.h"
+#include "tests/support/StockCrypto.h"
 #include "tests/update/UpdateRunFixture.h"
+#include "update/InstalledRelease.h"
 #include "update/UpdateFolder.h"
 
 #include <gtest/gtest.h>
@@ -21,6 +23,9 @@
 #include <system_error>
 #ifdef __linux__
 #include <sys/mount.h>
+#endif
+#ifndef _WIN32
+#include <sys/stat.h>
 #endif
 
 namespace fs = std::filesystem;
@@ -480,6 +485,84 @@ INSTANTIATE_TEST_SUITE_P(Update, SwappedArchives,
                                                 },
                                                 UpdateOutcome::ExtractFailed}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(UpdateRun, TheRecordCarriesTheSizeAndSha256OfTheInstalledArchive)
+{
+    // Three blocks of the digest's reads, the last one short.
+    RarWriter(RarFormat::Rar5)
+        .generated("Part1.bin", (2u << 20) + 12345, tavrel::test::fillPattern)
+        .write(work, "measured");
+    const std::string bytes = readFileBytes(work / "measured.rar");
+
+    EXPECT_EQ(run.BBRenewClick(setup, (work / "measured.rar").string()), UpdateOutcome::Installed);
+
+    const auto record = readInstalledRelease(UpdateFolder(program));
+    ASSERT_TRUE(record);
+    std::string hex;
+    for (const unsigned char byte : tavrel::test::stockSha256(bytes)) {
+        static constexpr char kHex[] = "0123456789abcdef";
+        hex += kHex[byte >> 4];
+        hex += kHex[byte & 15];
+    }
+    EXPECT_EQ(record->sha256, hex);
+    EXPECT_EQ(record->size, bytes.size());
+}
+
+#ifndef _WIN32
+// The modes the installed files get: an entry made on Unix brings its own
+// (less what the umask forbids, never set-id bits); an entry made on Windows
+// has none, so the file it replaces keeps its bits and a new one gets the
+// usual default.
+TEST_F(UpdateRun, InstalledFilesTakeTheirEntrysModeOrKeepTheirs)
+{
+    struct Case {
+        const char* entry;
+        std::optional<unsigned> before;   // the program folder's file; none: new
+        std::optional<unsigned> unixMode; // the entry's mode; none: made on Windows
+        unsigned windowsAttributes;
+        unsigned after;
+    };
+    const Case cases[] = {
+        {"program", 0755, std::nullopt, 0x20, 0755},
+        {"read-only-on-windows", 0750, std::nullopt, 0x21, 0750},
+        {"private", 0600, std::nullopt, 0x20, 0600},
+        {"new-from-windows", std::nullopt, std::nullopt, 0x20, 0640},
+        {"sub/program", 0711, std::nullopt, 0x20, 0711},
+        {"made-executable", 0644, 0100775, 0, 0750},
+        {"made-private", 0755, 0100600, 0, 0600},
+        {"new-from-unix", std::nullopt, 0100755, 0, 0750},
+        {"set-user-id", std::nullopt, 0104755, 0, 0750},
+    };
+    RarWriter writer(RarFormat::Rar5);
+    for (const Case& c : cases) {
+        if (c.before) {
+            fs::create_directories((program / c.entry).parent_path());
+            writeFileBytes(program / c.entry, "old");
+            fs::permissions(program / c.entry, static_cast<fs::perms>(*c.before));
+        }
+        tavrel::test::RarEntry e;
+        e.name = c.entry;
+        e.data = "new";
+        e.unixHost = c.unixMode.has_value();
+        e.attributes = c.unixMode ? *c.unixMode : c.windowsAttributes;
+        writer.entry(e);
+    }
+    writer.write(work, "modes");
+    const mode_t umaskBefore = ::umask(027);
+
+    const UpdateOutcome outcome = run.BBRenewClick(setup, (work / "modes.rar").string());
+    ::umask(umaskBefore);
+
+    ASSERT_EQ(outcome, UpdateOutcome::Installed) << ::testing::PrintToString(messages.texts());
+    for (const Case& c : cases) {
+        struct stat st {};
+        ASSERT_EQ(::stat((program / c.entry).c_str(), &st), 0) << c.entry;
+        EXPECT_EQ(st.st_mode & 07777, c.after) << c.entry;
+        fs::permissions(program / c.entry, fs::perms::owner_read);
+        EXPECT_EQ(readFileBytes(program / c.entry), "new") << c.entry;
+    }
+}
+#endif
 
 TEST_F(UpdateRun, EscapingExceptionReenablesTheButton)
 {
