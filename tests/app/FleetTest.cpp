@@ -134,6 +134,11 @@ TEST_F(Fleet, AReleaseReplacedBehindTheBranchCacheIsNeverRefused)
     const fs::path next = site.path() / "next";
     fs::create_directories(next);
     std::int64_t signedAt = 1'800'000'000;
+    // Releases are published seconds apart, not within one second: files
+    // renamed into place in the same second with the same size would carry
+    // the same validators, and the cache's revalidation would rightly take
+    // the new signature for the old one.
+    auto publishedAt = fs::file_time_type::clock::now() - std::chrono::hours(1);
     const auto publishSigned = [&](const std::string& programText, bool forged = false) {
         RarWriter(RarFormat::Rar5)
             .file("Tavrel.exe", programText)
@@ -144,12 +149,16 @@ TEST_F(Fleet, AReleaseReplacedBehindTheBranchCacheIsNeverRefused)
         key.sign(next / (forged ? "Other.rar" : "Release.rar"), next / "Release.rar.minisig", true,
                  "timestamp:" + std::to_string(signedAt) + "\tfile:Release.rar\thashed");
         signedAt += 100;
+        publishedAt += std::chrono::seconds(10);
+        fs::last_write_time(next / "Release.rar", publishedAt);
+        fs::last_write_time(next / "Release.rar.minisig", publishedAt);
         fs::rename(next / "Release.rar", site.path() / "Release.rar");
         fs::rename(next / "Release.rar.minisig", site.path() / "Release.rar.minisig");
     };
     const NginxServer origin(NginxOrigin{.root = site.path()});
     const NginxServer cache(NginxCache{.originPort = origin.port(), .validFor = "3s"});
-    const auto letCacheExpire = [] { std::this_thread::sleep_for(std::chrono::milliseconds(3500)); };
+    // nginx keeps time in whole seconds: 3 s of validity may last almost 4.
+    const auto letCacheExpire = [] { std::this_thread::sleep_for(std::chrono::milliseconds(4500)); };
     // The cache renews its copy of the archive alone, as a workstation
     // fetching only the archive (one without a key) makes it do.
     const auto renewCachedArchive = [&] {
