@@ -39,6 +39,13 @@ std::u16string unpackingCause(int code, const fs::path& folder)
     }
 }
 
+// Megabytes of `bytes` for messages, rounded up.
+std::u16string megabytes(std::uint64_t bytes)
+{
+    // Rounded up, without overflow for the largest sizes a header may claim.
+    return platform::toUtf16(std::to_string((bytes >> 20) + ((bytes & ((1u << 20) - 1)) != 0)));
+}
+
 } // namespace
 
 std::u16string openingFailure(const TRAR& rar, const std::u16string& shownArchive)
@@ -48,12 +55,6 @@ std::u16string openingFailure(const TRAR& rar, const std::u16string& shownArchiv
                platform::ansiToUtf16(rar.LoadError()) + u"), архив " + shownArchive +
                u" не открыт. Восстановите библиотеку в папке программы.";
     return u"Ошибка при открытии архива " + shownArchive;
-}
-
-std::u16string megabytes(std::uint64_t bytes)
-{
-    // Rounded up, without overflow for the largest sizes a header may claim.
-    return platform::toUtf16(std::to_string((bytes >> 20) + ((bytes & ((1u << 20) - 1)) != 0)));
 }
 
 ReleaseStaging::~ReleaseStaging()

@@ -55,6 +55,3 @@ private:
 // is told: without the library no archive opens, and saying so points at the
 // program folder, not at the release.
 std::u16string openingFailure(const TRAR& rar, const std::u16string& shownArchive);
-
-// Megabytes of `bytes` for messages, rounded up.
-std::u16string megabytes(std::uint64_t bytes);
