@@ -1,12 +1,12 @@
 #include "DialogProgram.h"
 
 #include "NewVersion.h"
-#include "app/UpdateSession.h"
 #include "datamodule/MDm.h"
 #include "db/QtConnectionParamsPrompt.h"
 #include "db/QtWaitCursor.h"
 #include "platform/ExceptionReport.h"
 #include "platform/qt/QtHelpViewer.h"
+#include "update/UpdateSession.h"
 
 #include <QApplication>
 #include <QPixmap>

@@ -1,10 +1,13 @@
 #include "NewVersion.h"
 
+#include "ExitCodes.h"
 #include "Startup.h"
-#include "app/SettingsNumber.h"
+#include "datamodule/MDm.h"
 #include "platform/ExceptionReport.h"
+#include "platform/FileOps.h"
 #include "platform/TextCodec.h"
 #include "platform/qt/ButtonPictures.h"
+#include "update/SettingsNumber.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -28,7 +31,7 @@ constexpr int kGroupMargin = 5;
 TFNewVersion::TFNewVersion(TMainDM& dm, platform::Messages& messages, const std::filesystem::path& programFolder,
                            QWidget* parent)
     : QWidget(parent), dm_(dm), messages_(messages), programFolder_(programFolder), http_(platform::makeHttpClient()),
-      run_(std::make_unique<TUpdateRun>(messages_, static_cast<UpdateView&>(*this), *http_))
+      run_(std::make_unique<TUpdateRun>(runMessages_, static_cast<UpdateView&>(*this), *http_))
 {
     createControls();
     platform::runGuarded(messages_, [this] { FormCreate(); });
@@ -100,7 +103,7 @@ void TFNewVersion::FormCreate()
     }
     DENew->setText(QString::fromStdU16String(platform::ansiToUtf16(source->location)));
     if (!source->embeddedDatabase.empty())
-        run_->protectFile(source->embeddedDatabase);
+        run_->protectFile(platform::toPath(source->embeddedDatabase));
 }
 
 void TFNewVersion::BBCloseClick() { close(); }
@@ -110,7 +113,19 @@ void TFNewVersion::BBRenewClick()
     // The location exactly as the user left it; the "http://" rule is not
     // applied again.
     const std::string source = platform::utf16ToAnsi(DENew->text().toStdU16String());
-    run_->BBRenewClick(setup_, source);
+    if (run_->running())
+        return; // the run under way keeps its messages for its row
+    runMessages_.clear();
+    UpdateOutcome outcome = UpdateOutcome::AlreadyRunning;
+    try {
+        outcome = run_->BBRenewClick(setup_, source);
+    } catch (...) {
+        recordFleetRun(dm_.FDconUrv, programFolder_, kUnexpectedError,
+                       platform::exceptionText(std::current_exception()));
+        throw;
+    }
+    // Each run leaves its row in the fleet status table, as the command line's do.
+    recordFleetRun(dm_.FDconUrv, programFolder_, exitCodeOf(outcome), runMessages_.last());
     Progress->hide();
     if (closeAfterUpdate_)
         close();

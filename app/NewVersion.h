@@ -2,10 +2,11 @@
 // The update dialog: the program's only window. Its logic lives in Startup
 // (what happens on creation) and in the update run; this class only lays out
 // the controls and connects them.
-#include "app/UpdateRun.h"
-#include "app/UpdateView.h"
+#include "app/fleet/FleetStatus.h"
 #include "platform/HttpClient.h"
 #include "platform/Messages.h"
+#include "update/UpdateRun.h"
+#include "update/UpdateView.h"
 
 #include <QWidget>
 
@@ -60,6 +61,8 @@ private:
 
     TMainDM& dm_;
     platform::Messages& messages_;
+    // What the runs say, kept for the fleet status row of each.
+    RunMessages runMessages_{messages_};
     std::filesystem::path programFolder_;
     std::unique_ptr<platform::HttpClient> http_;
     std::unique_ptr<TUpdateRun> run_;

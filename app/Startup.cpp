@@ -1,12 +1,12 @@
 #include "Startup.h"
 
 #include "ProcessVariables.h"
-#include "app/SettingsNumber.h"
 #include "datamodule/MDm.h"
 #include "db/SettingsFile.h"
 #include "platform/FileOps.h"
 #include "platform/TextCodec.h"
 #include "platform/UrlEncoding.h"
+#include "update/SettingsNumber.h"
 
 std::string withHttpScheme(const std::string& location)
 {
@@ -27,8 +27,8 @@ DownloadLimits readDownloadLimits()
     if (!UserIniFile)
         return limits;
     // The cap in bytes must fit 64 bits.
-    const auto maxMebibytes =
-        readWholeNumber(*UserIniFile, kDownloadSection, kMaxDownloadKey, ~0ull >> 20, "мегабайт; 0 — без ограничения");
+    const auto maxMebibytes = readWholeNumber(UserIniFile->profile(), kDownloadSection, kMaxDownloadKey, ~0ull >> 20,
+                                              "мегабайт; 0 — без ограничения");
     if (maxMebibytes && *maxMebibytes > 0)
         limits.maxBytes = *maxMebibytes << 20;
     return limits;
@@ -75,25 +75,31 @@ UpdateSource readUpdateSource(TMainDM& dm)
 UpdateSetup updateSetup(const std::filesystem::path& programFolder, bool http)
 {
     UpdateSetup setup;
-    // Both ways through the ANSI code page, as every 8-bit path of the program.
-    setup.programFolder = platform::fromPath(programFolder / "");
+    setup.programFolder = programFolder;
     setup.http = http;
-    setup.settingsFile = platform::toPath(setup.programFolder + kSettingsFileName);
+    setup.settingsFile = programFolder / kSettingsFileName;
     return setup;
+}
+
+bool connectWorkingDatabase(TMainDM& dm, platform::Messages& messages, const std::filesystem::path& programFolder)
+{
+    // Other modules read the program folder and the settings from here.
+    const UpdateSetup setup = updateSetup(programFolder, false);
+    WorkDir = platform::fromPath(programFolder / "");
+    UserIniFile = std::make_unique<TSettingsFile>(setup.settingsFile);
+
+    if (!dm.ConnectDB(dm.FDconUrv, "urv", kLoginSection, urvDB)) {
+        messages.error(u"Нет соединения с БД \"Tavrel\"! " + connectionAdvice(*UserIniFile));
+        return false;
+    }
+    return true;
 }
 
 std::optional<UpdateSource> startUp(TMainDM& dm, platform::Messages& messages,
                                     const std::filesystem::path& programFolder)
 {
-    // Other modules read the program folder and the settings from here.
-    const UpdateSetup setup = updateSetup(programFolder, false);
-    WorkDir = setup.programFolder;
-    UserIniFile = std::make_unique<TSettingsFile>(setup.settingsFile);
-
-    if (!dm.ConnectDB(dm.FDconUrv, "urv", kLoginSection, urvDB)) {
-        messages.error(u"Нет соединения с БД \"Tavrel\"! " + connectionAdvice(*UserIniFile));
+    if (!connectWorkingDatabase(dm, messages, programFolder))
         return std::nullopt;
-    }
     UpdateSource source = readUpdateSource(dm);
     FHttp = source.http;
     if (dm.FDconUrv.DriverName == "FB" && dm.FDconUrv.Param("Server").empty())

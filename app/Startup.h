@@ -2,9 +2,9 @@
 // What the update dialog does when it is created, apart from its widgets:
 // find the program folder, open the settings file, connect to the
 // working-time database and read where releases are published.
-#include "app/DownloadLimits.h"
-#include "app/UpdateSetup.h"
 #include "platform/Messages.h"
+#include "update/DownloadLimits.h"
+#include "update/UpdateSetup.h"
 
 #include <filesystem>
 #include <optional>
@@ -29,9 +29,6 @@ inline constexpr const char16_t* kNoUpdateLocation =
 // Section of the settings file that describes the working-time database.
 inline constexpr const char* kLoginSection = "LoginU";
 
-// Name of the settings file in the program folder.
-inline constexpr const char* kSettingsFileName = "Tavrel.INI";
-
 // The "http://" rule of the HTTP mode: a location whose first four characters
 // are not exactly "http" gets the scheme in front, unless it names another
 // scheme ("file://", "ftp://"), which the download then refuses.
@@ -49,8 +46,12 @@ UpdateSetup updateSetup(const std::filesystem::path& programFolder, bool http);
 // parameter table. Throws on a database error (missing table or column).
 UpdateSource readUpdateSource(TMainDM& dm);
 
-// Sets WorkDir and UserIniFile for the program folder `programFolder`,
-// connects FDconUrv from section "LoginU" and reads the update source; sets
+// Sets WorkDir and UserIniFile for the program folder `programFolder` and
+// connects FDconUrv from section "LoginU"; false after the user was told
+// why not (the connection dialog first, when one is set).
+bool connectWorkingDatabase(TMainDM& dm, platform::Messages& messages, const std::filesystem::path& programFolder);
+
+// connectWorkingDatabase, then reads the update source; sets
 // FHttp, and closes the connection again: the update needs nothing more from
 // the database, and an open embedded database would wait at its close for
 // the whole unpacked release to reach the disk. A missing location is

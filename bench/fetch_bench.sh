@@ -15,6 +15,8 @@
 # Usage: bench/fetch_bench.sh BUILD_DIR [WORK_DIR]   (RUNS pairs, default 5)
 # DB=server reads the parameters through the local Firebird server
 # (scripts/start-firebird-server) instead of the embedded engine.
+# ONLY=update times the update alone; PASSES=N traces N more updates with
+# strace and prints what each pass of each cost (bench/update_passes.awk).
 set -euo pipefail
 
 build=$(cd "${1:?usage: fetch_bench.sh BUILD_DIR [WORK_DIR]}" && pwd)
@@ -115,16 +117,28 @@ pairs() { # name, expected exit code, reference function
 
 sync
 printf '%-26s %10s %10s %7s\n' measurement reference program ratio
-publish "$base/big.bin" 1
-pairs "download 512 MiB" 2 reference_download
-publish "$work/serve/big.bin" 0
-pairs "copy 512 MiB" 2 reference_copy
+if [ "${ONLY:-}" != update ]; then
+  publish "$base/big.bin" 1
+  pairs "download 512 MiB" 2 reference_download
+  publish "$work/serve/big.bin" 0
+  pairs "copy 512 MiB" 2 reference_copy
+fi
 # The first install and the first extraction fill the folders; the timed
 # runs then replace 64 files, as an update does.
 publish "$base/release.rar" 1
 updater 0 >/dev/null; reference_update
 pairs "update 256 MiB, 64 files" 0 reference_update
 cmp -s "$program/file64.bin" "$work/reference/file64.bin" || { echo "installed files differ" >&2; exit 1; }
+
+# Pass by pass: a few system calls mark where each pass begins (strace's
+# filter stops the process at those alone).
+for i in $(seq "${PASSES:-0}"); do
+  rm -f "$work/out/"*
+  (cd "$work/out" && strace -f --seccomp-bpf -ttt -qq -o "$work/passes.trace" \
+    -e trace=connect,rename,mkdir,openat,fsync,exit,exit_group "$program/tavrel-update" >/dev/null 2>&1)
+  echo "update $i, pass by pass (s):"
+  awk -f "$here/update_passes.awk" "$work/passes.trace"
+done
 
 # What every run pays before its fetch: start-up, lock, recovery, database
 # (a source that does not exist ends the run there, exit 1).

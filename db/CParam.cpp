@@ -83,6 +83,8 @@ TFCParam::TFCParam(platform::Messages& messages, QWidget* parent) : QDialog(pare
     Label4 = makeRowLabel(Panel1, u"Пароль", 148);
     EPass = makeEdit(Panel1, 144, 121);
     EPass->setEchoMode(QLineEdit::Password);
+    // "*" for each character, as asked, not the style's bullet.
+    EPass->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
     placePanels();
 
     BBOK = new QPushButton(checkMarkPicture(), fromUtf16(u"Выполнить"), this);

@@ -12,6 +12,8 @@ public:
     explicit TSettingsFile(const std::filesystem::path& path);
 
     const std::filesystem::path& FileName() const { return file_.path(); }
+    // The file itself, for readers below the data module (the update engine).
+    const platform::ProfileFile& profile() const { return file_; }
 
     // A missing key, or one that is not a decimal integer, reads as Default.
     int ReadInteger(const std::string& Section, const std::string& Ident, int Default) const;

@@ -6,8 +6,16 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace platform {
+
+// Bytes `first` to `last` of a resource, both included.
+struct ByteRange {
+    std::uint64_t first = 0;
+    std::uint64_t last = 0;
+    std::uint64_t size() const { return last - first + 1; }
+};
 
 struct HttpRequest {
     std::string url;
@@ -24,6 +32,16 @@ struct HttpRequest {
     // otherwise the server sends the whole body with 200. 0: the whole body.
     std::uint64_t rangeFrom = 0;
     std::string ifRange;
+    // Asks for these ranges instead (rangeFrom 0): one range comes back as a
+    // 206 of that range, several as a 206 "multipart/byteranges", and a
+    // server that ignores them sends the whole body with 200. HttpRanges.h
+    // reads such answers.
+    std::vector<ByteRange> ranges;
+    // The body arrives at most this fast, in bytes per second; 0: no limit.
+    std::uint64_t maxReceiveBytesPerSecond = 0;
+    // Asks caches on the way for the origin's answer, not a copy they keep
+    // (Cache-Control: no-cache, and Pragma for HTTP/1.0 caches).
+    bool pastCaches = false;
 };
 
 // The head of the final response, after any redirects were followed.
@@ -35,6 +53,7 @@ struct HttpResponseHead {
     // Of a 206 answer: where the body starts and the resource's whole length.
     std::optional<std::uint64_t> rangeStart;
     std::optional<std::uint64_t> completeLength;
+    std::string contentType; // as sent; a multipart answer names its boundary here
 };
 
 // Receives the final response of one GET.

@@ -1,11 +1,15 @@
 #include "HttpClient.h"
 #include "HttpHeadFields.h"
+#include "HttpRanges.h"
+#include "ReceiveRate.h"
 
 #include <curl/curl.h>
 
 #include <cctype>
+#include <ctime>
 #include <exception>
 #include <stdexcept>
+#include <thread>
 
 namespace platform {
 
@@ -41,10 +45,12 @@ struct Transfer {
     CURL* handle = nullptr;
     HttpBodySink* sink = nullptr;
     bool begun = false;
-    bool stopped = false;  // the sink declined the body or refused a block
-    HttpResponseHead head; // headers of the latest response; redirects start it anew
+    bool stopped = false;           // the sink declined the body or refused a block
+    HttpResponseHead head;          // headers of the latest response; redirects start it anew
+    std::string lastModified, date; // as sent, weighed against each other once all fields are in
     std::uint64_t received = 0;
     std::exception_ptr error; // an exception of the sink, rethrown outside libcurl
+    ReceivePacer pacer{0};
 
     std::string status() const
     {
@@ -67,6 +73,7 @@ struct Transfer {
         begun = true;
         head.status = status();
         head.contentLength = contentLength();
+        readLastModified(lastModified, date, std::time(nullptr), head);
         if (!sink->begin(head))
             stopped = true;
         return !stopped;
@@ -80,6 +87,8 @@ size_t onHeader(char* data, size_t, size_t size, void* user)
     const std::string line(data, size);
     if (line.rfind("HTTP/", 0) == 0) {
         t->head = HttpResponseHead{};
+        t->lastModified.clear();
+        t->date.clear();
         return size;
     }
     const std::size_t colon = line.find(':');
@@ -90,9 +99,13 @@ size_t onHeader(char* data, size_t, size_t size, void* user)
     if (sameName(name, "ETag"))
         t->head.etag = value;
     else if (sameName(name, "Last-Modified"))
-        t->head.lastModified = value;
+        t->lastModified = value;
+    else if (sameName(name, "Date"))
+        t->date = value;
     else if (sameName(name, "Content-Range"))
         readContentRange(value, t->head);
+    else if (sameName(name, "Content-Type"))
+        t->head.contentType = value;
     return size;
 }
 
@@ -110,6 +123,9 @@ size_t onBody(char* data, size_t, size_t size, void* user)
             return 0;
         }
         t->received += size;
+        // Blocks are a tenth of a second's worth under a cap, so the sink
+        // is still asked often enough.
+        std::this_thread::sleep_for(t->pacer.after(size));
         return size;
     } catch (...) {
         t->error = std::current_exception();
@@ -135,13 +151,17 @@ int onTick(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 
 // Conditions of the request. A "Pragma: no-cache" that some libcurl
 // versions add on the way through a proxy is taken out: caches in front of
-// the release server must be able to answer.
+// the release server must be able to answer, unless the request asks past them.
+// A modification date in the future (kept before such dates were refused) is
+// not sent: it would make every later release look unchanged until then.
 curl_slist* requestHeaders(const HttpRequest& request)
 {
-    curl_slist* list = curl_slist_append(nullptr, "Pragma:");
+    curl_slist* list = curl_slist_append(nullptr, request.pastCaches ? "Pragma: no-cache" : "Pragma:");
+    if (request.pastCaches)
+        list = curl_slist_append(list, "Cache-Control: no-cache");
     if (!request.ifNoneMatch.empty())
         list = curl_slist_append(list, ("If-None-Match: " + request.ifNoneMatch).c_str());
-    if (!request.ifModifiedSince.empty())
+    if (!request.ifModifiedSince.empty() && !dateAfter(request.ifModifiedSince, std::time(nullptr)))
         list = curl_slist_append(list, ("If-Modified-Since: " + request.ifModifiedSince).c_str());
     if (request.rangeFrom > 0 && !request.ifRange.empty())
         list = curl_slist_append(list, ("If-Range: " + request.ifRange).c_str());
@@ -184,13 +204,21 @@ public:
         curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, 60L);
         std::unique_ptr<curl_slist, HeaderListDeleter> headers(requestHeaders(request));
         curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-        const std::string range = std::to_string(request.rangeFrom) + "-";
-        if (request.rangeFrom > 0)
+        const std::string range =
+            request.ranges.empty() ? std::to_string(request.rangeFrom) + "-" : rangeSpec(request.ranges);
+        if (request.rangeFrom > 0 || !request.ranges.empty())
             curl_easy_setopt(h, CURLOPT_RANGE, range.c_str());
+        // The cap: libcurl's own (CURLOPT_MAX_RECV_SPEED_LARGE) lets the
+        // first megabytes of a transfer through at full speed, so the reads
+        // are paced here instead, as in the WinInet client.
+        transfer.pacer = ReceivePacer(request.maxReceiveBytesPerSecond);
         curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, onHeader);
         curl_easy_setopt(h, CURLOPT_HEADERDATA, &transfer);
         // Larger blocks than the default: fewer callbacks on big archives.
-        curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 128L * 1024L);
+        // Under a rate cap smaller ones: libcurl checks its cap between
+        // reads, and reads many blocks in one go while data is waiting.
+        curl_easy_setopt(h, CURLOPT_BUFFERSIZE,
+                         static_cast<long>(ReceivePacer(request.maxReceiveBytesPerSecond).blockSize(128 * 1024)));
         curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, onBody);
         curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
         curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, onTick);

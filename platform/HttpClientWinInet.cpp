@@ -5,7 +5,9 @@
 // ends a call that waits for the network.
 #include "HttpClient.h"
 #include "HttpHeadFields.h"
+#include "HttpRanges.h"
 #include "HttpUrl.h"
+#include "ReceiveRate.h"
 
 #include <windows.h>
 #include <wininet.h>
@@ -15,6 +17,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -134,16 +137,21 @@ bool isRedirect(const std::string& status)
     return status == "301" || status == "302" || status == "303" || status == "307" || status == "308";
 }
 
-// Conditions of the request, as header lines. Nothing asks a cache on the
-// way to step aside: caches in front of the release server must be able to answer.
+// Conditions of the request, as header lines. Caches on the way are asked to
+// step aside only when the request says so: they must be able to answer.
+// A modification date in the future is not sent (see HttpClientCurl.cpp).
 std::string requestHeaders(const HttpRequest& request)
 {
     std::string headers;
+    if (request.pastCaches)
+        headers += "Cache-Control: no-cache\r\nPragma: no-cache\r\n";
     if (!request.ifNoneMatch.empty())
         headers += "If-None-Match: " + request.ifNoneMatch + "\r\n";
-    if (!request.ifModifiedSince.empty())
+    if (!request.ifModifiedSince.empty() && !dateAfter(request.ifModifiedSince, std::time(nullptr)))
         headers += "If-Modified-Since: " + request.ifModifiedSince + "\r\n";
-    if (request.rangeFrom > 0) {
+    if (!request.ranges.empty()) {
+        headers += "Range: bytes=" + rangeSpec(request.ranges) + "\r\n";
+    } else if (request.rangeFrom > 0) {
         headers += "Range: bytes=" + std::to_string(request.rangeFrom) + "-\r\n";
         if (!request.ifRange.empty())
             headers += "If-Range: " + request.ifRange + "\r\n";
@@ -241,7 +249,7 @@ private:
         const std::optional<std::string> proxy = proxyFor(request_, url);
         std::optional<HttpUrl> proxyUrl;
         if (proxy && !proxy->empty()) {
-            proxyUrl = parseHttpUrl(schemeOf(*proxy).empty() ? "http://" + *proxy : *proxy);
+            proxyUrl = parseProxy(*proxy);
             if (!proxyUrl) {
                 outcome.error = "Unsupported proxy " + *proxy;
                 return nullptr;
@@ -319,8 +327,9 @@ private:
         final.status = status;
         final.contentLength = decimalNumber(field(request, "Content-Length"));
         final.etag = field(request, "ETag");
-        final.lastModified = field(request, "Last-Modified");
+        readLastModified(field(request, "Last-Modified"), field(request, "Date"), std::time(nullptr), final);
         readContentRange(field(request, "Content-Range"), final);
+        final.contentType = field(request, "Content-Type");
         {
             std::unique_lock lock(mutex);
             head = final;
@@ -330,6 +339,8 @@ private:
                 return outcome;
         }
         std::uint64_t received = 0;
+        // WinInet has no rate cap of its own: reads are paced.
+        ReceivePacer pacer(request_.maxReceiveBytesPerSecond);
         std::string block;
         for (;;) {
             DWORD available = 0;
@@ -337,7 +348,7 @@ private:
                 outcome.error = errorText(::GetLastError(), url);
                 return outcome;
             }
-            block.resize(std::clamp<DWORD>(available, 1, kBlockSize));
+            block.resize(std::clamp<DWORD>(available, 1, static_cast<DWORD>(pacer.blockSize(kBlockSize))));
             DWORD read = 0;
             if (!::InternetReadFile(request, block.data(), static_cast<DWORD>(block.size()), &read)) {
                 outcome.error = errorText(::GetLastError(), url);
@@ -347,7 +358,9 @@ private:
                 break;
             block.resize(read);
             received += read;
+            const auto pause = pacer.after(read);
             std::unique_lock lock(mutex);
+            changed.wait_for(lock, pause, [this] { return abandoned; });
             changed.wait(lock, [this] { return queued < kMaxQueued || abandoned; });
             if (abandoned)
                 return outcome;

@@ -91,6 +91,11 @@ std::optional<HttpUrl> parseHttpUrl(const std::string& url)
     return parts;
 }
 
+std::optional<HttpUrl> parseProxy(const std::string& proxy)
+{
+    return parseHttpUrl(schemeOf(proxy).empty() ? "http://" + proxy : proxy);
+}
+
 std::string redirectTarget(const HttpUrl& base, const std::string& location)
 {
     if (!schemeOf(location).empty())

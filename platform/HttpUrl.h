@@ -24,6 +24,11 @@ struct HttpUrl {
 // blank), a port out of range.
 std::optional<HttpUrl> parseHttpUrl(const std::string& url);
 
+// A proxy as a setting or the environment names it: "host", "host:port" or
+// an http:// or https:// URL (its path is of no account). Nothing for any
+// other text, which neither HTTP client could use.
+std::optional<HttpUrl> parseProxy(const std::string& proxy);
+
 // The scheme of "scheme://..." in lower case; empty without one.
 std::string schemeOf(const std::string& url);
 

@@ -18,7 +18,10 @@ struct ProgramResult {
 };
 
 // Runs `program` (an 8-bit path) with `arguments`, standard input empty and
-// standard output discarded, and waits at most `limit` for its end.
+// standard output discarded, and waits at most `limit` for its end. Its end
+// is that of the program itself, not of what it started; anything it started
+// that still runs then (or when the time is up) is stopped with it (POSIX: its
+// process group; Windows: its job).
 ProgramResult runProgram(const std::string& program, const std::vector<std::string>& arguments,
                          std::chrono::milliseconds limit);
 

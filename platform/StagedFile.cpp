@@ -28,7 +28,7 @@ std::string randomSuffix()
 
 } // namespace
 
-StagedFile::StagedFile(const std::string& target) : target_(target)
+StagedFile::StagedFile(const std::string& target, bool readable) : target_(target)
 {
     const std::filesystem::path targetPath = toPath(target);
     // Same folder as the target, so that the final rename stays on one file system.
@@ -38,7 +38,7 @@ StagedFile::StagedFile(const std::string& target) : target_(target)
     for (int attempt = 0; attempt < 16; ++attempt) {
         temporary_ = prefix + randomSuffix();
         errno = 0;
-        file_ = std::fopen(temporary_.c_str(), "wxb");
+        file_ = std::fopen(temporary_.c_str(), readable ? "w+xb" : "wxb");
         if (file_)
             return;
         if (errno != EEXIST)

@@ -10,9 +10,10 @@ namespace platform {
 
 class StagedFile {
 public:
-    // Creates an empty temporary file in the target's folder. Throws
-    // std::system_error with the system's text when it cannot.
-    explicit StagedFile(const std::string& target);
+    // Creates an empty temporary file in the target's folder, open for
+    // reading too when `readable`. Throws std::system_error with the
+    // system's text when it cannot.
+    explicit StagedFile(const std::string& target, bool readable = false);
     // Removes the temporary file unless it was committed.
     ~StagedFile();
     StagedFile(const StagedFile&) = delete;

@@ -1,25 +1,29 @@
 // tavrel-update: runs one update of the Tavrel workstation program without a
 // window, for administrators who roll out releases by script. Same settings,
 // parameter table and update run as the dialog; messages go to the terminal.
-#include "app/SettingsNumber.h"
+#include "app/ExitCodes.h"
 #include "app/Startup.h"
-#include "app/UpdateFolder.h"
-#include "app/UpdateRun.h"
-#include "app/UpdateSession.h"
 #include "app/cli/ScramblePassword.h"
+#include "app/fleet/FleetReport.h"
 #include "datamodule/MDm.h"
 #include "platform/ConsoleMessages.h"
 #include "platform/ExceptionReport.h"
 #include "platform/ExecutablePath.h"
+#include "platform/FileOps.h"
 #include "platform/HttpClient.h"
 #include "platform/InterruptSignals.h"
 #include "platform/TextCodec.h"
+#include "update/SettingsNumber.h"
+#include "update/UpdateFolder.h"
+#include "update/UpdateRun.h"
+#include "update/UpdateSession.h"
 
 #include <QCoreApplication>
 
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <string>
 #include <string_view>
 
 #ifdef _WIN32
@@ -32,30 +36,42 @@
 
 namespace {
 
-// Exit codes, also listed by --help.
-enum ExitCode {
-    kInstalled = 0,
-    kFetchFailed = 1,
-    kOpenFailed = 2,
-    kDamaged = 3,
-    kExtractFailed = 4,
-    kUnexpectedError = 5,
-    kNoDatabase = 6,
-    kNoParameters = 7,
-    kBusy = 8,
-    kInterrupted = 9,
-    kSignatureNotConfirmed = 10,
-    kPublicKeyMalformed = 11,
-    kLockFailed = 12,
-    kNoNewRelease = 13,
-    kDowngradeRefused = 14,
-    kSettingsMalformed = 15,
-    kReleaseBreaksUpdater = 16,
-    kUsage = 64,
-};
+std::string code(ExitCode value) { return std::to_string(value); }
 
-constexpr std::string_view kHelp = R"(Usage: tavrel-update [--if-changed | --check]
+// The exit codes of the table, each meaning wrapped below the first line's
+// code, as the rest of the text is set.
+std::string exitCodeLines()
+{
+    constexpr std::size_t width = 76;
+    constexpr std::string_view indent = "      ";
+    std::string lines;
+    for (const ExitCodeMeaning& row : kExitCodes) {
+        std::string line = "  " + code(row.code);
+        line.resize(indent.size(), ' ');
+        std::string_view rest = row.meaning;
+        bool first = true;
+        while (!rest.empty()) {
+            const std::size_t space = rest.find(' ');
+            const std::string_view word = rest.substr(0, space);
+            if (!first && line.size() + 1 + word.size() > width) {
+                lines += line + "\n";
+                line = indent;
+                first = true;
+            }
+            line += (first ? "" : " ") + std::string(word);
+            first = false;
+            rest = space == std::string_view::npos ? std::string_view() : rest.substr(space + 1);
+        }
+        lines += line + "\n";
+    }
+    return lines;
+}
+
+std::string helpText()
+{
+    return R"(Usage: tavrel-update [--if-changed | --check]
        tavrel-update --help | --version | --scramble-password
+       tavrel-update --fleet-status [--days N]
 
 Runs one update of the Tavrel program in this executable's folder, without
 any window: the same steps as the button "Выполнить" of the update dialog.
@@ -78,7 +94,8 @@ not: the run to start at every logon of a workstation.
      and no_proxy. Downloads and copies alike stop when less than 64 MiB
      would stay free, or when the archive is larger than MaxDownloadMB of
      section [Update] (whole MiB; missing, empty or 0: no cap; any other
-     value that is no whole number stops the run with exit code 14).
+     value that is no whole number stops the run with exit code )" +
+           code(kSettingsMalformed) + R"().
   4. When "Tavrel.INI" holds the publisher's public key (section [Update],
      key PublicKey: the base64 line that `minisign -G` prints), fetches the
      release's signature the same way, from the location with ".minisig"
@@ -90,7 +107,8 @@ not: the run to start at every logon of a workstation.
      of the program folder. When the release carries the UnRAR library or
      an updater (tavrel-update, tavrel-updater), the library is loaded and
      asked its version and each updater is run with --version; a part that
-     fails stops the update (exit code 13), so that a release can never
+     fails stops the update (exit code )" +
+           code(kReleaseBreaksUpdater) + R"(), so that a release can never
      disable the updates after it. Then installs it over the program
      folder as one step: all of the release or none of it, also after a
      crash or a power cut. Then deletes the archive. A rejected archive is kept for
@@ -101,10 +119,12 @@ not: the run to start at every logon of a workstation.
 
 Before anything else, the program takes the update lock of the folder
 (".tavrel-update/lock"): a second updater in the same folder exits with
-code 8 at once and changes nothing. When the lock cannot be taken at all
+code )" + code(kBusy) +
+           R"( at once and changes nothing. When the lock cannot be taken at all
 (".tavrel-update" or its lock is not what it should be, or the user may
 not create or read them) the program names the cause and exits with code
-12, also changing nothing. Then an update that a crash
+)" + code(kLockFailed) +
+           R"(, also changing nothing. Then an update that a crash
 interrupted is undone (or finished when it had been committed) and a line
 says so; left-over partial downloads and unpacked files are removed.
 
@@ -112,7 +132,8 @@ Ctrl-C (SIGINT) and SIGTERM (on Windows also Ctrl-Break and closing the
 console window) stop the update within a moment: a fetch is abandoned,
 unpacked files are removed, an install under way is undone; the program
 folder stays as it was (an install already committed is finished) and the
-exit code is 9.
+exit code is )" +
+           code(kInterrupted) + R"(.
 
 Every message of the dialog is printed instead: information on standard
 output, errors on standard error. The progress of fetching, testing and
@@ -139,7 +160,11 @@ either way. Nothing in the requests keeps a cache
 on the way from answering. A download gives up when it is slower than
 [Update] LowSpeedKB= KiB/s (default 1, 0 = no floor) over LowSpeedSec=
 seconds (default 60), or takes longer than DownloadTimeoutMin= minutes
-(default 600; a decimal number).
+(default 600). Numbers are decimal digits, "+" in front allowed; the two
+times may have a fraction ("1.5") but must come to a second at least. A
+Proxy= that is no host:port or http(s) URL, or any other malformed value
+of [Update], stops the run before anything is fetched (exit code )" +
+           code(kSettingsMalformed) + R"().
 
 With a public key configured, a release signed earlier than the installed
 one (the "timestamp:N" that minisign puts into the trusted comment) is
@@ -155,9 +180,12 @@ Options:
                 configured by the release's signature file alone (the same
                 signature is the same release). When unchanged: one line
                 says so, nothing is fetched, no file of the program folder
-                is written, exit code 13.
-  --check       only tell whether a new release is published: exit code 0
-                when it differs from the one installed last, 13 when not,
+                is written, exit code )" +
+           code(kNoNewRelease) + R"(.
+  --check       only tell whether a new release is published: exit code )" +
+           code(kInstalled) + R"(
+                when it differs from the one installed last, )" +
+           code(kNoNewRelease) + R"( when not,
                 another code when it could not be asked. Changes nothing.
   -h, --help    show this text and exit
   --version     print the program's version and exit
@@ -166,63 +194,16 @@ Options:
                 terminal) and print it scrambled, as the key Password of
                 section [LoginU] holds it; for workstations without a
                 display, where the connection dialog cannot write it
+  --fleet-status [--days N]
+                print the fleet status table TAVREL_FLEET of the database:
+                how many workstations run each release, which failed at
+                their last run and which have not run for N days (default
+                7); exit code 0 when none, 17 when some, 18 when the table
+                does not exist. Every run but --check writes its
+                workstation's row there when the table exists (README)
 
 Exit codes:
-  0   the release was installed
-  1   the archive could not be fetched (no file at the path, a location
-      that is no URL, HTTP status other than 200 or 302, no answer, a
-      download that broke off, a download or copy that passed its limits:
-      less than 64 MiB would stay free, or larger than MaxDownloadMB of
-      section [Update])
-  2   the archive could not be opened (not a RAR archive, or the UnRAR
-      library beside this executable cannot be loaded: the message says so)
-  3   the archive is damaged
-  4   unpacking or installing failed (no room on the disk, a file that
-      cannot be replaced, a refused name; the message names the file and
-      the cause); the program folder is unchanged, the archive is kept
-  5   an unexpected error (for example the archive could not be written)
-  6   no connection to the working-time database
-  7   the parameter table could not be read, or it names no update location
-  8   another update is running in this program folder; nothing was done
-  9   interrupted (SIGINT, SIGTERM; Windows: Ctrl-Break, console closed);
-      the program folder is unchanged, or holds the whole new release
-      when the install was committed
-  10  the release's signature was not confirmed (missing, unreadable, not a
-      minisign signature, made with another key, or not matching the
-      release or its trusted comment); nothing was unpacked
-  11  the public key in "Tavrel.INI" is malformed; nothing was fetched
-  12  the update lock of the program folder could not be taken (the
-      message names the cause); nothing was done
-  13  --if-changed, --check: the published release is the installed one;
-      nothing was fetched
-  14  the release was signed earlier than the installed one and
-      [Update] AllowDowngrade=1 is not set; nothing was unpacked
-  15  a setting of "Tavrel.INI" is malformed (the message names the key
-      and its value); nothing was fetched
-  16  the release's UnRAR library or updater does not work (the message
-      names it); nothing was installed, the archive is kept
-  64  wrong usage
-)";
-
-int exitCodeOf(UpdateOutcome outcome)
-{
-    switch (outcome) {
-    case UpdateOutcome::Installed: return kInstalled;
-    case UpdateOutcome::FetchFailed: return kFetchFailed;
-    case UpdateOutcome::OpenFailed: return kOpenFailed;
-    case UpdateOutcome::TestFailed: return kDamaged;
-    case UpdateOutcome::ExtractFailed: return kExtractFailed;
-    case UpdateOutcome::SignatureNotConfirmed: return kSignatureNotConfirmed;
-    case UpdateOutcome::PublicKeyMalformed: return kPublicKeyMalformed;
-    case UpdateOutcome::ReleaseBreaksUpdater: return kReleaseBreaksUpdater;
-    case UpdateOutcome::Interrupted: return kInterrupted;
-    case UpdateOutcome::Unchanged: return kNoNewRelease;
-    case UpdateOutcome::NewReleaseFound: return kInstalled;
-    case UpdateOutcome::DowngradeRefused: return kDowngradeRefused;
-    case UpdateOutcome::SettingsMalformed: return kSettingsMalformed;
-    case UpdateOutcome::AlreadyRunning: break;
-    }
-    return kUnexpectedError;
+)" + exitCodeLines();
 }
 
 // The console's view of a run: no button, progress on a terminal only.
@@ -321,10 +302,24 @@ private:
 int main(int argc, char* argv[])
 {
     UpdateMode mode = UpdateMode::Always;
+    std::optional<int> fleetDays;
+    bool fleetStatus = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
+        if (arg == "--fleet-status") {
+            fleetStatus = true;
+            continue;
+        }
+        if (arg == "--days") {
+            fleetDays = i + 1 < argc ? parseFleetDays(argv[++i]) : std::nullopt;
+            if (!fleetDays) {
+                std::cerr << "tavrel-update: --days takes a whole number of days from 1 to 3650\n";
+                return kUsage;
+            }
+            continue;
+        }
         if (arg == "-h" || arg == "--help") {
-            std::cout << kHelp;
+            std::cout << helpText();
             return kInstalled;
         }
         if (arg == "--scramble-password")
@@ -343,12 +338,27 @@ int main(int argc, char* argv[])
         }
         mode = asked;
     }
+    if ((fleetDays && !fleetStatus) || (fleetStatus && mode != UpdateMode::Always)) {
+        std::cerr << "tavrel-update: "
+                  << (fleetStatus ? "--fleet-status takes no mode" : "--days goes with --fleet-status")
+                  << "; see tavrel-update --help\n";
+        return kUsage;
+    }
 
     platform::catchInterrupts();
     // Qt Sql needs an application object; a core one opens no window.
     QCoreApplication application(argc, argv);
     ConsoleView view;
-    ConsoleRunMessages messages(view);
+    ConsoleRunMessages console(view);
+    RunMessages messages(console);
+
+    // A report only: no update lock, nothing written.
+    if (fleetStatus) {
+        TMainDM dm(messages);
+        MainDM = &dm;
+        return printFleetStatus(dm, messages, platform::executableFolder(), fleetDays.value_or(kDefaultStaleDays),
+                                std::cout);
+    }
 
     // Before the database is connected: a second updater must not even
     // open the embedded database file of the first.
@@ -366,18 +376,30 @@ int main(int argc, char* argv[])
 
     TMainDM dm(messages);
     MainDM = &dm;
+    // The run's row in the fleet status table, through a connection of its
+    // own: start-up closed its connection before the run on purpose.
+    const auto recorded = [&](int code) {
+        if (mode != UpdateMode::CheckOnly &&
+            !recordFleetRun(dm.FDconUrv, platform::executableFolder(), code, messages.last())) {
+            // The abandoned write's thread must not meet the exit handlers.
+            std::cout.flush();
+            std::cerr.flush();
+            std::_Exit(code);
+        }
+        return code;
+    };
 
     std::optional<UpdateSource> source;
     try {
         source = startUp(dm, messages, platform::executableFolder());
     } catch (...) {
         messages.error(platform::exceptionText(std::current_exception()));
-        return kNoParameters;
+        return recorded(kNoParameters);
     }
     if (!source)
         return kNoDatabase;
     if (source->locationMissing)
-        return kNoParameters;
+        return recorded(kNoParameters);
 
     const auto http = platform::makeHttpClient();
     TUpdateRun run(messages, view, *http);
@@ -385,11 +407,11 @@ int main(int argc, char* argv[])
         run.setDownloadLimits(readDownloadLimits());
     } catch (const MalformedSetting& error) {
         messages.error(platform::toUtf16(error.what()));
-        return kSettingsMalformed;
+        return recorded(kSettingsMalformed);
     }
     run.Interrupted = [] { return platform::interruptSignal() != 0; };
     if (!source->embeddedDatabase.empty())
-        run.protectFile(source->embeddedDatabase);
+        run.protectFile(platform::toPath(source->embeddedDatabase));
     UpdateSetup setup = updateSetup(platform::executableFolder(), source->http);
     setup.mode = mode;
     int exitCode = kUnexpectedError;
@@ -409,5 +431,5 @@ int main(int argc, char* argv[])
         // signal. The system releases the update lock.
         std::_Exit(kInterrupted);
     }
-    return exitCode;
+    return recorded(exitCode);
 }

@@ -1,6 +1,7 @@
 // The command-line front end as administrators run it (see CliFixture.h):
 // installing, failing with its exit codes, signals, the update lock,
 // signatures and the logon run that installs only a new release.
+#include "app/ExitCodes.h"
 #include "tests/app/CliFixture.h"
 #include "tests/support/MinisignKeys.h"
 
@@ -9,9 +10,11 @@
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -190,8 +193,10 @@ TEST_F(Cli, FailuresExitWithTheirCodeAndReason)
          "LowSpeedKB=1\nLowSpeedSec=2"},
         {"overlong download", server->url("/slow/100/100"), "1", 1, "took longer than 3 s", "DownloadTimeoutMin=0.05"},
         {"malformed time limit", server->url("/files/release.rar"), "1", 15,
-         "неверное значение [Update] DownloadTimeoutMin=soon: нужно число минут больше нуля",
+         "неверное значение [Update] DownloadTimeoutMin=soon: нужно число минут, не меньше 1/60 (одной секунды)",
          "DownloadTimeoutMin=soon"},
+        {"malformed proxy", server->url("/files/release.rar"), "1", 15,
+         "неверное значение [Update] Proxy=http://[::1: нужно адрес прокси-сервера HTTP", "Proxy=http://[::1"},
         {"malformed downgrade switch", server->url("/files/release.rar"), "1", 15,
          "неверное значение [Update] AllowDowngrade=yes: нужно 0 или 1", "AllowDowngrade=yes"},
     };
@@ -296,6 +301,46 @@ TEST_F(Cli, ProgressOfEveryStepIsShownOnATerminalOnly)
         EXPECT_TRUE(contains(terminal, step)) << step << " in " << terminal;
     EXPECT_LT(terminal.find("testing"), terminal.find("unpacking"));
     EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "new program");
+}
+
+// The exit codes that --help lists and the README's table are the ones the
+// program uses, with the same meaning.
+TEST_F(Cli, HelpAndReadmeListTheProgramsExitCodes)
+{
+    std::vector<std::pair<int, std::string>> used;
+    for (const ExitCodeMeaning& row : kExitCodes)
+        used.emplace_back(row.code, std::string(row.meaning));
+
+    // --help: "  N   meaning", continued on lines indented further.
+    const CliRun r = run({"--help"});
+    ASSERT_EQ(r.exitCode, 0);
+    std::vector<std::pair<int, std::string>> help;
+    std::istringstream helpLines(r.out.substr(r.out.find("\nExit codes:\n") + 13));
+    for (std::string line; std::getline(helpLines, line);) {
+        if (line.rfind("      ", 0) == 0 && !help.empty())
+            help.back().second += " " + line.substr(6);
+        else if (line.size() > 6 && line.rfind("  ", 0) == 0)
+            help.emplace_back(std::stoi(line.substr(2, 4)), line.substr(6));
+    }
+    EXPECT_EQ(help, used);
+
+    // README.md: "| N | meaning |" rows below the header "| exit code | meaning |".
+    std::ifstream readme(TAVREL_README);
+    std::vector<std::pair<int, std::string>> documented;
+    bool inTable = false;
+    for (std::string line; std::getline(readme, line);) {
+        if (line == "| exit code | meaning |") {
+            inTable = true;
+            continue;
+        }
+        if (!inTable || line.rfind("| --- ", 0) == 0)
+            continue;
+        if (line.rfind("| ", 0) != 0)
+            break;
+        const std::size_t bar = line.find(" | ", 2);
+        documented.emplace_back(std::stoi(line.substr(2, bar - 2)), line.substr(bar + 3, line.size() - bar - 5));
+    }
+    EXPECT_EQ(documented, used);
 }
 
 TEST_F(Cli, HelpAndUsage)
@@ -463,6 +508,94 @@ TEST_F(Cli, UpdateLockThatCannotBeTakenStopsTheRunBeforeAnythingIsTouched)
     fs::remove_all(folder);
 }
 
+// A program folder that a group shares (group-writable, setgid): what one
+// user's run leaves there, the next user's run can use and replace, whatever
+// their umask 022 gave it; and a check of either writes nothing.
+TEST_F(Cli, UsersSharingAProgramFolderTakeTurnsWithAKey)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to run the updater as two users";
+    const std::string group = "4242";
+    const std::string userA = "4301";
+    const std::string userB = "4302";
+    const testsupport::SodiumKey key;
+    const fs::path site = root / "site";
+    const fs::path engineLocks = root / "firebird";
+    fs::create_directories(site);
+    fs::create_directories(engineLocks);
+    // Both users reach the program folder, the releases, the current
+    // directory and the database; the program folder is the group's.
+    for (const fs::path& open : {root.path(), site, work, engineLocks})
+        fs::permissions(open, fs::perms::all);
+    fs::permissions(root.path(), fs::perms(0755));
+    db->allowServerAccess();
+    for (const auto& entry : fs::recursive_directory_iterator(program))
+        ::chown(entry.path().c_str(), 0, static_cast<gid_t>(std::stoi(group)));
+    ::chown(program.c_str(), 0, static_cast<gid_t>(std::stoi(group)));
+    ::chmod(program.c_str(), 02775);
+    writeSettings(db->path().string(), "[Update]\nPublicKey=" + key.publicKeyLine() + "\n");
+    ::chmod((program / "Tavrel.INI").c_str(), 0644);
+
+    const auto publishSigned = [&](const std::string& text, std::int64_t signedAt) {
+        RarWriter(RarFormat::Rar5)
+            .file("Tavrel.exe", text)
+            .directory("Help")
+            .file("Help/Tavrel.chm", text + " help")
+            .write(site, "Shared");
+        key.sign(site / "Shared.rar", site / "Shared.rar.minisig", true,
+                 "timestamp:" + std::to_string(signedAt) + "\tfile:Shared.rar\thashed");
+        for (const char* name : {"Shared.rar", "Shared.rar.minisig"})
+            fs::permissions(site / name, fs::perms(0644));
+    };
+    const auto runAs = [&](const std::string& user, const std::string& option) {
+        const std::string updater = (program / "tavrel-update").string();
+        std::vector<std::string> arguments = {"--reuid=" + user, "--regid=" + user, "--groups=" + group,
+                                              "env",         "FIREBIRD_LOCK=" + engineLocks.string(),
+                                              "sh",          "-c",
+                                              "umask 022 && exec \"$0\" \"$@\"",
+                                              updater};
+        if (!option.empty())
+            arguments.push_back(option);
+        const testsupport::ChildResult r = ChildProcess::run(
+            {.program = "setpriv", .arguments = arguments, .folder = work, .out = root / "stdout", .err = root / "stderr"});
+        return CliRun{r.exitCode(), r.out, r.err};
+    };
+
+    publish((site / "Shared.rar").string(), "0");
+    publishSigned("Tavrel 2.0", 2'000'000'000);
+    CliRun r = runAs(userA, "");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFileBytes(program / "Help" / "Tavrel.chm"), "Tavrel 2.0 help");
+    for (const fs::path& made : {program / ".tavrel-update", program / "Help"}) {
+        struct stat s {};
+        ASSERT_EQ(::stat(made.c_str(), &s), 0);
+        EXPECT_EQ(s.st_mode & 07070, 02070u) << made;
+        EXPECT_EQ(s.st_gid, static_cast<gid_t>(std::stoi(group))) << made;
+    }
+
+    const auto before = folderState(program);
+    const auto folderTime = fs::last_write_time(program / ".tavrel-update");
+    for (const char* option : {"--check", "--if-changed"}) {
+        r = runAs(userB, option);
+        EXPECT_EQ(r.exitCode, 13) << option << ": " << r.err;
+        EXPECT_EQ(folderState(program), before) << option;
+        EXPECT_EQ(fs::last_write_time(program / ".tavrel-update"), folderTime) << option;
+    }
+    publishSigned("Tavrel 2.1", 2'000'000'100);
+    r = runAs(userB, "--if-changed");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFileBytes(program / "Help" / "Tavrel.chm"), "Tavrel 2.1 help");
+    for (const char* option : {"--check", "--if-changed"}) {
+        r = runAs(userA, option);
+        EXPECT_EQ(r.exitCode, 13) << option << ": " << r.err;
+    }
+    // And A replaces what B installed.
+    publishSigned("Tavrel 2.2", 2'000'000'200);
+    r = runAs(userA, "");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "Tavrel 2.2");
+}
+
 TEST_F(Cli, IfChangedInstallsOnlyANewReleaseAndCheckOnlyTells)
 {
     const fs::path source = releases->path() / "fleet.rar";
@@ -512,7 +645,50 @@ TEST_F(Cli, IfChangedInstallsOnlyANewReleaseAndCheckOnlyTells)
         EXPECT_EQ(r.exitCode, 0) << r.err;
         EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "new program");
     }
+    // A folder in the record's place knows nothing either, and gives way to
+    // the record, so that the next run does not install the release again.
+    fs::remove(program / ".tavrel-update" / "installed");
+    fs::create_directories(program / ".tavrel-update" / "installed" / "inside");
+    EXPECT_EQ(run({"--if-changed"}).exitCode, 0);
+    EXPECT_EQ(run({"--if-changed"}).exitCode, 13);
     EXPECT_EQ(run({"--if-changed", "--check"}).exitCode, 64);
+}
+
+// Nothing installed yet, or installed from another location: --check asks
+// the source all the same, and a source that cannot be asked is no answer.
+TEST_F(Cli, CheckAsksTheSourceAlsoWithoutARecordOfIt)
+{
+    struct Case {
+        const char* name;
+        std::string location;
+        const char* doUpdate;
+        int exitCode;
+    };
+    const Case cases[] = {
+        {"a copy", (releases->path() / "release.rar").string(), "0", 0},
+        {"a missing copy", (releases->path() / "missing.rar").string(), "0", 1},
+        {"HTTP", server->url("/files/release.rar"), "1", 0},
+        {"HTTP 404", server->url("/status/404"), "1", 1},
+        {"a port nobody listens on", "http://127.0.0.1:9/release.rar", "1", 1},
+        {"an FTP URL", "ftp://127.0.0.1/release.rar", "1", 1},
+    };
+    const fs::path record = program / ".tavrel-update" / "installed";
+    for (const Case& c : cases) {
+        publish(c.location, c.doUpdate);
+        for (const char* known : {"", "tavrel installed release 1\nlocation=/elsewhere.rar\nsize=1\nsha256=00\n"}) {
+            SCOPED_TRACE(std::string(c.name) + (*known ? ", installed from elsewhere" : ", nothing installed"));
+            fs::remove_all(program / ".tavrel-update");
+            if (*known) {
+                fs::create_directories(record.parent_path());
+                writeFileBytes(record, known);
+            }
+            const CliRun r = run({"--check"});
+            EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+            EXPECT_EQ(r.out.empty(), c.exitCode != 0) << r.out;
+            EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "old program");
+            EXPECT_TRUE(fs::is_empty(work));
+        }
+    }
 }
 
 // With a key, the release's signature file alone says whether it is new,
@@ -532,17 +708,28 @@ TEST_F(Cli, SignedReleasesAreComparedByTheirSignatureAndNeverDowngraded)
     publishSigned("Tavrel 2.0", 2'000'000'000);
     EXPECT_EQ(run({"--if-changed"}).exitCode, 0);
     EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "Tavrel 2.0");
-    // The archive was touched, its signature was not: the same release.
+    // The archive was touched, its signature was not: the same release. The
+    // signature asked for is kept in memory: not even a folder's time changes.
     fs::last_write_time(source, fs::last_write_time(source) + std::chrono::seconds(5));
-    CliRun r = run({"--if-changed"});
-    EXPECT_EQ(r.exitCode, 13) << r.err;
+    const auto folderTimes = [&] {
+        return std::pair(fs::last_write_time(program), fs::last_write_time(program / ".tavrel-update"));
+    };
+    const auto before = folderTimes();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    CliRun r;
+    for (const char* option : {"--if-changed", "--check"}) {
+        r = run({option});
+        EXPECT_EQ(r.exitCode, 13) << option << ": " << r.err;
+        EXPECT_EQ(folderTimes(), before) << option;
+    }
 
     // An older release, validly signed, is refused and removed.
     publishSigned("Tavrel 0.9", 1'000'000'000);
     r = run({"--if-changed"});
     EXPECT_EQ(r.exitCode, 14) << r.err;
     EXPECT_TRUE(contains(r.err, "раньше установленной версии")) << r.err;
-    EXPECT_TRUE(contains(r.err, "09.09.2001")) << r.err;
+    // Both signing times to the second: releases signed minutes apart must be told apart.
+    EXPECT_TRUE(contains(r.err, "09.09.2001 01:46:40 UTC") && contains(r.err, "18.05.2033 03:33:20 UTC")) << r.err;
     EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "Tavrel 2.0");
     EXPECT_FALSE(fs::exists(program / "NewExe.zip"));
     EXPECT_FALSE(fs::exists(program / "NewExe.zip.minisig"));
@@ -582,6 +769,37 @@ TEST_F(Cli, ReleaseReplacingTheUpdaterAndItsLibraryInstallsAndTheNewOnesRun)
     EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "new program");
 
     // The replaced updater and library run the next update.
+    writeFileBytes(program / "Tavrel.exe", "old program");
+    r = run();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "new program");
+}
+
+// A release made on Windows carries no modes: the programs it replaces stay
+// executable, the updater passes the self-check and runs the next update.
+TEST_F(Cli, ReleaseMadeOnWindowsKeepsTheProgramsExecutable)
+{
+    const std::string library = fs::path(TAVREL_UNRAR_LIBRARY).filename().string();
+    writeFileBytes(program / "tavrel-main", "#!/bin/sh\necho old main\n");
+    fs::permissions(program / "tavrel-main", static_cast<fs::perms>(0755));
+    RarWriter(RarFormat::Rar5)
+        .file("tavrel-main", "#!/bin/sh\necho new main\n")
+        .file("tavrel-update", readFileBytes(TAVREL_UPDATE_EXE))
+        .file(library, readFileBytes(TAVREL_UNRAR_LIBRARY))
+        .file("Tavrel.exe", "new program")
+        .write(root.path(), "windows");
+    publish((root / "windows.rar").string(), "0");
+
+    CliRun r = run();
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    for (const char* name : {"tavrel-main", "tavrel-update"})
+        EXPECT_EQ(fs::status(program / name).permissions(), static_cast<fs::perms>(0755)) << name;
+    const testsupport::ChildResult main =
+        ChildProcess::run({.program = program / "tavrel-main", .folder = work, .out = root / "main.out"});
+    EXPECT_EQ(main.exitCode(), 0);
+    EXPECT_EQ(main.out, "new main\n");
+
+    // The updater from the release runs the next update.
     writeFileBytes(program / "Tavrel.exe", "old program");
     r = run();
     EXPECT_EQ(r.exitCode, 0) << r.err;

@@ -2,12 +2,12 @@
 // it says so, ends, and touches nothing (no recovery of the other's work, no
 // database connection).
 #include "app/DialogProgram.h"
-#include "app/UpdateFolder.h"
-#include "app/UpdateSession.h"
 #include "platform/FileLock.h"
 #include "platform/RecordingMessages.h"
 #include "platform/TextCodec.h"
 #include "tests/support/TempDir.h"
+#include "update/UpdateFolder.h"
+#include "update/UpdateSession.h"
 
 #include <gtest/gtest.h>
 

@@ -5,6 +5,7 @@
 #include "tests/support/MinisignKeys.h"
 #include "tests/support/NginxServer.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <sys/wait.h>
@@ -64,8 +65,8 @@ TEST_F(Fleet, AnUnchangedReleaseCostsOneSmallAnswerAndANewOneIsInstalled)
     }
     // A part of this very location, kept longer than three days, goes too.
     writeFileBytes(updateFolder() / "download.part", "part of the release");
-    writeFileBytes(updateFolder() / "download.info", "tavrel partial download 1\nurl=" + origin.url("/Release.rar") +
-                                                         "\netag=\"1\"\n");
+    writeFileBytes(updateFolder() / "download.info",
+                   "tavrel partial download 1\nurl=" + origin.url("/Release.rar") + "\netag=\"1\"\n");
     fs::last_write_time(updateFolder() / "download.info", fs::file_time_type::clock::now() - std::chrono::hours(73));
     EXPECT_EQ(run({"--check"}).exitCode, 13);
     EXPECT_FALSE(fs::exists(updateFolder() / "download.part"));
@@ -120,6 +121,100 @@ TEST_F(Fleet, ASignedReleaseIsAskedForByItsSignatureAloneAlsoWithAQuery)
     EXPECT_EQ(all.back().uri, "/Release.rar.minisig?v=2");
     EXPECT_EQ(all.back().status, 200);
     EXPECT_LE(all.back().bytesSent, 2048u);
+}
+
+// A signed release replaced as the README says (archive first, signature
+// last, each renamed into place) behind the branch cache: while the cache
+// still holds the old archive beside the new signature, a run says
+// "unchanged" or installs the new release, never refuses the pair. A pair
+// that does not hold at the origin is still refused.
+TEST_F(Fleet, AReleaseReplacedBehindTheBranchCacheIsNeverRefused)
+{
+    const testsupport::SodiumKey key;
+    const fs::path next = site.path() / "next";
+    fs::create_directories(next);
+    std::int64_t signedAt = 1'800'000'000;
+    // Releases are published seconds apart, not within one second: files
+    // renamed into place in the same second with the same size would carry
+    // the same validators, and the cache's revalidation would rightly take
+    // the new signature for the old one.
+    auto publishedAt = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    const auto publishSigned = [&](const std::string& programText, bool forged = false) {
+        RarWriter(RarFormat::Rar5)
+            .file("Tavrel.exe", programText)
+            .generated("Data.bin", (3u << 20) + static_cast<std::uint64_t>(signedAt % 1000), tavrel::test::fillPattern)
+            .write(next, "Release");
+        if (forged)
+            writeFileBytes(next / "Other.rar", "another archive");
+        key.sign(next / (forged ? "Other.rar" : "Release.rar"), next / "Release.rar.minisig", true,
+                 "timestamp:" + std::to_string(signedAt) + "\tfile:Release.rar\thashed");
+        signedAt += 100;
+        publishedAt += std::chrono::seconds(10);
+        fs::last_write_time(next / "Release.rar", publishedAt);
+        fs::last_write_time(next / "Release.rar.minisig", publishedAt);
+        fs::rename(next / "Release.rar", site.path() / "Release.rar");
+        fs::rename(next / "Release.rar.minisig", site.path() / "Release.rar.minisig");
+    };
+    const NginxServer origin(NginxOrigin{.root = site.path()});
+    const NginxServer cache(NginxCache{.originPort = origin.port(), .validFor = "3s"});
+    // nginx keeps time in whole seconds: 3 s of validity may last almost 4.
+    const auto letCacheExpire = [] { std::this_thread::sleep_for(std::chrono::milliseconds(4500)); };
+    // The cache renews its copy of the archive alone, as a workstation
+    // fetching only the archive (one without a key) makes it do.
+    const auto renewCachedArchive = [&] {
+        const testsupport::ChildResult r =
+            ChildProcess::run({.program = "curl", .arguments = {"-sf", "-o", "/dev/null", cache.url("/Release.rar")}});
+        ASSERT_EQ(r.exitCode(), 0);
+    };
+    writeSettings(db->path().string(), "[Update]\nPublicKey=" + key.publicKeyLine() + "\n");
+    publish(cache.url("/Release.rar"), "1");
+
+    publishSigned("Tavrel 2.0");
+    CliRun r = run({"--if-changed"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+
+    // Replaced while the cache still holds the old signature: unchanged, and
+    // the next run once the cache has asked the origin again installs it.
+    publishSigned("Tavrel 2.1");
+    r = run({"--if-changed"});
+    EXPECT_EQ(r.exitCode, 13) << r.err;
+    letCacheExpire();
+    r = run({"--if-changed"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "Tavrel 2.1");
+
+    // The cache holds the old archive beside the new signature: installed,
+    // by a workstation that has a release and by a new one.
+    for (const char* release : {"Tavrel 2.2", "Tavrel 2.3"}) {
+        const bool newWorkstation = std::string(release) == "Tavrel 2.3";
+        SCOPED_TRACE(newWorkstation ? "new workstation" : "updated workstation");
+        letCacheExpire();
+        renewCachedArchive();
+        publishSigned(release);
+        if (newWorkstation) {
+            fs::remove(updateFolder() / "installed");
+            writeFileBytes(program / "Tavrel.exe", "old program");
+        }
+        r = run(newWorkstation ? std::vector<std::string>{} : std::vector<std::string>{"--if-changed"});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), release);
+    }
+    // Each of them got the old archive first (HIT), then asked past the cache.
+    std::vector<std::string> archiveAnswers;
+    for (const AccessLogEntry& e : cache.requests())
+        if (e.uri == "/Release.rar")
+            archiveAnswers.push_back(e.cacheStatus);
+    EXPECT_EQ(std::count(archiveAnswers.begin(), archiveAnswers.end(), "BYPASS"), 2)
+        << testing::PrintToString(archiveAnswers);
+
+    // A signature of another archive, as the origin serves it, is refused.
+    letCacheExpire();
+    publishSigned("Tavrel 6.6", true);
+    r = run({"--if-changed"});
+    EXPECT_EQ(r.exitCode, 10) << r.err;
+    EXPECT_TRUE(contains(r.err, "не подтверждена")) << r.err;
+    EXPECT_EQ(readFileBytes(program / "Tavrel.exe"), "Tavrel 2.3");
+    EXPECT_TRUE(fs::is_empty(work));
 }
 
 TEST_F(Fleet, AServerWithoutValidatorsAlwaysDeliversTheRelease)

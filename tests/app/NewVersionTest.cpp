@@ -9,6 +9,7 @@
 #include "db/SettingsFile.h"
 #include "platform/RecordingMessages.h"
 #include "platform/qt/QtTranslations.h"
+#include "tests/app/FleetTable.h"
 #include "tests/support/FirebirdTestDb.h"
 #include "tests/support/RarWriter.h"
 
@@ -272,6 +273,20 @@ TEST_F(NewVersionTest, RenewWithAMissingSourceReportsAndCanRunAgain)
     twice.insert(twice.end(), once.begin(), once.end());
     EXPECT_EQ(messages.texts(), twice);
     EXPECT_TRUE(form.BBRenew->isEnabled());
+    dm.FDconUrv.Close();
+}
+
+TEST_F(NewVersionTest, EachRunLeavesItsRowInTheFleetStatusTable)
+{
+    db->execute(readmeFleetTable());
+    publish((programFolder / "nowhere.rar").string(), "0");
+    TFNewVersion form(dm, messages, programFolder.path());
+    form.BBRenew->click();
+    form.BBRenew->click();
+    const auto rows = db->select("select PROGRAM_FOLDER, EXIT_CODE, MESSAGE from TAVREL_FLEET");
+    db->execute("drop table TAVREL_FLEET");
+    EXPECT_EQ(rows, (std::vector<std::vector<std::string>>{
+                        {programFolder.path().string(), "1", "Не удалось обновить файл!"}}));
     dm.FDconUrv.Close();
 }
 

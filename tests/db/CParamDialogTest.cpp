@@ -107,6 +107,9 @@ TEST_F(CParamDialogTest, LayoutTextsAndTabOrder)
     EXPECT_EQ(form.ComboDB->currentIndex(), -1);
     EXPECT_FALSE(form.ComboDB->isEditable());
     EXPECT_EQ(form.EPass->echoMode(), QLineEdit::Password);
+    form.EPass->setText(QStringLiteral("secret"));
+    EXPECT_EQ(form.EPass->displayText(), QStringLiteral("******"));
+    form.EPass->clear();
 
     EXPECT_EQ(form.BBOK->text(), QString::fromUtf16(u"Выполнить"));
     EXPECT_EQ(form.BBOK->geometry(), QRect(160, 236, 107, 25));

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 
 // Requests name only what differs from the defaults.
@@ -98,6 +99,20 @@ TEST_F(HttpClient, ConditionsAndRangesReachTheServerAndItsAnswerIsReported)
     }
 }
 
+TEST_F(HttpClient, ACappedDownloadTakesAsLongAsTheCapSaysAndFinishes)
+{
+    // 2 MiB at 512 KiB/s: 4 s.
+    Collected sink;
+    const auto started = std::chrono::steady_clock::now();
+    const platform::HttpResult result = client->get(
+        {.url = server->url("/ok/" + std::to_string(2 << 20)), .maxReceiveBytesPerSecond = 512 << 10}, sink);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_TRUE(result.bodyComplete) << result.error;
+    EXPECT_EQ(sink.body.size(), 2u << 20);
+    EXPECT_GT(seconds, 3.5);
+    EXPECT_LT(seconds, 6.0);
+}
+
 TEST_F(HttpClient, AsksNoCacheOnTheWayToStepAside)
 {
     Collected sink;
@@ -106,6 +121,35 @@ TEST_F(HttpClient, AsksNoCacheOnTheWayToStepAside)
     EXPECT_NE(sink.body.find("User-Agent: tavrel-test"), std::string::npos) << sink.body;
     EXPECT_EQ(sink.body.find("Pragma"), std::string::npos) << sink.body;
     EXPECT_EQ(sink.body.find("no-cache"), std::string::npos) << sink.body;
+}
+
+TEST_F(HttpClient, AModificationDateInTheFutureIsNeitherKeptNorSent)
+{
+    // The server's Date is its clock; without one, ours is.
+    struct Case {
+        const char* path;
+        bool kept;
+    };
+    const Case cases[] = {
+        {"/modified/-3600/0", true},   {"/modified/3600/0", false},    {"/modified/-3600/-7200", false},
+        {"/modified/3600/7200", true}, {"/modified/-3600/none", true}, {"/modified/3600/none", false},
+    };
+    for (const Case& c : cases) {
+        Collected sink;
+        const platform::HttpResult result = client->get({.url = server->url(c.path)}, sink);
+        ASSERT_TRUE(result.bodyComplete) << c.path << ": " << result.error;
+        EXPECT_EQ(!sink.head->lastModified.empty(), c.kept) << c.path << ": " << sink.head->lastModified;
+    }
+
+    // One kept before such dates were refused is not sent either.
+    for (const auto& [date, sent] :
+         {std::pair{"Wed, 09 Dec 2026 10:00:00 GMT", true}, std::pair{"Sat, 01 Jan 2500 00:00:00 GMT", false}}) {
+        Collected sink;
+        const platform::HttpResult result =
+            client->get({.url = server->url("/headers"), .ifModifiedSince = date}, sink);
+        ASSERT_TRUE(result.bodyComplete) << result.error;
+        EXPECT_EQ(sink.body.find("If-Modified-Since") != std::string::npos, sent) << date << ": " << sink.body;
+    }
 }
 
 TEST_F(HttpClient, ASinkThatDeclinesTheBodyGetsNone)

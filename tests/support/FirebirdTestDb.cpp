@@ -1,8 +1,10 @@
 #include "tests/support/FirebirdTestDb.h"
 
+#include <QDateTime>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 
 #include <ibase.h>
 
@@ -53,7 +55,16 @@ void createDatabase(const std::filesystem::path& file)
 
 FirebirdTestDb::FirebirdTestDb() : dir_("tavrel-fb"), file_(dir_.path() / "test.fdb") { createDatabase(file_); }
 
-void FirebirdTestDb::execute(const std::string& sql) const
+void FirebirdTestDb::execute(const std::string& sql) const { run(sql, nullptr); }
+
+std::vector<std::vector<std::string>> FirebirdTestDb::select(const std::string& sql) const
+{
+    std::vector<std::vector<std::string>> rows;
+    run(sql, &rows);
+    return rows;
+}
+
+void FirebirdTestDb::run(const std::string& sql, std::vector<std::vector<std::string>>* rows) const
 {
     static std::atomic<unsigned> counter{0};
     const QString name = QStringLiteral("tavrel-test-firebird-%1").arg(counter++);
@@ -70,6 +81,16 @@ void FirebirdTestDb::execute(const std::string& sql) const
             QSqlQuery query(db);
             if (!query.exec(QString::fromStdString(sql)))
                 error = query.lastError().text().toStdString();
+            while (rows && error.empty() && query.next()) {
+                std::vector<std::string>& row = rows->emplace_back();
+                for (int i = 0; i < query.record().count(); ++i) {
+                    const QVariant value = query.value(i);
+                    row.push_back(value.isNull() ? "NULL"
+                                  : value.typeId() == QMetaType::QDateTime
+                                      ? value.toDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toStdString()
+                                      : value.toString().trimmed().toStdString());
+                }
+            }
             query.finish();
         }
         db.close();

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -20,10 +21,16 @@ public:
     // engine of this process. Throws std::runtime_error with the database's text.
     void execute(const std::string& sql) const;
 
+    // The rows of a query, each field as text ("NULL" for null; timestamps
+    // as yyyy-MM-dd HH:mm:ss), through the embedded engine. Throws as execute does.
+    std::vector<std::vector<std::string>> select(const std::string& sql) const;
+
     // Lets the server process, which runs as another user, open the file.
     void allowServerAccess() const;
 
 private:
+    void run(const std::string& sql, std::vector<std::vector<std::string>>* rows) const;
+
     TempDir dir_;
     std::filesystem::path file_;
 };

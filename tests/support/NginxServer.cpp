@@ -106,19 +106,27 @@ std::string originServer(const NginxOrigin& origin)
         location += "etag off;\nif_modified_since off;\nadd_header Last-Modified \"\";\n";
     if (!origin.ranges)
         location += "max_ranges 0;\n";
+    else if (origin.oneRangePerRequest)
+        location += "max_ranges 1;\n";
     if (origin.rateLimit > 0)
         location += "limit_rate " + std::to_string(origin.rateLimit) + ";\n";
     return "server {\nlisten @LISTEN@;\nroot " + std::filesystem::absolute(origin.root).string() + ";\nlocation / {\n" +
            location + "}\n}\n";
 }
 
-std::string cacheServers(const std::filesystem::path& dir, int originPort)
+std::string cacheServers(const std::filesystem::path& dir, int originPort, const std::string& validFor)
 {
     std::string sample = readFileBytes(TAVREL_NGINX_CACHE_SAMPLE);
     if (sample.empty())
         throw std::runtime_error("nginx: cannot read the sample " + std::string(TAVREL_NGINX_CACHE_SAMPLE));
     replaceAll(sample, "@ORIGIN@", "http://127.0.0.1:" + std::to_string(originPort));
     replaceAll(sample, "@CACHE_FOLDER@", (dir / "cache").string());
+    if (!validFor.empty()) {
+        const std::string valid = "proxy_cache_valid 200 206 1m;";
+        if (sample.find(valid) == std::string::npos)
+            throw std::runtime_error("nginx: the sample has no \"" + valid + "\" to shorten");
+        replaceAll(sample, valid, "proxy_cache_valid 200 206 " + validFor + ";");
+    }
     return sample;
 }
 
@@ -128,7 +136,7 @@ NginxServer::NginxServer(const NginxOrigin& origin) : dir_("tavrel-nginx") { sta
 
 NginxServer::NginxServer(const NginxCache& cache) : dir_("tavrel-nginx-cache")
 {
-    start(cacheServers(dir_.path(), cache.originPort));
+    start(cacheServers(dir_.path(), cache.originPort, cache.validFor));
 }
 
 NginxServer::NginxServer(const NginxForwardProxy&) : dir_("tavrel-nginx-proxy")

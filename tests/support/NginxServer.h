@@ -25,6 +25,8 @@ struct NginxOrigin {
     bool validators = true;
     // false: Range is ignored (max_ranges 0), every answer is the whole file.
     bool ranges = true;
+    // true: one range per request; a request for several gets the whole file (max_ranges 1).
+    bool oneRangePerRequest = false;
     // Bytes per second per response; 0 = no limit. Lets a test stop a client part-way.
     std::uint64_t rateLimit = 0;
 };
@@ -32,6 +34,9 @@ struct NginxOrigin {
 // A caching reverse proxy in front of an origin listening on 127.0.0.1:`originPort`.
 struct NginxCache {
     int originPort = 0;
+    // How long the cache serves what it holds before asking the origin
+    // again, in nginx's notation; empty: the sample's own minute.
+    std::string validFor{};
 };
 
 // A forward HTTP proxy (what http_proxy or [Update] Proxy= names): requests

@@ -25,6 +25,8 @@ Paths:
                         If-None-Match or If-Modified-Since naming them, 206 to
                         "Range: bytes=FROM-" unless If-Range names another version
   /headers              200 with the request's header lines as body
+  /modified/LM/DATE     200 with a Last-Modified LM seconds from now and a Date
+                        DATE seconds from now ("none": no Date)
   /files/NAME           200 with the file NAME (percent-decoded) of the --root folder (sendfile)
 """
 import argparse
@@ -131,6 +133,17 @@ class Handler(BaseHTTPRequestHandler):
                 time.sleep(delay)
         elif kind == "versioned" and len(parts) == 2:
             self.versioned(int(parts[1]))
+        elif kind == "modified" and len(parts) == 3:
+            now = time.time()
+            self.send_response_only(200)
+            if parts[2] != "none":
+                self.send_header("Date", self.date_time_string(now + int(parts[2])))
+            self.send_header("Last-Modified", self.date_time_string(now + int(parts[1])))
+            self.send_header("Content-Length", "2")
+            self.send_header("Connection", "close")
+            self.end_headers()
+            self.close_connection = True
+            self.wfile.write(b"ok")
         elif kind == "headers":
             self.body(200, str(self.headers).encode("latin-1"))
         elif kind == "agent":
