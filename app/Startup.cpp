@@ -40,7 +40,7 @@ namespace {
 // file is named as such, not left to show up as an empty file name.
 std::u16string connectionAdvice(const TSettingsFile& settings)
 {
-    const std::u16string file = platform::ansiToUtf16(platform::fromPath(settings.FileName()));
+    const std::u16string file = platform::displayPath(settings.FileName());
     const std::u16string section = u"[" + platform::toUtf16(kLoginSection) + u"]";
     const std::string missing = "\n"; // no value of the file can hold a line break
     bool anyKey = false;

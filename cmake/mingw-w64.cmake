@@ -29,6 +29,11 @@ set(ENV{PKG_CONFIG_PATH} "")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(ZLIB_USE_STATIC_LIBS ON)
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static") # plugins, such as Qt's
+# A library found as a static archive by its path (libodbc32.a) is linked
+# between -Bstatic and -Bdynamic; left at -Bdynamic, the C++ run time that
+# the compiler adds after it would come from its DLL again.
+set(CMAKE_LINK_SEARCH_END_STATIC ON)
 
 # Test programs run under Wine.
 find_program(TAVREL_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)

@@ -18,4 +18,11 @@ foreach(plugin platforms/QWindowsIntegrationPlugin platforms/QOffscreenIntegrati
        COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/${folder}
        COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:Qt6::${name}> ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/${folder})
 endforeach()
+# The Russian texts of Qt's standard buttons ("Да", "Нет"): data, the
+# same for every system, from Debian's Qt translations.
+find_file(TAVREL_QTBASE_RU qtbase_ru.qm PATHS /usr/share/qt6/translations NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH
+          REQUIRED)
+list(APPEND tavrel_qt_runtime_commands
+     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/translations
+     COMMAND ${CMAKE_COMMAND} -E copy_if_different ${TAVREL_QTBASE_RU} ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/translations)
 add_custom_target(tavrel_qt_runtime ALL ${tavrel_qt_runtime_commands} VERBATIM)

@@ -1,6 +1,7 @@
 #include "db/DbConnection.h"
 
 #include "platform/FileOps.h"
+#include "platform/FirebirdClient.h"
 #include "platform/TextCodec.h"
 
 #include <QSqlError>
@@ -135,6 +136,10 @@ void TDbConnection::Open()
     const QString driver = qtDriverFor(DriverName);
     if (driver.isEmpty())
         throw TDbError("Unknown database driver \"" + DriverName + "\"");
+    if (DriverName == "FB") {
+        if (const std::string missing = platform::loadFirebirdClient(); !missing.empty())
+            throw TDbError(missing);
+    }
     if (!QSqlDatabase::isDriverAvailable(driver))
         throw TDbError("Qt Sql driver " + driver.toStdString() + " for \"" + DriverName + "\" is not available");
 

@@ -3,7 +3,7 @@
 // object goes away. The system drops it when the process ends however it
 // ends, so a killed holder never blocks the next one. POSIX: flock; Windows:
 // LockFileEx on the same interface.
-#include <string>
+#include <filesystem>
 #include <system_error>
 
 namespace platform {
@@ -17,7 +17,7 @@ public:
     // another process holds it. Failed: the file could not be created, opened
     // or locked, or is no regular file (`error` says why: is_a_directory for
     // a folder, invalid_argument for anything else that is no file).
-    explicit FileLock(const std::string& path);
+    explicit FileLock(const std::filesystem::path& path);
     ~FileLock();
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;

@@ -17,7 +17,7 @@ constexpr int kOpenFlags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK; // a FIFO in its p
 // Opens the lock file for reading, creating it readable by everyone: flock
 // needs no write access, so every user who may run the updater in a shared
 // folder can lock a file that another user created.
-int openLockFile(const std::string& path)
+int openLockFile(const std::filesystem::path& path)
 {
     const int created = ::open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | kOpenFlags, 0644);
     if (created >= 0) {
@@ -40,7 +40,7 @@ int lockWithoutWaiting(int fd)
 
 } // namespace
 
-FileLock::FileLock(const std::string& path)
+FileLock::FileLock(const std::filesystem::path& path)
 {
     fd_ = openLockFile(path);
     if (fd_ < 0) {

@@ -1,19 +1,17 @@
 #include "FileLock.h"
 
-#include "TextCodec.h"
-
 #include <windows.h>
 
 namespace platform {
 
-FileLock::FileLock(const std::string& path)
+FileLock::FileLock(const std::filesystem::path& path)
 {
     // Not inheritable, so a program started by the holder does not keep the
     // file open after the holder has ended. Not shared for deleting: the lock
     // file cannot vanish under its holder and let a second one in. Read
     // access is all LockFileEx needs, so users who may not write the file
     // lock it too.
-    const std::wstring name = ansiToWide(path);
+    const std::wstring& name = path.native();
     HANDLE file = ::CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {

@@ -74,6 +74,15 @@ std::string fromPath(const std::filesystem::path& path)
 #endif
 }
 
+std::u16string displayPath(const std::filesystem::path& path)
+{
+#ifdef _WIN32
+    return plainPath(path).u16string();
+#else
+    return ansiToUtf16(path.string());
+#endif
+}
+
 bool samePathText(const std::filesystem::path& a, const std::filesystem::path& b)
 {
 #ifdef _WIN32

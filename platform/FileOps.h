@@ -16,6 +16,9 @@ using FileProgress = std::function<bool(std::uint64_t done, std::uint64_t total)
 // path becomes an extendedPath, and fromPath gives it back without its prefix.
 std::filesystem::path toPath(const std::string& ansi);
 std::string fromPath(const std::filesystem::path& path);
+// A path as a message shows it: every character kept, whatever the ANSI
+// code page holds, and without the extended prefix.
+std::u16string displayPath(const std::filesystem::path& path);
 // On Windows an absolute path in the form that may pass 260 characters
 // (\\?\C:\... or \\?\UNC\server\...). The system takes such a path as
 // it is, so it is made normal first, with backslashes; whatever is joined to

@@ -14,7 +14,7 @@ constexpr std::uint16_t kHelpCommandContext = 1;
 // A plain box carries the application's title, as the system's own message boxes do.
 std::u16string applicationTitle()
 {
-    return platform::ansiToUtf16(platform::fromPath(platform::executablePath().stem()));
+    return platform::displayPath(platform::executablePath().stem());
 }
 
 } // namespace

@@ -88,7 +88,7 @@ std::optional<std::u16string> ReleaseStaging::unpack(const platform::PinnedFile&
     platform::removeTree(folder_.staging(), ec);
     platform::createSharedFolders(folder_.staging(), ec);
     if (ec)
-        return platform::ansiToUtf16(platform::fromPath(folder_.staging())) + u": " + failureCause(ec);
+        return platform::displayPath(folder_.staging()) + u": " + failureCause(ec);
 
     int failedCode = 0;
     std::u16string failedEntry;

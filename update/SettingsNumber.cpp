@@ -52,7 +52,7 @@ void refuseSetting(const platform::ProfileFile& settings, const std::string& sec
                    const std::string& text, const std::string& expected)
 {
     throw MalformedSetting("В файле настроек " +
-                           platform::toUtf8(platform::ansiToUtf16(platform::fromPath(settings.path()))) +
+                           platform::toUtf8(platform::displayPath(settings.path())) +
                            " неверное значение [" + section + "] " + key + "=" +
                            platform::toUtf8(platform::ansiToUtf16(text)) + ": нужно " + expected + ".");
 }

@@ -12,7 +12,7 @@ namespace {
 
 std::u16string quoted(const std::filesystem::path& path)
 {
-    return u"«" + platform::ansiToUtf16(platform::fromPath(path)) + u"»";
+    return u"«" + platform::displayPath(path) + u"»";
 }
 
 bool accessDenied(const std::error_code& error)
@@ -63,7 +63,7 @@ UpdateSession::UpdateSession(const std::filesystem::path& programFolder, platfor
         messages.error(kUpdateLockFailedText + folderCause(folder, ec) + kUpdateLockFailedEnd);
         return;
     }
-    lock_ = std::make_unique<platform::FileLock>(platform::fromPath(folder.lock()));
+    lock_ = std::make_unique<platform::FileLock>(folder.lock());
     state_ = lock_->state();
     platform::shareWithFolder(folder.lock());
     if (busy()) {

@@ -7,6 +7,7 @@
 #include "app/fleet/FleetReport.h"
 #include "datamodule/MDm.h"
 #include "platform/ConsoleMessages.h"
+#include "platform/ConsoleText.h"
 #include "platform/ExceptionReport.h"
 #include "platform/ExecutablePath.h"
 #include "platform/FileOps.h"
@@ -301,6 +302,7 @@ private:
 
 int main(int argc, char* argv[])
 {
+    const platform::ConsoleStreams consoleText;
     UpdateMode mode = UpdateMode::Always;
     std::optional<int> fleetDays;
     bool fleetStatus = false;

@@ -9,14 +9,19 @@ namespace platform {
 bool installRussianQtTranslations(QCoreApplication& app)
 {
     // Russian whatever the user's locale: all texts of the program are.
-    auto* translator = new QTranslator(&app);
-    if (!translator->load(QLocale(QLocale::Russian, QLocale::Russia), QStringLiteral("qtbase"), QStringLiteral("_"),
-                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    // The program's own folder first: on Windows Qt's files are installed
+    // beside the program, with no Qt installation to point at them.
+    const QLocale russian(QLocale::Russian, QLocale::Russia);
+    for (const QString& folder : {QCoreApplication::applicationDirPath() + QStringLiteral("/translations"),
+                                  QLibraryInfo::path(QLibraryInfo::TranslationsPath)}) {
+        auto* translator = new QTranslator(&app);
+        if (translator->load(russian, QStringLiteral("qtbase"), QStringLiteral("_"), folder)) {
+            app.installTranslator(translator);
+            return true;
+        }
         delete translator;
-        return false;
     }
-    app.installTranslator(translator);
-    return true;
+    return false;
 }
 
 } // namespace platform

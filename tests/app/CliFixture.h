@@ -66,8 +66,8 @@ protected:
             .file("Help/Tavrel.chm", "new help")
             .write(releases->path(), "release");
         RarWriter(RarFormat::Rar4).file("Tavrel.exe", "new program").wrongCrc().write(releases->path(), "damaged");
-        for (const char* stem : {"Release 2", "Выпуск"})
-            fs::copy_file(releases->path() / "release.rar", releases->path() / (std::string(stem) + ".rar"));
+        for (const char8_t* stem : {u8"Release 2", u8"Выпуск"})
+            fs::copy_file(releases->path() / "release.rar", releases->path() / (std::u8string(stem) + u8".rar"));
         // The same table with fixed-length columns, as some sites declared it.
         charDb = std::make_unique<testsupport::FirebirdTestDb>();
         charDb->execute("create table TAVREL_PARAMS (NEWVERSIONPASS char(255), DOUPDATE char(1))");
@@ -86,10 +86,29 @@ protected:
     {
         fs::create_directories(program);
         fs::create_directories(work);
-        fs::copy_file(TAVREL_UPDATE_EXE, program / "tavrel-update");
-        fs::copy_file(TAVREL_UNRAR_LIBRARY, program / fs::path(TAVREL_UNRAR_LIBRARY).filename());
+        installProgram(program);
         writeFileBytes(program / "Tavrel.exe", "old program");
         writeSettings(db->path().string());
+    }
+
+    // The updater and our UnRAR library; on Windows also the Qt it runs on
+    // (its DLLs and SQL drivers), as the MSI installs them. Not the Firebird
+    // client: the program finds it as a workstation does.
+    static void installProgram(const fs::path& folder)
+    {
+        const fs::path built = fs::path(TAVREL_UPDATE_EXE).parent_path();
+        fs::copy_file(TAVREL_UPDATE_EXE, folder / fs::path(TAVREL_UPDATE_EXE).filename());
+        fs::copy_file(TAVREL_UNRAR_LIBRARY, folder / fs::path(TAVREL_UNRAR_LIBRARY).filename());
+#ifdef _WIN32
+        for (const auto& entry : fs::directory_iterator(built)) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind("Qt6", 0) == 0 && entry.path().extension() == ".dll")
+                fs::copy_file(entry.path(), folder / name);
+        }
+        fs::copy(built / "sqldrivers", folder / "sqldrivers", fs::copy_options::recursive);
+#else
+        (void)built;
+#endif
     }
 
     // `more`: further sections of the settings file.
@@ -108,7 +127,7 @@ protected:
 
     CliRun run(const std::vector<std::string>& arguments = {})
     {
-        const testsupport::ChildResult r = ChildProcess::run({.program = program / "tavrel-update",
+        const testsupport::ChildResult r = ChildProcess::run({.program = updater(),
                                                               .arguments = arguments,
                                                               .folder = work,
                                                               .out = root / "stdout",
@@ -116,10 +135,12 @@ protected:
         return {r.exitCode(), r.out, r.err};
     }
 
+    fs::path updater() const { return program / fs::path(TAVREL_UPDATE_EXE).filename(); }
+
     // Starts the program in the background; its output goes to files in `root`.
     ChildProcess start(const std::string& name)
     {
-        return ChildProcess({.program = program / "tavrel-update",
+        return ChildProcess({.program = updater(),
                              .folder = work,
                              .out = root / (name + ".out"),
                              .err = root / (name + ".err")});
@@ -151,7 +172,14 @@ protected:
     static std::unique_ptr<testsupport::HttpTestServer> server;
 
     testsupport::TempDir root{"tavrel-cli"};
-    fs::path program = root / "Программа";
+    // A name beyond ASCII. Windows keeps the program folder's name in its
+    // ANSI code page, and Wine's is 1252 (a Russian workstation's, 1251,
+    // has Cyrillic).
+#ifdef _WIN32
+    fs::path program = root.path() / u8"Programmé";
+#else
+    fs::path program = root.path() / u8"Программа";
+#endif
     fs::path work = root / "work";
 };
 

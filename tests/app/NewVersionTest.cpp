@@ -110,6 +110,8 @@ TEST_F(NewVersionTest, FormCreateShowsTheLocationByTheFetchMode)
         publish(c.stored, c.doUpdate);
         FHttp = !c.http;
         TFNewVersion form(dm, messages, programFolder.path());
+        form.show();
+        EXPECT_TRUE(form.DENew->isVisible());
         EXPECT_EQ(form.DENew->text().toStdString(), c.shown);
         EXPECT_EQ(FHttp, c.http);
         EXPECT_FALSE(form.terminationRequested());
@@ -145,7 +147,7 @@ TEST_F(NewVersionTest, FormCreateSetsTheProgramFolderAndTheSettingsFile)
 {
     publish("x", "0");
     TFNewVersion form(dm, messages, programFolder.path());
-    EXPECT_EQ(WorkDir, programFolder.path().string() + "/");
+    EXPECT_EQ(WorkDir, programFolder.path().string() + static_cast<char>(std::filesystem::path::preferred_separator));
     ASSERT_TRUE(UserIniFile);
     EXPECT_EQ(UserIniFile->FileName(), std::filesystem::path(WorkDir + "Tavrel.INI"));
     EXPECT_EQ(urvDB, "FB");
