@@ -11,7 +11,8 @@ QtHelpViewer::~QtHelpViewer() { delete window_.data(); }
 bool QtHelpViewer::display(const std::string& address, HelpCommand command)
 {
     const HelpAddress where = splitHelpAddress(address);
-    std::shared_ptr<const HelpChmFile> file = HelpChmFile::open(where.file);
+    std::shared_ptr<const HelpChmFile> file =
+        window_ && where.file == shownPath_ ? shownFile_ : std::shared_ptr<const HelpChmFile>(HelpChmFile::open(where.file));
     if (!file)
         return false;
     // What cannot be shown opens no window and leaves an open one as it was,
@@ -23,6 +24,8 @@ bool QtHelpViewer::display(const std::string& address, HelpCommand command)
     if (!window_)
         window_ = new HelpWindow(owner_);
     window_->setHelpFile(file, QFileInfo(QString::fromStdU16String(ansiToUtf16(where.file))).completeBaseName());
+    shownPath_ = where.file;
+    shownFile_ = file;
     if (topic)
         window_->showPage(where.page);
     else

@@ -6,6 +6,9 @@
 
 #include <QPointer>
 
+#include <memory>
+#include <string>
+
 class QWidget;
 
 namespace platform {
@@ -25,6 +28,10 @@ private:
     QWidget* owner_;
     // Owned by `owner` when there is one, else by the viewer.
     QPointer<HelpWindow> window_;
+    // The file the window shows, kept for the next request on it: Windows
+    // lets the help library open a file once at a time.
+    std::string shownPath_;
+    std::shared_ptr<const HelpChmFile> shownFile_;
 };
 
 } // namespace platform

@@ -172,14 +172,9 @@ protected:
     static std::unique_ptr<testsupport::HttpTestServer> server;
 
     testsupport::TempDir root{"tavrel-cli"};
-    // A name beyond ASCII. Windows keeps the program folder's name in its
-    // ANSI code page, and Wine's is 1252 (a Russian workstation's, 1251,
-    // has Cyrillic).
-#ifdef _WIN32
-    fs::path program = root.path() / u8"Programmé";
-#else
+    // Cyrillic: Windows keeps the program folder's name in its ANSI code
+    // page, which is 1251 on a Russian workstation (and in the Wine of the tests).
     fs::path program = root.path() / u8"Программа";
-#endif
     fs::path work = root / "work";
 };
 

@@ -2,6 +2,7 @@
 // database: CHAR loses its padding blanks, VARCHAR keeps every character.
 #include "db/DbQuery.h"
 #include "db/DbStoredProc.h"
+#include "tests/support/AnsiText.h"
 #include "tests/support/FirebirdTestDb.h"
 
 #include <gtest/gtest.h>
@@ -56,10 +57,10 @@ TEST_F(FixedLengthText, CharLosesTrailingBlanksAndVarcharKeepsThem)
         TDbQuery query(connection, nullptr, nullptr, "select * from T where ID = " + std::to_string(id));
         query.Open();
         ASSERT_FALSE(query.Eof()) << row.name;
-        EXPECT_EQ(query.FieldByName("C").AsString(), row.c) << row.name;
-        EXPECT_EQ(query.FieldByName("NC").AsString(), row.nc) << row.name;
-        EXPECT_EQ(query.FieldByName("V").AsString(), row.v) << row.name;
-        EXPECT_EQ(query.FieldByName("CO").AsString(), row.co) << row.name;
+        EXPECT_EQ(query.FieldByName("C").AsString(), testsupport::ansi(row.c)) << row.name;
+        EXPECT_EQ(query.FieldByName("NC").AsString(), testsupport::ansi(row.nc)) << row.name;
+        EXPECT_EQ(query.FieldByName("V").AsString(), testsupport::ansi(row.v)) << row.name;
+        EXPECT_EQ(query.FieldByName("CO").AsString(), testsupport::ansi(row.co)) << row.name;
         query.Close();
     }
 }

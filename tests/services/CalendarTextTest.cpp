@@ -1,6 +1,7 @@
 #include "services/CalendarText.h"
 
 #include "platform/TextCodec.h"
+#include "tests/support/AnsiText.h"
 
 #include <gtest/gtest.h>
 
@@ -27,12 +28,12 @@ TEST(MonthNames, EveryMonthAndTheErrorWordOutsideOneToTwelve)
     const std::vector<std::string> rus = {"Ошибка", "Январь", "Февраль",  "Март",    "Апрель", "Май",    "Июнь",
                                           "Июль",   "Август", "Сентябрь", "Октябрь", "Ноябрь", "Декабрь"};
     for (int m = 1; m <= 12; ++m) {
-        EXPECT_EQ(UkrMonth(m), ukr[m]) << m;
-        EXPECT_EQ(RusMonth(m), rus[m]) << m;
+        EXPECT_EQ(UkrMonth(m), testsupport::ansi(ukr[m])) << m;
+        EXPECT_EQ(RusMonth(m), testsupport::ansi(rus[m])) << m;
     }
     for (const int outside : {0, 13, -1, -2147483647 - 1, 2147483647}) {
-        EXPECT_EQ(UkrMonth(outside), "Помилка") << outside;
-        EXPECT_EQ(RusMonth(outside), "Ошибка") << outside;
+        EXPECT_EQ(UkrMonth(outside), testsupport::ansi("Помилка")) << outside;
+        EXPECT_EQ(RusMonth(outside), testsupport::ansi("Ошибка")) << outside;
     }
 }
 
@@ -191,7 +192,7 @@ TEST(MakeEven, CutsOrFillsToTheWidthInCharacters)
         {"Май", 5, "Май  "},
     };
     for (const auto& row : rows)
-        EXPECT_EQ(MakeEven(row.in, row.width), row.out) << row.in << " " << row.width;
+        EXPECT_EQ(MakeEven(testsupport::ansi(row.in), row.width), testsupport::ansi(row.out)) << row.in << " " << row.width;
     EXPECT_EQ(MakeEven("x", 300), "x" + std::string(254, ' ')) << "a width above 255 counts as 255";
     EXPECT_EQ(MakeEven(std::string(400, 'y'), 65535), std::string(255, 'y'));
 }

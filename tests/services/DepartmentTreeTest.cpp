@@ -8,6 +8,7 @@
 #include "platform/qt/QtTreeView.h"
 #include "tests/services/DepartmentTreeByQueries.h"
 #include "tests/services/ServicesDb.h"
+#include "tests/support/AnsiText.h"
 
 #include <QTreeWidget>
 
@@ -447,9 +448,9 @@ TEST_F(DepartmentTreeTest, FindDepChildWalksAQueryTheCallerOpened)
 TEST_F(DepartmentTreeTest, ShortNames)
 {
     use(*small);
-    EXPECT_EQ(dm.FindDep(12), "Цех");
+    EXPECT_EQ(dm.FindDep(12), testsupport::ansi("Цех"));
     EXPECT_EQ(dm.FindDep(77), "");
-    EXPECT_EQ(dm.FindJob(5), "Токарь");
+    EXPECT_EQ(dm.FindJob(5), testsupport::ansi("Токарь"));
     EXPECT_EQ(dm.FindJob(12), "");
     expectAllQueriesClosed();
 }

@@ -6,6 +6,7 @@
 
 #include "platform/RecordingMessages.h"
 #include "tests/services/ServicesDb.h"
+#include "tests/support/AnsiText.h"
 
 #include <QDate>
 
@@ -136,11 +137,11 @@ TEST_F(PersonnelSyncTest, ExistingDepartmentsAndProfessionsAreFoundAsGivenOrTrim
     };
     for (const auto& row : rows) {
         addPerson(row.uid);
-        dm.ChDepInCM(row.name, row.uid, true);
+        dm.ChDepInCM(testsupport::ansi(row.name), row.uid, true);
         EXPECT_EQ(person(row.uid, "DEPARTMENT_ID"), row.department) << row.name;
     }
     addPerson(204);
-    dm.ChJobInCM("  Токарь ", 204, true);
+    dm.ChJobInCM(testsupport::ansi("  Токарь "), 204, true);
     EXPECT_EQ(person(204, "PROFESSION_ID"), "30");
 
     EXPECT_EQ(value("select count(*) as V from DEPARTMENT"), departments) << "nothing inserted";
@@ -167,9 +168,9 @@ TEST_F(PersonnelSyncTest, MissingNamesAreInsertedUntrimmedUnderAKeyOfTheChosenGe
         const int key =
             std::stoi(value(std::string("select GEN_ID(") + row.generator + ", 0) + 1 as V from RDB$DATABASE"));
         if (row.department)
-            dm.ChDepInCM(row.name, row.uid, true);
+            dm.ChDepInCM(testsupport::ansi(row.name), row.uid, true);
         else
-            dm.ChJobInCM(row.name, row.uid, true);
+            dm.ChJobInCM(testsupport::ansi(row.name), row.uid, true);
         const std::string table = row.department ? "DEPARTMENT" : "PROFESSION";
         const std::string keyColumn = row.department ? "CODE" : "PROFESSION_ID";
         const std::string where = " from " + table + " where " + keyColumn + "=" + std::to_string(key);
@@ -184,7 +185,7 @@ TEST_F(PersonnelSyncTest, AKeyOfZeroIsInsertedButThePersonKeepsTheOldValue)
 {
     gremondDB = ""; // no supported system: the generator gives 0
     addPerson(221);
-    dm.ChDepInCM("Без ключа", 221, true);
+    dm.ChDepInCM(testsupport::ansi("Без ключа"), 221, true);
     EXPECT_EQ(value("select CODE as V from DEPARTMENT where NAME='Без ключа'"), "0");
     EXPECT_EQ(person(221, "DEPARTMENT_ID"), "<null>");
 }
@@ -213,7 +214,7 @@ TEST_F(PersonnelSyncTest, AFailureRollsBackSilentlyAfterPendingWorkWasCommitted)
             if (s.SQL.find(row.failingStatement) != std::string::npos)
                 throw TDbError("lock conflict");
         };
-        dm.ChDepInCM(name, uid, true);
+        dm.ChDepInCM(testsupport::ansi(name), uid, true);
         dm.FDconGremond.OnStatement = nullptr;
         EXPECT_EQ(value("select count(*) as V from AlienOrg where NAME='" + pending + "'"), "1")
             << row.failingStatement;
@@ -227,12 +228,12 @@ TEST_F(PersonnelSyncTest, AFailureRollsBackSilentlyAfterPendingWorkWasCommitted)
 TEST_F(PersonnelSyncTest, OutsideOrganisationsAreLookedUpButNeverCreated)
 {
     addPerson(241);
-    dm.ChDepInCM("  ООО Ромашка ", 241, false);
+    dm.ChDepInCM(testsupport::ansi("  ООО Ромашка "), 241, false);
     EXPECT_EQ(person(241, "ORG_ID"), "40");
 
     addPerson(242);
     const std::string orgs = value("select count(*) as V from AlienOrg");
-    dm.ChDepInCM("ООО Лютик", 242, false);
+    dm.ChDepInCM(testsupport::ansi("ООО Лютик"), 242, false);
     EXPECT_EQ(person(242, "ORG_ID"), "<null>");
     EXPECT_EQ(value("select count(*) as V from AlienOrg"), orgs);
 
@@ -240,7 +241,7 @@ TEST_F(PersonnelSyncTest, OutsideOrganisationsAreLookedUpButNeverCreated)
         if (s.SQL.find("AlienOrg") != std::string::npos)
             throw TDbError("table AlienOrg is locked");
     };
-    EXPECT_THROW(dm.ChDepInCM("ООО Ромашка", 242, false), TDbError) << "a failed lookup reaches the caller";
+    EXPECT_THROW(dm.ChDepInCM(testsupport::ansi("ООО Ромашка"), 242, false), TDbError) << "a failed lookup reaches the caller";
 }
 
 TEST_F(PersonnelSyncTest, AFreeTextJobReachesJobExactly)
@@ -251,7 +252,7 @@ TEST_F(PersonnelSyncTest, AFreeTextJobReachesJobExactly)
     int uid = 250;
     for (const char* job : jobs) {
         addPerson(++uid);
-        dm.ChJobInCM(job, uid, false);
+        dm.ChJobInCM(testsupport::ansi(job), uid, false);
         EXPECT_EQ(person(uid, "JOB"), job);
         ASSERT_FALSE(sent.empty());
         EXPECT_EQ(sent.back().SQL.find(job[0] ? job : "''"), std::string::npos) << "the text goes as a parameter";

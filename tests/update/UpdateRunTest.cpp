@@ -374,7 +374,7 @@ TEST_P(ProtectedEntries, AreKeptAndNamedWhileTheRestIsInstalled)
         writeFileBytes(workstationFile, "the workstation's own");
     }
     if (!c.protect.empty())
-        run.protectFile(platform::fromPath(program / c.protect));
+        run.protectFile(program / c.protect);
     RarWriter(RarFormat::Rar5)
         .file("Tavrel.exe", "new program")
         .file(c.entry, "from the release")

@@ -19,6 +19,7 @@
 #include <string.h>
 #include <strings.h>
 #include <limits.h>
+#include <sys/stat.h>
 
 #undef WIN32
 #undef _WIN32
@@ -165,20 +166,26 @@ ISC_STATUS __cdecl shim_isc_dsql_execute_immediate(ISC_STATUS* status, isc_db_ha
 {
     static const char create[] = "CREATE DATABASE '";
     char* statement = length ? strndup(sql, length) : strdup(sql);
+    char* created = NULL;
     if (strncasecmp(statement, create, sizeof create - 1) == 0) {
         char* name = statement + sizeof create - 1;
         char* end = strchr(name, '\'');
         if (end) {
             *end = '\0';
-            char* unix_name = unix_database_name(name);
-            char* rewritten = malloc(strlen(statement) + strlen(unix_name) + strlen(end + 1) + 2);
-            sprintf(rewritten, "%.*s%s'%s", (int)(sizeof create - 1), statement, unix_name, end + 1);
-            free(unix_name);
+            created = unix_database_name(name);
+            char* rewritten = malloc(strlen(statement) + strlen(created) + strlen(end + 1) + 2);
+            sprintf(rewritten, "%.*s%s'%s", (int)(sizeof create - 1), statement, created, end + 1);
             free(statement);
             statement = rewritten;
         }
     }
     ISC_STATUS result = isc_dsql_execute_immediate(status, db, transaction, 0, statement, dialect, sqlda);
+    /* The local server runs as another user and opens the tests' databases
+     * too; Windows code cannot give a file Unix modes (on Linux the tests
+     * do it themselves, FirebirdTestDb::allowServerAccess). */
+    if (created && result == 0)
+        chmod(created, 0666);
+    free(created);
     free(statement);
     return result;
 }
