@@ -5,6 +5,7 @@
 #include "datamodule/MDm.h"
 
 #include "platform/RecordingMessages.h"
+#include "platform/TextCodec.h"
 #include "tests/services/ServicesDb.h"
 #include "tests/support/AnsiText.h"
 
@@ -82,14 +83,17 @@ protected:
     {
         gremond->execute("insert into PERSONNEL (USER_ID) values (" + std::to_string(uid) + ")");
     }
+    // Statements and values in UTF-8, as the test's texts are written; the
+    // queries take and give the ANSI code page's.
+    static std::string value(const std::string& select)
+    {
+        return platform::toUtf8(platform::ansiToUtf16(committedValue(*gremond, testsupport::ansi(select))));
+    }
     static std::string person(int uid, const std::string& column)
     {
-        return committedValue(*gremond, "select coalesce(cast(" + column +
-                                            " as varchar(60)), '<null>') as V "
-                                            "from PERSONNEL where USER_ID=" +
-                                            std::to_string(uid));
+        return value("select coalesce(cast(" + column + " as varchar(60)), '<null>') as V from PERSONNEL where USER_ID=" +
+                     std::to_string(uid));
     }
-    static std::string value(const std::string& select) { return committedValue(*gremond, select); }
     static std::string today() { return QDate::currentDate().toString(Qt::ISODate).toStdString(); }
 };
 
@@ -209,7 +213,7 @@ TEST_F(PersonnelSyncTest, AFailureRollsBackSilentlyAfterPendingWorkWasCommitted)
         const std::string name = "Отдел " + std::to_string(uid);
         const std::string pending = "Организация " + std::to_string(uid);
         dm.FDTrGremondQ.StartTransaction();
-        dm.FDconGremond.ExecSQL("insert into AlienOrg values (" + std::to_string(uid) + ", '" + pending + "')");
+        dm.FDconGremond.ExecSQL(testsupport::ansi("insert into AlienOrg values (" + std::to_string(uid) + ", '" + pending + "')"));
         dm.FDconGremond.OnStatement = [&row](TDbStatement& s) {
             if (s.SQL.find(row.failingStatement) != std::string::npos)
                 throw TDbError("lock conflict");
