@@ -30,4 +30,7 @@ private:
 // shown on standard error first.
 std::optional<std::string> readInputLine(bool hidden, const std::string& prompt);
 
+// One line of std::cin as it is, without its line end (LF or CR LF).
+std::optional<std::string> readStandardLine();
+
 } // namespace platform

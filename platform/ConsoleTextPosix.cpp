@@ -46,13 +46,8 @@ private:
 
 std::optional<std::string> readInputLine(bool hidden, const std::string& prompt)
 {
-    HiddenInput quiet(hidden, prompt);
-    std::string line;
-    if (!std::getline(std::cin, line))
-        return std::nullopt;
-    if (!line.empty() && line.back() == '\r')
-        line.pop_back();
-    return line;
+    const HiddenInput quiet(hidden, prompt);
+    return readStandardLine();
 }
 
 } // namespace platform

@@ -118,14 +118,8 @@ ConsoleStreams::~ConsoleStreams()
 std::optional<std::string> readInputLine(bool hidden, const std::string& prompt)
 {
     const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-    if (!isConsole(input)) {
-        std::string line;
-        if (!std::getline(std::cin, line))
-            return std::nullopt;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        return line;
-    }
+    if (!isConsole(input))
+        return readStandardLine();
     DWORD mode = 0;
     GetConsoleMode(input, &mode);
     if (hidden) {
