@@ -276,9 +276,10 @@ private:
             return true;
         if (pieces.cancelled)
             end(ZchunkDeltaOutcome::Cancelled, "cancelled");
-        else if (got.status == "404")
+        else if (got.status == "404") {
+            result_.notPublished = true;
             end(ZchunkDeltaOutcome::Failed, "no .zck is published: " + request_.http.url + " answered 404");
-        else
+        } else
             end(ZchunkDeltaOutcome::Failed, std::string(what) + " from " + request_.http.url + ": " + got.error);
         return false;
     }

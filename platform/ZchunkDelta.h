@@ -45,6 +45,7 @@ struct ZchunkDeltaResult {
     std::uint64_t missingBytes = 0; // bytes of chunks the kept .zck did not have
     std::uint64_t bytesSaved = 0;   // archiveBytes less bytesFetched, when rebuilt
     std::string reason;             // one line why, unless rebuilt
+    bool notPublished = false;      // the server has no .zck (404)
 };
 
 // Never throws for what the server, the network or the files do: each ends

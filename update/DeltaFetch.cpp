@@ -5,6 +5,7 @@
 #include "update/ReleaseLocation.h"
 
 #ifdef TAVREL_WITH_ZCHUNK
+#include "platform/HttpRanges.h"
 #include "platform/ZchunkDelta.h"
 #endif
 
@@ -12,11 +13,12 @@
 
 namespace {
 
-DeltaResult whole(FetchObserver& observer, const std::string& what, std::uint64_t fetched = 0)
+DeltaResult whole(FetchObserver& observer, const std::string& what, std::uint64_t fetched = 0,
+                  DeltaResult result = DeltaResult::WholeNeeded)
 {
     observer.fetchNote(what + "; fetching the whole archive; the delta saved 0 bytes" +
                        (fetched ? " (it fetched " + std::to_string(fetched) + " bytes in vain)" : std::string()));
-    return DeltaResult::WholeNeeded;
+    return result;
 }
 
 } // namespace
@@ -53,6 +55,16 @@ std::string roomForDelta(const UpdateFolder& folder, const DeltaRequest& request
     return reason.empty() ? DownloadGuard(request.limits, archiveFolder).beforeBody(kept) : reason;
 }
 
+// Whether the server serves the .zck with ranges: its first byte, asked
+// for before a .zck is made to build the next delta on.
+bool zckServed(platform::HttpClient& http, const platform::HttpRequest& zck)
+{
+    struct Discard : platform::RangePieceSink {
+        bool piece(std::uint64_t, const char*, std::size_t) override { return true; }
+    } discard;
+    return platform::fetchRanges(http, zck, {{0, 0}}, discard, 1).complete;
+}
+
 } // namespace
 
 DeltaResult fetchDelta(TFetch& fetch, platform::HttpClient& http, FetchObserver& observer, const UpdateFolder& folder,
@@ -61,8 +73,6 @@ DeltaResult fetchDelta(TFetch& fetch, platform::HttpClient& http, FetchObserver&
     if (!request.signatureChecked)
         return whole(observer, "no delta update: without a public key ([Update] PublicKey) nothing proves a "
                                "rebuilt archive to be the published one");
-    if (!platform::isExistingFile(platform::fromPath(folder.keptZck())))
-        return whole(observer, "no delta update: no .zck of the installed release is kept");
     // A whole download that was cut goes on where it stopped: it was begun
     // because no delta could be had.
     if (PartialDownload(folder).resumableFor(TFetch::requestUrl(request.source)))
@@ -80,11 +90,18 @@ DeltaResult fetchDelta(TFetch& fetch, platform::HttpClient& http, FetchObserver&
         case FetchResult::Fetched: break;
         }
     }
+    const platform::HttpRequest zck = fetch.httpRequest(besideRelease(request.source, true, ".zck"));
+    if (!platform::isExistingFile(platform::fromPath(folder.keptZck()))) {
+        if (!zckServed(http, zck))
+            return whole(observer, "no delta update: no .zck is published at " + zck.url + " (or no ranges of it)", 0,
+                         DeltaResult::WholeWithoutZck);
+        return whole(observer, "no delta update: no .zck of the installed release is kept; one is made for the next");
+    }
     if (const std::string reason = roomForDelta(folder, request); !reason.empty())
         return whole(observer, "no delta update: " + reason);
 
     platform::ZchunkDeltaRequest delta;
-    delta.http = fetch.httpRequest(besideRelease(request.source, true, ".zck"));
+    delta.http = zck;
     delta.keptZck = platform::fromPath(folder.keptZck());
     delta.newZck = platform::fromPath(folder.pendingZck());
     delta.archive = platform::absolutePath(request.archive);
@@ -119,7 +136,11 @@ DeltaResult fetchDelta(TFetch& fetch, platform::HttpClient& http, FetchObserver&
     }
     case platform::ZchunkDeltaOutcome::NotWorthIt:
         return whole(observer, "delta update not worth it: " + result.reason, result.bytesFetched);
-    case platform::ZchunkDeltaOutcome::Failed: break;
+    case platform::ZchunkDeltaOutcome::Failed:
+        if (result.notPublished)
+            return whole(observer, "delta update failed: " + result.reason, result.bytesFetched,
+                         DeltaResult::WholeWithoutZck);
+        break;
     case platform::ZchunkDeltaOutcome::Cancelled:
         if (cancelled) {
             observer.fetchFailed("delta update of " + request.source + " cancelled");

@@ -18,6 +18,10 @@ enum class DeltaResult {
     Rebuilt,     // the archive stands rebuilt, its .zck pending in the update folder
     Unchanged,   // the installed release's validators still hold (304): nothing to fetch
     WholeNeeded, // fetch the whole archive; the line said why
+    // Fetch the whole archive, and keep no .zck for it: the publisher
+    // publishes none (or the server sends no ranges), so it would only cost
+    // the making and the room.
+    WholeWithoutZck,
     Stopped,     // cancelled, interrupted, or the source could not be asked: the fetch failed
 };
 

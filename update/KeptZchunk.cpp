@@ -1,6 +1,7 @@
 #include "update/KeptZchunk.h"
 
 #include "platform/FileOps.h"
+#include "platform/SharedFolder.h"
 
 #ifdef TAVREL_WITH_ZCHUNK
 #include "platform/ZchunkDelta.h"
@@ -68,6 +69,8 @@ void KeptZchunk::commit(FetchObserver& notes)
     if (pending_ && madeError_.empty()) {
         fs::rename(folder_.pendingZck(), folder_.keptZck(), ec);
         if (!ec) {
+            // Another user of a shared program folder builds the next delta on it.
+            platform::shareWithFolder(folder_.keptZck());
             pending_ = false;
             return;
         }

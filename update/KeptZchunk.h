@@ -25,6 +25,8 @@ public:
     KeptZchunk& operator=(const KeptZchunk&) = delete;
 
     bool wanted() const { return wanted_; }
+    // The publisher publishes no .zck: none is made, and a kept one goes.
+    void notPublished() { wanted_ = false; }
     // A delta rebuilt the archive: its .zck is pending.
     void rebuilt() { pending_ = true; }
     // The whole archive at `archive` (held open for the run) was confirmed:

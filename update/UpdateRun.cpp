@@ -186,6 +186,10 @@ FetchResult TUpdateRun::fetchRelease(const UpdateSetup& setup, const std::string
         case DeltaResult::Rebuilt: return FetchResult::Fetched;
         case DeltaResult::Unchanged: return FetchResult::NotModified;
         case DeltaResult::Stopped: return FetchResult::Failed;
+        case DeltaResult::WholeWithoutZck:
+            if (zchunk_)
+                zchunk_->notPublished();
+            [[fallthrough]];
         case DeltaResult::WholeNeeded: attempt = FetchAttempt::Whole; break;
         }
     }
