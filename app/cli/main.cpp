@@ -180,9 +180,10 @@ not match, the server sends no ranges, the missing chunks are over 80 per
 cent of the archive, or the rebuilt archive's signature does not hold,
 the whole archive is fetched instead, once. One line on standard error
 says which, and how many bytes the delta saved. After a whole download
-the run makes the .zck of the installed release itself (about the size of
-the archive on disk). [Update] DeltaUpdates=0 turns deltas off and
-removes the kept .zck at the next install (default 1).
+the run makes the .zck of the installed release itself, where a .zck is
+published (about the size of the archive on disk). [Update]
+DeltaUpdates=0 turns deltas off and removes the kept .zck at the next
+install (default 1).
 
 With a public key configured, a release signed earlier than the installed
 one (the "timestamp:N" that minisign puts into the trusted comment) is
