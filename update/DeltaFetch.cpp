@@ -5,10 +5,11 @@
 #include "update/ReleaseLocation.h"
 
 #ifdef TAVREL_WITH_ZCHUNK
-#include "platform/HttpRanges.h"
 #include "platform/ZchunkDelta.h"
 #endif
 
+#include <cstdio>
+#include <optional>
 #include <system_error>
 
 namespace {
@@ -45,9 +46,9 @@ namespace {
 std::string roomForDelta(const UpdateFolder& folder, const DeltaRequest& request)
 {
     std::error_code ec;
-    const std::uint64_t kept = std::filesystem::file_size(folder.keptZck(), ec);
+    std::uint64_t kept = std::filesystem::file_size(folder.keptZck(), ec);
     if (ec)
-        return {};
+        kept = 0; // a whole .zck to come: at least the margin must be there
     DownloadLimits spaceOnly = request.limits;
     spaceOnly.maxBytes.reset(); // the cap is the archive's, checked below and once it is rebuilt
     std::string reason = DownloadGuard(spaceOnly, folder.root).beforeBody(kept);
@@ -55,15 +56,43 @@ std::string roomForDelta(const UpdateFolder& folder, const DeltaRequest& request
     return reason.empty() ? DownloadGuard(request.limits, archiveFolder).beforeBody(kept) : reason;
 }
 
-// Whether the server serves the .zck with ranges: its first byte, asked
-// for before a .zck is made to build the next delta on.
-bool zckServed(platform::HttpClient& http, const platform::HttpRequest& zck)
-{
-    struct Discard : platform::RangePieceSink {
-        bool piece(std::uint64_t, const char*, std::size_t) override { return true; }
-    } discard;
-    return platform::fetchRanges(http, zck, {{0, 0}}, discard, 1).complete;
-}
+// A .zck with no chunk, the base of a workstation that keeps none (a new
+// one, or one whose publisher began publishing .zck files): it fetches the
+// whole .zck and rebuilds the archive from it. That is no more than the
+// archive (less where zstd compresses it), and the .zck for the next delta
+// comes with it instead of being made afterwards (compressing the archive).
+class EmptyBase {
+public:
+    explicit EmptyBase(const UpdateFolder& folder)
+        : nothing_(folder.root / ".empty.part-base"), zck_(folder.root / ".empty.zck.part-base")
+    {
+        writeEmpty();
+        error_ = platform::makeZchunk(platform::fromPath(nothing_), platform::fromPath(zck_));
+    }
+    ~EmptyBase()
+    {
+        std::error_code ignored;
+        std::filesystem::remove(nothing_, ignored);
+        std::filesystem::remove(zck_, ignored);
+    }
+    EmptyBase(const EmptyBase&) = delete;
+    EmptyBase& operator=(const EmptyBase&) = delete;
+
+    const std::string& error() const { return error_; }
+    std::string path() const { return platform::fromPath(zck_); }
+
+private:
+    void writeEmpty()
+    {
+        std::FILE* file = std::fopen(platform::fromPath(nothing_).c_str(), "wb");
+        if (file)
+            std::fclose(file);
+    }
+
+    std::filesystem::path nothing_;
+    std::filesystem::path zck_;
+    std::string error_;
+};
 
 } // namespace
 
@@ -90,19 +119,20 @@ DeltaResult fetchDelta(TFetch& fetch, platform::HttpClient& http, FetchObserver&
         case FetchResult::Fetched: break;
         }
     }
-    const platform::HttpRequest zck = fetch.httpRequest(besideRelease(request.source, true, ".zck"));
-    if (!platform::isExistingFile(platform::fromPath(folder.keptZck()))) {
-        if (!zckServed(http, zck))
-            return whole(observer, "no delta update: no .zck is published at " + zck.url + " (or no ranges of it)", 0,
-                         DeltaResult::WholeWithoutZck);
-        return whole(observer, "no delta update: no .zck of the installed release is kept; one is made for the next");
-    }
     if (const std::string reason = roomForDelta(folder, request); !reason.empty())
         return whole(observer, "no delta update: " + reason);
 
     platform::ZchunkDeltaRequest delta;
-    delta.http = zck;
+    delta.http = fetch.httpRequest(besideRelease(request.source, true, ".zck"));
     delta.keptZck = platform::fromPath(folder.keptZck());
+    std::optional<EmptyBase> empty;
+    if (!platform::isExistingFile(delta.keptZck)) {
+        empty.emplace(folder);
+        if (!empty->error().empty())
+            return whole(observer, "no delta update: no .zck of the installed release is kept: " + empty->error());
+        delta.keptZck = empty->path();
+        delta.maxMissingPercent = 101; // all of it is missing: worth it while the .zck is not larger than the archive
+    }
     delta.newZck = platform::fromPath(folder.pendingZck());
     delta.archive = platform::absolutePath(request.archive);
     // The speed floor and the time limit hold while chunks arrive; the
@@ -128,10 +158,11 @@ DeltaResult fetchDelta(TFetch& fetch, platform::HttpClient& http, FetchObserver&
             platform::removeFile(delta.newZck);
             return whole(observer, "delta update refused: the rebuilt archive is " + tooLarge, result.bytesFetched);
         }
-        observer.fetchNote("delta update: " + request.archive + " rebuilt from the kept .zck and " +
-                           std::to_string(result.bytesFetched) + " bytes fetched of its " +
-                           std::to_string(result.archiveBytes) + "; the delta saved " +
-                           std::to_string(result.bytesSaved) + " bytes");
+        observer.fetchNote(
+            "delta update: " + request.archive + " rebuilt from " +
+            (empty ? "the whole .zck (no .zck of the installed release is kept), " : "the kept .zck and ") +
+            std::to_string(result.bytesFetched) + " bytes fetched of its " + std::to_string(result.archiveBytes) +
+            "; the delta saved " + std::to_string(result.bytesSaved) + " bytes");
         return DeltaResult::Rebuilt;
     }
     case platform::ZchunkDeltaOutcome::NotWorthIt:
