@@ -179,11 +179,12 @@ downgrade rule, test). When no .zck is published or kept, a chunk does
 not match, the server sends no ranges, the missing chunks are over 80 per
 cent of the archive, or the rebuilt archive's signature does not hold,
 the whole archive is fetched instead, once. One line on standard error
-says which, and how many bytes the delta saved. After a whole download
-the run makes the .zck of the installed release itself, where a .zck is
-published (about the size of the archive on disk). [Update]
-DeltaUpdates=0 turns deltas off and removes the kept .zck at the next
-install (default 1).
+says which, and how many bytes the delta saved. Without a kept .zck the
+whole .zck is fetched and the archive rebuilt from it; after a whole
+download that replaced a failed delta the run makes the .zck itself. The
+kept .zck takes about the archive's size on disk; where no .zck is
+published none is kept. [Update] DeltaUpdates=0 turns deltas off and
+removes the kept .zck at the next install (default 1).
 
 With a public key configured, a release signed earlier than the installed
 one (the "timestamp:N" that minisign puts into the trusted comment) is
