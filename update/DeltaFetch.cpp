@@ -1,6 +1,7 @@
 #include "update/DeltaFetch.h"
 
 #include "platform/FileOps.h"
+#include "platform/SharedFolder.h"
 #include "update/PartialDownload.h"
 #include "update/ReleaseLocation.h"
 
@@ -66,6 +67,8 @@ public:
     explicit EmptyBase(const UpdateFolder& folder)
         : nothing_(folder.root / ".empty.part-base"), zck_(folder.root / ".empty.zck.part-base")
     {
+        std::error_code ec;
+        platform::createSharedFolders(folder.root, ec); // a run without the lock has none yet
         writeEmpty();
         error_ = platform::makeZchunk(platform::fromPath(nothing_), platform::fromPath(zck_));
     }
