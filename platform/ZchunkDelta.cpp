@@ -10,9 +10,9 @@ extern "C" {
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <cstdio>
 #include <fcntl.h>
 #include <memory>
 #include <optional>
@@ -208,10 +208,11 @@ private:
             result_.missingBytes += range.size();
         const std::uint64_t total = result_.bytesFetched + result_.missingBytes;
         if (total * 100 > result_.archiveBytes * request_.maxMissingPercent)
-            return end(ZchunkDeltaOutcome::NotWorthIt,
-                       std::to_string(result_.missingBytes) + " bytes of the new release are not in the kept .zck, over " +
-                           std::to_string(request_.maxMissingPercent) + "% of its " +
-                           std::to_string(result_.archiveBytes) + ": the whole archive is cheaper");
+            return end(ZchunkDeltaOutcome::NotWorthIt, std::to_string(result_.missingBytes) +
+                                                           " bytes of the new release are not in the kept .zck, over " +
+                                                           std::to_string(request_.maxMissingPercent) + "% of its " +
+                                                           std::to_string(result_.archiveBytes) +
+                                                           ": the whole archive is cheaper");
 
         if (!missing->empty()) {
             ZckPieces pieces(fd, request_, result_.bytesFetched, total);
@@ -227,10 +228,9 @@ private:
         const int valid = zck_validate_checksums(target.get());
         if (valid != 1) {
             const int failed = zck_failed_chunks(target.get());
-            return end(ZchunkDeltaOutcome::Failed,
-                       valid < 0 ? std::to_string(std::max(failed, 1)) +
-                                       " chunk(s) of the new .zck do not match their digest"
-                                 : "checking the new .zck: " + zckError(target.get()));
+            return end(ZchunkDeltaOutcome::Failed, valid < 0 ? std::to_string(std::max(failed, 1)) +
+                                                                   " chunk(s) of the new .zck do not match their digest"
+                                                             : "checking the new .zck: " + zckError(target.get()));
         }
         target.reset();
         kept.reset();
@@ -276,9 +276,10 @@ private:
             return true;
         if (pieces.cancelled)
             end(ZchunkDeltaOutcome::Cancelled, "cancelled");
-        else if (got.status == "404")
+        else if (got.status == "404") {
+            result_.notPublished = true;
             end(ZchunkDeltaOutcome::Failed, "no .zck is published: " + request_.http.url + " answered 404");
-        else
+        } else
             end(ZchunkDeltaOutcome::Failed, std::string(what) + " from " + request_.http.url + ": " + got.error);
         return false;
     }
@@ -317,12 +318,17 @@ private:
             }
             if (n == 0)
                 break;
+            // Decompressing a large release takes a while: a cancel must not wait for it.
+            if (request_.progress && !request_.progress(result_.bytesFetched, result_.bytesFetched)) {
+                end(ZchunkDeltaOutcome::Cancelled, "cancelled");
+                return false;
+            }
             archive.write(buffer.data(), static_cast<std::size_t>(n));
             written += static_cast<std::uint64_t>(n);
         }
         if (written != result_.archiveBytes) {
-            end(ZchunkDeltaOutcome::Failed, "the rebuilt archive has " + std::to_string(written) + " bytes, the header says " +
-                                                std::to_string(result_.archiveBytes));
+            end(ZchunkDeltaOutcome::Failed, "the rebuilt archive has " + std::to_string(written) +
+                                                " bytes, the header says " + std::to_string(result_.archiveBytes));
             return false;
         }
         archive.commit();
@@ -341,7 +347,7 @@ ZchunkDeltaResult fetchZchunkDelta(HttpClient& client, const ZchunkDeltaRequest&
     return DeltaFetch(client, request).run();
 }
 
-std::string makeZchunk(const std::string& archive, const std::string& zck)
+std::string makeZchunk(const std::string& archive, const std::string& zck, const std::atomic<bool>* stop)
 {
     try {
         const ReadFd in(archive);
@@ -353,6 +359,8 @@ std::string makeZchunk(const std::string& archive, const std::string& zck)
             return "cannot make " + zck + ": " + zckError(writer.get());
         std::vector<char> buffer(1 << 20);
         for (;;) {
+            if (stop && *stop)
+                return "stopped";
             const auto n = ::read(in.get(), buffer.data(), static_cast<unsigned>(buffer.size()));
             if (n < 0)
                 return "cannot read " + archive + ": " + std::strerror(errno);

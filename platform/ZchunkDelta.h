@@ -7,6 +7,7 @@
 // byte. Whatever goes wrong, the caller fetches the whole archive instead.
 #include "HttpClient.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -44,6 +45,7 @@ struct ZchunkDeltaResult {
     std::uint64_t missingBytes = 0; // bytes of chunks the kept .zck did not have
     std::uint64_t bytesSaved = 0;   // archiveBytes less bytesFetched, when rebuilt
     std::string reason;             // one line why, unless rebuilt
+    bool notPublished = false;      // the server has no .zck (404)
 };
 
 // Never throws for what the server, the network or the files do: each ends
@@ -55,7 +57,7 @@ ZchunkDeltaResult fetchZchunkDelta(HttpClient& client, const ZchunkDeltaRequest&
 // its defaults (the same library, the same bytes), so that a workstation
 // that fetched a whole archive keeps a .zck for the next delta without
 // fetching one. Replaces `zck` only when whole; an empty text on success,
-// else why not.
-std::string makeZchunk(const std::string& archive, const std::string& zck);
+// else why not. Setting `stop` ends it early (a run that was interrupted).
+std::string makeZchunk(const std::string& archive, const std::string& zck, const std::atomic<bool>* stop = nullptr);
 
 } // namespace platform

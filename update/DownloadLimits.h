@@ -20,6 +20,9 @@ struct DownloadLimits {
     std::chrono::milliseconds lowSpeedWindow = std::chrono::seconds(60);
     // No download, however fast, takes longer than this.
     std::chrono::milliseconds overallTimeout = std::chrono::hours(10);
+    // Every request of a run receives at most this many bytes per second,
+    // so that a fleet's logons do not fill a branch's line; 0: no cap.
+    std::uint64_t maxBytesPerSecond = 0;
 };
 
 // Where the settings file caps the size of a download, in whole MiB; a
@@ -31,6 +34,8 @@ inline constexpr const char* kDownloadTimeoutKey = "DownloadTimeoutMin";
 // The speed floor in KiB/s and the window in seconds over which it holds.
 inline constexpr const char* kLowSpeedKey = "LowSpeedKB";
 inline constexpr const char* kLowSpeedWindowKey = "LowSpeedSec";
+// The rate cap in KiB/s; missing, empty or 0: none.
+inline constexpr const char* kMaxRateKey = "MaxRateKB";
 
 // Watches one download into `folder` against `limits`. Each check returns
 // why the download must stop, or an empty text to go on.

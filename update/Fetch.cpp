@@ -279,6 +279,7 @@ platform::HttpRequest TFetch::requestFor(const std::string& url, bool pastCaches
     request.userAgent = platform::fromPath(platform::executablePath().filename());
     request.proxy = proxy_;
     request.pastCaches = pastCaches;
+    request.maxReceiveBytesPerSecond = limits_.maxBytesPerSecond;
     return request;
 }
 

@@ -47,8 +47,10 @@ public:
         : messages_(messages), http_(http), observer_(observer)
     {}
 
-    // Bounds every later download; a download that would pass them stops and fails.
+    // Bounds every later download and request (the rate cap); a download that
+    // would pass them stops and fails.
     void setLimits(const DownloadLimits& limits) { limits_ = limits; }
+    const DownloadLimits& limits() const { return limits_; }
     // The proxy of later downloads; empty: the environment's.
     void setProxy(const std::string& proxy) { proxy_ = proxy; }
 
@@ -82,6 +84,12 @@ public:
 
     // The URL a location is requested as: blanks and non-ASCII letters escaped.
     static std::string requestUrl(const std::string& fileURL);
+    // A request for `location` as every download of the run makes it: user
+    // agent, proxy and rate cap.
+    platform::HttpRequest httpRequest(const std::string& location) const
+    {
+        return requestFor(requestUrl(location), false);
+    }
 
     // What identified the release fetched last at its source.
     const SourceIdentity& identity() const { return identity_; }

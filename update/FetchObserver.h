@@ -20,4 +20,7 @@ public:
     // Why a fetch failed (UTF-8), for logs and the command line; the user's
     // message box stays "Не удалось обновить файл!".
     virtual void fetchFailed(const std::string& reason) { (void)reason; }
+    // How the release was fetched (UTF-8), for logs and the command line: a
+    // delta and the bytes it saved, or why the whole archive was fetched.
+    virtual void fetchNote(const std::string& note) { (void)note; }
 };

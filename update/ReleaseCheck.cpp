@@ -4,6 +4,7 @@
 #include "platform/ProfileFile.h"
 #include "platform/TextCodec.h"
 #include "update/InstalledRelease.h"
+#include "update/ReleaseLocation.h"
 
 #include <ctime>
 
@@ -47,17 +48,27 @@ std::u16string shownTime(std::int64_t seconds)
     return platform::toUtf16(text);
 }
 
+// What the view's line says the run does next.
+std::string retryNote(FetchAttempt retry)
+{
+    return retry == FetchAttempt::WholePastCaches ? "asking once more past caches" : "fetching the whole archive";
+}
+
 } // namespace
+
+std::optional<FetchAttempt> TReleaseCheck::retryAfter(FetchAttempt refused, bool http)
+{
+    switch (refused) {
+    case FetchAttempt::Delta: return FetchAttempt::Whole;
+    case FetchAttempt::Whole: return http ? std::optional(FetchAttempt::WholePastCaches) : std::nullopt;
+    case FetchAttempt::WholePastCaches: break;
+    }
+    return std::nullopt;
+}
 
 std::string TReleaseCheck::signatureLocation(const std::string& source, bool http)
 {
-    if (!http)
-        return signatureOf(source);
-    // The signature of ".../Release.rar?v=2" is ".../Release.rar.minisig?v=2".
-    const std::size_t query = source.find_first_of("?#");
-    if (query == std::string::npos)
-        return signatureOf(source);
-    return signatureOf(source.substr(0, query)) + source.substr(query);
+    return besideRelease(source, http, ".minisig");
 }
 
 TReleaseCheck::TReleaseCheck(platform::Messages& messages, UpdateView& view, const platform::ProfileFile* settings)
@@ -108,7 +119,7 @@ void TReleaseCheck::fetchSignature(const std::string& source, const std::string&
     signatureFetched_ = fetch(remote, local);
 }
 
-bool TReleaseCheck::confirm(const std::string& archive, const std::string& readFrom, bool lastAttempt)
+bool TReleaseCheck::confirm(const std::string& archive, const std::string& readFrom, std::optional<FetchAttempt> retry)
 {
     const std::string shown = platform::absolutePath(archive);
     if (keyText_.empty()) {
@@ -123,7 +134,7 @@ bool TReleaseCheck::confirm(const std::string& archive, const std::string& readF
     const SignatureResult result =
         signatureFetched_ ? verifySignature(*key_, platform::toPath(readFrom), platform::toPath(signatureOf(archive)))
                           : SignatureResult{SignatureCheck::SignatureUnreadable, {}};
-    if (result.check == SignatureCheck::Verified && refusedAsOlder(shown, result.trustedComment, lastAttempt)) {
+    if (result.check == SignatureCheck::Verified && refusedAsOlder(shown, result.trustedComment, retry)) {
         removeFetched();
         return false;
     }
@@ -138,8 +149,8 @@ bool TReleaseCheck::confirm(const std::string& archive, const std::string& readF
     }
     removeFetched();
     view_.releaseChecked("signature of " + shown + " not confirmed: " + describe(result.check) +
-                         (lastAttempt ? "" : "; asking once more past caches"));
-    if (!lastAttempt) {
+                         (retry ? "; " + retryNote(*retry) : std::string()));
+    if (retry) {
         signatureFetched_ = false;
         return false;
     }
@@ -148,7 +159,8 @@ bool TReleaseCheck::confirm(const std::string& archive, const std::string& readF
     return false;
 }
 
-bool TReleaseCheck::refusedAsOlder(const std::string& shown, const std::string& trustedComment, bool lastAttempt)
+bool TReleaseCheck::refusedAsOlder(const std::string& shown, const std::string& trustedComment,
+                                   std::optional<FetchAttempt> retry)
 {
     const std::optional<std::int64_t> signedAt = signingTime(trustedComment);
     if (!signedAt || !installedSignedAt_ || *signedAt >= *installedSignedAt_)
@@ -158,8 +170,8 @@ bool TReleaseCheck::refusedAsOlder(const std::string& shown, const std::string& 
                              kUpdateSection + "] AllowDowngrade=1 of the settings file allows");
         return false;
     }
-    if (!lastAttempt) {
-        view_.releaseChecked("the release " + shown + " was signed before the installed one; asking once more past caches");
+    if (retry) {
+        view_.releaseChecked("the release " + shown + " was signed before the installed one; " + retryNote(*retry));
         return true;
     }
     downgradeRefused_ = true;

@@ -19,6 +19,14 @@ namespace platform {
 class ProfileFile;
 }
 
+// How a release is fetched, in the order a run tries them while its
+// signature does not hold.
+enum class FetchAttempt {
+    Delta,           // rebuilt from the chunks of the release before it
+    Whole,           // the whole archive
+    WholePastCaches, // the whole archive once more, from the origin past any cache
+};
+
 // Settings section and key of the publisher's public key.
 inline constexpr const char* kUpdateSection = "Update";
 inline constexpr const char* kPublicKeyIdent = "PublicKey";
@@ -45,6 +53,13 @@ public:
     // Where the signature of the release at `source` is published.
     static std::string signatureLocation(const std::string& source, bool http);
 
+    // The attempt after `refused`, whose release did not hold, or nothing
+    // when the refusal stands. A rebuilt archive is fetched whole; a release
+    // is replaced file by file, and a cache on the way may hold the old
+    // archive beside the new signature for a while (or the reverse), so over
+    // HTTP a whole archive is fetched once more from the origin, past the caches.
+    static std::optional<FetchAttempt> retryAfter(FetchAttempt refused, bool http);
+
     // The signing time of the installed release: a release signed earlier is
     // refused unless `allowDowngrade`. Nothing known: every time is accepted.
     void setInstalled(std::optional<std::int64_t> installedSignedAt, bool allowDowngrade)
@@ -64,9 +79,10 @@ public:
     // says why, and the archive and its signature are removed. The bytes
     // checked are read from `readFrom`: the archive as it is held open for
     // unpacking, so that no other file can take its place after the check.
-    // With `lastAttempt` false a refusal is only noted in the view: the
-    // caller fetches the release and its signature once more and asks again.
-    bool confirm(const std::string& archive, const std::string& readFrom, bool lastAttempt = true);
+    // With a `retry` a refusal is only noted in the view: the caller fetches
+    // the release and its signature that way and asks again.
+    bool confirm(const std::string& archive, const std::string& readFrom,
+                 std::optional<FetchAttempt> retry = std::nullopt);
 
     // After confirm() refused a release: it was refused for being older
     // than the installed one, its signature itself holds.
@@ -79,7 +95,7 @@ public:
 private:
     void removeFetched();
     // Refuses, telling the user, a release signed before the installed one.
-    bool refusedAsOlder(const std::string& shown, const std::string& trustedComment, bool lastAttempt);
+    bool refusedAsOlder(const std::string& shown, const std::string& trustedComment, std::optional<FetchAttempt> retry);
 
     platform::Messages& messages_;
     UpdateView& view_;

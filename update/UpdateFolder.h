@@ -4,7 +4,8 @@
 // installed, the files it replaced and the journal of the install. It lies
 // in the program folder so that installing is renaming within one file
 // system. After every run that ended it holds the lock file, the record of
-// the release installed last and an HTTP download that was cut, to resume.
+// the release installed last with its .zck, and an HTTP download that was
+// cut, to resume.
 #include "platform/FileOps.h"
 
 #include <filesystem>
@@ -28,6 +29,11 @@ struct UpdateFolder {
     // An HTTP download that stopped, kept to be resumed, and what it is.
     std::filesystem::path partialDownload() const { return root / "download.part"; }
     std::filesystem::path partialDownloadInfo() const { return root / "download.info"; }
+    // The .zck of the release installed last, the base of the next delta
+    // update, and the one of the release being installed, which replaces it
+    // once the install has committed.
+    std::filesystem::path keptZck() const { return root / "release.zck"; }
+    std::filesystem::path pendingZck() const { return root / "release.zck.new"; }
     // Names the fetched archive while a run is between fetching and the end
     // of its install, so that a start after a kill removes it.
     std::filesystem::path fetchedMark() const { return root / "fetched"; }

@@ -76,6 +76,9 @@ RecoveryOutcome recoverInterruptedUpdate(const UpdateFolder& folder, const fs::p
         ReleaseInstaller::cleanUp(folder);
     }
     removeArchiveOfKilledRun(folder);
+    // The .zck of a release whose install did not end; the kept one stays the base.
+    std::error_code ignored;
+    fs::remove(folder.pendingZck(), ignored);
     removePartialDownloads(folder.program);
     removePartialDownloads(folder.root, true); // records being written
     std::error_code ec;

@@ -3,6 +3,7 @@
 #include "platform/FileOps.h"
 #include "platform/PinnedFile.h"
 #include "platform/TextCodec.h"
+#include "update/DeltaFetch.h"
 #include "update/FetchedArchiveMark.h"
 #include "update/PartialDownload.h"
 #include "update/ProtectedFiles.h"
@@ -13,10 +14,12 @@
 #include "update/UpdateFolder.h"
 #include "update/UpdateSettings.h"
 
+#include <utility>
+
 namespace fs = std::filesystem;
 
 TUpdateRun::TUpdateRun(platform::Messages& messages, UpdateView& view, platform::HttpClient& http)
-    : RAR1(messages), messages_(messages), view_(view), fetch_(messages, http, &watch_)
+    : RAR1(messages), messages_(messages), view_(view), http_(http), fetch_(messages, http, &watch_)
 {
     RAR1.OnProgress = [this](TRAR&, const std::u16string& fileName, std::uint32_t archiveTotal,
                              std::uint32_t archiveDone, std::uint32_t, std::uint32_t) {
@@ -40,6 +43,8 @@ bool TUpdateRun::FetchWatch::fetchProgress(std::uint64_t done, std::optional<std
 }
 
 void TUpdateRun::FetchWatch::fetchFailed(const std::string& reason) { run_.view_.fetchFailed(reason); }
+
+void TUpdateRun::FetchWatch::fetchNote(const std::string& note) { run_.view_.fetchNote(note); }
 
 UpdateOutcome TUpdateRun::BBRenewClick(const UpdateSetup& setup, const std::string& source)
 {
@@ -85,20 +90,26 @@ UpdateOutcome TUpdateRun::BBRenewClick(const UpdateSetup& setup, const std::stri
     const std::string archiveText = platform::fromPath(archive);
     std::optional<FetchedArchiveMark> mark;
     std::optional<platform::PinnedFile> pinned;
+    // Declared after the archive it may be reading, so that it ends first.
+    KeptZchunk zchunk(folder,
+                      setup.http && releaseCheck.hasKey() && read.settings.deltaUpdates && deltaUpdatesBuiltIn());
+    const PointerScope<KeptZchunk> keeping(zchunk_, zchunk);
     SourceIdentity identity;
-    // A release is replaced file by file, and a cache on the way may hold
-    // the old archive beside the new signature for a while (or the reverse).
-    // So over HTTP a pair whose signature does not hold is fetched once more
-    // from the origin, past the caches, before it is refused.
-    for (bool lastAttempt = !setup.http;; lastAttempt = true) {
-        const FetchResult fetched = fetchRelease(setup, source, archive, options);
+    bool received = false;
+    // Each attempt whose release does not hold is followed by the next one
+    // TReleaseCheck::retryAfter names, until none is left.
+    FetchAttempt attempt = setup.http && read.settings.deltaUpdates ? FetchAttempt::Delta : FetchAttempt::Whole;
+    for (;;) {
+        const FetchResult fetched = fetchRelease(setup, source, archive, options, attempt);
         if (fetched == FetchResult::NotModified) {
             messages_.information(kNoNewReleaseText);
             return UpdateOutcome::Unchanged;
         }
         if (fetched == FetchResult::Failed)
             return fetchFailed();
-        identity = fetch_.identity();
+        // A rebuilt archive had no answer of its own whose validators could
+        // stand for it; with a key its signature tells the next run the same.
+        identity = attempt == FetchAttempt::Delta ? SourceIdentity{} : fetch_.identity();
         const bool pastCaches = options.pastCaches;
         releaseCheck.fetchSignature(
             source, archiveText,
@@ -113,7 +124,7 @@ UpdateOutcome TUpdateRun::BBRenewClick(const UpdateSetup& setup, const std::stri
         // start after a kill removes it.
         mark.reset();
         mark.emplace(folder, platform::absolutePath(archiveText));
-        if (!pastCaches)
+        if (!std::exchange(received, true))
             messages_.information(u"Обновление получено.");
         if (interrupted())
             return UpdateOutcome::Interrupted;
@@ -122,18 +133,27 @@ UpdateOutcome TUpdateRun::BBRenewClick(const UpdateSetup& setup, const std::stri
         // process does with its name meanwhile.
         pinned.reset();
         pinned.emplace(platform::absolutePath(archiveText));
-        if (releaseCheck.confirm(archiveText, pinned->open() ? pinned->readPath() : archiveText, lastAttempt))
+        const std::optional<FetchAttempt> retry = TReleaseCheck::retryAfter(attempt, setup.http);
+        if (releaseCheck.confirm(archiveText, pinned->open() ? pinned->readPath() : archiveText, retry))
             break;
-        // The refused release goes with its signature. Windows deletes no
-        // file held open, so there its name is removed once it is let go.
+        // The refused release goes with its signature and its .zck. Windows
+        // deletes no file held open, so there its name is removed once it is let go.
         pinned->removeName();
-        if (lastAttempt)
+        zchunk.discardPending();
+        if (!retry)
             return releaseCheck.downgradeRefused() ? UpdateOutcome::DowngradeRefused
                                                    : UpdateOutcome::SignatureNotConfirmed;
-        options.pastCaches = true;
-        options.ifNoneMatch.clear();
-        options.ifModifiedSince.clear();
+        attempt = *retry;
+        if (attempt == FetchAttempt::WholePastCaches) {
+            options.pastCaches = true;
+            options.ifNoneMatch.clear();
+            options.ifModifiedSince.clear();
+        }
     }
+    if (attempt == FetchAttempt::Delta)
+        zchunk.rebuilt();
+    else
+        zchunk.makeFrom(pinned->open() ? pinned->readPath() : archiveText, limits, watch_);
     record_ = releaseRecord(source, setup.http, identity, releaseCheck.signatureText(), releaseCheck.signedAt());
     return unpackPinned(archiveText, *pinned, setup.programFolder);
 }
@@ -156,10 +176,23 @@ std::optional<UpdateOutcome> TUpdateRun::askWhetherChanged(const UpdateSetup& se
 }
 
 FetchResult TUpdateRun::fetchRelease(const UpdateSetup& setup, const std::string& source, const fs::path& archive,
-                                     const DownloadOptions& options)
+                                     const DownloadOptions& options, FetchAttempt& attempt)
 {
     view_.fetchStarting(source, setup.http);
     const std::string to = platform::fromPath(archive);
+    if (attempt == FetchAttempt::Delta) {
+        const DeltaRequest delta{source, to, options, fetch_.limits(), zchunk_ && zchunk_->wanted()};
+        switch (fetchDelta(fetch_, http_, watch_, UpdateFolder(setup.programFolder), delta)) {
+        case DeltaResult::Rebuilt: return FetchResult::Fetched;
+        case DeltaResult::Unchanged: return FetchResult::NotModified;
+        case DeltaResult::Stopped: return FetchResult::Failed;
+        case DeltaResult::WholeWithoutZck:
+            if (zchunk_)
+                zchunk_->notPublished();
+            [[fallthrough]];
+        case DeltaResult::WholeNeeded: attempt = FetchAttempt::Whole; break;
+        }
+    }
     if (setup.http)
         return fetch_.download(source, to, options);
     return fetch_.GetNetFile(source, to) ? FetchResult::Fetched : FetchResult::Failed;
@@ -211,6 +244,8 @@ UpdateOutcome TUpdateRun::unpackPinned(const std::string& RarFileName, platform:
         return outcome;
     if (digest)
         rememberInstalled(programFolder, *digest);
+    if (zchunk_)
+        zchunk_->commit(watch_);
     messages_.information(u"Разархивация завершена.");
     pinned.removeName();
     return UpdateOutcome::Installed;

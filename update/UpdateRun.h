@@ -10,6 +10,7 @@
 #include "platform/ProfileFile.h"
 #include "update/Fetch.h"
 #include "update/InstalledRelease.h"
+#include "update/KeptZchunk.h"
 #include "update/ReleaseCheck.h"
 #include "update/ReleaseStaging.h"
 #include "update/UpdateSetup.h"
@@ -92,8 +93,10 @@ private:
     std::optional<UpdateOutcome> askWhetherChanged(const UpdateSetup& setup, const std::string& source,
                                                    const std::optional<InstalledRelease>& installed,
                                                    const TReleaseCheck& releaseCheck, DownloadOptions& options);
+    // Fetches the release as `attempt` says; a delta that falls back to the
+    // whole archive turns it into FetchAttempt::Whole.
     FetchResult fetchRelease(const UpdateSetup& setup, const std::string& source, const std::filesystem::path& archive,
-                             const DownloadOptions& options);
+                             const DownloadOptions& options, FetchAttempt& attempt);
     // Tests, stages and installs the archive held open by `pinned`, named `RarFileName`.
     UpdateOutcome unpackPinned(const std::string& RarFileName, platform::PinnedFile& pinned,
                                const std::filesystem::path& programFolder);
@@ -109,6 +112,7 @@ private:
         explicit FetchWatch(TUpdateRun& run) : run_(run) {}
         bool fetchProgress(std::uint64_t done, std::optional<std::uint64_t> total) override;
         void fetchFailed(const std::string& reason) override;
+        void fetchNote(const std::string& note) override;
 
     private:
         TUpdateRun& run_;
@@ -116,12 +120,14 @@ private:
 
     platform::Messages& messages_;
     UpdateView& view_;
+    platform::HttpClient& http_;
     FetchWatch watch_{*this};
     TFetch fetch_;
     bool running_ = false;
     bool cancelled_ = false;
     bool testing_ = false;              // the archive's progress belongs to its test
     ReleaseStaging* staging_ = nullptr; // set while the release is unpacked into the staging area
+    KeptZchunk* zchunk_ = nullptr;      // set while a run fetches and installs
     std::vector<std::filesystem::path> protected_;
     DownloadLimits limits_;
     // Written once the release being installed has committed.

@@ -3,6 +3,7 @@
 #include "platform/FileOps.h"
 #include "platform/HttpUrl.h"
 #include "platform/ProfileFile.h"
+#include "platform/ReceiveRate.h"
 #include "platform/TextCodec.h"
 #include "update/SettingsNumber.h"
 
@@ -14,7 +15,25 @@ void UpdateSettings::applyTo(DownloadLimits& limits) const
         limits.lowSpeedBytesPerSecond = *lowSpeedBytesPerSecond;
     if (lowSpeedWindow)
         limits.lowSpeedWindow = *lowSpeedWindow;
+    limits.maxBytesPerSecond = maxBytesPerSecond;
+    // A download held back by its own cap must never count as trickling.
+    limits.lowSpeedBytesPerSecond = platform::speedFloorUnderCap(limits.lowSpeedBytesPerSecond, maxBytesPerSecond);
 }
+
+namespace {
+
+// A switch of [Update]: "0" or "1", missing or empty for `fallback`.
+bool readSwitch(const platform::ProfileFile& file, const char* key, bool fallback)
+{
+    const std::string text = file.read(kDownloadSection, key).value_or("");
+    if (text.empty())
+        return fallback;
+    if (text != "0" && text != "1")
+        refuseSetting(file, kDownloadSection, key, text, "0 или 1");
+    return text == "1";
+}
+
+} // namespace
 
 UpdateSettingsRead readUpdateSettings(const platform::ProfileFile* file)
 {
@@ -37,11 +56,11 @@ UpdateSettingsRead readUpdateSettings(const platform::ProfileFile* file)
             s.lowSpeedBytesPerSecond = *kib * 1024;
         s.lowSpeedWindow = readDuration(*file, kDownloadSection, kLowSpeedWindowKey, std::chrono::seconds(1),
                                         "число секунд, не меньше 1");
-        if (const std::string text = value(kAllowDowngradeKey); !text.empty()) {
-            if (text != "0" && text != "1")
-                refuseSetting(*file, kDownloadSection, kAllowDowngradeKey, text, "0 или 1");
-            s.allowDowngrade = text == "1";
-        }
+        if (const auto kib =
+                readWholeNumber(*file, kDownloadSection, kMaxRateKey, 1ull << 40, "КБ/с; 0 — без ограничения"))
+            s.maxBytesPerSecond = *kib * 1024;
+        s.allowDowngrade = readSwitch(*file, kAllowDowngradeKey, false);
+        s.deltaUpdates = readSwitch(*file, kDeltaUpdatesKey, true);
     } catch (const MalformedSetting& error) {
         read.error = platform::toUtf16(error.what());
     }

@@ -161,11 +161,31 @@ either way. Nothing in the requests keeps a cache
 on the way from answering. A download gives up when it is slower than
 [Update] LowSpeedKB= KiB/s (default 1, 0 = no floor) over LowSpeedSec=
 seconds (default 60), or takes longer than DownloadTimeoutMin= minutes
-(default 600). Numbers are decimal digits, "+" in front allowed; the two
-times may have a fraction ("1.5") but must come to a second at least. A
-Proxy= that is no host:port or http(s) URL, or any other malformed value
-of [Update], stops the run before anything is fetched (exit code )" +
+(default 600). [Update] MaxRateKB= caps every request of a run (release,
+signature, .zck and its chunks) at that many KiB/s (missing, empty or 0:
+no cap); the speed floor is then at most half the cap, so that a capped
+download never counts as too slow. Numbers are decimal digits, "+" in
+front allowed; the two times may have a fraction ("1.5") but must come to
+a second at least. A Proxy= that is no host:port or http(s) URL, or any
+other malformed value of [Update], stops the run before anything is
+fetched (exit code )" +
            code(kSettingsMalformed) + R"().
+
+Delta updates: with a public key configured and the release published
+with its zchunk file beside it (location with ".zck" appended), a
+download fetches only the chunks that the installed release's .zck, kept
+in ".tavrel-update/release.zck", lacks, and rebuilds the archive from
+them; the rebuilt archive is then checked as a downloaded one (signature,
+downgrade rule, test). When no .zck is published or kept, a chunk does
+not match, the server sends no ranges, the missing chunks are over 80 per
+cent of the archive, or the rebuilt archive's signature does not hold,
+the whole archive is fetched instead, once. One line on standard error
+says which, and how many bytes the delta saved. Without a kept .zck the
+whole .zck is fetched and the archive rebuilt from it; after a whole
+download that replaced a failed delta the run makes the .zck itself. The
+kept .zck takes about the archive's size on disk; where no .zck is
+published none is kept. [Update] DeltaUpdates=0 turns deltas off and
+removes the kept .zck at the next install (default 1).
 
 With a public key configured, a release signed earlier than the installed
 one (the "timestamp:N" that minisign puts into the trusted comment) is
@@ -236,6 +256,8 @@ public:
         endProgressLine();
         std::cerr << "tavrel-update: " << reason << std::endl;
     }
+
+    void fetchNote(const std::string& note) override { releaseChecked(note); }
 
     void releaseChecked(const std::string& note) override
     {

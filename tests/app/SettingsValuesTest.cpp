@@ -45,6 +45,10 @@ std::string outcome(const std::string& key, const std::string& value, std::strin
         return std::to_string(limits.overallTimeout.count()) + " ms";
     if (key == kProxyKey)
         return read.settings.proxy;
+    if (key == kMaxRateKey) // the cap, and the default floor of 1 KiB/s under it
+        return std::to_string(limits.maxBytesPerSecond) + " floor " + std::to_string(limits.lowSpeedBytesPerSecond);
+    if (key == kDeltaUpdatesKey)
+        return read.settings.deltaUpdates ? "deltas" : "no deltas";
     return read.settings.allowDowngrade ? "allowed" : "refused downgrades";
 }
 
@@ -91,6 +95,15 @@ TEST(SettingsValues, EveryKeyReadsItsValueAlikeAndNamesWhatItRefuses)
         {"LowSpeedKB", "5 KB", "refused"},
         {"AllowDowngrade", "1", "allowed"},
         {"AllowDowngrade", "yes", "refused"},
+        {"MaxRateKB", "+512", "524288 floor 1024"},
+        {"MaxRateKB", "", "0 floor 1024"},
+        {"MaxRateKB", "0", "0 floor 1024"},
+        {"MaxRateKB", "1", "1024 floor 512"}, // a floor above half the cap would give up every capped download
+        {"MaxRateKB", "1M", "refused"},
+        {"MaxRateKB", "0.5", "refused"},
+        {"DeltaUpdates", "0", "no deltas"},
+        {"DeltaUpdates", "", "deltas"},
+        {"DeltaUpdates", "no", "refused"},
         // A proxy either client can use, or a message naming it.
         {"Proxy", "proxy.branch:3128", "proxy.branch:3128"},
         {"Proxy", "http://[::1]:3128", "http://[::1]:3128"},
